@@ -1,0 +1,14 @@
+#pragma once
+
+#include "CliSupport.h"
+
+// The sub-commands of pulsewick-cli; each takes the arguments after its name.
+namespace cli {
+
+int RunShow(const QStringList& args);
+int RunNew(const QStringList& args);
+int RunAdd(const QStringList& args);
+int RunRemove(const QStringList& args);
+int RunSet(const QStringList& args);
+
+} // namespace cli

@@ -1,0 +1,61 @@
+#include "Commands.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+#include <iterator>
+
+namespace {
+
+const cli::Command kCommands[] = {
+    {"show", "show LIST [--json]", "Print the settings and the entries of a list file.", cli::RunShow},
+    {"new", "new LIST", "Write a new list with the default settings.", cli::RunNew},
+    {"add", "add LIST icmp HOST | add LIST tcp HOST PORT", "Append an entry to a list file.", cli::RunAdd},
+    {"remove", "remove LIST ROW", "Remove the entry in row ROW (counting from 1).", cli::RunRemove},
+    {"set", "set LIST KEY VALUE", "Change one setting of a list file.", cli::RunSet},
+};
+
+void PrintUsage(FILE* to) {
+    QTextStream out(to);
+    out << "Usage: pulsewick-cli COMMAND [ARGUMENTS]\n"
+           "Watches network hosts without a window: edits and checks Pulsewick list files (.pwk).\n\n"
+           "Commands:\n";
+    for (const auto& command : kCommands)
+        out << "  " << command.synopsis << "\n      " << command.summary << "\n";
+    out << "\nOptions:\n"
+           "  -h, --help     Show this help.\n"
+           "  -v, --version  Show the version.\n"
+           "\nExit status: 0 success, 1 a check or alert failed, 2 usage error, 3 file error,\n"
+           "4 corrupt list file.\n";
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pulsewick-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PULSEWICK_VERSION));
+
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    if (args.isEmpty()) {
+        PrintUsage(stderr);
+        return cli::kExitUsage;
+    }
+    const QString name = args.takeFirst();
+    if (name == QLatin1String("-h") || name == QLatin1String("--help") || name == QLatin1String("help")) {
+        PrintUsage(stdout);
+        return cli::kExitOk;
+    }
+    if (name == QLatin1String("-v") || name == QLatin1String("--version")) {
+        QTextStream(stdout) << "pulsewick-cli " << PULSEWICK_VERSION << "\n";
+        return cli::kExitOk;
+    }
+    for (const auto& command : kCommands) {
+        if (name == QLatin1String(command.name))
+            return command.run(args);
+    }
+    cli::PrintError(QStringLiteral("unknown command '%1'; try --help").arg(name));
+    return cli::kExitUsage;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "CSerializable.h"
+
+#include <cstdint>
+#include <string>
+
+// One monitored connection: a host, how it is probed, and the result of the last probe.
+class CItem : public CSerializable {
+public:
+    static const CRuntimeClass classCItem;
+
+    CItem() = default;
+
+    const CRuntimeClass& GetRuntimeClass() const override { return classCItem; }
+    void Serialize(CObjectArchive& ar) override;
+
+    // Probes the host once, stores the result in m_bResult and returns it (1 answered, 0 not).
+    int Check();
+
+    std::int32_t m_bResult = 0;  // non-zero: the last probe was answered
+    std::int32_t m_bConnect = 1; // 0: ICMP echo; otherwise TCP connect to m_nPort
+    std::string m_strAddress;    // host name or dotted IPv4 address, as typed
+    std::int32_t m_nPort = 80;   // kept while the probe kind is ICMP
+
+    // Round-trip time of the last probe in microseconds, -1 when it was not answered.
+    // Shown to the user only; never written to a list file.
+    std::int64_t m_nLastRoundTripUs = -1;
+};

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "ArchiveError.h"
+#include "CSerializable.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// The list file's object archive: one object that either stores to or loads from an open
+// file descriptor through a 4096-byte buffer. Little-endian, nothing aligned or padded.
+//
+// Failures of the encoding throw CArchiveException; file errors throw CFileException.
+// Both stay inside the list file unit: LoadListFile/SaveListFile turn them into results.
+class CObjectArchive {
+public:
+    enum class Mode { store, load };
+    static constexpr std::size_t kBufferSize = 4096;
+
+    // The archive does not own fd. fileSize (loading only) bounds every length read.
+    CObjectArchive(int fd, Mode mode, std::uint64_t fileSize = 0);
+    ~CObjectArchive();
+    CObjectArchive(const CObjectArchive&) = delete;
+    CObjectArchive& operator=(const CObjectArchive&) = delete;
+
+    bool IsStoring() const { return m_mode == Mode::store; }
+    bool IsLoading() const { return m_mode == Mode::load; }
+
+    void WriteInt32(std::int32_t value);
+    void WriteWord(std::uint16_t value);
+    void WriteDWord(std::uint32_t value);
+    void WriteString(const std::string& value);
+    void WriteCount(std::uint64_t count);
+    void WriteObject(const CSerializable& object);
+
+    std::int32_t ReadInt32();
+    std::uint16_t ReadWord();
+    std::uint32_t ReadDWord();
+    std::string ReadString();
+    std::uint64_t ReadCount();
+    // Reads one object tag and the object. Returns null for a reference to entry 0 (no object).
+    // With required set, the object's class must be that class.
+    std::unique_ptr<CSerializable> ReadObject(const CRuntimeClass* required = nullptr);
+
+    // Raw bytes; returns how many were available (loading) or written (storing).
+    std::size_t Read(void* buffer, std::size_t count);
+    void Write(const void* buffer, std::size_t count);
+
+    // Loading: how many bytes are still to be read from the file.
+    std::uint64_t BytesLeft() const;
+
+    // Flushes the buffer (storing) and detaches from the file.
+    void Close();
+
+    // Both directions in one call, for Serialize routines.
+    void Exchange(std::int32_t& value) { IsStoring() ? WriteInt32(value) : void(value = ReadInt32()); }
+    void Exchange(std::string& value) { IsStoring() ? WriteString(value) : void(value = ReadString()); }
+
+private:
+    void FillBuffer(std::size_t needed);
+    void Flush();
+    std::uint32_t NextEntry();
+    const CRuntimeClass* ReadClassRecord();
+
+    int m_fd;
+    Mode m_mode;
+    std::uint64_t m_fileSize;
+    std::uint64_t m_filePos = 0; // loading: bytes taken from the file so far
+    std::vector<unsigned char> m_buffer;
+    std::size_t m_bufPos = 0; // next byte to read or write in the buffer
+    std::size_t m_bufLen = 0; // loading: valid bytes in the buffer
+    bool m_closed = false;
+
+    // One table for classes and objects, numbered in order of first appearance from 1.
+    std::uint32_t m_nextEntry = 1;
+    std::unordered_map<const void*, std::uint32_t> m_storeMap; // storing: class or object -> entry
+    struct LoadEntry {
+        const CRuntimeClass* cls = nullptr; // set for a class entry
+        bool isObject = false;
+    };
+    std::vector<LoadEntry> m_loadTable; // loading: indexed by entry number
+};

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what Pulsewick needs to build and test on Debian 12, then configures and builds it.
+# Usage: scripts/setup.sh [BUILD_DIR]   (default: build)
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=${1:-"$here/build"}
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6serialport6-dev libgl-dev
+    libgtest-dev libgmock-dev
+    iproute2 util-linux procps
+    python3 python3-aiosmtpd
+    desktop-file-utils shared-mime-info
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+    echo "== Installing: ${missing[*]}"
+    sudo_cmd=()
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null || { echo "Please run as root or install sudo." >&2; exit 1; }
+        sudo_cmd=(sudo)
+    fi
+    "${sudo_cmd[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+werror=OFF
+[ -n "${CI:-}" ] && werror=ON
+
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+echo "== Configuring in $build_dir"
+cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPULSEWICK_WERROR="$werror" "${launcher[@]}"
+echo "== Building"
+cmake --build "$build_dir" --parallel "$(nproc)"
