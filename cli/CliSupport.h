@@ -3,7 +3,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class CItemList;
@@ -37,6 +39,20 @@ int SaveListOrReport(const CItemList& list, const QString& path);
 
 // Prints "pulsewick-cli: TEXT" on stderr.
 void PrintError(const QString& text);
+void PrintError(const std::string& text);
+
+// Prints "pulsewick-cli: usage: pulsewick-cli SYNOPSIS" on stderr and returns kExitUsage.
+int UsageError(const char* synopsis);
+
+// Writes bytes to standard output unchanged.
+void PrintOut(const std::string& bytes);
+
+// Reads a whole decimal 32-bit integer ("-1", "+7", "42"); nothing else may surround it.
+std::optional<std::int32_t> ParseInt32(const QString& text);
+
+// The window's field messages for a bad number.
+QString NotAnIntegerText();                                  // "Please enter an integer."
+QString OutOfRangeText(std::int32_t low, std::int32_t high); // "... between %1 and %2."
 
 // Converts between the core's byte strings and Qt strings (the locale's 8-bit encoding).
 QString FromBytes(const std::string& bytes);

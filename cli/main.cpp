@@ -10,7 +10,7 @@ namespace {
 
 const cli::Command kCommands[] = {
     {"show", "show LIST [--json]", "Print the settings and the entries of a list file.", cli::RunShow},
-    {"new", "new LIST", "Write a new list with the default settings.", cli::RunNew},
+    {"new", "new [--force] LIST", "Write a new list with the default settings (--force replaces a file).", cli::RunNew},
     {"add", "add LIST icmp HOST | add LIST tcp HOST PORT", "Append an entry to a list file.", cli::RunAdd},
     {"remove", "remove LIST ROW", "Remove the entry in row ROW (counting from 1).", cli::RunRemove},
     {"set", "set LIST KEY VALUE", "Change one setting of a list file.", cli::RunSet},

@@ -19,10 +19,14 @@ class CObjectArchive {
 public:
     enum class Mode { store, load };
     static constexpr std::size_t kBufferSize = 4096;
+    // Highest entry number of the shared class/object table.
+    static constexpr std::uint32_t kMaxEntry = 0x3FFFFFFD;
 
-    // The archive does not own fd. fileSize (loading only) bounds every length read.
+    // The archive does not own fd. fileSize (loading only) bounds every length read: the
+    // reader never allocates for more bytes than the file still holds.
     CObjectArchive(int fd, Mode mode, std::uint64_t fileSize = 0);
-    ~CObjectArchive();
+    // Does not flush: an archive abandoned by a failure must not write anything more.
+    ~CObjectArchive() = default;
     CObjectArchive(const CObjectArchive&) = delete;
     CObjectArchive& operator=(const CObjectArchive&) = delete;
 
@@ -34,15 +38,18 @@ public:
     void WriteDWord(std::uint32_t value);
     void WriteString(const std::string& value);
     void WriteCount(std::uint64_t count);
+    // Writes the tag (with the class record the first time the class is met) and the
+    // object's fields. Every object written is a new one: this program never shares objects.
     void WriteObject(const CSerializable& object);
 
     std::int32_t ReadInt32();
     std::uint16_t ReadWord();
     std::uint32_t ReadDWord();
-    std::string ReadString();
+    std::string ReadString(); // wide strings come back as UTF-8
     std::uint64_t ReadCount();
     // Reads one object tag and the object. Returns null for a reference to entry 0 (no object).
-    // With required set, the object's class must be that class.
+    // With required set, the object's class must be that class. References to earlier objects
+    // are rejected: objects read here have one owner each.
     std::unique_ptr<CSerializable> ReadObject(const CRuntimeClass* required = nullptr);
 
     // Raw bytes; returns how many were available (loading) or written (storing).
@@ -60,10 +67,16 @@ public:
     void Exchange(std::string& value) { IsStoring() ? WriteString(value) : void(value = ReadString()); }
 
 private:
-    void FillBuffer(std::size_t needed);
+    std::uint8_t ReadByte();
+    void ReadExact(void* buffer, std::size_t count);
+    void Require(std::uint64_t count) const;
+    std::uint64_t ReadStringLength(bool& wide);
+    void FillBuffer();
     void Flush();
     std::uint32_t NextEntry();
     const CRuntimeClass* ReadClassRecord();
+    std::unique_ptr<CSerializable> ReadReference(std::uint32_t entry);
+    void WriteTagForClass(const CRuntimeClass& cls);
 
     int m_fd;
     Mode m_mode;
@@ -76,10 +89,7 @@ private:
 
     // One table for classes and objects, numbered in order of first appearance from 1.
     std::uint32_t m_nextEntry = 1;
-    std::unordered_map<const void*, std::uint32_t> m_storeMap; // storing: class or object -> entry
-    struct LoadEntry {
-        const CRuntimeClass* cls = nullptr; // set for a class entry
-        bool isObject = false;
-    };
-    std::vector<LoadEntry> m_loadTable; // loading: indexed by entry number
+    std::unordered_map<const CRuntimeClass*, std::uint32_t> m_storeClasses; // storing: class -> entry
+    // Loading: indexed by entry number; the class of a class entry, null for an object entry.
+    std::vector<const CRuntimeClass*> m_loadTable;
 };

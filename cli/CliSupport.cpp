@@ -1,0 +1,89 @@
+#include "CliSupport.h"
+
+#include "CItemList.h"
+#include "ListFile.h"
+
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+constexpr const char* kProgramPrefix = "pulsewick-cli: ";
+}
+
+void PrintError(const std::string& text) {
+    const std::string line = kProgramPrefix + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+void PrintError(const QString& text) {
+    PrintError(ToBytes(text));
+}
+
+int UsageError(const char* synopsis) {
+    PrintError(std::string("usage: pulsewick-cli ") + synopsis);
+    return kExitUsage;
+}
+
+void PrintOut(const std::string& bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
+std::unique_ptr<CItemList> LoadListOrReport(const QString& path, int& exitCode) {
+    ListFileLoadResult result = LoadListFile(ToBytes(path));
+    switch (result.status) {
+    case ListFileStatus::ok:
+        exitCode = kExitOk;
+        return std::move(result.list);
+    case ListFileStatus::noList:
+        exitCode = kExitOk;
+        return std::make_unique<CItemList>();
+    case ListFileStatus::fileError:
+        PrintError(result.message);
+        exitCode = kExitFileError;
+        return nullptr;
+    case ListFileStatus::archiveError:
+        PrintError(result.message);
+        PrintError(result.causeText);
+        exitCode = kExitCorrupt;
+        return nullptr;
+    }
+    exitCode = kExitCorrupt;
+    return nullptr;
+}
+
+int SaveListOrReport(const CItemList& list, const QString& path) {
+    const ListFileSaveResult result = SaveListFile(list, ToBytes(path));
+    if (result.Succeeded())
+        return kExitOk;
+    PrintError(result.message);
+    return kExitFileError;
+}
+
+std::optional<std::int32_t> ParseInt32(const QString& text) {
+    bool ok = false;
+    const qlonglong value = text.toLongLong(&ok, 10);
+    if (!ok || text.trimmed() != text || value < INT32_MIN || value > INT32_MAX)
+        return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+QString NotAnIntegerText() {
+    return QStringLiteral("Please enter an integer.");
+}
+
+QString OutOfRangeText(std::int32_t low, std::int32_t high) {
+    return QStringLiteral("Please enter an integer between %1 and %2.").arg(low).arg(high);
+}
+
+QString FromBytes(const std::string& bytes) {
+    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string ToBytes(const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+} // namespace cli

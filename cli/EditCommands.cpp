@@ -1,0 +1,129 @@
+#include "Commands.h"
+#include "SettingKeys.h"
+
+#include "CItemList.h"
+#include "ListFile.h"
+
+#include <sys/stat.h>
+
+namespace cli {
+
+namespace {
+constexpr const char* kNewSynopsis = "new [--force] LIST";
+constexpr const char* kAddSynopsis = "add LIST icmp HOST | add LIST tcp HOST PORT";
+constexpr const char* kRemoveSynopsis = "remove LIST ROW";
+constexpr const char* kSetSynopsis = "set LIST KEY VALUE";
+
+// Loads the list, lets edit change it, and saves it back. edit returns an exit code; the
+// list is saved only when it returns kExitOk.
+template <typename Edit>
+int EditList(const QString& path, Edit&& edit) {
+    int exitCode = kExitOk;
+    std::unique_ptr<CItemList> list = LoadListOrReport(path, exitCode);
+    if (!list)
+        return exitCode;
+    exitCode = edit(*list);
+    if (exitCode != kExitOk)
+        return exitCode;
+    return SaveListOrReport(*list, path);
+}
+
+// A number argument; prints the window's message (prefixed with what) when it is bad.
+std::optional<std::int32_t> NumberArgument(const QString& what, const QString& text, std::int32_t low,
+                                           std::int32_t high) {
+    const std::optional<std::int32_t> value = ParseInt32(text);
+    if (!value) {
+        PrintError(what + QStringLiteral(": ") + NotAnIntegerText());
+        return std::nullopt;
+    }
+    if (*value < low || *value > high) {
+        PrintError(what + QStringLiteral(": ") + OutOfRangeText(low, high));
+        return std::nullopt;
+    }
+    return value;
+}
+} // namespace
+
+int RunNew(const QStringList& args) {
+    QStringList positional = args;
+    // Replacing a list by accident would lose it; ask for that explicitly.
+    const bool force = positional.removeAll(QStringLiteral("--force")) > 0;
+    if (positional.size() != 1 || positional.front().startsWith(QLatin1Char('-')))
+        return UsageError(kNewSynopsis);
+    const QString& path = positional.front();
+    struct stat st {};
+    if (!force && ::stat(ToBytes(path).c_str(), &st) == 0) {
+        PrintError(QStringLiteral("%1 already exists; use --force to replace it").arg(path));
+        return kExitFileError;
+    }
+    return SaveListOrReport(CItemList(), path);
+}
+
+int RunAdd(const QStringList& args) {
+    if (args.size() < 3)
+        return UsageError(kAddSynopsis);
+    const QString& kind = args.at(1);
+    auto item = std::make_unique<CItem>();
+    item->m_strAddress = ToBytes(args.at(2));
+    if (kind == QLatin1String("icmp") && args.size() == 3) {
+        item->m_bConnect = 0;
+    } else if (kind == QLatin1String("tcp") && args.size() == 4) {
+        // Like the edit dialog, any 32-bit number is taken as the port.
+        const auto port = NumberArgument(QStringLiteral("PORT"), args.at(3), INT32_MIN, INT32_MAX);
+        if (!port)
+            return kExitUsage;
+        item->m_bConnect = 1;
+        item->m_nPort = *port;
+    } else {
+        return UsageError(kAddSynopsis);
+    }
+    return EditList(args.at(0), [&](CItemList& list) {
+        list.AddTail(std::move(item));
+        return int(kExitOk);
+    });
+}
+
+int RunRemove(const QStringList& args) {
+    if (args.size() != 2)
+        return UsageError(kRemoveSynopsis);
+    const auto row = NumberArgument(QStringLiteral("ROW"), args.at(1), INT32_MIN, INT32_MAX);
+    if (!row)
+        return kExitUsage;
+    return EditList(args.at(0), [&](CItemList& list) {
+        if (*row < 1 || static_cast<std::size_t>(*row) > list.GetCount()) {
+            PrintError(QStringLiteral("there is no row %1; the list has %2 entries").arg(*row).arg(list.GetCount()));
+            return int(kExitUsage);
+        }
+        list.RemoveAt(static_cast<std::size_t>(*row - 1));
+        return int(kExitOk);
+    });
+}
+
+int RunSet(const QStringList& args) {
+    if (args.size() != 3)
+        return UsageError(kSetSynopsis);
+    const SettingKey* key = FindSettingKey(args.at(1));
+    if (!key) {
+        QStringList names;
+        for (const SettingKey& known : SettingKeys())
+            names << QLatin1String(known.name);
+        PrintError(QStringLiteral("unknown key '%1'; keys: %2").arg(args.at(1), names.join(QStringLiteral(", "))));
+        return kExitUsage;
+    }
+    std::int32_t number = 0;
+    if (key->intMember) {
+        const auto value = NumberArgument(args.at(1), args.at(2), key->low, key->high);
+        if (!value)
+            return kExitUsage;
+        number = *value;
+    }
+    return EditList(args.at(0), [&](CItemList& list) {
+        if (key->intMember)
+            list.*key->intMember = number;
+        else
+            list.*key->textMember = ToBytes(args.at(2));
+        return int(kExitOk);
+    });
+}
+
+} // namespace cli

@@ -1,0 +1,71 @@
+#include "Commands.h"
+#include "JsonOutput.h"
+#include "SettingKeys.h"
+
+#include "CItemList.h"
+
+#include <algorithm>
+
+namespace cli {
+
+namespace {
+constexpr const char* kShowSynopsis = "show LIST [--json]";
+
+// Pads text to width columns (counting characters, not bytes, for UTF-8 text).
+std::string Padded(const std::string& text, std::size_t width) {
+    std::size_t characters = 0;
+    for (const char c : text)
+        characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return characters >= width ? text + " " : text + std::string(width - characters, ' ');
+}
+
+// The list as the window shows it: the settings, then one row per entry with the columns
+// of the list view (address, port or "ICMP", "Yes"/"No").
+std::string ListToText(const CItemList& list) {
+    std::string out = "Settings:\n";
+    for (const SettingKey& key : SettingKeys()) {
+        out += "  " + Padded(key.name, 13);
+        out += key.intMember ? std::to_string(list.*key.intMember) : JsonQuote(list.*key.textMember);
+        out += "\n";
+    }
+    out += "Entries: " + std::to_string(list.GetCount()) + "\n";
+    if (list.IsEmpty())
+        return out;
+
+    std::size_t addressWidth = 10;
+    list.ForEach(
+        [&](const CItem& item) { addressWidth = std::max(addressWidth, JsonQuote(item.m_strAddress).size() + 1); });
+    out += "  " + Padded("Row", 6) + Padded("IP Address", addressWidth) + Padded("Port", 7) + "OK\n";
+    std::size_t row = 1;
+    list.ForEach([&](const CItem& item) {
+        const std::string port = item.m_bConnect ? std::to_string(item.m_nPort) : std::string("ICMP");
+        out += "  " + Padded(std::to_string(row++), 6) + Padded(JsonQuote(item.m_strAddress), addressWidth) +
+               Padded(port, 7) + (item.m_bResult ? "Yes" : "No") + "\n";
+    });
+    return out;
+}
+} // namespace
+
+int RunShow(const QStringList& args) {
+    bool json = false;
+    QStringList positional;
+    for (const QString& arg : args) {
+        if (arg == QLatin1String("--json"))
+            json = true;
+        else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
+            return UsageError(kShowSynopsis);
+        else
+            positional << arg;
+    }
+    if (positional.size() != 1)
+        return UsageError(kShowSynopsis);
+
+    int exitCode = kExitOk;
+    const std::unique_ptr<CItemList> list = LoadListOrReport(positional.front(), exitCode);
+    if (!list)
+        return exitCode;
+    PrintOut(json ? ListToJson(*list) : ListToText(*list));
+    return kExitOk;
+}
+
+} // namespace cli

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <sys/stat.h>
+
+// A file replaced all at once: the new content goes to a temporary file in the target's
+// folder, which takes the target's name only when Commit() has flushed it to disk. Until
+// then the target is untouched; an uncommitted temporary file is removed on destruction.
+class CAtomicFile {
+public:
+    // target must already have its symbolic links resolved.
+    explicit CAtomicFile(std::string target);
+    ~CAtomicFile();
+    CAtomicFile(const CAtomicFile&) = delete;
+    CAtomicFile& operator=(const CAtomicFile&) = delete;
+
+    // Checks that the target may be written and creates the temporary file with the target's
+    // permission bits (or the usual ones for a new file). Returns 0 or an errno value.
+    int Open();
+    int Descriptor() const { return m_fd; }
+    // Flushes the temporary file to disk and renames it over the target. Returns 0 or errno.
+    int Commit();
+
+private:
+    int CheckWritable(const struct stat& st) const;
+    int CreateTemporary(mode_t mode);
+    void Discard();
+
+    std::string m_target;
+    std::string m_tempPath;
+    int m_fd = -1;
+};
