@@ -1,21 +1,28 @@
 #pragma once
 
+#include "IPeriodTimer.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 
-class IPeriodTimer;
-
 // The monitoring schedule of the main window: Start/Stop, the period tick that runs a check and
 // raises the alerts after a failed scheduled run, and "Ping Now" outside the schedule.
 // The window supplies what it owns through Hooks; the timer is injectable so tests can drive time.
+//
+// Check runs and the modal pop-up spin nested event loops, so ticks and button presses can arrive
+// while a tick or a Ping Now run is still on the stack. The rules that keep one run at a time:
+// - a tick that falls due during a run, or while runMustWait() holds, is deferred and runs as
+//   soon as the run has ended (or, for runMustWait, when the window calls RunDeferredTick());
+// - a Stop or Start given while a tick is running wins: that tick does not re-arm the timer;
+// - Ping Now while a check run is in progress does nothing.
 class CScheduler {
 public:
     struct Hooks {
-        std::function<int()> checkConnections;   // one check run; nonzero when every entry answered
-        std::function<void()> raiseAlerts;       // the alert dispatch after a failed scheduled run
-        std::function<void()> updateControls;    // re-apply the window's enable rules
-        std::function<std::int32_t()> period;    // the list's current period, in minutes
+        std::function<int()> checkConnections; // one check run; nonzero when every entry answered
+        std::function<void()> raiseAlerts;     // the alert dispatch after a failed scheduled run
+        std::function<void()> updateControls;  // re-apply the window's enable rules
+        std::function<std::int32_t()> period;  // the list's current period, in minutes
         // True while a scheduled run must wait (e.g. an edit dialog is open on an entry).
         std::function<bool()> runMustWait;
     };
@@ -24,6 +31,7 @@ public:
     static constexpr std::int64_t kFirstRunDelayMs = 1;
     static constexpr std::int32_t kMinPeriod = 1;
     static constexpr std::int32_t kMaxPeriod = 100000;
+    static constexpr std::int64_t kMsPerMinute = 60000;
 
     CScheduler(Hooks hooks, std::unique_ptr<IPeriodTimer> timer);
     ~CScheduler();
@@ -39,20 +47,30 @@ public:
     // reason has gone (the edit dialog closed). Does nothing when no tick is pending.
     void RunDeferredTick();
 
+    // The delay between runs for a period in minutes; a period outside the accepted range
+    // (only possible from a list file) is used clamped to it.
+    static std::int64_t PeriodDelayMs(std::int32_t periodMinutes);
+
+    // True while a scheduled run or a Ping Now run (with its alerts) is on the stack.
+    bool IsBusy() const { return m_bInTick || m_bInCheck; }
+    bool HasDeferredTick() const { return m_bTickPending; }
+
     int m_bRunning = 0;      // monitoring is on (also set for a Ping Now run while stopped)
     unsigned m_nTimerID = 0; // identifier of the armed period timer, 0 when none
 
 private:
-    // ... implementation state (deferred tick, alerting flag, stop-during-alerting, ...)
-};
+    void RunTick();
+    int RunCheck();
+    void RunPendingTickIfFree();
+    void Arm(std::int64_t delayMs);
+    bool MustWait() const;
 
-// A one-shot timer source. Arm() returns the timer identifier (nonzero) or 0 when it could not
-// be armed; delays longer than a single platform timer can hold are waited out in steps.
-class IPeriodTimer {
-public:
-    virtual ~IPeriodTimer() = default;
-    virtual unsigned Arm(unsigned timerId, std::int64_t delayMs) = 0;
-    virtual void Kill(unsigned timerId) = 0;
-    // Set by CScheduler: called with the identifier when an armed timer falls due.
-    std::function<void(unsigned timerId)> onTick;
+    Hooks m_hooks;
+    std::unique_ptr<IPeriodTimer> m_timer;
+    bool m_bInTick = false;      // a scheduled run or its alerts are in progress
+    bool m_bInCheck = false;     // a check run (scheduled or Ping Now) is in progress
+    bool m_bTickPending = false; // a tick fell due while it could not run
+    // Bumped by every Start and Stop, so a tick can tell that the user changed the schedule
+    // while its run or its alerts were going on.
+    std::uint64_t m_nScheduleEpoch = 0;
 };

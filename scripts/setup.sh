@@ -9,6 +9,9 @@ build_dir=${1:-"$here/build"}
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6serialport6-dev libgl-dev
+    # WAV alerts: Qt Multimedia decodes WAV itself and plays through the PulseAudio client
+    # (the desktop's PulseAudio or PipeWire server); the media backend plugins are not needed.
+    libqt6multimedia6 libpulse0
     libgtest-dev libgmock-dev
     iproute2 util-linux procps
     python3 python3-aiosmtpd

@@ -1,0 +1,131 @@
+#include "CScheduler.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Sets a flag for the length of a scope, so early returns and exceptions cannot leave it set.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~FlagScope() { m_flag = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& m_flag;
+};
+
+} // namespace
+
+CScheduler::CScheduler(Hooks hooks, std::unique_ptr<IPeriodTimer> timer)
+    : m_hooks(std::move(hooks)), m_timer(std::move(timer)) {
+    m_timer->onTick = [this](unsigned timerId) { OnPeriodTimer(timerId); };
+}
+
+CScheduler::~CScheduler() {
+    if (m_nTimerID != 0)
+        m_timer->Kill(m_nTimerID);
+    m_timer->onTick = nullptr;
+}
+
+std::int64_t CScheduler::PeriodDelayMs(std::int32_t periodMinutes) {
+    return static_cast<std::int64_t>(std::clamp(periodMinutes, kMinPeriod, kMaxPeriod)) * kMsPerMinute;
+}
+
+void CScheduler::StartMonitoring() {
+    ++m_nScheduleEpoch;
+    m_bTickPending = false;
+    Arm(kFirstRunDelayMs);
+    m_bRunning = 1;
+    if (m_hooks.updateControls)
+        m_hooks.updateControls();
+}
+
+void CScheduler::StopMonitoring() {
+    ++m_nScheduleEpoch;
+    m_bTickPending = false;
+    if (m_nTimerID != 0) {
+        m_timer->Kill(m_nTimerID);
+        m_nTimerID = 0;
+    }
+    m_bRunning = 0;
+    if (m_hooks.updateControls)
+        m_hooks.updateControls();
+}
+
+void CScheduler::OnPeriodTimer(unsigned timerId) {
+    if (timerId == 0 || timerId != m_nTimerID)
+        return;
+    if (IsBusy() || MustWait()) {
+        // The timer is one-shot, but kill it all the same so a platform timer that repeats
+        // cannot pile up ticks; the pending flag stands for this one.
+        m_timer->Kill(m_nTimerID);
+        m_bTickPending = true;
+        return;
+    }
+    RunTick();
+}
+
+void CScheduler::RunDeferredTick() {
+    RunPendingTickIfFree();
+}
+
+void CScheduler::PingNow() {
+    if (m_bInCheck)
+        return; // only one check run at a time
+    const int wasRunning = m_bRunning;
+    const std::uint64_t epoch = m_nScheduleEpoch;
+    if (wasRunning == 0) {
+        m_bRunning = 1;
+        if (m_hooks.updateControls)
+            m_hooks.updateControls();
+    }
+
+    (void)RunCheck(); // a Ping Now run raises no alert
+
+    // A Start or Stop given meanwhile has set the state the user wants; keep it.
+    if (epoch == m_nScheduleEpoch) {
+        m_bRunning = wasRunning;
+        if (wasRunning == 0 && m_hooks.updateControls)
+            m_hooks.updateControls();
+    }
+    RunPendingTickIfFree();
+}
+
+void CScheduler::RunTick() {
+    const std::uint64_t epoch = m_nScheduleEpoch;
+    {
+        FlagScope inTick(m_bInTick);
+        // m_nTimerID keeps its value: it still names the timer the next tick will come from.
+        m_timer->Kill(m_nTimerID);
+        if (RunCheck() == 0 && m_hooks.raiseAlerts)
+            m_hooks.raiseAlerts();
+    }
+    // Re-arm only when the schedule is still the one this tick belongs to: a Stop given during
+    // the alerts must not be undone, and a Start given meanwhile has armed its own timer.
+    if (epoch == m_nScheduleEpoch)
+        Arm(PeriodDelayMs(m_hooks.period ? m_hooks.period() : kMinPeriod));
+    RunPendingTickIfFree();
+}
+
+int CScheduler::RunCheck() {
+    FlagScope inCheck(m_bInCheck);
+    return m_hooks.checkConnections ? m_hooks.checkConnections() : 1;
+}
+
+void CScheduler::RunPendingTickIfFree() {
+    if (!m_bTickPending || IsBusy() || MustWait())
+        return;
+    m_bTickPending = false;
+    RunTick();
+}
+
+void CScheduler::Arm(std::int64_t delayMs) {
+    m_nTimerID = m_timer->Arm(kTimerId, delayMs);
+}
+
+bool CScheduler::MustWait() const {
+    return m_hooks.runMustWait && m_hooks.runMustWait();
+}

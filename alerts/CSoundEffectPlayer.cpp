@@ -1,0 +1,58 @@
+#include "CSoundEffectPlayer.h"
+
+#include <QAudioDevice>
+#include <QFileInfo>
+#include <QMediaDevices>
+#include <QSoundEffect>
+#include <QString>
+#include <QUrl>
+
+#include <utility>
+
+CSoundEffectPlayer::CSoundEffectPlayer(std::function<void()> alertSound) : m_alertSound(std::move(alertSound)) {}
+
+CSoundEffectPlayer::~CSoundEffectPlayer() = default;
+
+int CSoundEffectPlayer::PendingCount() const {
+    return static_cast<int>(m_effects.findChildren<QSoundEffect*>(Qt::FindDirectChildrenOnly).size());
+}
+
+void CSoundEffectPlayer::AlertSound() const {
+    if (m_alertSound)
+        m_alertSound();
+}
+
+void CSoundEffectPlayer::Play(const std::string& path) {
+    const QFileInfo info(QString::fromLocal8Bit(path));
+    if (!info.isFile() || !info.isReadable()) {
+        AlertSound();
+        return;
+    }
+    // Without an output (no sound server) an effect would load and then wait forever to play.
+    const QAudioDevice output = QMediaDevices::defaultAudioOutput();
+    if (output.isNull()) {
+        AlertSound();
+        return;
+    }
+
+    // Owned by m_effects until it deletes itself after playing or failing.
+    auto* effect = new QSoundEffect(output, &m_effects);
+    QObject::connect(effect, &QSoundEffect::statusChanged, effect, [this, effect] {
+        switch (effect->status()) {
+        case QSoundEffect::Ready:
+            effect->play();
+            break;
+        case QSoundEffect::Error:
+            AlertSound();
+            effect->deleteLater();
+            break;
+        default:
+            break;
+        }
+    });
+    QObject::connect(effect, &QSoundEffect::playingChanged, effect, [effect] {
+        if (!effect->isPlaying())
+            effect->deleteLater();
+    });
+    effect->setSource(QUrl::fromLocalFile(info.absoluteFilePath()));
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "ISoundPlayer.h"
+
+#include <QObject>
+
+#include <functional>
+
+// ISoundPlayer on QSoundEffect (WAV). Loading and playing run asynchronously on the event loop;
+// each effect lives until it has finished or failed. Works without a sound server: the effect
+// then fails and the alert sound is given, which on a headless machine does nothing.
+class CSoundEffectPlayer final : public ISoundPlayer {
+public:
+    // alertSound gives the desktop's alert sound (the window passes QApplication::beep).
+    explicit CSoundEffectPlayer(std::function<void()> alertSound);
+    ~CSoundEffectPlayer() override;
+    CSoundEffectPlayer(const CSoundEffectPlayer&) = delete;
+    CSoundEffectPlayer& operator=(const CSoundEffectPlayer&) = delete;
+
+    void Play(const std::string& path) override;
+
+    // Effects still loading or playing.
+    int PendingCount() const;
+
+private:
+    void AlertSound() const;
+
+    std::function<void()> m_alertSound;
+    QObject m_effects; // parent of the effects in flight
+};

@@ -1,0 +1,152 @@
+#include "CAlertDispatch.h"
+#include "CScheduler.h"
+#include "CommError.h"
+#include "CommandLauncher.h"
+#include "FakePeriodTimer.h"
+#include "ISoundPlayer.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+class RecordingSoundPlayer final : public ISoundPlayer {
+public:
+    explicit RecordingSoundPlayer(Log& log) : m_log(log) {}
+    void Play(const std::string& path) override { m_log.push_back("sound " + path); }
+
+private:
+    Log& m_log;
+};
+
+class RecordingLauncher final : public ICommandLauncher {
+public:
+    explicit RecordingLauncher(Log& log) : m_log(log) {}
+    bool Launch(const std::string& commandLine) override {
+        m_log.push_back("execute " + commandLine);
+        return false; // a command that cannot start must not stop the dispatch
+    }
+
+private:
+    Log& m_log;
+};
+
+class AlertDispatchTest : public ::testing::Test {
+protected:
+    AlertDispatchTest() : m_sound(m_log), m_launcher(m_log) {
+        CAlertDispatch::Hooks hooks;
+        hooks.settings = [this] { return m_settings; };
+        hooks.showInformation = [this](const std::string& text) {
+            m_log.push_back("popup " + text);
+            if (m_whilePopupOpen)
+                m_whilePopupOpen();
+        };
+        hooks.showStopError = [this](const std::string& text) { m_log.push_back("stop " + text); };
+        hooks.sendPagerAlert = [this] {
+            m_log.push_back("pager");
+            if (!m_pagerError.empty())
+                throw CCommError(m_pagerError);
+        };
+        hooks.sendMailAlert = [this] { m_log.push_back("mail"); };
+        m_dispatch = std::make_unique<CAlertDispatch>(std::move(hooks), m_sound, m_launcher);
+    }
+
+    void EnableAll() {
+        m_settings.m_bPopup = 1;
+        m_settings.m_strSoundFile = "/sounds/alarm.wav";
+        m_settings.m_strExecute = "notify-send down";
+        m_settings.m_bPager = 1;
+        m_settings.m_bMail = 1;
+    }
+
+    Log m_log;
+    RecordingSoundPlayer m_sound;
+    RecordingLauncher m_launcher;
+    CAlertDispatch::Settings m_settings;
+    std::string m_pagerError;
+    std::function<void()> m_whilePopupOpen;
+    std::unique_ptr<CAlertDispatch> m_dispatch;
+};
+
+TEST_F(AlertDispatchTest, RaisesEnabledAlertsInTheFixedOrder) {
+    EnableAll();
+    m_dispatch->RaiseAlerts();
+    EXPECT_EQ(m_log, (Log{"popup One or more connection failed!", "sound /sounds/alarm.wav", "execute notify-send down",
+                          "pager", "mail"}));
+}
+
+TEST_F(AlertDispatchTest, NothingEnabledRaisesNothing) {
+    m_dispatch->RaiseAlerts();
+    EXPECT_TRUE(m_log.empty());
+}
+
+TEST_F(AlertDispatchTest, EachStepOnlyWhenItsSettingAsks) {
+    m_settings.m_bPager = -1; // any nonzero flag is on
+    m_settings.m_strExecute = "true";
+    m_dispatch->RaiseAlerts();
+    EXPECT_EQ(m_log, (Log{"execute true", "pager"}));
+
+    m_log.clear();
+    m_settings = {};
+    m_settings.m_strSoundFile = "a.wav";
+    m_settings.m_bMail = 1;
+    m_dispatch->RaiseAlerts();
+    EXPECT_EQ(m_log, (Log{"sound a.wav", "mail"}));
+}
+
+TEST_F(AlertDispatchTest, SettingsChangedWhileThePopupIsOpenAreHonoured) {
+    m_settings.m_bPopup = 1;
+    m_whilePopupOpen = [this] { m_settings.m_bMail = 1; };
+    m_dispatch->RaiseAlerts();
+    EXPECT_EQ(m_log, (Log{"popup One or more connection failed!", "mail"}));
+}
+
+TEST_F(AlertDispatchTest, PagerErrorIsShownAndTheMailStillGoesOut) {
+    EnableAll();
+    m_pagerError = "Port already open";
+    m_dispatch->RaiseAlerts();
+    EXPECT_EQ(m_log, (Log{"popup One or more connection failed!", "sound /sounds/alarm.wav", "execute notify-send down",
+                          "pager", "stop Port already open", "mail"}));
+}
+
+// The window wires the dispatch into the scheduler's alert hook; a pager failure must not stop
+// monitoring.
+TEST_F(AlertDispatchTest, PagerErrorDuringAScheduledRunStillReArmsTheTimer) {
+    m_settings.m_bPager = 1;
+    m_settings.m_bMail = 1;
+    m_pagerError = "Invalid port number";
+
+    auto timer = std::make_unique<FakePeriodTimer>();
+    FakePeriodTimer& fake = *timer;
+    CScheduler::Hooks hooks;
+    hooks.checkConnections = [this] {
+        m_log.push_back("check");
+        return 0;
+    };
+    hooks.raiseAlerts = [this] { m_dispatch->RaiseAlerts(); };
+    hooks.period = [] { return 5; };
+    CScheduler scheduler(std::move(hooks), std::move(timer));
+
+    scheduler.StartMonitoring();
+    fake.Fire();
+    EXPECT_EQ(m_log, (Log{"check", "pager", "stop Invalid port number", "mail"}));
+    EXPECT_TRUE(fake.IsArmed());
+    EXPECT_EQ(fake.LastDelay(), 5 * 60000);
+}
+
+TEST_F(AlertDispatchTest, OtherPagerFailuresAreNotSwallowed) {
+    m_settings.m_bPager = 1;
+    CAlertDispatch::Hooks hooks;
+    hooks.settings = [this] { return m_settings; };
+    hooks.sendPagerAlert = [] { throw std::logic_error("bug"); };
+    CAlertDispatch dispatch(std::move(hooks), m_sound, m_launcher);
+    EXPECT_THROW(dispatch.RaiseAlerts(), std::logic_error);
+}
+
+} // namespace

@@ -1,0 +1,78 @@
+#include "CSoundEffectPlayer.h"
+#include "QtTestApp.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testsupport::ProcessEventsUntil;
+using testsupport::QtTestApp;
+
+void PutLe(std::vector<unsigned char>& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+// A short mono 16-bit PCM WAV file of silence.
+std::vector<unsigned char> SilentWav(std::uint32_t samples) {
+    const std::uint32_t rate = 8000;
+    const std::uint32_t dataBytes = samples * 2;
+    std::vector<unsigned char> out = {'R', 'I', 'F', 'F'};
+    PutLe(out, 36 + dataBytes, 4);
+    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    PutLe(out, 16, 4);
+    PutLe(out, 1, 2); // PCM
+    PutLe(out, 1, 2); // mono
+    PutLe(out, rate, 4);
+    PutLe(out, rate * 2, 4);
+    PutLe(out, 2, 2);
+    PutLe(out, 16, 2);
+    out.insert(out.end(), {'d', 'a', 't', 'a'});
+    PutLe(out, dataBytes, 4);
+    out.resize(out.size() + dataBytes, 0);
+    return out;
+}
+
+class SoundEffectPlayerTest : public ::testing::Test {
+protected:
+    SoundEffectPlayerTest() : m_player([this] { ++m_alertSounds; }) { QtTestApp(); }
+
+    testsupport::TempDir m_dir;
+    int m_alertSounds = 0;
+    CSoundEffectPlayer m_player;
+};
+
+TEST_F(SoundEffectPlayerTest, MissingOrUnreadableFileGivesTheAlertSoundAtOnce) {
+    m_player.Play(m_dir.file("missing.wav").string());
+    EXPECT_EQ(m_alertSounds, 1);
+    m_player.Play(m_dir.path().string()); // a folder is no sound
+    EXPECT_EQ(m_alertSounds, 2);
+    EXPECT_EQ(m_player.PendingCount(), 0);
+}
+
+TEST_F(SoundEffectPlayerTest, FileThatIsNoWaveGivesTheAlertSound) {
+    const auto path = m_dir.file("song.wav");
+    testsupport::WriteFileBytes(path, std::vector<unsigned char>(4096, 0x5a));
+    m_player.Play(path.string()); // returns at once; loading fails later
+    ASSERT_TRUE(ProcessEventsUntil([this] { return m_alertSounds == 1; }, 20000));
+    ASSERT_TRUE(ProcessEventsUntil([this] { return m_player.PendingCount() == 0; }, 20000));
+}
+
+// With or without a sound server the call returns at once and the effect is released when it
+// has played or failed; headless machines have no audio output, so that case must be safe.
+TEST_F(SoundEffectPlayerTest, PlayableFileIsStartedAndReleased) {
+    const auto path = m_dir.file("alarm.wav");
+    testsupport::WriteFileBytes(path, SilentWav(800));
+    m_player.Play(path.string());
+    m_player.Play(path.string());
+    EXPECT_LE(m_player.PendingCount(), 2);
+    EXPECT_TRUE(ProcessEventsUntil([this] { return m_player.PendingCount() == 0; }, 30000));
+    EXPECT_LE(m_alertSounds, 2);
+}
+
+} // namespace

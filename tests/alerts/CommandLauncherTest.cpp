@@ -1,0 +1,74 @@
+#include "CommandLauncher.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+bool WaitForFile(const fs::path& path, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!fs::exists(path)) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Quotes a path for the shell.
+std::string Quoted(const fs::path& path) {
+    return "'" + path.string() + "'";
+}
+
+TEST(CommandLauncherTest, RunsTheTextThroughTheShellWithoutWaiting) {
+    testsupport::TempDir dir;
+    const fs::path started = dir.file("started");
+    const fs::path finished = dir.file("finished");
+    CShellCommandLauncher launcher;
+
+    // Shell syntax (a list, a redirection, a variable) is the shell's to interpret.
+    const std::string command = "echo \"$HOME\" > " + Quoted(started) + "; sleep 3; touch " + Quoted(finished);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_TRUE(launcher.Launch(command));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 2s) << "the command must not be waited for";
+    EXPECT_FALSE(fs::exists(finished));
+
+    ASSERT_TRUE(WaitForFile(started, 20s));
+    ASSERT_TRUE(WaitForFile(finished, 30s)) << "the command runs on after Launch has returned";
+    EXPECT_EQ(ReadText(started), std::string(getenv("HOME") ? getenv("HOME") : "") + "\n");
+}
+
+TEST(CommandLauncherTest, LeavesNoChildToReap) {
+    testsupport::TempDir dir;
+    CShellCommandLauncher launcher;
+    ASSERT_TRUE(launcher.Launch("touch " + Quoted(dir.file("done"))));
+    ASSERT_TRUE(WaitForFile(dir.file("done"), 20s));
+    // The shell belongs to init, not to us: no zombie is left behind for the window to reap.
+    errno = 0;
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(CommandLauncherTest, AFailingCommandStillCountsAsStarted) {
+    CShellCommandLauncher launcher;
+    EXPECT_TRUE(launcher.Launch("exit 3"));
+    EXPECT_TRUE(launcher.Launch("no-such-command-of-pulsewick 2>/dev/null"));
+}
+
+} // namespace
