@@ -32,9 +32,13 @@ bool CShellCommandLauncher::Launch(const std::string& commandLine) {
         const int devNull = open("/dev/null", O_RDONLY);
         if (devNull >= 0)
             dup2(devNull, STDIN_FILENO);
+        // The command starts as from a terminal: nothing blocked, nothing ignored (the program
+        // may ignore SIGPIPE for its sockets; a pipeline in the command must not inherit that).
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int sig = 1; sig < NSIG; ++sig)
+            signal(sig, SIG_DFL);
         execve("/bin/sh", argv, environ);
         const int err = errno;
         (void)!write(pipeFds[1], &err, sizeof err);

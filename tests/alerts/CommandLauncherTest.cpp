@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -69,6 +70,20 @@ TEST(CommandLauncherTest, AFailingCommandStillCountsAsStarted) {
     CShellCommandLauncher launcher;
     EXPECT_TRUE(launcher.Launch("exit 3"));
     EXPECT_TRUE(launcher.Launch("no-such-command-of-pulsewick 2>/dev/null"));
+}
+
+TEST(CommandLauncherTest, CommandDoesNotInheritIgnoredSignals) {
+    testsupport::TempDir dir;
+    CShellCommandLauncher launcher;
+    const auto previous = signal(SIGPIPE, SIG_IGN);
+    const bool started = launcher.Launch("grep SigIgn /proc/$$/status > " + Quoted(dir.file("part")) + " && mv " +
+                                         Quoted(dir.file("part")) + " " + Quoted(dir.file("status")));
+    signal(SIGPIPE, previous);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(WaitForFile(dir.file("status"), 20s));
+    const std::string line = ReadText(dir.file("status")); // "SigIgn:\t<hex mask>"
+    const auto mask = std::stoull(line.substr(line.find('\t') + 1), nullptr, 16);
+    EXPECT_EQ(mask & (1ULL << (SIGPIPE - 1)), 0u) << line;
 }
 
 } // namespace
