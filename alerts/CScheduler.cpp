@@ -5,16 +5,21 @@
 
 namespace {
 
-// Sets a flag for the length of a scope, so early returns and exceptions cannot leave it set.
+// Sets a scheduler flag for the length of a scope, so early returns and exceptions cannot leave
+// it set; does not touch it once the scheduler has gone.
 class FlagScope {
 public:
-    explicit FlagScope(bool& flag) : m_flag(flag) { m_flag = true; }
-    ~FlagScope() { m_flag = false; }
+    FlagScope(bool& flag, std::shared_ptr<bool> alive) : m_flag(flag), m_alive(std::move(alive)) { m_flag = true; }
+    ~FlagScope() {
+        if (*m_alive)
+            m_flag = false;
+    }
     FlagScope(const FlagScope&) = delete;
     FlagScope& operator=(const FlagScope&) = delete;
 
 private:
     bool& m_flag;
+    std::shared_ptr<bool> m_alive;
 };
 
 } // namespace
@@ -25,6 +30,7 @@ CScheduler::CScheduler(Hooks hooks, std::unique_ptr<IPeriodTimer> timer)
 }
 
 CScheduler::~CScheduler() {
+    *m_alive = false;
     if (m_nTimerID != 0)
         m_timer->Kill(m_nTimerID);
     m_timer->onTick = nullptr;
@@ -83,7 +89,10 @@ void CScheduler::PingNow() {
             m_hooks.updateControls();
     }
 
+    const std::shared_ptr<bool> alive = m_alive;
     (void)RunCheck(); // a Ping Now run raises no alert
+    if (!*alive)
+        return;
 
     // A Start or Stop given meanwhile has set the state the user wants; keep it.
     if (epoch == m_nScheduleEpoch) {
@@ -96,13 +105,18 @@ void CScheduler::PingNow() {
 
 void CScheduler::RunTick() {
     const std::uint64_t epoch = m_nScheduleEpoch;
+    const std::shared_ptr<bool> alive = m_alive;
     {
-        FlagScope inTick(m_bInTick);
+        FlagScope inTick(m_bInTick, alive);
         // m_nTimerID keeps its value: it still names the timer the next tick will come from.
         m_timer->Kill(m_nTimerID);
-        if (RunCheck() == 0 && m_hooks.raiseAlerts)
-            m_hooks.raiseAlerts();
+        if (RunCheck() == 0 && *alive && m_hooks.raiseAlerts) {
+            const auto raiseAlerts = m_hooks.raiseAlerts; // outlives a teardown inside the alerts
+            raiseAlerts();
+        }
     }
+    if (!*alive)
+        return;
     // Re-arm only when the schedule is still the one this tick belongs to: a Stop given during
     // the alerts must not be undone, and a Start given meanwhile has armed its own timer.
     if (epoch == m_nScheduleEpoch)
@@ -111,8 +125,11 @@ void CScheduler::RunTick() {
 }
 
 int CScheduler::RunCheck() {
-    FlagScope inCheck(m_bInCheck);
-    return m_hooks.checkConnections ? m_hooks.checkConnections() : 1;
+    FlagScope inCheck(m_bInCheck, m_alive);
+    if (!m_hooks.checkConnections)
+        return 1;
+    const auto checkConnections = m_hooks.checkConnections; // outlives a teardown inside the run
+    return checkConnections();
 }
 
 void CScheduler::RunPendingTickIfFree() {

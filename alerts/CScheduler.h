@@ -73,4 +73,7 @@ private:
     // Bumped by every Start and Stop, so a tick can tell that the user changed the schedule
     // while its run or its alerts were going on.
     std::uint64_t m_nScheduleEpoch = 0;
+    // Cleared by the destructor: the window may be torn down from a nested event loop while a
+    // run is still on the stack, and that frame must not touch the scheduler afterwards.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -268,4 +268,24 @@ TEST_F(SchedulerTest, StopDropsADeferredTick) {
     EXPECT_FALSE(m_timer->IsArmed());
 }
 
+TEST_F(SchedulerTest, WindowTornDownDuringARunIsSafe) {
+    m_results = {0, 1};
+    m_scheduler->StartMonitoring();
+    m_duringAlerts = [this] { m_scheduler.reset(); };
+    m_timer->Fire();
+    EXPECT_EQ(m_events, (std::vector<std::string>{"check", "alerts"}));
+
+    // The same during a Ping Now run.
+    auto timer = std::make_unique<FakePeriodTimer>();
+    CScheduler::Hooks hooks;
+    std::unique_ptr<CScheduler> scheduler;
+    hooks.checkConnections = [&scheduler] {
+        scheduler.reset();
+        return 1;
+    };
+    scheduler = std::make_unique<CScheduler>(std::move(hooks), std::move(timer));
+    scheduler->PingNow();
+    EXPECT_EQ(scheduler, nullptr);
+}
+
 } // namespace
