@@ -32,9 +32,9 @@ std::string ListToText(const CItemList& list) {
     if (list.IsEmpty())
         return out;
 
-    std::size_t addressWidth = 10;
+    std::size_t addressWidth = 12;
     list.ForEach(
-        [&](const CItem& item) { addressWidth = std::max(addressWidth, JsonQuote(item.m_strAddress).size() + 1); });
+        [&](const CItem& item) { addressWidth = std::max(addressWidth, JsonQuote(item.m_strAddress).size() + 2); });
     out += "  " + Padded("Row", 6) + Padded("IP Address", addressWidth) + Padded("Port", 7) + "OK\n";
     std::size_t row = 1;
     list.ForEach([&](const CItem& item) {

@@ -2,6 +2,7 @@
 
 #include "CObjectArchive.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 CItem& CItemList::AddTail(std::unique_ptr<CItem> item) {
@@ -80,12 +81,11 @@ void CItemList::Serialize(CObjectArchive& ar) {
     }
 
     const std::uint64_t count = ar.ReadCount();
-    // Every entry takes at least a 2-byte tag and 13 bytes of fields, so a count that the
-    // rest of the file cannot hold is a cut file, found before anything is allocated.
+    // Every entry takes at least a 2-byte tag and 13 bytes of fields, so room is made only for
+    // as many entries as the rest of the file can hold: a damaged count costs no memory, and
+    // the file's end still fails with the cause of wherever it cuts the entries.
     constexpr std::uint64_t kSmallestEntry = 2 + 4 + 4 + 1 + 4;
-    if (count > ar.BytesLeft() / kSmallestEntry)
-        throw CArchiveException(ArchiveCause::endOfFile);
-    m_items.reserve(static_cast<std::size_t>(count));
+    m_items.reserve(static_cast<std::size_t>(std::min(count, ar.BytesLeft() / kSmallestEntry)));
     for (std::uint64_t i = 0; i < count; ++i) {
         // The entry list holds nothing but new entries; a reference, a second list or
         // anything else is a corrupt file.

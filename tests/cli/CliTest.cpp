@@ -1,0 +1,234 @@
+#include "JsonOutput.h"
+#include "ListFileSamples.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using samples::Bytes;
+using testsupport::ReadFileBytes;
+using testsupport::TempDir;
+using testsupport::WriteFileBytes;
+
+extern char** environ;
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadText(const std::filesystem::path& path) {
+    const Bytes bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs pulsewick-cli with args; its output goes through files so nothing can block.
+CliRun Cli(const TempDir& dir, std::vector<std::string> args) {
+    args.insert(args.begin(), PULSEWICK_CLI);
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const std::string out = dir.file("stdout.txt").string(), err = dir.file("stderr.txt").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    CliRun run;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.out = ReadText(out);
+        run.err = ReadText(err);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return run;
+}
+
+const char* const kNewListSettings = R"(  "settings": {
+    "popup": 0,
+    "soundFile": "",
+    "execute": "",
+    "pager": 0,
+    "period": 15,
+    "startAuto": 0,
+    "logMode": 0,
+    "logFile": "",
+    "modemInit": "AT Q0 E0 M0 V0",
+    "messageCode": "1",
+    "pagerNumber": "5551234",
+    "pause": 5,
+    "comPort": 1,
+    "mail": 0,
+    "from": "",
+    "server": "127.0.0.1",
+    "to": "",
+    "subject": ""
+  },
+)";
+
+TEST(CliEditing, BuildsTheTwoEntryExampleFromCommands) {
+    TempDir dir;
+    const std::string list = dir.file("two.pwk").string();
+    EXPECT_EQ(Cli(dir, {"new", list}).status, 0);
+    EXPECT_EQ(ReadFileBytes(list).size(), 94u);
+    EXPECT_EQ(Cli(dir, {"add", list, "icmp", "10.0.0.1"}).status, 0);
+    EXPECT_EQ(Cli(dir, {"add", list, "tcp", "10.0.0.2", "25"}).status, 0);
+    EXPECT_EQ(Cli(dir, {"add", list, "tcp", "10.0.0.3", "443"}).status, 0);
+    EXPECT_EQ(Cli(dir, {"remove", list, "3"}).status, 0);
+
+    // Results are written by checks only; patch the first entry's result to match the example.
+    Bytes expected = samples::TwoEntryCurrent();
+    Bytes bytes = ReadFileBytes(list);
+    ASSERT_EQ(bytes.size(), expected.size());
+    EXPECT_EQ(bytes[105], 0);
+    bytes[105] = 1;
+    EXPECT_EQ(bytes, expected);
+
+    const CliRun show = Cli(dir, {"show", list, "--json"});
+    EXPECT_EQ(show.status, 0) << show.err;
+    EXPECT_EQ(show.out, std::string("{\n") + kNewListSettings +
+                            "  \"entries\": [\n"
+                            "    {\"result\": 0, \"connect\": 0, \"address\": \"10.0.0.1\", \"port\": 80},\n"
+                            "    {\"result\": 0, \"connect\": 1, \"address\": \"10.0.0.2\", \"port\": 25}\n"
+                            "  ]\n}\n");
+    const CliRun text = Cli(dir, {"show", list});
+    EXPECT_EQ(text.status, 0);
+    EXPECT_NE(text.out.find("\"10.0.0.1\"  ICMP   No"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\"10.0.0.2\"  25     No"), std::string::npos) << text.out;
+}
+
+TEST(CliEditing, SetChangesOneSettingWithinTheWindowsRanges) {
+    TempDir dir;
+    const std::string list = dir.file("s.pwk").string();
+    ASSERT_EQ(Cli(dir, {"new", list}).status, 0);
+    EXPECT_EQ(Cli(dir, {"set", list, "period", "100000"}).status, 0);
+    EXPECT_EQ(Cli(dir, {"set", list, "comPort", "-1"}).status, 0);
+    EXPECT_EQ(Cli(dir, {"set", list, "subject", "Host down"}).status, 0);
+    EXPECT_EQ(Cli(dir, {"set", list, "server", ""}).status, 0);
+    const std::string json = Cli(dir, {"show", list, "--json"}).out;
+    EXPECT_NE(json.find("\"period\": 100000,"), std::string::npos);
+    EXPECT_NE(json.find("\"comPort\": -1,"), std::string::npos);
+    EXPECT_NE(json.find("\"subject\": \"Host down\""), std::string::npos);
+    EXPECT_NE(json.find("\"server\": \"\","), std::string::npos);
+
+    const Bytes before = ReadFileBytes(list);
+    const CliRun range = Cli(dir, {"set", list, "period", "0"});
+    EXPECT_EQ(range.status, 2);
+    EXPECT_EQ(range.err, "pulsewick-cli: period: Please enter an integer between 1 and 100000.\n");
+    const CliRun word = Cli(dir, {"set", list, "pause", "five"});
+    EXPECT_EQ(word.status, 2);
+    EXPECT_EQ(word.err, "pulsewick-cli: pause: Please enter an integer.\n");
+    const CliRun key = Cli(dir, {"set", list, "Period", "5"});
+    EXPECT_EQ(key.status, 2);
+    EXPECT_NE(key.err.find("unknown key 'Period'"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(list), before) << "a refused change writes nothing";
+}
+
+TEST(CliEditing, UsageErrorsExitWithTwo) {
+    TempDir dir;
+    const std::string list = dir.file("u.pwk").string();
+    ASSERT_EQ(Cli(dir, {"new", list}).status, 0);
+    EXPECT_EQ(Cli(dir, {}).status, 2);
+    EXPECT_EQ(Cli(dir, {"frobnicate"}).status, 2);
+    EXPECT_EQ(Cli(dir, {"show"}).status, 2);
+    EXPECT_EQ(Cli(dir, {"show", list, "--xml"}).status, 2);
+    EXPECT_EQ(Cli(dir, {"add", list, "udp", "h"}).status, 2);
+    EXPECT_EQ(Cli(dir, {"add", list, "tcp", "h"}).status, 2);
+    EXPECT_EQ(Cli(dir, {"add", list, "tcp", "h", "http"}).status, 2);
+    const CliRun row = Cli(dir, {"remove", list, "1"});
+    EXPECT_EQ(row.status, 2);
+    EXPECT_EQ(row.err, "pulsewick-cli: there is no row 1; the list has 0 entries\n");
+    EXPECT_EQ(ReadFileBytes(list).size(), 94u);
+
+    const CliRun help = Cli(dir, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("set LIST KEY VALUE"), std::string::npos);
+    const CliRun version = Cli(dir, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("pulsewick-cli ", 0), 0u);
+}
+
+TEST(CliFiles, FileErrorsExitWithThreeAndCorruptListsWithFour) {
+    TempDir dir;
+    const std::string missing = dir.file("missing.pwk").string();
+    const CliRun gone = Cli(dir, {"show", missing});
+    EXPECT_EQ(gone.status, 3);
+    EXPECT_EQ(gone.err, "pulsewick-cli: Loading " + missing + " failed (returned a 0x2).\n");
+    EXPECT_EQ(Cli(dir, {"add", missing, "icmp", "h"}).status, 3);
+    EXPECT_FALSE(std::filesystem::exists(missing)) << "editing does not create a list";
+
+    const std::string cut = dir.file("cut.pwk").string();
+    Bytes bytes = samples::TwoEntryCurrent();
+    bytes.resize(120);
+    WriteFileBytes(cut, bytes);
+    for (const char* command : {"show", "set"}) {
+        const CliRun corrupt =
+            command == std::string("show") ? Cli(dir, {"show", cut}) : Cli(dir, {"set", cut, "popup", "1"});
+        EXPECT_EQ(corrupt.status, 4);
+        EXPECT_EQ(corrupt.err, "pulsewick-cli: Error: Load failure.  File may be corrupted.\n"
+                               "pulsewick-cli: An attempt was made to access an unnamed file past its end.\n");
+    }
+    EXPECT_EQ(ReadFileBytes(cut), bytes);
+
+    const std::string existing = dir.file("existing.pwk").string();
+    WriteFileBytes(existing, samples::TwoEntryCurrent());
+    EXPECT_EQ(Cli(dir, {"new", existing}).status, 3);
+    EXPECT_EQ(ReadFileBytes(existing), samples::TwoEntryCurrent());
+    EXPECT_EQ(Cli(dir, {"new", "--force", existing}).status, 0);
+    EXPECT_EQ(ReadFileBytes(existing).size(), 94u);
+
+    ASSERT_EQ(::chmod(existing.c_str(), 0444), 0);
+    const CliRun readOnly = Cli(dir, {"set", existing, "popup", "1"});
+    EXPECT_EQ(readOnly.status, 3);
+    EXPECT_EQ(readOnly.err, "pulsewick-cli: Opening " + existing + " failed (returned a 0xd).\n");
+}
+
+TEST(CliFiles, AFileWithNoListShowsAndEditsTheNewList) {
+    TempDir dir;
+    const std::string empty = dir.file("none.pwk").string();
+    WriteFileBytes(empty, {0x00, 0x00});
+    const CliRun show = Cli(dir, {"show", empty, "--json"});
+    EXPECT_EQ(show.status, 0);
+    EXPECT_EQ(show.out, std::string("{\n") + kNewListSettings + "  \"entries\": []\n}\n");
+    EXPECT_EQ(Cli(dir, {"set", empty, "period", "30"}).status, 0);
+    const Bytes saved = ReadFileBytes(empty);
+    EXPECT_EQ(saved.size(), 94u);
+    EXPECT_EQ(saved[25], 30);
+}
+
+TEST(CliJson, BytesThatAreNotUtf8AreEscaped) {
+    EXPECT_EQ(cli::JsonQuote("plain"), "\"plain\"");
+    EXPECT_EQ(cli::JsonQuote("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\"");
+    EXPECT_EQ(cli::JsonQuote("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
+              "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\"");
+    EXPECT_EQ(cli::JsonQuote("\xFF\xE9t\xC3"), "\"\\u00ff\\u00e9t\\u00c3\"");
+    EXPECT_EQ(cli::JsonQuote("\xC0\xAF"), "\"\\u00c0\\u00af\"");            // overlong
+    EXPECT_EQ(cli::JsonQuote("\xED\xA0\x80"), "\"\\u00ed\\u00a0\\u0080\""); // surrogate
+    EXPECT_EQ(cli::JsonQuote(std::string("\0", 1)), "\"\\u0000\"");
+
+    TempDir dir;
+    const std::string list = dir.file("latin1.pwk").string();
+    ASSERT_EQ(Cli(dir, {"new", list}).status, 0);
+    ASSERT_EQ(Cli(dir, {"add", list, "icmp", "placeholder"}).status, 0);
+    // A list written elsewhere in Latin-1: patch the address bytes to "Gr\xFC\xDF" + padding.
+    Bytes bytes = ReadFileBytes(list);
+    const std::string latin1 = "Gr\xFC\xDFxxxxxxx";
+    std::copy(latin1.begin(), latin1.end(), bytes.end() - 4 - 11);
+    WriteFileBytes(list, bytes);
+    const CliRun show = Cli(dir, {"show", list, "--json"});
+    EXPECT_NE(show.out.find("\"address\": \"Gr\\u00fc\\u00dfxxxxxxx\""), std::string::npos) << show.out;
+}
+
+} // namespace

@@ -1,0 +1,184 @@
+#include "ListFile.h"
+#include "ListFileSamples.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using samples::Bytes;
+using testsupport::ReadFileBytes;
+using testsupport::TempDir;
+using testsupport::WriteFileBytes;
+namespace fs = std::filesystem;
+
+namespace {
+
+mode_t ModeOf(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0);
+    return st.st_mode & 07777;
+}
+
+std::size_t FilesIn(const fs::path& folder) {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+std::unique_ptr<CItemList> BigList(int entries) {
+    auto list = std::make_unique<CItemList>();
+    for (int i = 0; i < entries; ++i) {
+        auto item = std::make_unique<CItem>();
+        item->m_strAddress = "host-" + std::to_string(i) + ".invalid";
+        list->AddTail(std::move(item));
+    }
+    return list;
+}
+
+// Runs body in a child process and returns its exit status (or 128 + signal).
+template <typename Body>
+int InChild(Body&& body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        int code = 99;
+        try {
+            code = body();
+        } catch (...) {
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(ListFileSave, ReplacesAnExistingFileWholeAndKeepsItsPermissionBits) {
+    TempDir dir;
+    const auto path = dir.file("list.pwk");
+    WriteFileBytes(path, Bytes(5000, 0xAB)); // longer than what replaces it
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    const auto result = SaveListFile(*samples::TwoEntryList(), path.string());
+    ASSERT_TRUE(result.Succeeded()) << result.message;
+    // The new file is exactly the list: old bytes do not linger after its end.
+    EXPECT_EQ(ReadFileBytes(path), samples::TwoEntryCurrent());
+    EXPECT_EQ(ModeOf(path), 0640u);
+    EXPECT_EQ(FilesIn(dir.path()), 1u) << "no temporary file is left behind";
+}
+
+TEST(ListFileSave, ANewFileGetsTheUsualModeForTheUmask) {
+    TempDir dir;
+    const mode_t old = ::umask(027);
+    const auto result = SaveListFile(CItemList(), dir.file("new.pwk").string());
+    ::umask(old);
+    ASSERT_TRUE(result.Succeeded()) << result.message;
+    EXPECT_EQ(ModeOf(dir.file("new.pwk")), 0640u);
+}
+
+TEST(ListFileSave, ASymbolicLinkIsFollowedAndStaysALink) {
+    TempDir dir;
+    fs::create_directory(dir.file("real"));
+    const auto target = dir.file("real") / "list.pwk";
+    WriteFileBytes(target, {0x00, 0x00});
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    fs::create_symlink("real/list.pwk", dir.file("link.pwk")); // relative to the link's folder
+    fs::create_symlink(dir.file("link.pwk"), dir.file("link2.pwk"));
+
+    const auto result = SaveListFile(*samples::TwoEntryList(), dir.file("link2.pwk").string());
+    ASSERT_TRUE(result.Succeeded()) << result.message;
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.pwk")));
+    EXPECT_TRUE(fs::is_symlink(dir.file("link2.pwk")));
+    EXPECT_EQ(ReadFileBytes(target), samples::TwoEntryCurrent());
+    EXPECT_EQ(ModeOf(target), 0600u);
+
+    // A link to a file not made yet creates that file.
+    fs::create_symlink("real/later.pwk", dir.file("dangling.pwk"));
+    ASSERT_TRUE(SaveListFile(CItemList(), dir.file("dangling.pwk").string()).Succeeded());
+    EXPECT_TRUE(fs::is_symlink(dir.file("dangling.pwk")));
+    EXPECT_EQ(ReadFileBytes(dir.file("real") / "later.pwk").size(), 94u);
+
+    fs::create_symlink("loop.pwk", dir.file("loop.pwk"));
+    const auto loop = SaveListFile(CItemList(), dir.file("loop.pwk").string());
+    EXPECT_EQ(loop.error, ELOOP);
+}
+
+void ExpectReadOnlyRefused(const fs::path& path) {
+    const auto result = SaveListFile(*samples::TwoEntryList(), path.string());
+    EXPECT_EQ(result.status, ListFileStatus::fileError);
+    EXPECT_EQ(result.error, EACCES);
+    EXPECT_EQ(result.message, "Opening " + path.string() + " failed (returned a 0xd).");
+}
+
+TEST(ListFileSave, AReadOnlyFileIsRefusedAndLeftUntouched) {
+    TempDir dir;
+    const auto path = dir.file("ro.pwk");
+    const Bytes old = samples::TwoEntryOld();
+    WriteFileBytes(path, old);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    ExpectReadOnlyRefused(path); // as root too: no write bit means read-only
+    EXPECT_EQ(ReadFileBytes(path), old);
+    EXPECT_EQ(ModeOf(path), 0444u);
+    EXPECT_EQ(FilesIn(dir.path()), 1u);
+
+    if (::geteuid() != 0)
+        return;
+    // An ordinary user is refused by the system for a file that others may write.
+    fs::permissions(dir.path(), fs::perms::all);
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const int code = InChild([&] {
+        if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)
+            return 3;
+        const auto result = SaveListFile(CItemList(), path.string());
+        return result.error == EACCES && result.message == "Opening " + path.string() + " failed (returned a 0xd)." ? 0
+                                                                                                                    : 1;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(ReadFileBytes(path), old);
+}
+
+TEST(ListFileSave, FolderProblemsAreFileErrors) {
+    TempDir dir;
+    const std::string inMissing = (dir.file("no-such-folder") / "x.pwk").string();
+    const auto missing = SaveListFile(CItemList(), inMissing);
+    EXPECT_EQ(missing.message, "Opening " + inMissing + " failed (returned a 0x2).");
+
+    const auto folder = SaveListFile(CItemList(), dir.path().string());
+    EXPECT_EQ(folder.message, "Opening " + dir.path().string() + " failed (returned a 0x15).");
+}
+
+TEST(ListFileSave, AFailedWriteLeavesTheOldFileWhole) {
+    TempDir dir;
+    const auto path = dir.file("list.pwk");
+    const Bytes old = samples::TwoEntryCurrent();
+    WriteFileBytes(path, old);
+    // A file size limit stands in for a full disk: the write fails part-way with EFBIG.
+    const int code = InChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{8192, 8192};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const auto result = SaveListFile(*BigList(2000), path.string());
+        return result.status == ListFileStatus::fileError && result.error == EFBIG &&
+                       result.message == "Opening " + path.string() + " failed (returned a 0x1b)."
+                   ? 0
+                   : 1;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(ReadFileBytes(path), old);
+    EXPECT_EQ(FilesIn(dir.path()), 1u) << "the partial temporary file is removed";
+}
+
+TEST(ListFileSave, ACharacterDeviceIsWrittenInPlace) {
+    const auto result = SaveListFile(*samples::TwoEntryList(), "/dev/null");
+    EXPECT_TRUE(result.Succeeded()) << result.message;
+    struct stat st {};
+    ASSERT_EQ(::stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+} // namespace
