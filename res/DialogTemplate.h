@@ -9,25 +9,25 @@
 namespace res {
 
 enum class ControlKind {
-    label,        // static text
+    label, // static text
     groupBox,
-    pushButton,   // with style::defaultButton for the default push button
-    checkBox,     // automatic check box
-    radioButton,  // automatic radio button; style::group starts a group
-    edit,         // single-line text field
-    comboList,    // drop-down list without typing
-    listView,     // report-mode list view
-    spin,         // up-down control attached to the control before it (its buddy)
+    pushButton,  // with style::defaultButton for the default push button
+    checkBox,    // automatic check box
+    radioButton, // automatic radio button; style::group starts a group
+    edit,        // single-line text field
+    comboList,   // drop-down list without typing
+    listView,    // report-mode list view
+    spin,        // up-down control attached to the control before it (its buddy)
     progressBar,
-    icon,         // static picture of the program icon
-    serialPort,   // invisible stand-in for the serial-communications control
+    icon,       // static picture of the program icon
+    serialPort, // invisible stand-in for the serial-communications control
 };
 
 // Style flags of a control.
 namespace style {
 constexpr std::uint32_t none = 0;
 constexpr std::uint32_t tabStop = 1u << 0;
-constexpr std::uint32_t group = 1u << 1;         // starts a group (radio buttons, tab order)
+constexpr std::uint32_t group = 1u << 1; // starts a group (radio buttons, tab order)
 constexpr std::uint32_t disabled = 1u << 2;
 constexpr std::uint32_t invisible = 1u << 3;
 constexpr std::uint32_t border = 1u << 4;

@@ -1,0 +1,42 @@
+#include "FakeUserPrompts.h"
+
+#include <QStringList>
+
+FakeUserPrompts::FakeUserPrompts() : m_previous(ui::SetPrompts(this)) {}
+
+FakeUserPrompts::~FakeUserPrompts() {
+    ui::SetPrompts(m_previous);
+}
+
+void FakeUserPrompts::MessageBox(QWidget*, const QString& text, ui::MessageIcon icon) {
+    messages.push_back({ui::ProgramName(), text, icon, m_beepPending});
+    m_beepPending = false;
+    if (onMessage)
+        onMessage(messages.back());
+}
+
+QString FakeUserPrompts::GetFileName(QWidget*, const ui::FileDialogRequest& request) {
+    fileRequests.push_back(request);
+    if (fileAnswers.empty())
+        return {};
+    QString answer = fileAnswers.front();
+    fileAnswers.pop_front();
+    return answer;
+}
+
+void FakeUserPrompts::Beep() {
+    ++beeps;
+    m_beepPending = true;
+}
+
+bool FakeUserPrompts::OpenUrl(const QUrl& url) {
+    openedUrls.push_back(url);
+    return openUrlResult;
+}
+
+QStringList FakeUserPrompts::Texts() const {
+    QStringList texts;
+    for (const Message& m : messages)
+        texts << m.text;
+    return texts;
+}

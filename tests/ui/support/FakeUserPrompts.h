@@ -1,0 +1,47 @@
+#pragma once
+
+#include "UserPrompts.h"
+
+#include <QString>
+#include <QUrl>
+#include <deque>
+#include <functional>
+#include <vector>
+
+// Answers the program's message boxes and file dialogs in tests. Installs itself for its
+// lifetime; records every message and request.
+class FakeUserPrompts final : public ui::IUserPrompts {
+public:
+    struct Message {
+        QString caption;
+        QString text;
+        ui::MessageIcon icon;
+        bool afterBeep; // the alert sound came right before it
+    };
+
+    FakeUserPrompts();
+    ~FakeUserPrompts() override;
+    FakeUserPrompts(const FakeUserPrompts&) = delete;
+    FakeUserPrompts& operator=(const FakeUserPrompts&) = delete;
+
+    void MessageBox(QWidget* parent, const QString& text, ui::MessageIcon icon) override;
+    QString GetFileName(QWidget* parent, const ui::FileDialogRequest& request) override;
+    void Beep() override;
+    bool OpenUrl(const QUrl& url) override;
+
+    // Texts of the messages shown so far, in order.
+    QStringList Texts() const;
+
+    std::vector<Message> messages;
+    int beeps = 0;
+    std::deque<QString> fileAnswers; // next answers of file dialogs; none left = Cancel
+    std::vector<ui::FileDialogRequest> fileRequests;
+    std::vector<QUrl> openedUrls;
+    bool openUrlResult = true;
+    // Runs while a message box is "open" (e.g. to look at the window behind it).
+    std::function<void(const Message&)> onMessage;
+
+private:
+    ui::IUserPrompts* m_previous;
+    bool m_beepPending = false;
+};

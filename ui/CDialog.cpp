@@ -1,0 +1,125 @@
+#include "CDialog.h"
+
+#include "CDataExchange.h"
+#include "CDialogBuilder.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <stdexcept>
+
+namespace {
+const res::DialogTemplate& TemplateOrThrow(int id) {
+    const res::DialogTemplate* t = res::FindDialogTemplate(id);
+    if (!t)
+        throw std::invalid_argument("no dialog template " + std::to_string(id));
+    return *t;
+}
+} // namespace
+
+CDialog::CDialog(int templateId, QWidget* parent) : QDialog(parent), m_template(&TemplateOrThrow(templateId)) {
+    for (QWidget* w : CDialogBuilder::Build(*this, *m_template)) {
+        if (auto* button = qobject_cast<QPushButton*>(w)) {
+            const int id = CDialogBuilder::ControlId(button);
+            connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
+        }
+    }
+}
+
+CDialog::~CDialog() = default;
+
+QWidget* CDialog::GetDlgItem(int id) const {
+    if (id < 0)
+        return nullptr;
+    return findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly);
+}
+
+bool CDialog::UpdateData(bool saveAndValidate) {
+    CDataExchange dx(*this, saveAndValidate);
+    DoDataExchange(dx);
+    return !dx.m_bFailed;
+}
+
+void CDialog::Create() {
+    setModal(false);
+    show();
+}
+
+void CDialog::setVisible(bool visible) {
+    if (visible && !m_bInitialised) {
+        m_bInitialised = true;
+        OnInitDialog();
+    }
+    QDialog::setVisible(visible);
+}
+
+void CDialog::DoDataExchange(CDataExchange&) {}
+
+bool CDialog::OnInitDialog() {
+    UpdateData(false);
+    return true;
+}
+
+void CDialog::OnOK() {
+    if (!UpdateData(true))
+        return;
+    EndDialog(QDialog::Accepted);
+}
+
+void CDialog::OnCancel() {
+    EndDialog(QDialog::Rejected);
+}
+
+void CDialog::OnCommand(int id) {
+    if (id == 1)
+        OnOK();
+    else if (id == 2)
+        OnCancel();
+}
+
+void CDialog::OnKillFocus(int id, std::function<void()> handler) {
+    QWidget* control = GetDlgItem(id);
+    if (!control)
+        return;
+    control->installEventFilter(this);
+    m_killFocusHandlers[control] = std::move(handler);
+}
+
+bool CDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut && !m_bInKillFocus) {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        auto it = m_killFocusHandlers.find(watched);
+        // Another window taking the focus (a message box, the desktop) does not mean the user
+        // left the field; coming back finds the focus still there.
+        if (it != m_killFocusHandlers.end() && isVisible() && reason != Qt::ActiveWindowFocusReason &&
+            reason != Qt::PopupFocusReason) {
+            m_bInKillFocus = true;
+            it->second();
+            m_bInKillFocus = false;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CDialog::keyPressEvent(QKeyEvent* event) {
+    const bool plain = event->modifiers() == Qt::NoModifier ||
+                       (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        // The push button that has the focus takes Enter, else the default button; without
+        // one Enter is the OK command.
+        if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused && focused->isEnabled()) {
+            focused->click();
+            return;
+        }
+        for (QPushButton* button : findChildren<QPushButton*>(Qt::FindDirectChildrenOnly)) {
+            if (button->isDefault() && button->isVisible()) {
+                if (button->isEnabled())
+                    button->click();
+                return;
+            }
+        }
+        OnOK();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -1,0 +1,80 @@
+#include "UserPrompts.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace ui {
+namespace {
+
+constexpr const char* kFallbackProgramName = "pulsewick";
+
+class DesktopPrompts final : public IUserPrompts {
+public:
+    void MessageBox(QWidget* parent, const QString& text, MessageIcon icon) override {
+        QMessageBox box(ToQt(icon), ProgramName(), text, QMessageBox::Ok, parent);
+        box.exec();
+    }
+
+    QString GetFileName(QWidget* parent, const FileDialogRequest& request) override {
+        QFileDialog dialog(parent);
+        const bool save = request.mode == FileDialogRequest::Mode::save;
+        dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        dialog.setNameFilter(request.filter);
+        dialog.setDefaultSuffix(request.defaultSuffix);
+        if (!request.confirmOverwrite)
+            dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {};
+        return dialog.selectedFiles().constFirst();
+    }
+
+    void Beep() override { QApplication::beep(); }
+
+    bool OpenUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
+
+private:
+    static QMessageBox::Icon ToQt(MessageIcon icon) {
+        switch (icon) {
+        case MessageIcon::information:
+            return QMessageBox::Information;
+        case MessageIcon::warning:
+            return QMessageBox::Warning;
+        case MessageIcon::critical:
+            return QMessageBox::Critical;
+        }
+        return QMessageBox::NoIcon;
+    }
+};
+
+DesktopPrompts g_desktopPrompts;
+IUserPrompts* g_prompts = &g_desktopPrompts;
+
+} // namespace
+
+IUserPrompts& Prompts() {
+    return *g_prompts;
+}
+
+IUserPrompts* SetPrompts(IUserPrompts* prompts) {
+    IUserPrompts* previous = g_prompts;
+    g_prompts = prompts ? prompts : &g_desktopPrompts;
+    return previous;
+}
+
+QString ProgramName() {
+    const QString path = QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
+    const QString name = QFileInfo(path).completeBaseName();
+    return name.isEmpty() ? QString::fromLatin1(kFallbackProgramName) : name;
+}
+
+void ShowMessage(QWidget* parent, const QString& text, MessageIcon icon, bool withSound) {
+    if (withSound)
+        Prompts().Beep();
+    Prompts().MessageBox(parent, text, icon);
+}
+
+} // namespace ui
