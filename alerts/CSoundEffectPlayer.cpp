@@ -5,6 +5,7 @@
 #include <QMediaDevices>
 #include <QSoundEffect>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
 #include <utility>
@@ -54,5 +55,6 @@ void CSoundEffectPlayer::Play(const std::string& path) {
         if (!effect->isPlaying())
             effect->deleteLater();
     });
+    QTimer::singleShot(kMaxEffectLifetimeMs, effect, &QObject::deleteLater);
     effect->setSource(QUrl::fromLocalFile(info.absoluteFilePath()));
 }

@@ -11,6 +11,9 @@
 // then fails and the alert sound is given, which on a headless machine does nothing.
 class CSoundEffectPlayer final : public ISoundPlayer {
 public:
+    // An effect still around after this long (an output that never starts) is released.
+    static constexpr int kMaxEffectLifetimeMs = 10 * 60 * 1000;
+
     // alertSound gives the desktop's alert sound (the window passes QApplication::beep).
     explicit CSoundEffectPlayer(std::function<void()> alertSound);
     ~CSoundEffectPlayer() override;
