@@ -156,15 +156,6 @@ TEST_F(SchedulerTest, ForeignAndStaleTicksDoNothing) {
     EXPECT_TRUE(m_events.empty());
 }
 
-TEST_F(SchedulerTest, FailedArmingLeavesMonitoringShownAsOn) {
-    m_timer->failArming = true;
-    m_scheduler->StartMonitoring();
-    EXPECT_EQ(m_scheduler->m_nTimerID, 0u);
-    EXPECT_EQ(m_scheduler->m_bRunning, 1);
-    m_timer->FireForeign(1);
-    EXPECT_TRUE(m_events.empty());
-}
-
 TEST_F(SchedulerTest, PingNowWhileStoppedShowsRunningForTheRunOnly) {
     m_results = {0};
     m_duringCheck = [this] { EXPECT_EQ(m_scheduler->m_bRunning, 1); };
