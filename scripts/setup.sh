@@ -12,6 +12,7 @@ packages=(
     # WAV alerts: Qt Multimedia decodes WAV itself and plays through the PulseAudio client
     # (the desktop's PulseAudio or PipeWire server); the media backend plugins are not needed.
     libqt6multimedia6 libpulse0
+    pulseaudio # the playback test starts a private server with a null sink
     libgtest-dev libgmock-dev
     iproute2 util-linux procps
     python3 python3-aiosmtpd

@@ -1,6 +1,7 @@
 #include "CSoundEffectPlayer.h"
 #include "QtTestApp.h"
 #include "TempDir.h"
+#include "WavFile.h"
 
 #include <gtest/gtest.h>
 
@@ -12,31 +13,6 @@ namespace {
 
 using testsupport::ProcessEventsUntil;
 using testsupport::QtTestApp;
-
-void PutLe(std::vector<unsigned char>& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-// A short mono 16-bit PCM WAV file of silence.
-std::vector<unsigned char> SilentWav(std::uint32_t samples) {
-    const std::uint32_t rate = 8000;
-    const std::uint32_t dataBytes = samples * 2;
-    std::vector<unsigned char> out = {'R', 'I', 'F', 'F'};
-    PutLe(out, 36 + dataBytes, 4);
-    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    PutLe(out, 16, 4);
-    PutLe(out, 1, 2); // PCM
-    PutLe(out, 1, 2); // mono
-    PutLe(out, rate, 4);
-    PutLe(out, rate * 2, 4);
-    PutLe(out, 2, 2);
-    PutLe(out, 16, 2);
-    out.insert(out.end(), {'d', 'a', 't', 'a'});
-    PutLe(out, dataBytes, 4);
-    out.resize(out.size() + dataBytes, 0);
-    return out;
-}
 
 class SoundEffectPlayerTest : public ::testing::Test {
 protected:
@@ -67,7 +43,7 @@ TEST_F(SoundEffectPlayerTest, FileThatIsNoWaveGivesTheAlertSound) {
 // has played or failed; headless machines have no audio output, so that case must be safe.
 TEST_F(SoundEffectPlayerTest, PlayableFileIsStartedAndReleased) {
     const auto path = m_dir.file("alarm.wav");
-    testsupport::WriteFileBytes(path, SilentWav(800));
+    testsupport::WriteFileBytes(path, testsupport::SilentWav(800));
     m_player.Play(path.string());
     m_player.Play(path.string());
     EXPECT_LE(m_player.PendingCount(), 2);
