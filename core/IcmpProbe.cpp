@@ -1,0 +1,182 @@
+#include "IcmpProbe.h"
+
+#include "AbortableThread.h"
+#include "AddressResolver.h"
+
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <netinet/ip_icmp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+
+const char* const kIcmpPrivilegeHelp =
+    "ICMP echo needs a privilege that this process lacks, so every ICMP entry reads \"No\".\n"
+    "Grant it in one of these ways:\n"
+    "  - run as root;\n"
+    "  - give the program the raw-socket capability:  sudo setcap cap_net_raw+ep PROGRAM\n"
+    "  - allow unprivileged ping sockets for your group:\n"
+    "      sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n";
+
+namespace {
+
+// From <linux/icmp.h>, which clashes with <netinet/ip_icmp.h>: the raw-socket option that
+// drops the ICMP types whose bits are set.
+constexpr int kIcmpFilterOption = 1; // ICMP_FILTER
+struct IcmpFilter {
+    std::uint32_t data;
+};
+
+std::atomic<bool> g_icmpPrivilegeMissing{false};
+
+// Identifies our requests among every echo that a raw socket sees; the sequence also tells
+// apart the probes of one process.
+std::atomic<std::uint16_t> g_nextSequence{1};
+
+std::uint16_t InternetChecksum(const unsigned char* data, std::size_t length) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i + 1 < length; i += 2)
+        sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
+    if (length % 2)
+        sum += static_cast<std::uint32_t>(data[length - 1] << 8);
+    while (sum >> 16)
+        sum = (sum & 0xffff) + (sum >> 16);
+    return htons(static_cast<std::uint16_t>(~sum));
+}
+
+bool IsPrivilegeError(int error) {
+    return error == EPERM || error == EACCES;
+}
+
+// The ICMP part of a datagram read from the socket, and who sent it.
+struct Received {
+    const unsigned char* icmp = nullptr;
+    std::size_t length = 0;
+    in_addr_t source = 0;
+};
+
+bool Parse(IcmpSocket::Kind kind, const unsigned char* buffer, std::size_t length, const sockaddr_in& from,
+           Received& out) {
+    if (kind == IcmpSocket::Kind::datagram) {
+        out = {buffer, length, from.sin_addr.s_addr};
+        return true;
+    }
+    // A raw socket hands over the IP header too.
+    if (length < sizeof(iphdr))
+        return false;
+    iphdr ip;
+    std::memcpy(&ip, buffer, sizeof ip);
+    const std::size_t headerLength = std::size_t{ip.ihl} * 4;
+    if (headerLength < sizeof(iphdr) || length < headerLength)
+        return false;
+    out = {buffer + headerLength, length - headerLength, ip.saddr};
+    return true;
+}
+
+} // namespace
+
+IcmpSocket IcmpSocket::Open() {
+    IcmpSocket sock;
+    sock.m_fd.Reset(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (sock.m_fd) {
+        sock.m_kind = Kind::datagram;
+        return sock;
+    }
+    const int pingError = errno;
+    sock.m_fd.Reset(::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (!sock.m_fd) {
+        if (IsPrivilegeError(pingError) && IsPrivilegeError(errno))
+            g_icmpPrivilegeMissing = true;
+        return sock;
+    }
+    // Let the kernel drop everything but echo replies, so errors and other traffic never wake us.
+    const IcmpFilter filter{~(1U << ICMP_ECHOREPLY)};
+    ::setsockopt(sock.m_fd.Get(), SOL_RAW, kIcmpFilterOption, &filter, sizeof filter);
+    sock.m_kind = Kind::raw;
+    return sock;
+}
+
+bool IsIcmpPrivilegeMissing() {
+    return g_icmpPrivilegeMissing;
+}
+
+ProbeOutcome ProbeIcmp(const std::string& address) {
+    const auto destination = ResolveIPv4(address);
+    if (!destination)
+        return {};
+    IcmpSocket sock = IcmpSocket::Open();
+    if (!sock)
+        return {};
+
+    const std::uint16_t sequence = g_nextSequence.fetch_add(1);
+    // A ping socket gets its identifier from the kernel; a raw one shares every echo reply of
+    // the machine, so ours must stand out.
+    std::uint16_t identifier = static_cast<std::uint16_t>(::getpid() * 31 + sequence * 7919);
+
+    unsigned char request[sizeof(icmphdr) + kIcmpRequestData.size()] = {};
+    icmphdr header{};
+    header.type = ICMP_ECHO;
+    header.un.echo.id = htons(identifier);
+    header.un.echo.sequence = htons(sequence);
+    std::memcpy(request, &header, sizeof header);
+    std::memcpy(request + sizeof header, kIcmpRequestData.data(), kIcmpRequestData.size());
+    header.checksum = InternetChecksum(request, sizeof request);
+    std::memcpy(request, &header, sizeof header);
+
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = *destination;
+
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::milliseconds(kIcmpTimeoutMs);
+    if (::sendto(sock.Get(), request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
+        return {};
+    if (sock.GetKind() == IcmpSocket::Kind::datagram) {
+        sockaddr_in bound{};
+        socklen_t length = sizeof bound;
+        if (::getsockname(sock.Get(), reinterpret_cast<sockaddr*>(&bound), &length) != 0)
+            return {};
+        identifier = ntohs(bound.sin_port);
+    }
+
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return {};
+        pollfd wait{sock.Get(), POLLIN, 0};
+        if (AbortablePoll(&wait, 1, static_cast<int>(left)) <= 0)
+            return {};
+        // Drain what arrived; most of it, on a raw socket, is other programs' echo replies.
+        for (;;) {
+            unsigned char buffer[kIcmpReplyBufferSize];
+            sockaddr_in from{};
+            socklen_t fromLength = sizeof from;
+            const ssize_t got =
+                ::recvfrom(sock.Get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (got < 0) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK)
+                    break;
+                if (errno == EBADF || errno == EFAULT || errno == EINVAL || errno == ENOTSOCK || errno == ENOMEM)
+                    return {};
+                continue; // an ICMP error reported on the socket, or an interrupted call: no answer yet
+            }
+            Received reply;
+            if (!Parse(sock.GetKind(), buffer, static_cast<std::size_t>(got), from, reply) ||
+                reply.length < sizeof(icmphdr))
+                continue;
+            icmphdr echo;
+            std::memcpy(&echo, reply.icmp, sizeof echo);
+            if (echo.type != ICMP_ECHOREPLY || reply.source != *destination || ntohs(echo.un.echo.id) != identifier ||
+                ntohs(echo.un.echo.sequence) != sequence)
+                continue;
+            const auto elapsed = Clock::now() - start;
+            return {1, std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()};
+        }
+    }
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Probe.h"
+#include "UniqueFd.h"
+
+#include <string>
+#include <string_view>
+
+// Sends one echo request to address and waits up to kIcmpTimeoutMs for the echo reply. Only an
+// echo reply from the probed address with our identifier and sequence counts: an ICMP error
+// (unreachable, time exceeded) is no answer.
+ProbeOutcome ProbeIcmp(const std::string& address);
+
+inline constexpr int kIcmpTimeoutMs = 10000;
+inline constexpr std::string_view kIcmpRequestData{"Hi there!", 10}; // the text and its zero byte
+inline constexpr std::size_t kIcmpReplyBufferSize = 100;
+
+// One socket for ICMP echo: the unprivileged ping socket when the system allows it
+// (net.ipv4.ping_group_range), else a raw socket (root or CAP_NET_RAW).
+class IcmpSocket {
+public:
+    enum class Kind { none, datagram, raw };
+
+    static IcmpSocket Open();
+
+    Kind GetKind() const { return m_kind; }
+    int Get() const { return m_fd.Get(); }
+    explicit operator bool() const { return m_kind != Kind::none; }
+
+private:
+    Kind m_kind = Kind::none;
+    UniqueFd m_fd;
+};
+
+// True once an ICMP probe of this process found that neither socket may be opened for lack of
+// privilege; the probe then answers 0 and the caller may explain how to grant it.
+bool IsIcmpPrivilegeMissing();
+
+// How to grant it, for people: a few lines naming the three ways.
+extern const char* const kIcmpPrivilegeHelp;

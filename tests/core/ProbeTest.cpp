@@ -1,0 +1,165 @@
+#include "CItem.h"
+#include "IcmpProbe.h"
+#include "LoopbackPorts.h"
+#include "SilentHostNamespace.h"
+#include "TcpProbe.h"
+
+#include <gtest/gtest.h>
+
+#include <linux/capability.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace std::chrono_literals;
+using testsupport::LoopbackPort;
+using testsupport::SilentHostNamespace;
+using testsupport::SnmpCounter;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+CItem Entry(std::int32_t connect, const std::string& address, std::int32_t port = 0) {
+    CItem item;
+    item.m_bConnect = connect;
+    item.m_strAddress = address;
+    item.m_nPort = port;
+    item.m_bResult = 7; // neither result: shows that Check wrote it
+    return item;
+}
+
+// Capabilities are per thread on Linux: drops CAP_NET_RAW from the calling thread only.
+bool DropRawSocketPrivilege() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    data[CAP_TO_INDEX(CAP_NET_RAW)].effective &= ~CAP_TO_MASK(CAP_NET_RAW);
+    data[CAP_TO_INDEX(CAP_NET_RAW)].permitted &= ~CAP_TO_MASK(CAP_NET_RAW);
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+bool PingSocketsAllowedHere() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
+}
+
+} // namespace
+
+TEST(TcpProbe, ListenerAnswersAndSeesACloseWithoutData) {
+    LoopbackPort port(LoopbackPort::Kind::listening);
+    CItem item = Entry(1, "127.0.0.1", port.Port());
+    EXPECT_EQ(item.Check(), 1);
+    EXPECT_EQ(item.m_bResult, 1);
+    EXPECT_GE(item.m_nLastRoundTripUs, 0);
+
+    const int peer = port.Accept(2000);
+    ASSERT_GE(peer, 0);
+    EXPECT_EQ(testsupport::ReadUntilClosed(peer, 2000), 0) << "closed at once, nothing sent";
+    ::close(peer);
+}
+
+TEST(TcpProbe, HostNameIsResolved) {
+    LoopbackPort port(LoopbackPort::Kind::listening);
+    CItem item = Entry(1, "localhost", port.Port());
+    EXPECT_EQ(item.Check(), 1);
+}
+
+TEST(TcpProbe, RefusedOrImpossibleConnectionsFailAtOnce) {
+    LoopbackPort closed(LoopbackPort::Kind::closed);
+    for (const auto& [address, portNumber] : std::vector<std::pair<std::string, std::int32_t>>{
+             {"127.0.0.1", closed.Port()},
+             {"127.0.0.1", 65536 + closed.Port()}, // not the 16-bit port it would truncate to
+             {"127.0.0.1", -1},
+             {"", 80},
+         }) {
+        SCOPED_TRACE(address + ":" + std::to_string(portNumber));
+        CItem item = Entry(1, address, portNumber);
+        item.m_nLastRoundTripUs = 5;
+        const auto start = Clock::now();
+        EXPECT_EQ(item.Check(), 0);
+        EXPECT_LT(Clock::now() - start, 2s);
+        EXPECT_EQ(item.m_bResult, 0);
+        EXPECT_EQ(item.m_nLastRoundTripUs, -1);
+    }
+}
+
+TEST(IcmpProbe, LoopbackAnswers) {
+    CItem item = Entry(0, "127.0.0.1", 12345);
+    const int result = item.Check();
+    if (IsIcmpPrivilegeMissing())
+        GTEST_SKIP() << "no privilege for ICMP sockets here";
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(item.m_bResult, 1);
+    EXPECT_GE(item.m_nLastRoundTripUs, 0);
+    EXPECT_LT(item.m_nLastRoundTripUs, 10'000'000);
+}
+
+TEST(IcmpProbe, WithoutPrivilegeTheResultIsZeroAndTheCallerCanTell) {
+    if (PingSocketsAllowedHere())
+        GTEST_SKIP() << "ping sockets are open to everyone here";
+    int result = -1;
+    bool dropped = false;
+    std::thread([&] {
+        dropped = DropRawSocketPrivilege();
+        if (dropped) {
+            CItem item = Entry(0, "127.0.0.1");
+            result = item.Check();
+        }
+    }).join();
+    if (!dropped)
+        GTEST_SKIP() << "cannot change capabilities";
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(IsIcmpPrivilegeMissing());
+    EXPECT_NE(std::string(kIcmpPrivilegeHelp).find("cap_net_raw"), std::string::npos);
+}
+
+// Inside a namespace of our own no lookup and no probe can leave the machine, so the name
+// lookup of an unresolvable name is safe to try and the counters show what was sent.
+TEST(Probes, UnresolvableNameGivesZeroWithNothingSent) {
+    SilentHostNamespace ns;
+    if (!ns.IsAvailable())
+        GTEST_SKIP() << ns.Reason();
+    SilentHostNamespace::Inside inside(ns);
+    const long long echoesBefore = SnmpCounter("Icmp", "OutEchos");
+    const long long opensBefore = SnmpCounter("Tcp", "ActiveOpens");
+    for (const std::int32_t connect : {0, 1}) {
+        CItem item = Entry(connect, "pulsewick-probe.invalid", 80);
+        const auto start = Clock::now();
+        EXPECT_EQ(item.Check(), 0);
+        EXPECT_EQ(item.m_bResult, 0);
+        EXPECT_LT(Clock::now() - start, 5s);
+    }
+    EXPECT_EQ(SnmpCounter("Icmp", "OutEchos"), echoesBefore);
+    EXPECT_EQ(SnmpCounter("Tcp", "ActiveOpens"), opensBefore);
+}
+
+TEST(IcmpProbe, PingSocketIsPreferredAndAnswered) {
+    SilentHostNamespace ns(/*pingSockets=*/true);
+    if (!ns.IsAvailable())
+        GTEST_SKIP() << ns.Reason();
+    SilentHostNamespace::Inside inside(ns);
+    EXPECT_EQ(IcmpSocket::Open().GetKind(), IcmpSocket::Kind::datagram);
+    const long long echoesBefore = SnmpCounter("Icmp", "OutEchos");
+    CItem item = Entry(0, "127.0.0.1");
+    EXPECT_EQ(item.Check(), 1);
+    EXPECT_EQ(SnmpCounter("Icmp", "OutEchos"), echoesBefore + 1) << "exactly one request";
+}
+
+TEST(IcmpProbe, RawSocketIsTheFallback) {
+    SilentHostNamespace ns;
+    if (!ns.IsAvailable())
+        GTEST_SKIP() << ns.Reason();
+    SilentHostNamespace::Inside inside(ns);
+    if (PingSocketsAllowedHere())
+        GTEST_SKIP() << "ping sockets are allowed";
+    EXPECT_EQ(IcmpSocket::Open().GetKind(), IcmpSocket::Kind::raw);
+    CItem item = Entry(0, "127.0.0.1");
+    EXPECT_EQ(item.Check(), 1);
+}

@@ -1,0 +1,65 @@
+#include "LoopbackPorts.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace testsupport {
+
+LoopbackPort::LoopbackPort(Kind kind) {
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_fd < 0)
+        throw std::runtime_error("socket failed");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("bind failed");
+    m_port = ntohs(address.sin_port);
+    if (kind == Kind::closed)
+        return;
+    // A backlog of 0 holds one connection; with it queued and never accepted, further SYNs are
+    // dropped and a connect waits as for a silent host.
+    if (::listen(m_fd, kind == Kind::stalled ? 0 : 64) != 0)
+        throw std::runtime_error("listen failed");
+    if (kind == Kind::stalled) {
+        m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (m_filler < 0 || ::connect(m_filler, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            throw std::runtime_error("cannot fill the queue");
+    }
+}
+
+LoopbackPort::~LoopbackPort() {
+    if (m_filler >= 0)
+        ::close(m_filler);
+    ::close(m_fd);
+}
+
+int LoopbackPort::Accept(int timeoutMs) const {
+    pollfd wait{m_fd, POLLIN, 0};
+    if (::poll(&wait, 1, timeoutMs) <= 0)
+        return -1;
+    return ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+long ReadUntilClosed(int fd, int timeoutMs) {
+    long total = 0;
+    for (;;) {
+        pollfd wait{fd, POLLIN, 0};
+        if (::poll(&wait, 1, timeoutMs) <= 0)
+            return -1;
+        char buffer[256];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            return total;
+        total += got;
+    }
+}
+
+} // namespace testsupport

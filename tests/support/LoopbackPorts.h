@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+namespace testsupport {
+
+// A TCP port on 127.0.0.1 in one of three states, held for the object's life.
+class LoopbackPort {
+public:
+    enum class Kind {
+        listening, // accepts connections (the test accepts them itself)
+        closed,    // bound but not listening: a connect is refused at once
+        stalled,   // listening with a full queue: a connect's handshake gets no answer
+    };
+
+    explicit LoopbackPort(Kind kind);
+    ~LoopbackPort();
+    LoopbackPort(const LoopbackPort&) = delete;
+    LoopbackPort& operator=(const LoopbackPort&) = delete;
+
+    std::uint16_t Port() const { return m_port; }
+    int Fd() const { return m_fd; }
+
+    // Listening: waits up to timeoutMs for a connection and returns its descriptor, else -1.
+    int Accept(int timeoutMs) const;
+
+private:
+    int m_fd = -1;
+    int m_filler = -1; // stalled: the connection that fills the queue
+    std::uint16_t m_port = 0;
+};
+
+// Reads from a connection until end of file or timeoutMs; returns the bytes read, or -1 when
+// the peer did not close in time.
+long ReadUntilClosed(int fd, int timeoutMs);
+
+} // namespace testsupport
