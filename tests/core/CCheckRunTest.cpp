@@ -1,0 +1,225 @@
+#include "CCheckRun.h"
+#include "CItem.h"
+#include "CItemList.h"
+#include "LoopbackPorts.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using testsupport::LoopbackPort;
+using testsupport::TempDir;
+
+namespace {
+
+struct Status {
+    std::size_t row;
+    int result;
+    bool operator==(const Status&) const = default;
+};
+
+class CheckRun : public ::testing::Test {
+protected:
+    void Add(std::uint16_t port, int earlier = 7) {
+        auto item = std::make_unique<CItem>();
+        item->m_bConnect = 1;
+        item->m_strAddress = "127.0.0.1";
+        item->m_nPort = port;
+        item->m_bResult = earlier;
+        m_list.AddTail(std::move(item));
+    }
+    CCheckRun::StatusFn Recorder() {
+        return [this](std::size_t row, const CItem& item, int result) {
+            EXPECT_EQ(item.m_bResult, result);
+            EXPECT_EQ(&item, &m_list.GetAt(row));
+            m_statuses.push_back({row, result});
+        };
+    }
+    std::vector<std::string> LogLines() const {
+        std::vector<std::string> lines;
+        if (!std::filesystem::exists(m_log))
+            return lines;
+        const auto bytes = testsupport::ReadFileBytes(m_log);
+        std::string text(bytes.begin(), bytes.end());
+        for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+            lines.push_back(text.substr(start, end - start));
+        return lines;
+    }
+    void UseLog(int mode) {
+        m_list.m_nLogMode = mode;
+        m_list.m_strLogFile = m_log.string();
+    }
+    // Runs until the worker has reached the stalled entry (all rows before it reported).
+    void WaitForRows(CCheckRun& run, std::size_t rows) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (m_statuses.size() < rows && std::chrono::steady_clock::now() < deadline) {
+            pollfd wait{run.NotifyFd(), POLLIN, 0};
+            ::poll(&wait, 1, 100);
+            run.Deliver();
+        }
+        ASSERT_EQ(m_statuses.size(), rows);
+        std::this_thread::sleep_for(50ms); // into the stalled connect
+        ASSERT_TRUE(run.IsRunning());
+    }
+
+    TempDir m_dir;
+    std::filesystem::path m_log = m_dir.file("check.log");
+    CItemList m_list;
+    std::vector<Status> m_statuses;
+    LoopbackPort m_open{LoopbackPort::Kind::listening};
+    LoopbackPort m_closed{LoopbackPort::Kind::closed};
+    LoopbackPort m_stalled{LoopbackPort::Kind::stalled};
+};
+
+} // namespace
+
+TEST_F(CheckRun, EmptyListAnswersOneWithNothingWritten) {
+    UseLog(2);
+    CCheckRun run;
+    EXPECT_EQ(run.RunBlocking(m_list, Recorder()), 1);
+    EXPECT_TRUE(m_statuses.empty());
+    EXPECT_FALSE(std::filesystem::exists(m_log));
+    EXPECT_FALSE(CCheckRun::IsAnyRunInProgress());
+}
+
+TEST_F(CheckRun, OneFailureAmongSeveralProbesEveryEntryInOrder) {
+    Add(m_open.Port());
+    Add(m_closed.Port());
+    Add(m_open.Port());
+    UseLog(2);
+    CCheckRun run;
+    EXPECT_EQ(run.RunBlocking(m_list, Recorder()), 0);
+    EXPECT_EQ(m_statuses, (std::vector<Status>{{0, 1}, {1, 0}, {2, 1}}));
+    EXPECT_EQ(m_list.GetAt(1).m_bResult, 0);
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 3u);
+    const std::string port = std::to_string(m_open.Port());
+    EXPECT_NE(lines[0].find(", 1, \"127.0.0.1\", 1, " + port), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find(", 0, \"127.0.0.1\", 1, " + std::to_string(m_closed.Port())), std::string::npos);
+}
+
+TEST_F(CheckRun, LogModesDecideWhichLinesAreWritten) {
+    Add(m_open.Port());
+    Add(m_closed.Port());
+    for (int mode : {0, 1, 2}) {
+        SCOPED_TRACE(mode);
+        std::filesystem::remove(m_log);
+        UseLog(mode);
+        CCheckRun run;
+        EXPECT_EQ(run.RunBlocking(m_list, nullptr), 0);
+        const auto lines = LogLines();
+        if (mode == 0) {
+            EXPECT_FALSE(std::filesystem::exists(m_log));
+        } else if (mode == 1) {
+            ASSERT_EQ(lines.size(), 1u);
+            EXPECT_NE(lines[0].find(", 0, "), std::string::npos);
+        } else {
+            EXPECT_EQ(lines.size(), 2u);
+        }
+    }
+    // Mode 1 with everything answering, and an empty path in mode 2, leave nothing.
+    m_list.RemoveAt(1);
+    std::filesystem::remove(m_log);
+    UseLog(1);
+    EXPECT_EQ(CCheckRun().RunBlocking(m_list, nullptr), 1);
+    m_list.m_nLogMode = 2;
+    m_list.m_strLogFile.clear();
+    EXPECT_EQ(CCheckRun().RunBlocking(m_list, nullptr), 1);
+    EXPECT_FALSE(std::filesystem::exists(m_log));
+
+    // An unusable log path changes nothing about the run.
+    m_list.m_strLogFile = m_dir.file("no-such-folder/check.log").string();
+    m_statuses.clear();
+    EXPECT_EQ(CCheckRun().RunBlocking(m_list, Recorder()), 1);
+    EXPECT_EQ(m_statuses, (std::vector<Status>{{0, 1}}));
+}
+
+TEST_F(CheckRun, CancelBeforeAFailureReportsSuccess) {
+    Add(m_open.Port());
+    Add(m_stalled.Port(), /*earlier=*/5);
+    Add(m_closed.Port(), /*earlier=*/6);
+    UseLog(2);
+    CCheckRun run;
+    ASSERT_TRUE(run.Start(m_list, Recorder()));
+    WaitForRows(run, 1);
+    run.Cancel();
+    EXPECT_EQ(run.Finish(), 1);
+    EXPECT_EQ(m_statuses, (std::vector<Status>{{0, 1}}));
+    EXPECT_EQ(m_list.GetAt(1).m_bResult, 5) << "the interrupted entry keeps its earlier result";
+    EXPECT_EQ(m_list.GetAt(2).m_bResult, 6) << "entries not reached keep theirs";
+    EXPECT_EQ(LogLines().size(), 1u);
+}
+
+TEST_F(CheckRun, CancelAfterAFailureReportsFailure) {
+    Add(m_closed.Port());
+    Add(m_stalled.Port());
+    CCheckRun run;
+    int cancel[2] = {-1, -1};
+    ASSERT_EQ(::pipe(cancel), 0);
+    std::thread presser([&] {
+        // Press "Cancel" once the stalled entry is under way.
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(::write(cancel[1], "x", 1), 1);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run.RunBlocking(m_list, Recorder(), cancel[0]), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    presser.join();
+    ::close(cancel[0]);
+    ::close(cancel[1]);
+    EXPECT_EQ(m_statuses, (std::vector<Status>{{0, 0}}));
+}
+
+TEST_F(CheckRun, OnlyOneRunAtATime) {
+    Add(m_stalled.Port());
+    CCheckRun first;
+    ASSERT_TRUE(first.Start(m_list, nullptr));
+    EXPECT_TRUE(CCheckRun::IsAnyRunInProgress());
+    CCheckRun second;
+    EXPECT_FALSE(second.Start(m_list, nullptr));
+    EXPECT_EQ(second.NotifyFd(), -1);
+    EXPECT_EQ(first.Finish(), 1);
+    EXPECT_FALSE(CCheckRun::IsAnyRunInProgress());
+    EXPECT_EQ(CCheckRun().RunBlocking(*std::make_unique<CItemList>(), nullptr), 1);
+}
+
+TEST_F(CheckRun, WorkerWalksTheGlobalListOnItsOwn) {
+    Add(m_open.Port());
+    Add(m_closed.Port());
+    g_bAllOk = 1;
+    g_pItemList = &m_list;
+    EXPECT_EQ(CheckThreadProc(nullptr), 0u);
+    EXPECT_EQ(g_bAllOk, 0);
+    EXPECT_EQ(m_list.GetAt(0).m_bResult, 1);
+    EXPECT_EQ(m_list.GetAt(1).m_bResult, 0);
+    g_pItemList = nullptr;
+}
+
+TEST_F(CheckRun, ListCanBeFreedRightAfterACancel) {
+    // The worker must not touch the list once the run is finished, even while it unwinds.
+    for (int i = 0; i < 200; ++i) {
+        auto list = std::make_unique<CItemList>();
+        for (int k = 0; k < 20; ++k) {
+            auto item = std::make_unique<CItem>();
+            item->m_bConnect = 1;
+            item->m_strAddress = "127.0.0.1";
+            item->m_nPort = k % 2 ? m_closed.Port() : m_open.Port();
+            list->AddTail(std::move(item));
+        }
+        CCheckRun run;
+        ASSERT_TRUE(run.Start(*list, nullptr));
+        if (i % 3)
+            std::this_thread::sleep_for(std::chrono::microseconds(50 * (i % 7)));
+        run.Cancel();
+        run.Finish();
+        list.reset(); // a freed list here makes a sanitizer build, or the heap, complain
+    }
+}

@@ -1,0 +1,100 @@
+// Probes of hosts that never answer. Slow by nature: each case is its own ctest entry.
+#include "AbortableThread.h"
+#include "CItem.h"
+#include "SilentHostNamespace.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace std::chrono_literals;
+using testsupport::CountOpenFds;
+using testsupport::CountThreads;
+using testsupport::SilentHostNamespace;
+using testsupport::SnmpCounter;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class SilentHost : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!m_ns.IsAvailable())
+            GTEST_SKIP() << m_ns.Reason();
+        m_inside = std::make_unique<SilentHostNamespace::Inside>(m_ns);
+    }
+    void TearDown() override { m_inside.reset(); }
+
+    static CItem Entry(std::int32_t connect, const char* address) {
+        CItem item;
+        item.m_bConnect = connect;
+        item.m_strAddress = address;
+        item.m_nPort = 80;
+        item.m_bResult = 1;
+        return item;
+    }
+
+    // Probes item on an abortable thread, stops it after `after` and checks that it ends at
+    // once, without a result, leaving descriptors and threads as they were.
+    void ExpectStopEndsProbe(CItem item, std::chrono::milliseconds after) {
+        const int fdsBefore = CountOpenFds();
+        const int threadsBefore = CountThreads();
+        std::atomic<bool> returned{false};
+        AbortableThreadPtr thread(StartAbortableThread([&]() -> unsigned int {
+            item.Check();
+            returned = true;
+            return 1;
+        }));
+        ASSERT_TRUE(thread);
+        std::this_thread::sleep_for(after);
+        ASSERT_TRUE(IsAbortableThreadRunning(thread->hThread)) << "the probe should still be waiting";
+
+        const auto stoppedAt = Clock::now();
+        StopAbortableThread(thread.get());
+        while (IsAbortableThreadRunning(thread->hThread) && Clock::now() - stoppedAt < 5s)
+            std::this_thread::sleep_for(1ms);
+        EXPECT_LT(Clock::now() - stoppedAt, 1s);
+        unsigned int code = 99;
+        ASSERT_TRUE(GetAbortableThreadExitCode(thread->hThread, &code));
+        EXPECT_EQ(code, 0u);
+        EXPECT_FALSE(returned) << "the probe must not go on after a stop";
+        EXPECT_EQ(item.m_bResult, 1) << "a stopped probe stores no result";
+        thread.reset();
+        EXPECT_EQ(testsupport::WaitForThreadCount(threadsBefore, 5000), threadsBefore);
+        EXPECT_EQ(CountOpenFds(), fdsBefore) << "the probe's socket must be closed by the unwinding";
+    }
+
+    SilentHostNamespace m_ns;
+    std::unique_ptr<SilentHostNamespace::Inside> m_inside;
+};
+
+} // namespace
+
+TEST_F(SilentHost, IcmpGivesZeroAfterTenSeconds) {
+    CItem item = Entry(0, SilentHostNamespace::kSilentAddress);
+    const auto start = Clock::now();
+    EXPECT_EQ(item.Check(), 0);
+    const auto elapsed = Clock::now() - start;
+    EXPECT_EQ(item.m_bResult, 0);
+    EXPECT_GE(elapsed, 9900ms);
+    EXPECT_LT(elapsed, 15s);
+}
+
+TEST_F(SilentHost, IcmpErrorFromTheStackIsNoAnswer) {
+    const long long unreachableBefore = SnmpCounter("Icmp", "InDestUnreachs");
+    CItem item = Entry(0, SilentHostNamespace::kUnreachableAddress);
+    const auto start = Clock::now();
+    EXPECT_EQ(item.Check(), 0);
+    EXPECT_GE(Clock::now() - start, 9900ms);
+    EXPECT_GT(SnmpCounter("Icmp", "InDestUnreachs"), unreachableBefore) << "the stack should have reported it";
+}
+
+TEST_F(SilentHost, TcpConnectWaitsUntilStopped) {
+    ExpectStopEndsProbe(Entry(1, SilentHostNamespace::kSilentAddress), 1500ms);
+}
+
+TEST_F(SilentHost, IcmpWaitEndsWhenStopped) {
+    ExpectStopEndsProbe(Entry(0, SilentHostNamespace::kSilentAddress), 500ms);
+}
