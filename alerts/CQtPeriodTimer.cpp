@@ -48,6 +48,7 @@ void CQtPeriodTimer::OnStep(unsigned timerId) {
         StartStep(slot);
         return;
     }
-    if (onTick)
-        onTick(timerId);
+    // A copy: the handler may run nested event loops in which the owner of this timer goes away.
+    if (const auto tick = onTick)
+        tick(timerId);
 }
