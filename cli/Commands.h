@@ -10,5 +10,6 @@ int RunNew(const QStringList& args);
 int RunAdd(const QStringList& args);
 int RunRemove(const QStringList& args);
 int RunSet(const QStringList& args);
+int RunCheck(const QStringList& args);
 
 } // namespace cli

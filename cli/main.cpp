@@ -14,6 +14,10 @@ const cli::Command kCommands[] = {
     {"add", "add LIST icmp HOST | add LIST tcp HOST PORT", "Append an entry to a list file.", cli::RunAdd},
     {"remove", "remove LIST ROW", "Remove the entry in row ROW (counting from 1).", cli::RunRemove},
     {"set", "set LIST KEY VALUE", "Change one setting of a list file.", cli::RunSet},
+    {"check", "check LIST [--json] [--save]",
+     "Probe every entry once, as \"Ping Now\" does (log lines as the list asks, no alert); Ctrl-C stops.\n"
+     "      Exit status 0 when every entry answered. --save writes the results back into LIST.",
+     cli::RunCheck},
 };
 
 void PrintUsage(FILE* to) {

@@ -20,7 +20,7 @@ const char* const kIcmpPrivilegeHelp =
     "Grant it in one of these ways:\n"
     "  - run as root;\n"
     "  - give the program the raw-socket capability:  sudo setcap cap_net_raw+ep PROGRAM\n"
-    "  - allow unprivileged ping sockets for your group:\n"
+    "  - allow unprivileged ping sockets (this range admits every group):\n"
     "      sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n";
 
 namespace {

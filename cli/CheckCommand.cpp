@@ -1,0 +1,195 @@
+#include "Commands.h"
+#include "JsonOutput.h"
+
+#include "CCheckRun.h"
+#include "CItemList.h"
+#include "IcmpProbe.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace cli {
+
+namespace {
+
+constexpr const char* kCheckSynopsis = "check LIST [--json] [--save]";
+
+// Ctrl-C during a run cancels it like the window's Cancel button: the handler only wakes the
+// waiting run through a pipe.
+int g_interruptWriteFd = -1;
+
+extern "C" void OnInterrupt(int) {
+    if (g_interruptWriteFd >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = ::write(g_interruptWriteFd, &byte, 1);
+    }
+}
+
+// Routes SIGINT (and SIGTERM) into a pipe while it lives; restores the old handlers after.
+class InterruptPipe {
+public:
+    InterruptPipe() {
+        if (::pipe2(m_fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+            m_fds[0] = m_fds[1] = -1;
+            return;
+        }
+        g_interruptWriteFd = m_fds[1];
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, &m_oldInt);
+        ::sigaction(SIGTERM, &action, &m_oldTerm);
+    }
+    ~InterruptPipe() {
+        if (m_fds[0] < 0)
+            return;
+        ::sigaction(SIGINT, &m_oldInt, nullptr);
+        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        g_interruptWriteFd = -1;
+        ::close(m_fds[0]);
+        ::close(m_fds[1]);
+    }
+    InterruptPipe(const InterruptPipe&) = delete;
+    InterruptPipe& operator=(const InterruptPipe&) = delete;
+
+    int ReadFd() const { return m_fds[0]; }
+    bool Fired() const {
+        char byte;
+        return m_fds[0] >= 0 && ::read(m_fds[0], &byte, 1) == 1;
+    }
+
+private:
+    int m_fds[2] = {-1, -1};
+    struct sigaction m_oldInt {};
+    struct sigaction m_oldTerm {};
+};
+
+std::string KindText(const CItem& item) {
+    return item.m_bConnect ? std::to_string(item.m_nPort) : std::string("ICMP");
+}
+
+std::string RoundTripText(std::int64_t us) {
+    if (us < 0)
+        return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f ms", static_cast<double>(us) / 1000.0);
+    return text;
+}
+
+std::string Padded(std::string text, std::size_t width) {
+    text += text.size() >= width ? std::string(" ") : std::string(width - text.size(), ' ');
+    return text;
+}
+
+std::string RowLine(std::size_t row, const CItem& item, const std::string& status, bool withTime) {
+    std::string line = "  " + Padded(std::to_string(row + 1), 6) + Padded(JsonQuote(item.m_strAddress), 24) +
+                       Padded(KindText(item), 7) + Padded(status, 13) +
+                       (withTime ? RoundTripText(item.m_nLastRoundTripUs) : std::string());
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line + "\n";
+}
+
+std::string RowJson(std::size_t row, const CItem& item, bool probed) {
+    std::string out = "    {\"row\": " + std::to_string(row + 1) + ", \"address\": " + JsonQuote(item.m_strAddress) +
+                      ", \"kind\": \"" + (item.m_bConnect ? "tcp" : "icmp") +
+                      "\", \"port\": " + std::to_string(item.m_nPort) + ", \"probed\": " + (probed ? "true" : "false");
+    if (probed) {
+        out += std::string(", \"ok\": ") + (item.m_bResult ? "true" : "false");
+        out += ", \"roundTripMs\": ";
+        if (item.m_bResult && item.m_nLastRoundTripUs >= 0) {
+            char ms[32];
+            std::snprintf(ms, sizeof ms, "%.3f", static_cast<double>(item.m_nLastRoundTripUs) / 1000.0);
+            out += ms;
+        } else {
+            out += "null";
+        }
+    }
+    return out + "}";
+}
+
+} // namespace
+
+int RunCheck(const QStringList& args) {
+    bool json = false;
+    bool save = false;
+    QStringList positional;
+    for (const QString& arg : args) {
+        if (arg == QLatin1String("--json"))
+            json = true;
+        else if (arg == QLatin1String("--save"))
+            save = true;
+        else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
+            return UsageError(kCheckSynopsis);
+        else
+            positional << arg;
+    }
+    if (positional.size() != 1)
+        return UsageError(kCheckSynopsis);
+
+    int exitCode = kExitOk;
+    const std::unique_ptr<CItemList> list = LoadListOrReport(positional.front(), exitCode);
+    if (!list)
+        return exitCode;
+
+    if (!json && !list->IsEmpty())
+        PrintOut("  " + Padded("Row", 6) + Padded("IP Address", 24) + Padded("Port", 7) + Padded("OK", 13) +
+                 "Round trip\n");
+    std::vector<bool> probed(list->GetCount(), false);
+    int result = -1;
+    bool interrupted = false;
+    {
+        InterruptPipe interrupt;
+        CCheckRun run;
+        result = run.RunBlocking(
+            *list,
+            [&](std::size_t row, const CItem& item, int answered) {
+                probed[row] = true;
+                if (!json)
+                    PrintOut(RowLine(row, item, answered ? "Yes" : "No", answered != 0));
+            },
+            interrupt.ReadFd());
+        interrupted = interrupt.Fired();
+    }
+    if (result < 0) {
+        PrintError(std::string("a check run could not be started"));
+        return kExitFailed;
+    }
+
+    bool allProbed = true;
+    for (std::size_t row = 0; row < probed.size(); ++row) {
+        allProbed = allProbed && probed[row];
+        if (!json && !probed[row])
+            PrintOut(RowLine(row, list->GetAt(row), "not probed", false));
+    }
+    if (json) {
+        std::string out = "{\n  \"result\": " + std::to_string(result) +
+                          ",\n  \"interrupted\": " + (interrupted ? "true" : "false") + ",\n  \"entries\": [";
+        for (std::size_t row = 0; row < probed.size(); ++row)
+            out += (row ? ",\n" : "\n") + RowJson(row, list->GetAt(row), probed[row]);
+        out += probed.empty() ? "]\n}\n" : "\n  ]\n}\n";
+        PrintOut(out);
+    }
+    if (IsIcmpPrivilegeMissing()) {
+        std::string help = kIcmpPrivilegeHelp;
+        const std::string program = "PROGRAM";
+        help.replace(help.find(program), program.size(), "\"$(command -v pulsewick-cli)\"");
+        std::fputs(help.c_str(), stderr);
+    }
+    if (interrupted)
+        PrintError(std::string("interrupted; the entries not reached were not probed"));
+
+    if (save) {
+        const int saved = SaveListOrReport(*list, positional.front());
+        if (saved != kExitOk)
+            return saved;
+    }
+    return result == 1 && allProbed ? kExitOk : kExitFailed;
+}
+
+} // namespace cli

@@ -1,0 +1,175 @@
+#include "CItemList.h"
+#include "ListFile.h"
+#include "LoopbackPorts.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <linux/capability.h>
+#include <netinet/in.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace std::chrono_literals;
+using testsupport::LoopbackPort;
+using testsupport::TempDir;
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadText(const std::filesystem::path& path) {
+    const auto bytes = testsupport::ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs `pulsewick-cli check ARGS`; interruptAfter > 0 sends SIGINT then. withoutRawSockets
+// drops the raw-socket capability from the child first.
+CliRun Check(const TempDir& dir, std::vector<std::string> args, std::chrono::milliseconds interruptAfter = 0ms,
+             bool withoutRawSockets = false) {
+    args.insert(args.begin(), {PULSEWICK_CLI, "check"});
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const auto out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        if (withoutRawSockets)
+            ::prctl(PR_CAPBSET_DROP, CAP_NET_RAW, 0, 0, 0);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    CliRun run;
+    if (pid < 0)
+        return run;
+    if (interruptAfter > 0ms) {
+        std::this_thread::sleep_for(interruptAfter);
+        ::kill(pid, SIGINT);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = ReadText(out);
+    run.err = ReadText(err);
+    return run;
+}
+
+class CheckCommand : public ::testing::Test {
+protected:
+    void Add(std::int32_t connect, std::uint16_t port) {
+        auto item = std::make_unique<CItem>();
+        item->m_bConnect = connect;
+        item->m_strAddress = "127.0.0.1";
+        item->m_nPort = port;
+        m_list.AddTail(std::move(item));
+    }
+    std::string Save() {
+        const std::string path = m_dir.file("list.pwk").string();
+        EXPECT_TRUE(SaveListFile(m_list, path).Succeeded());
+        return path;
+    }
+
+    TempDir m_dir;
+    CItemList m_list;
+    LoopbackPort m_open{LoopbackPort::Kind::listening};
+    LoopbackPort m_closed{LoopbackPort::Kind::closed};
+};
+
+} // namespace
+
+TEST_F(CheckCommand, AllAnsweringSavesResultsAndLogs) {
+    Add(1, m_open.Port());
+    Add(1, m_open.Port());
+    m_list.m_nLogMode = 2;
+    m_list.m_strLogFile = m_dir.file("check.log").string();
+    const std::string path = Save();
+
+    const CliRun run = Check(m_dir, {path, "--save"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("  1     \"127.0.0.1\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" Yes "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" ms\n"), std::string::npos) << run.out;
+    EXPECT_EQ(ReadText(m_list.m_strLogFile).size() > 0, true);
+
+    const auto loaded = LoadListFile(path);
+    ASSERT_TRUE(loaded.list);
+    EXPECT_EQ(loaded.list->GetAt(0).m_bResult, 1);
+    EXPECT_EQ(loaded.list->GetAt(1).m_bResult, 1);
+}
+
+TEST_F(CheckCommand, FailureGivesStatusOneAndWithoutSaveLeavesTheFile) {
+    Add(1, m_closed.Port());
+    Add(1, m_open.Port());
+    const std::string path = Save();
+    const auto before = testsupport::ReadFileBytes(path);
+
+    const CliRun run = Check(m_dir, {path, "--json"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.out.find("\"result\": 0"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"row\": 1, \"address\": \"127.0.0.1\", \"kind\": \"tcp\", \"port\": " +
+                           std::to_string(m_closed.Port()) + ", \"probed\": true, \"ok\": false"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("\"ok\": true, \"roundTripMs\": "), std::string::npos) << run.out;
+    EXPECT_EQ(testsupport::ReadFileBytes(path), before);
+}
+
+TEST_F(CheckCommand, CtrlCStopsTheRunAndReportsRowsNotReached) {
+    LoopbackPort stalled(LoopbackPort::Kind::stalled);
+    Add(1, m_open.Port());
+    Add(1, stalled.Port());
+    Add(1, m_open.Port());
+    const std::string path = Save();
+
+    const auto start = std::chrono::steady_clock::now();
+    const CliRun run = Check(m_dir, {path}, 700ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_EQ(run.status, 1) << run.err;
+    const auto row2 = run.out.find("\n  2     \"127.0.0.1\"");
+    ASSERT_NE(row2, std::string::npos) << run.out;
+    const std::string line = run.out.substr(row2 + 1, run.out.find('\n', row2 + 1) - row2 - 1);
+    EXPECT_NE(line.find(std::to_string(stalled.Port()) + "  not probed"), std::string::npos) << line;
+    EXPECT_EQ(run.out.find("Yes"), run.out.rfind("Yes")) << "only the first row answered: " << run.out;
+    EXPECT_NE(run.err.find("interrupted"), std::string::npos) << run.err;
+}
+
+TEST_F(CheckCommand, ExplainsOnceHowToGrantIcmp) {
+    const int ping = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP);
+    if (ping >= 0) {
+        ::close(ping);
+        GTEST_SKIP() << "ping sockets are open to everyone here";
+    }
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to take the privilege away";
+    Add(0, 0);
+    Add(0, 0);
+    const CliRun run = Check(m_dir, {Save()}, 0ms, /*withoutRawSockets=*/true);
+    EXPECT_EQ(run.status, 1);
+    const auto first = run.err.find("cap_net_raw");
+    ASSERT_NE(first, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("cap_net_raw", first + 1), std::string::npos) << "once: " << run.err;
+    EXPECT_NE(run.err.find("ping_group_range"), std::string::npos);
+}
+
+TEST_F(CheckCommand, UsageErrors) {
+    EXPECT_EQ(Check(m_dir, {}).status, 2);
+    EXPECT_EQ(Check(m_dir, {"a.pwk", "--bogus"}).status, 2);
+    EXPECT_EQ(Check(m_dir, {m_dir.file("missing.pwk").string()}).status, 3);
+}
