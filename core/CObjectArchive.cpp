@@ -207,6 +207,11 @@ std::size_t CObjectArchive::Read(void* buffer, std::size_t count) {
 }
 
 void CObjectArchive::ReadExact(void* buffer, std::size_t count) {
+    if (count <= m_bufLen - m_bufPos) { // the usual case: small fields from the buffer
+        std::memcpy(buffer, m_buffer.data() + m_bufPos, count);
+        m_bufPos += count;
+        return;
+    }
     Require(count);
     if (Read(buffer, count) != count)
         throw CArchiveException(ArchiveCause::endOfFile); // the file shrank while we read it
