@@ -1,0 +1,172 @@
+#include "CItemList.h"
+#include "CMailDlg.h"
+#include "FakeUserPrompts.h"
+#include "ResourceIds.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+class MailDlgTest : public ::testing::Test {
+protected:
+    void Open() {
+        dlg = std::make_unique<CMailDlg>(list, nullptr);
+        dlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    }
+    QLineEdit* From() { return dlg->GetDlgItem<QLineEdit>(res::IDC_MAIL_FROM); }
+    QLineEdit* Server() { return dlg->GetDlgItem<QLineEdit>(res::IDC_MAIL_SERVER); }
+    QLineEdit* To() { return dlg->GetDlgItem<QLineEdit>(res::IDC_MAIL_TO); }
+    QLineEdit* Subject() { return dlg->GetDlgItem<QLineEdit>(res::IDC_MAIL_SUBJECT); }
+    void Press(int id) { dlg->GetDlgItem<QPushButton>(id)->click(); }
+
+    static auto Settings(const CItemList& l) {
+        return std::tuple(l.m_strFrom, l.m_strServer, l.m_strTo, l.m_strSubject);
+    }
+
+    FakeUserPrompts prompts;
+    CItemList list;
+    std::unique_ptr<CMailDlg> dlg;
+};
+
+TEST_F(MailDlgTest, OpensWithTheValuesOfANewList) {
+    Open();
+    EXPECT_EQ(dlg->windowTitle(), "E-Mail Properties");
+    EXPECT_EQ(From()->text(), "");
+    EXPECT_EQ(Server()->text(), "127.0.0.1");
+    EXPECT_EQ(To()->text(), "");
+    EXPECT_EQ(Subject()->text(), "");
+}
+
+TEST_F(MailDlgTest, OpensWithTheListsValuesWithoutRunningTheFromRule) {
+    list.m_strFrom = "ops@mail.invalid";
+    list.m_strServer = "relay.invalid";
+    list.m_strTo = "pager@elsewhere.invalid";
+    list.m_strSubject = "Down";
+    Open();
+    EXPECT_EQ(From()->text(), "ops@mail.invalid");
+    EXPECT_EQ(Server()->text(), "relay.invalid");
+    EXPECT_EQ(To()->text(), "pager@elsewhere.invalid");
+    EXPECT_EQ(Subject()->text(), "Down");
+
+    // Text set by the program is not the user's edit either.
+    From()->setText("other@host.invalid");
+    EXPECT_EQ(To()->text(), "pager@elsewhere.invalid");
+    EXPECT_EQ(Server()->text(), "relay.invalid");
+}
+
+// Typed one key at a time: To follows every key, the server only from the at sign on.
+TEST_F(MailDlgTest, FromRuleFollowsEveryKeystroke) {
+    Open();
+    Subject()->setText("keep me");
+    From()->setFocus();
+    const QString typed = QStringLiteral("alice@mx.host.invalid");
+    for (qsizetype i = 0; i < typed.size(); ++i) {
+        QTest::keyClicks(From(), typed.mid(i, 1));
+        const QString from = typed.left(i + 1);
+        SCOPED_TRACE(from.toStdString());
+        ASSERT_EQ(From()->text(), from);
+        EXPECT_EQ(To()->text(), from);
+        const qsizetype at = from.indexOf(u'@');
+        EXPECT_EQ(Server()->text(), at < 0 ? QStringLiteral("127.0.0.1") : from.mid(at + 1));
+        EXPECT_EQ(Subject()->text(), "keep me");
+    }
+
+    // Deleting is an edit too.
+    QTest::keyClick(From(), Qt::Key_Backspace);
+    EXPECT_EQ(To()->text(), "alice@mx.host.invali");
+    EXPECT_EQ(Server()->text(), "mx.host.invali");
+
+    // Only the first at sign counts.
+    QTest::keyClicks(From(), "@x");
+    EXPECT_EQ(Server()->text(), "mx.host.invali@x");
+
+    // Removing the at sign leaves the server as it was last set.
+    From()->selectAll();
+    QTest::keyClicks(From(), "bob");
+    EXPECT_EQ(To()->text(), "bob");
+    EXPECT_EQ(Server()->text(), "mx.host.invali@x");
+}
+
+TEST_F(MailDlgTest, TypingInTheMiddleOfFromKeepsTheCursor) {
+    Open();
+    From()->setFocus();
+    QTest::keyClicks(From(), "al@host");
+    From()->setCursorPosition(2);
+    QTest::keyClicks(From(), "ice");
+    EXPECT_EQ(From()->text(), "alice@host");
+    EXPECT_EQ(From()->cursorPosition(), 5);
+    EXPECT_EQ(To()->text(), "alice@host");
+}
+
+TEST_F(MailDlgTest, PastingIntoFromRunsTheRule) {
+    Open();
+    QGuiApplication::clipboard()->setText(QStringLiteral("x@pasted.invalid"));
+    From()->setFocus();
+    QTest::keyClick(From(), Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(From()->text(), "x@pasted.invalid");
+    EXPECT_EQ(To()->text(), "x@pasted.invalid");
+    EXPECT_EQ(Server()->text(), "pasted.invalid");
+}
+
+TEST_F(MailDlgTest, FieldsEditedAfterFromAreKeptUntilFromChangesAgain) {
+    Open();
+    From()->setFocus();
+    QTest::keyClicks(From(), "me@a.invalid");
+
+    To()->setFocus();
+    To()->selectAll();
+    QTest::keyClicks(To(), "boss@b.invalid");
+    Server()->setFocus();
+    Server()->selectAll();
+    QTest::keyClicks(Server(), "smtp.invalid");
+    EXPECT_EQ(From()->text(), "me@a.invalid");
+    EXPECT_EQ(To()->text(), "boss@b.invalid");
+    EXPECT_EQ(Server()->text(), "smtp.invalid");
+
+    Press(res::IDOK);
+    EXPECT_EQ(Settings(list), std::tuple(std::string("me@a.invalid"), std::string("smtp.invalid"),
+                                         std::string("boss@b.invalid"), std::string()));
+
+    // A later change of From overwrites both again.
+    Open();
+    From()->setFocus();
+    QTest::keyClick(From(), Qt::Key_End);
+    QTest::keyClicks(From(), "x");
+    EXPECT_EQ(To()->text(), "me@a.invalidx");
+    EXPECT_EQ(Server()->text(), "a.invalidx");
+}
+
+TEST_F(MailDlgTest, CancelAfterTheRuleLeavesTheList) {
+    list.m_strTo = "keep@to.invalid";
+    Open();
+    From()->setFocus();
+    QTest::keyClicks(From(), "new@server.invalid");
+    Subject()->setText("changed");
+    ASSERT_EQ(To()->text(), "new@server.invalid");
+
+    const auto before = Settings(list);
+    Press(res::IDCANCEL);
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(Settings(list), before);
+}
+
+TEST_F(MailDlgTest, OkCopiesAllFourFieldsIncludingEmptyOnes) {
+    list.m_strFrom = "a@b.invalid";
+    list.m_strSubject = "s";
+    Open();
+    From()->clear();
+    Server()->clear();
+    Subject()->setText("Pulsewick: hosts down");
+    Press(res::IDOK);
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(Settings(list),
+              std::tuple(std::string(), std::string(), std::string(), std::string("Pulsewick: hosts down")));
+}
+
+} // namespace

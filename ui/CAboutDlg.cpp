@@ -1,0 +1,5 @@
+#include "CAboutDlg.h"
+
+#include "ResourceIds.h"
+
+CAboutDlg::CAboutDlg(QWidget* parent) : CDialog(res::IDD_ABOUTBOX, parent) {}

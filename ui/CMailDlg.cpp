@@ -1,0 +1,53 @@
+#include "CMailDlg.h"
+
+#include "CDataExchange.h"
+#include "CItemList.h"
+#include "ResourceIds.h"
+
+#include <QLineEdit>
+
+CMailDlg::CMailDlg(CItemList& list, QWidget* owner) : CDialog(res::IDD_MAIL, owner), m_pList(&list) {
+    // textEdited, not textChanged: only the user's typing, pasting and deleting count.
+    if (auto* from = GetDlgItem<QLineEdit>(res::IDC_MAIL_FROM))
+        connect(from, &QLineEdit::textEdited, this, [this] { OnChangeFrom(); });
+}
+
+void CMailDlg::DoDataExchange(CDataExchange& dx) {
+    DDX_Text(dx, res::IDC_MAIL_FROM, m_strFrom);
+    DDX_Text(dx, res::IDC_MAIL_SERVER, m_strServer);
+    DDX_Text(dx, res::IDC_MAIL_SUBJECT, m_strSubject);
+    DDX_Text(dx, res::IDC_MAIL_TO, m_strTo);
+}
+
+bool CMailDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    m_strFrom = m_pList->m_strFrom;
+    m_strServer = m_pList->m_strServer;
+    m_strTo = m_pList->m_strTo;
+    m_strSubject = m_pList->m_strSubject;
+    UpdateData(false);
+    return true;
+}
+
+void CMailDlg::OnOK() {
+    UpdateData(true);
+    m_pList->m_strFrom = m_strFrom;
+    m_pList->m_strServer = m_strServer;
+    m_pList->m_strTo = m_strTo;
+    m_pList->m_strSubject = m_strSubject;
+    EndDialog(QDialog::Accepted);
+}
+
+void CMailDlg::OnChangeFrom() {
+    UpdateData(true);
+    if (const auto at = m_strFrom.find('@'); at != std::string::npos)
+        m_strServer = m_strFrom.substr(at + 1);
+    m_strTo = m_strFrom;
+
+    // Writing the fields back must not move the cursor of the user typing in the From field.
+    auto* from = GetDlgItem<QLineEdit>(res::IDC_MAIL_FROM);
+    const int cursor = from ? from->cursorPosition() : 0;
+    UpdateData(false);
+    if (from)
+        from->setCursorPosition(cursor);
+}

@@ -1,0 +1,115 @@
+#include "CSplashWindow.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+
+constexpr const char* kDefaultPicturePath = ":/pulsewick/splash.png";
+
+bool g_bSplashEnabled = false;
+CSplashWindow* g_pCurrentSplash = nullptr;
+QString g_picturePath = QString::fromLatin1(kDefaultPicturePath);
+
+} // namespace
+
+CSplashWindow::CSplashWindow(QWidget* owner, const QPixmap& picture)
+    : QWidget(owner, Qt::SplashScreen | Qt::FramelessWindowHint), m_picture(picture), m_owner(owner),
+      m_timer(new QTimer(this)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setCursor(Qt::ArrowCursor);
+    setFixedSize(m_picture.deviceIndependentSize().toSize());
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, &CSplashWindow::OnTimer);
+}
+
+CSplashWindow::~CSplashWindow() {
+    if (g_pCurrentSplash == this)
+        g_pCurrentSplash = nullptr;
+}
+
+void CSplashWindow::EnableSplashScreen(bool enable) {
+    g_bSplashEnabled = enable;
+}
+
+bool CSplashWindow::IsSplashScreenEnabled() {
+    return g_bSplashEnabled;
+}
+
+CSplashWindow* CSplashWindow::Current() {
+    return g_pCurrentSplash;
+}
+
+void CSplashWindow::SetPicturePath(const QString& path) {
+    g_picturePath = path.isEmpty() ? QString::fromLatin1(kDefaultPicturePath) : path;
+}
+
+CSplashWindow* CSplashWindow::ShowSplash(QWidget* owner) {
+    if (!g_bSplashEnabled || g_pCurrentSplash)
+        return nullptr;
+    const QPixmap picture(g_picturePath);
+    if (picture.isNull())
+        return nullptr; // no picture, no splash, no message
+
+    auto* splash = new CSplashWindow(owner, picture); // deletes itself when its time is up
+    g_pCurrentSplash = splash;
+    splash->CenterOnOwner();
+    splash->m_timer->start(kDisplayMs);
+    splash->show();
+    splash->repaint();
+    return splash;
+}
+
+void CSplashWindow::CenterOnOwner() {
+    QRect area;
+    if (m_owner && m_owner->isVisible()) {
+        area = m_owner->frameGeometry();
+    } else {
+        QScreen* screen = m_owner ? m_owner->screen() : QGuiApplication::primaryScreen();
+        if (screen)
+            area = screen->availableGeometry();
+    }
+    if (area.isValid())
+        move(area.center() - rect().center());
+}
+
+void CSplashWindow::OnTimer() {
+    // The splash is gone from now on, even before Qt deletes the object.
+    if (g_pCurrentSplash == this)
+        g_pCurrentSplash = nullptr;
+    QPointer<QWidget> owner = m_owner;
+    close();
+    if (owner)
+        owner->window()->update();
+}
+
+void CSplashWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_picture);
+}
+
+// Clicks and keys are taken and dropped: only the timer ends the splash.
+void CSplashWindow::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+}
+
+void CSplashWindow::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+}
+
+void CSplashWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+    event->accept();
+}
+
+void CSplashWindow::keyPressEvent(QKeyEvent* event) {
+    event->accept();
+}
+
+void ShowSplash(QWidget* owner) {
+    CSplashWindow::ShowSplash(owner);
+}
