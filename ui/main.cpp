@@ -1,4 +1,5 @@
 #include "CDialog.h"
+#include "ProgramIcon.h"
 #include "ResourceIds.h"
 
 #include <QApplication>
@@ -6,6 +7,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(PULSEWICK_VERSION));
+    ui::InstallProgramIcon();
     CDialog dialog(res::IDD_PULSEWICK_DIALOG);
     dialog.DoModal();
     return 0;
