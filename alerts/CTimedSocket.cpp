@@ -1,0 +1,304 @@
+#include "CTimedSocket.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <system_error>
+
+namespace {
+
+thread_local CTimedSocket::PaintHook t_paintHook;
+
+// Repaints are the only thing a GUI thread handles while a call waits: widgets post an
+// UpdateRequest when they need painting, and nothing else in the queue (input, timers,
+// queued signals) is delivered until the call returns.
+void DeliverPendingRepaints() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+}
+
+bool IsGuiThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app != nullptr && app->inherits("QGuiApplication") && QThread::currentThread() == app->thread();
+}
+
+int ToPollTimeout(std::chrono::steady_clock::duration duration) {
+    // Round up so that a wait never ends before its time.
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(duration).count());
+}
+
+void Signal(const CUniqueFd& eventFd) {
+    if (!eventFd.IsValid())
+        return;
+    const std::uint64_t one = 1;
+    while (::write(eventFd.Get(), &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void Drain(const CUniqueFd& eventFd) {
+    if (!eventFd.IsValid())
+        return;
+    std::uint64_t count;
+    while (::read(eventFd.Get(), &count, sizeof count) < 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+// Marks the owning thread's call as in progress for its whole length, so that a cancellation
+// arriving between two retries still ends it. On the way out the record is cleared together
+// with any cancellation that came too late to matter, so it can never hit a later call.
+class CTimedSocket::CBlockingCall {
+public:
+    explicit CBlockingCall(CTimedSocket& socket) : m_socket(socket) {
+        std::lock_guard lock(m_socket.m_mutex);
+        m_socket.m_bBlocking = true;
+    }
+    ~CBlockingCall() {
+        std::lock_guard lock(m_socket.m_mutex);
+        m_socket.m_bBlocking = false;
+        if (m_socket.m_bCancelPending) {
+            m_socket.m_bCancelPending = false;
+            Drain(m_socket.m_wakeFd);
+        }
+    }
+    CBlockingCall(const CBlockingCall&) = delete;
+    CBlockingCall& operator=(const CBlockingCall&) = delete;
+
+private:
+    CTimedSocket& m_socket;
+};
+
+CTimedSocket::CTimedSocket() : CTimedSocket(kWatchdogTimeout) {}
+
+CTimedSocket::CTimedSocket(std::chrono::milliseconds budget)
+    : m_deadline(std::chrono::steady_clock::now() + budget), m_hEvent(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    StartWatchdog();
+}
+
+CTimedSocket::~CTimedSocket() {
+    // The release stays signalled until the watchdog reads it, so even a watchdog that has not
+    // begun to wait ends without acting. Joining means it never outlives the socket.
+    Signal(m_hEvent);
+    if (m_watchdog.joinable())
+        m_watchdog.join();
+}
+
+void CTimedSocket::StartWatchdog() {
+    // Without the release event the destructor could not stop the watchdog: go without one.
+    if (!m_hEvent.IsValid())
+        return;
+    m_watchdogState = WatchdogState::Started;
+    try {
+        m_watchdog = std::thread(&CTimedSocket::WatchdogThreadProc, this);
+    } catch (const std::system_error&) {
+        m_watchdogState = WatchdogState::None;
+    }
+}
+
+void CTimedSocket::WatchdogThreadProc(CTimedSocket* socket) {
+    socket->m_watchdogState = WatchdogState::Waiting;
+    pollfd release{socket->m_hEvent.Get(), POLLIN, 0};
+    for (;;) {
+        const auto remaining = socket->m_deadline - std::chrono::steady_clock::now();
+        const int ready = ::poll(&release, 1, remaining.count() > 0 ? ToPollTimeout(remaining) : 0);
+        if (ready > 0) {
+            socket->m_watchdogState = WatchdogState::Released;
+            return;
+        }
+        if (ready == 0 && std::chrono::steady_clock::now() >= socket->m_deadline)
+            break;
+        if (ready < 0 && errno != EINTR) {
+            // Cannot wait any more; better no watchdog than a cancellation at a random time.
+            socket->m_watchdogState = WatchdogState::None;
+            return;
+        }
+    }
+    socket->CancelBlockingCall();
+    socket->m_watchdogState = WatchdogState::Fired;
+}
+
+bool CTimedSocket::Fail(int error) {
+    m_nLastError = error;
+    return false;
+}
+
+int CTimedSocket::FailIo(int error) {
+    m_nLastError = error;
+    return -1;
+}
+
+bool CTimedSocket::Create() {
+    CUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+    if (!fd.IsValid())
+        return Fail(errno);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    any.sin_port = 0;
+    if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0)
+        return Fail(errno);
+    m_socket = std::move(fd);
+    return true;
+}
+
+bool CTimedSocket::Connect(const std::string& host, unsigned int port) {
+    if (!m_socket.IsValid())
+        return Fail(EBADF);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = ::inet_addr(host.c_str());
+    if (address.sin_addr.s_addr == INADDR_NONE) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+        if (rc != 0 || found == nullptr)
+            return Fail(rc == EAI_SYSTEM ? errno : (rc != 0 ? rc : EAI_NONAME));
+        address.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+        ::freeaddrinfo(found);
+    }
+
+    CBlockingCall call(*this);
+    if (::connect(m_socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return true;
+    if (errno != EINPROGRESS)
+        return Fail(errno);
+    for (;;) {
+        const int events = WaitReady(POLLOUT);
+        if (events < 0)
+            return Fail(EINTR);
+        if (events == 0)
+            continue;
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(m_socket.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+            return Fail(errno);
+        return error == 0 ? true : Fail(error);
+    }
+}
+
+int CTimedSocket::Send(const void* data, int count, int flags) {
+    if (!m_socket.IsValid())
+        return FailIo(EBADF);
+    CBlockingCall call(*this);
+    const auto* bytes = static_cast<const char*>(data);
+    int sent = 0;
+    while (sent < count) {
+        // No SIGPIPE: a peer that has gone is a failed send, not the end of the program.
+        const ssize_t n = ::send(m_socket.Get(), bytes + sent, static_cast<size_t>(count - sent), flags | MSG_NOSIGNAL);
+        if (n >= 0) {
+            sent += static_cast<int>(n);
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return FailIo(errno);
+        if (WaitReady(POLLOUT) < 0)
+            return FailIo(EINTR);
+    }
+    return count;
+}
+
+int CTimedSocket::Receive(void* buffer, int size, int flags) {
+    if (!m_socket.IsValid())
+        return FailIo(EBADF);
+    CBlockingCall call(*this);
+    for (;;) {
+        const ssize_t n = ::recv(m_socket.Get(), buffer, static_cast<size_t>(size), flags);
+        if (n >= 0)
+            return static_cast<int>(n);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return FailIo(errno);
+        if (WaitReady(POLLIN) < 0)
+            return FailIo(EINTR);
+    }
+}
+
+int CTimedSocket::WaitReady(short events) {
+    const bool hooked = static_cast<bool>(t_paintHook);
+    const bool painting = hooked || IsGuiThread();
+    const int timeout = static_cast<int>((painting ? kPaintInterval : kWakeInterval).count());
+    pollfd fds[2] = {{m_socket.Get(), events, 0}, {m_wakeFd.Get(), POLLIN, 0}};
+    const nfds_t count = m_wakeFd.IsValid() ? 2 : 1;
+    for (;;) {
+        const int ready = ::poll(fds, count, timeout);
+        if (hooked)
+            t_paintHook();
+        else if (painting)
+            DeliverPendingRepaints();
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_bCancelPending)
+                return -1;
+        }
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return 0; // plain wake-up (or a poll failure): the caller retries its operation
+        if (fds[0].revents != 0)
+            return fds[0].revents;
+        // Only the wake-up descriptor, yet no cancellation pending: a stale signal, clear it.
+        std::lock_guard lock(m_mutex);
+        if (!m_bCancelPending)
+            Drain(m_wakeFd);
+    }
+}
+
+void CTimedSocket::CancelBlockingCall() {
+    std::lock_guard lock(m_mutex);
+    if (!m_bBlocking || m_bCancelPending)
+        return;
+    m_bCancelPending = true;
+    Signal(m_wakeFd);
+}
+
+bool CTimedSocket::IsBlocking() const {
+    std::lock_guard lock(m_mutex);
+    return m_bBlocking;
+}
+
+void CTimedSocket::Close() {
+    m_socket.Reset();
+}
+
+std::string CTimedSocket::ErrorText(int error) {
+    if (error < 0)
+        return ::gai_strerror(error);
+    return std::strerror(error);
+}
+
+int CTimedSocket::SendString(const char* text) {
+    return Send(text, static_cast<int>(std::strlen(text)), 0);
+}
+
+int CTimedSocket::ReceiveString(std::string& reply) {
+    char buffer[kReceiveLimit + 1];
+    const int n = Receive(buffer, kReceiveLimit, 0);
+    if (n != 0 && n != -1) {
+        buffer[n] = '\0';
+        reply = buffer;
+    } else {
+        reply.clear();
+    }
+    return n;
+}
+
+CTimedSocket::PaintHook CTimedSocket::SetPaintHook(PaintHook hook) {
+    return std::exchange(t_paintHook, std::move(hook));
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "CUniqueFd.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// A blocking TCP client socket that cannot hold its thread for long: a watchdog thread,
+// started at construction, cancels the call that is still waiting once the budget (10 s
+// unless a test asks for less) has passed since construction. The budget covers the
+// socket's whole life, not each call, and the watchdog acts at most once; a call that
+// starts after it has acted is not guarded.
+//
+// One thread owns and uses the socket; only CancelBlockingCall may come from another.
+class CTimedSocket {
+public:
+    static constexpr std::chrono::milliseconds kWatchdogTimeout{10000};
+    // A waiting call wakes at least this often to retry its operation.
+    static constexpr std::chrono::milliseconds kWakeInterval{2000};
+    // How often a waiting call lets its thread repaint its windows, when that thread has any.
+    static constexpr std::chrono::milliseconds kPaintInterval{100};
+    // One receive takes at most this many bytes (ReceiveString's buffer keeps one for the terminator).
+    static constexpr int kReceiveLimit = 1023;
+
+    enum class WatchdogState {
+        None,     // no watchdog: it could not be started
+        Started,  // thread created, not yet waiting
+        Waiting,  // counting down the budget
+        Released, // the socket was destroyed first; nothing was cancelled
+        Fired,    // the budget ran out; whatever call was waiting then was cancelled
+    };
+
+    // Runs on every wake-up of a waiting call; keeps the calling thread's windows painted.
+    using PaintHook = std::function<void()>;
+
+    CTimedSocket();
+    explicit CTimedSocket(std::chrono::milliseconds budget);
+    ~CTimedSocket();
+    CTimedSocket(const CTimedSocket&) = delete;
+    CTimedSocket& operator=(const CTimedSocket&) = delete;
+
+    // Makes a TCP stream socket bound to any local address and port. Returns false on failure.
+    bool Create();
+    // Connects to a dotted IPv4 address, or else to the first IPv4 address the name resolves to.
+    // The name lookup itself is neither guarded nor cancellable. Returns false on failure.
+    bool Connect(const std::string& host, unsigned int port);
+    // Sends all count bytes, waiting while the system takes no more. Returns count or -1.
+    int Send(const void* data, int count, int flags = 0);
+    // Returns the bytes available (at most size), waiting while there are none; 0 when the peer
+    // has closed the connection, -1 on an error.
+    int Receive(void* buffer, int size, int flags = 0);
+    // Ends the wait of the call in progress, which then fails with EINTR; does nothing when no
+    // call is in progress. Safe from any thread.
+    void CancelBlockingCall();
+    bool IsBlocking() const;
+    void Close();
+
+    // errno of the last failure; EINTR after a cancellation. A failed name lookup gives the
+    // resolver's code (EAI_*, negative on this platform). ErrorText describes either kind.
+    int GetLastError() const { return m_nLastError; }
+    static std::string ErrorText(int error);
+
+    // Sends the text without its terminator in one Send; returns what Send returned.
+    int SendString(const char* text);
+    // One Receive of at most kReceiveLimit bytes; reply gets the text up to the first zero byte,
+    // or becomes empty when the Receive returned 0 or -1. Returns what Receive returned.
+    int ReceiveString(std::string& reply);
+
+    WatchdogState GetWatchdogState() const { return m_watchdogState.load(); }
+
+    // Installs what waiting calls made on the calling thread do to keep its windows painted,
+    // replacing the default (in a GUI application's main thread: deliver pending repaints and
+    // nothing else). An empty hook restores the default. Returns the previous hook.
+    static PaintHook SetPaintHook(PaintHook hook);
+
+private:
+    class CBlockingCall;
+
+    void StartWatchdog();
+    static void WatchdogThreadProc(CTimedSocket* socket);
+    // Sleeps until the socket is ready for events, the wake-up interval passes, or the call is
+    // cancelled. Returns the socket's poll events (0 after a plain wake-up), -1 when cancelled.
+    int WaitReady(short events);
+    bool Fail(int error);  // sets the last error, returns false
+    int FailIo(int error); // sets the last error, returns -1
+
+    const std::chrono::steady_clock::time_point m_deadline;
+    CUniqueFd m_socket;
+    CUniqueFd m_hEvent; // signalled by the destructor to release the watchdog
+    CUniqueFd m_wakeFd; // signalled by a cancellation to end the wait at once
+    std::thread m_watchdog;
+    std::atomic<WatchdogState> m_watchdogState{WatchdogState::None};
+    int m_nLastError = 0;
+
+    // The record of the call in progress, shared with the watchdog.
+    mutable std::mutex m_mutex;
+    bool m_bBlocking = false;
+    bool m_bCancelPending = false;
+};

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CItemList;
+
+// The e-mail alert: one plain-text message through the list's SMTP server naming every entry
+// whose last probe failed. One connection, a fixed command sequence, nothing retried.
+namespace smtp {
+
+inline constexpr std::uint16_t kPort = 25;
+
+// How a dialogue ended; SendMailAlert returns exactly one of these.
+inline constexpr const char* kOk = "OK";
+inline constexpr const char* kConnectFailed = "Failed to connect to SMTP server";
+inline constexpr const char* kNoGreeting = "Error connecting to SMTP server";
+inline constexpr const char* kHeloError = "Error during HELO";
+inline constexpr const char* kHeloUnexpected = "Unexpected response during HELO";
+inline constexpr const char* kMailFromError = "Error during MAIL FROM";
+inline constexpr const char* kMailFromUnexpected = "Unexpected response during MAIL FROM";
+inline constexpr const char* kRcptToError = "Error during RCPT TO";
+inline constexpr const char* kRcptToUnexpected = "Invalid recepient";
+inline constexpr const char* kDataError = "Error during DATA";
+inline constexpr const char* kDataUnexpected = "Unexpected response during DATA";
+inline constexpr const char* kBodyError = "Error during mail body";
+inline constexpr const char* kBodyUnexpected = "Unexpected response during body";
+
+inline constexpr const char* kBodyHeading = "The following connections have failed:";
+
+} // namespace smtp
+
+// Sends the alert for list's current results to list.m_strServer on port 25 and returns the
+// outcome text (smtp::kOk when the server took the message). Shows and stores nothing; the
+// caller decides what to do with the outcome. Blocks the calling thread for at most about ten
+// seconds of socket waiting (see CTimedSocket), plus any time the server name lookup takes.
+std::string SendMailAlert(const CItemList& list);
+
+// The same with the server on another port; for tests, which cannot count on port 25.
+std::string SendMailAlert(const CItemList& list, std::uint16_t port);

@@ -1,0 +1,382 @@
+#include "CTimedSocket.h"
+#include "ScriptedServer.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QObject>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <future>
+#include <netinet/in.h>
+#include <optional>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace std::chrono_literals;
+using testsupport::ScriptedServer;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr auto kShortBudget = 1000ms;
+// A cancelled wait must end within this after the budget; the socket promises about 2 s at most.
+constexpr auto kCancelSlack = 2500ms;
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+double ThreadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// A TCP port on 127.0.0.1 on which nothing listens.
+std::uint16_t ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+void ConnectTo(CTimedSocket& socket, const ScriptedServer& server) {
+    ASSERT_TRUE(socket.Create());
+    ASSERT_TRUE(socket.Connect("127.0.0.1", server.Port())) << CTimedSocket::ErrorText(socket.GetLastError());
+}
+
+// A server that takes the connection and never sends a byte: the waiting receive is cancelled
+// once the budget has run out, counted from construction, not from the call.
+void ExpectSilentServerInterrupted(std::chrono::milliseconds budget) {
+    ScriptedServer server({});
+    const auto constructed = Clock::now();
+    CTimedSocket socket(budget);
+    ConnectTo(socket, server);
+    std::string reply = "stale";
+    EXPECT_EQ(socket.ReceiveString(reply), -1);
+    const auto elapsed = Clock::now() - constructed;
+    EXPECT_EQ(socket.GetLastError(), EINTR);
+    EXPECT_EQ(reply, "");
+    EXPECT_GE(elapsed, budget);
+    EXPECT_LE(elapsed, budget + kCancelSlack) << Seconds(elapsed);
+    EXPECT_EQ(socket.GetWatchdogState(), CTimedSocket::WatchdogState::Fired);
+    EXPECT_FALSE(socket.IsBlocking());
+}
+
+// The last call ends just before the budget runs out and the socket lives on past it: the
+// watchdog fires with nothing waiting, and must leave no cancellation behind for later calls.
+void ExpectLateFiringHarmless(std::chrono::milliseconds budget) {
+    const auto early = budget - budget / 10;
+    ScriptedServer server({ScriptedServer::Say("220 hello\r\n"), ScriptedServer::ReadLine(),
+                           ScriptedServer::Pause(budget / 5 + 200ms), ScriptedServer::Say("250 late\r\n")});
+    const auto constructed = Clock::now();
+    CTimedSocket socket(budget);
+    ConnectTo(socket, server);
+    std::this_thread::sleep_until(constructed + early);
+    std::string reply;
+    EXPECT_EQ(socket.ReceiveString(reply), 11);
+    EXPECT_EQ(reply, "220 hello\r\n");
+    EXPECT_EQ(socket.SendString("NEXT\r\n"), 6);
+    std::this_thread::sleep_until(constructed + budget + budget / 20);
+    EXPECT_EQ(socket.GetWatchdogState(), CTimedSocket::WatchdogState::Fired);
+    // This call starts after the watchdog acted, so it is unguarded and gets its answer.
+    EXPECT_EQ(socket.ReceiveString(reply), 10) << CTimedSocket::ErrorText(socket.GetLastError());
+    EXPECT_EQ(reply, "250 late\r\n");
+}
+
+} // namespace
+
+TEST(CTimedSocketIo, SendAndReceiveText) {
+    ScriptedServer server({ScriptedServer::Say("220 ready\r\n"), ScriptedServer::ReadLine(),
+                           ScriptedServer::Say(std::string("abc\0def", 7)), ScriptedServer::ReadLine(),
+                           ScriptedServer::Close()});
+    CTimedSocket socket;
+    ConnectTo(socket, server);
+    std::string reply;
+    EXPECT_EQ(socket.ReceiveString(reply), 11);
+    EXPECT_EQ(reply, "220 ready\r\n");
+    EXPECT_EQ(socket.SendString("HELO x\r\n"), 8);
+    // The reply text ends at a zero byte; the count still says what arrived.
+    EXPECT_EQ(socket.ReceiveString(reply), 7);
+    EXPECT_EQ(reply, "abc");
+    EXPECT_EQ(socket.SendString("QUIT\r\n"), 6);
+    // The peer has closed: 0 and an empty reply.
+    EXPECT_EQ(socket.ReceiveString(reply), 0);
+    EXPECT_EQ(reply, "");
+    ASSERT_TRUE(server.WaitForEnd());
+    EXPECT_EQ(server.Received(), "HELO x\r\nQUIT\r\n");
+}
+
+TEST(CTimedSocketIo, ReceiveTakesAtMost1023Bytes) {
+    const std::string longReply = "250-" + std::string(1496, 'x');
+    ScriptedServer server({ScriptedServer::Say(longReply)});
+    CTimedSocket socket;
+    ConnectTo(socket, server);
+    std::string all, reply;
+    int n;
+    while (all.size() < longReply.size() && (n = socket.ReceiveString(reply)) > 0) {
+        EXPECT_LE(n, CTimedSocket::kReceiveLimit);
+        EXPECT_EQ(reply.size(), static_cast<std::size_t>(n));
+        all += reply;
+    }
+    EXPECT_EQ(all, longReply);
+}
+
+TEST(CTimedSocketIo, SendWaitsUntilEverythingIsTaken) {
+    // Far more than the socket buffers hold, so the send has to wait for the reader.
+    const std::string big(8 << 20, 'm');
+    ScriptedServer server({ScriptedServer::Pause(300ms)});
+    CTimedSocket socket;
+    ConnectTo(socket, server);
+    EXPECT_EQ(socket.Send(big.data(), static_cast<int>(big.size())), static_cast<int>(big.size()));
+    socket.Close();
+    ASSERT_TRUE(server.WaitForEnd());
+    EXPECT_EQ(server.Received().size(), big.size());
+}
+
+TEST(CTimedSocketIo, ConnectFailures) {
+    CTimedSocket uncreated;
+    EXPECT_FALSE(uncreated.Connect("127.0.0.1", 25));
+    EXPECT_EQ(uncreated.Send("x", 1), -1);
+    std::string reply;
+    EXPECT_EQ(uncreated.ReceiveString(reply), -1);
+
+    CTimedSocket refused;
+    ASSERT_TRUE(refused.Create());
+    EXPECT_FALSE(refused.Connect("127.0.0.1", ClosedPort()));
+    EXPECT_EQ(refused.GetLastError(), ECONNREFUSED);
+
+    // A name that cannot resolve fails at once with the resolver's error.
+    CTimedSocket unknown;
+    ASSERT_TRUE(unknown.Create());
+    EXPECT_FALSE(unknown.Connect("no-such-host.invalid", 25));
+    EXPECT_LT(unknown.GetLastError(), 0);
+    EXPECT_FALSE(CTimedSocket::ErrorText(unknown.GetLastError()).empty());
+}
+
+TEST(CTimedSocketIo, ConnectsByName) {
+    ScriptedServer server({ScriptedServer::Say("hi")});
+    CTimedSocket socket;
+    ASSERT_TRUE(socket.Create());
+    ASSERT_TRUE(socket.Connect("localhost", server.Port())) << CTimedSocket::ErrorText(socket.GetLastError());
+    std::string reply;
+    EXPECT_EQ(socket.ReceiveString(reply), 2);
+}
+
+TEST(CTimedSocketCancel, CancelEndsTheWaitingCallAtOnce) {
+    ScriptedServer server({});
+    CTimedSocket socket;
+    ConnectTo(socket, server);
+    auto canceller = std::async(std::launch::async, [&socket] {
+        while (!socket.IsBlocking())
+            std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(100ms);
+        socket.CancelBlockingCall();
+        return Clock::now();
+    });
+    std::string reply;
+    EXPECT_EQ(socket.ReceiveString(reply), -1);
+    const auto returned = Clock::now();
+    EXPECT_EQ(socket.GetLastError(), EINTR);
+    EXPECT_LT(returned - canceller.get(), kCancelSlack);
+    // The watchdog is still counting: the cancellation was someone else's.
+    EXPECT_EQ(socket.GetWatchdogState(), CTimedSocket::WatchdogState::Waiting);
+}
+
+TEST(CTimedSocketCancel, CancelWithNothingWaitingHasNoEffect) {
+    ScriptedServer server({ScriptedServer::Pause(200ms), ScriptedServer::Say("later")});
+    CTimedSocket socket;
+    ConnectTo(socket, server);
+    socket.CancelBlockingCall();
+    std::string reply;
+    EXPECT_EQ(socket.ReceiveString(reply), 5);
+    EXPECT_EQ(reply, "later");
+}
+
+TEST(CTimedSocketCancel, SendToAServerThatStopsReadingIsInterrupted) {
+    const std::string big(64 << 20, 's');
+    ScriptedServer server({ScriptedServer::StopReading()});
+    CTimedSocket socket(kShortBudget);
+    ConnectTo(socket, server);
+    EXPECT_EQ(socket.Send(big.data(), static_cast<int>(big.size())), -1);
+    EXPECT_EQ(socket.GetLastError(), EINTR);
+}
+
+TEST(CTimedSocketCancel, ConnectThatIsNotAnsweredIsInterrupted) {
+    // A listener that never accepts, with its queue already full, lets the next handshake go
+    // unanswered, as a host that has gone quiet would.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(fd);
+    }
+    std::this_thread::sleep_for(100ms);
+
+    const auto constructed = Clock::now();
+    CTimedSocket socket(kShortBudget);
+    ASSERT_TRUE(socket.Create());
+    EXPECT_FALSE(socket.Connect("127.0.0.1", ntohs(address.sin_port)));
+    EXPECT_EQ(socket.GetLastError(), EINTR);
+    EXPECT_LE(Clock::now() - constructed, kShortBudget + kCancelSlack);
+    for (int fd : fillers)
+        ::close(fd);
+    ::close(listener);
+}
+
+TEST(CTimedSocketWatchdog, SilentServerWithShortBudget) {
+    ExpectSilentServerInterrupted(kShortBudget);
+}
+
+TEST(CTimedSocketWatchdog, FiringAfterTheLastCallIsHarmlessWithShortBudget) {
+    ExpectLateFiringHarmless(kShortBudget);
+}
+
+TEST(CTimedSocketWatchdog, EachSocketHasItsOwnBudget) {
+    ScriptedServer first({}), second({});
+    const auto firstConstructed = Clock::now();
+    auto firstEnded = std::async(std::launch::async, [&first] {
+        CTimedSocket socket(1000ms);
+        ConnectTo(socket, first);
+        std::string reply;
+        EXPECT_EQ(socket.ReceiveString(reply), -1);
+        EXPECT_EQ(socket.GetLastError(), EINTR);
+        return Clock::now();
+    });
+    std::this_thread::sleep_for(500ms);
+    const auto secondConstructed = Clock::now();
+    CTimedSocket socket(1500ms);
+    ConnectTo(socket, second);
+    std::string reply;
+    EXPECT_EQ(socket.ReceiveString(reply), -1);
+    EXPECT_EQ(socket.GetLastError(), EINTR);
+    const auto secondEnded = Clock::now() - secondConstructed;
+    const auto firstElapsed = firstEnded.get() - firstConstructed;
+    EXPECT_GE(firstElapsed, 1000ms);
+    EXPECT_LT(firstElapsed, 1000ms + kCancelSlack);
+    EXPECT_GE(secondEnded, 1500ms);
+    EXPECT_LT(secondEnded, 1500ms + kCancelSlack);
+}
+
+TEST(CTimedSocketWatchdog, DestroyedBeforeTheWatchdogWaits) {
+    // Sockets that go at once, usually before their watchdog thread has even begun to wait.
+    for (int i = 0; i < 200; ++i) {
+        const auto start = Clock::now();
+        { CTimedSocket socket; }
+        ASSERT_LT(Clock::now() - start, 1s) << "the release did not end the watchdog";
+    }
+}
+
+TEST(CTimedSocketWatchdog, WaitingCallSleeps) {
+    ScriptedServer server({});
+    CTimedSocket socket(kShortBudget);
+    ConnectTo(socket, server);
+    const double cpuBefore = ThreadCpuSeconds();
+    std::string reply;
+    EXPECT_EQ(socket.ReceiveString(reply), -1);
+    EXPECT_LT(ThreadCpuSeconds() - cpuBefore, 0.2);
+}
+
+namespace {
+
+// Records which events reach it, and whether a socket call was waiting at the time.
+class EventRecorder : public QObject {
+public:
+    explicit EventRecorder(const CTimedSocket& socket) : m_socket(socket) {}
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::UpdateRequest)
+            repaintsWhileWaiting += m_socket.IsBlocking() ? 1 : 0;
+        else if (e->type() == QEvent::User) {
+            otherWhileWaiting += m_socket.IsBlocking() ? 1 : 0;
+            ++other;
+        }
+        return true;
+    }
+    int repaintsWhileWaiting = 0;
+    int otherWhileWaiting = 0;
+    int other = 0;
+
+private:
+    const CTimedSocket& m_socket;
+};
+
+} // namespace
+
+TEST(CTimedSocketPainting, GuiThreadRepaintsButHandlesNothingElseWhileWaiting) {
+    static int argc = 1;
+    static char name[] = "test";
+    static char* argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+
+    ScriptedServer server({ScriptedServer::Pause(600ms), ScriptedServer::Say("ok")});
+    CTimedSocket socket;
+    ConnectTo(socket, server);
+    EventRecorder recorder(socket);
+    QCoreApplication::postEvent(&recorder, new QEvent(QEvent::User));
+    QCoreApplication::postEvent(&recorder, new QEvent(QEvent::UpdateRequest));
+    std::string reply;
+    EXPECT_EQ(socket.ReceiveString(reply), 2);
+    EXPECT_EQ(recorder.repaintsWhileWaiting, 1);
+    EXPECT_EQ(recorder.other, 0);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(recorder.other, 1);
+    EXPECT_EQ(recorder.otherWhileWaiting, 0);
+}
+
+TEST(CTimedSocketPainting, InstalledHookRunsWhileWaiting) {
+    int calls = 0;
+    CTimedSocket::SetPaintHook([&calls] { ++calls; });
+    ScriptedServer server({ScriptedServer::Pause(700ms), ScriptedServer::Say("ok")});
+    CTimedSocket socket;
+    ConnectTo(socket, server);
+    std::string reply;
+    EXPECT_EQ(socket.ReceiveString(reply), 2);
+    CTimedSocket::SetPaintHook({});
+    // Woken every paint interval while it waited, not just when the reply came.
+    EXPECT_GE(calls, 3);
+    EXPECT_LE(calls, 20);
+}
+
+// Real-time cases with the production budget; each is its own ctest entry.
+TEST(CTimedSocketSlow, SilentServerInterruptedAfterTenSeconds) {
+    ExpectSilentServerInterrupted(CTimedSocket::kWatchdogTimeout);
+}
+
+TEST(CTimedSocketSlow, FiringAfterTheLastCallIsHarmless) {
+    ExpectLateFiringHarmless(CTimedSocket::kWatchdogTimeout);
+}
+
+TEST(CTimedSocketSlow, DestroyedAfterThreeSecondsReleasesTheWatchdog) {
+    ScriptedServer server({ScriptedServer::Say("220 hello\r\n")});
+    std::optional<CTimedSocket> socket(std::in_place);
+    ConnectTo(*socket, server);
+    std::string reply;
+    EXPECT_EQ(socket->ReceiveString(reply), 11);
+    std::this_thread::sleep_for(3s);
+    EXPECT_EQ(socket->GetWatchdogState(), CTimedSocket::WatchdogState::Waiting);
+    const auto start = Clock::now();
+    socket.reset();
+    EXPECT_LT(Clock::now() - start, 500ms);
+}

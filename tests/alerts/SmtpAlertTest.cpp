@@ -1,0 +1,281 @@
+#include "SmtpAlert.h"
+#include "CItemList.h"
+#include "ScriptedServer.h"
+#include "SmtpSink.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <ctime>
+#include <memory>
+#include <netinet/in.h>
+#include <optional>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace std::chrono_literals;
+using testsupport::ScriptedServer;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+void AddEntry(CItemList& list, const std::string& address, int connect, int port, int result) {
+    auto item = std::make_unique<CItem>();
+    item->m_strAddress = address;
+    item->m_bConnect = connect;
+    item->m_nPort = port;
+    item->m_bResult = result;
+    list.AddTail(std::move(item));
+}
+
+// A list whose last run failed for one ICMP and one TCP entry, with one entry that answered.
+std::unique_ptr<CItemList> FailedRunList() {
+    auto list = std::make_unique<CItemList>();
+    list->m_strServer = "127.0.0.1";
+    list->m_strFrom = "monitor@pulsewick.invalid";
+    list->m_strTo = "admin@pulsewick.invalid";
+    list->m_strSubject = "Connections down";
+    AddEntry(*list, "192.168.0.7", 0, 80, 0);
+    AddEntry(*list, "fine.invalid", 1, 22, 1);
+    AddEntry(*list, "192.168.0.9", 1, 80, 0);
+    AddEntry(*list, "mail.invalid", 1, 25, 0);
+    return list;
+}
+
+const char* kFailedRunBody = "The following connections have failed:\r\n"
+                             "192.168.0.7:ICMP\r\n"
+                             "192.168.0.9:80\r\n"
+                             "mail.invalid:25\r\n";
+
+const char* kFailedRunHeaders = "From: monitor@pulsewick.invalid\r\n"
+                                "To: admin@pulsewick.invalid\r\n"
+                                "Subject: Connections down\r\n"
+                                "\r\n";
+
+// What the client sends, command by command, for FailedRunList.
+std::vector<std::string> FailedRunCommands() {
+    return {"HELO 127.0.0.1\r\n",
+            "MAIL FROM:<monitor@pulsewick.invalid>\r\n",
+            "RCPT TO:<admin@pulsewick.invalid>\r\n",
+            "DATA\r\n",
+            std::string(kFailedRunHeaders) + kFailedRunBody + "\r\n.\r\n",
+            "QUIT\r\n"};
+}
+
+// The replies of a well-behaved server: the greeting, then one per command up to the end of
+// the body (QUIT's reply never comes).
+std::vector<std::string> GoodReplies() {
+    return {"220 mail.invalid ESMTP\r\n",
+            "250 mail.invalid\r\n",
+            "250 2.1.0 Ok\r\n",
+            "250 2.1.5 Ok\r\n",
+            "354 End data with <CR><LF>.<CR><LF>\r\n",
+            "250 2.0.0 Ok: queued\r\n"};
+}
+
+constexpr const char* kClose = "";
+
+// Plays replies in order, reading each command first; an empty reply closes the connection.
+std::vector<ScriptedServer::Step> Script(const std::vector<std::string>& replies) {
+    std::vector<ScriptedServer::Step> steps;
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+        if (i == 5)
+            steps.push_back(ScriptedServer::ReadUntil("\r\n.\r\n"));
+        else if (i > 0)
+            steps.push_back(ScriptedServer::ReadLine());
+        steps.push_back(replies[i].empty() ? ScriptedServer::Close() : ScriptedServer::Say(replies[i]));
+    }
+    steps.push_back(ScriptedServer::ReadLine()); // QUIT, left unanswered
+    return steps;
+}
+
+std::string Join(const std::vector<std::string>& parts, std::size_t count) {
+    std::string all;
+    for (std::size_t i = 0; i < count && i < parts.size(); ++i)
+        all += parts[i];
+    return all;
+}
+
+double ThreadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+} // namespace
+
+TEST(SmtpAlertRealServer, MessageArrivesExactly) {
+    testsupport::TempDir dir;
+    testsupport::SmtpSink sink(dir.path());
+    auto list = FailedRunList();
+    ASSERT_EQ(SendMailAlert(*list, sink.Port()), smtp::kOk);
+
+    // Nothing failed: only the heading, then the empty line before the end.
+    CItemList allFine;
+    allFine.m_strServer = "127.0.0.1";
+    allFine.m_strFrom = "monitor@pulsewick.invalid";
+    allFine.m_strTo = "admin@pulsewick.invalid";
+    allFine.m_strSubject = "All well";
+    AddEntry(allFine, "192.168.0.7", 0, 80, 1);
+    ASSERT_EQ(SendMailAlert(allFine, sink.Port()), smtp::kOk);
+
+    ASSERT_EQ(sink.Count(), 2);
+    const auto first = sink.Get(1);
+    EXPECT_EQ(first->envelope, "HELO 127.0.0.1\n"
+                               "MAIL FROM monitor@pulsewick.invalid\n"
+                               "RCPT TO admin@pulsewick.invalid\n");
+    EXPECT_EQ(first->content, std::string(kFailedRunHeaders) + kFailedRunBody + "\r\n");
+    const auto second = sink.Get(2);
+    EXPECT_EQ(second->content, "From: monitor@pulsewick.invalid\r\n"
+                               "To: admin@pulsewick.invalid\r\n"
+                               "Subject: All well\r\n"
+                               "\r\n"
+                               "The following connections have failed:\r\n"
+                               "\r\n");
+}
+
+TEST(SmtpAlertRealServer, EmptyRecipientIsRefused) {
+    testsupport::TempDir dir;
+    testsupport::SmtpSink sink(dir.path());
+    auto list = FailedRunList();
+    list->m_strTo.clear();
+    EXPECT_EQ(SendMailAlert(*list, sink.Port()), smtp::kRcptToUnexpected);
+    EXPECT_EQ(sink.Count(), 0);
+}
+
+TEST(SmtpAlertDialogue, WellBehavedServerNeverAnsweringQuit) {
+    ScriptedServer server(Script(GoodReplies()));
+    auto list = FailedRunList();
+    const auto start = Clock::now();
+    EXPECT_EQ(SendMailAlert(*list, server.Port()), smtp::kOk);
+    // QUIT is sent but its reply not awaited, and the connection is closed at once.
+    EXPECT_LT(Clock::now() - start, 2s);
+    ASSERT_TRUE(server.WaitForEnd(5s));
+    EXPECT_EQ(server.Received(), Join(FailedRunCommands(), 6));
+}
+
+struct BadStep {
+    std::size_t stage;   // 0: the greeting; n: the reply to the n-th command
+    const char* reply;   // kClose: the server closes instead
+    const char* outcome; // what SendMailAlert must return
+};
+
+class SmtpAlertBadStep : public ::testing::TestWithParam<BadStep> {};
+
+// Every failure ends the dialogue right there: nothing after the failed step is sent.
+TEST_P(SmtpAlertBadStep, EndsTheDialogueThere) {
+    const BadStep bad = GetParam();
+    auto replies = GoodReplies();
+    replies[bad.stage] = bad.reply;
+    replies.resize(bad.stage + 1);
+    ScriptedServer server(Script(replies));
+    auto list = FailedRunList();
+    EXPECT_EQ(SendMailAlert(*list, server.Port()), bad.outcome);
+    ASSERT_TRUE(server.WaitForEnd(5s));
+    EXPECT_EQ(server.Received(), Join(FailedRunCommands(), bad.stage));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, SmtpAlertBadStep,
+    ::testing::Values(BadStep{0, kClose, smtp::kNoGreeting}, BadStep{1, kClose, smtp::kHeloError},
+                      BadStep{1, "500 unknown\r\n", smtp::kHeloUnexpected}, BadStep{2, kClose, smtp::kMailFromError},
+                      BadStep{2, "553 no such sender\r\n", smtp::kMailFromUnexpected},
+                      BadStep{3, kClose, smtp::kRcptToError},
+                      BadStep{3, "550 no such user\r\n", smtp::kRcptToUnexpected}, BadStep{4, kClose, smtp::kDataError},
+                      // Two characters are not enough at DATA: the code must be 354.
+                      BadStep{4, "350 go on\r\n", smtp::kDataUnexpected}, BadStep{5, kClose, smtp::kBodyError},
+                      BadStep{5, "554 rejected\r\n", smtp::kBodyUnexpected}));
+
+TEST(SmtpAlertDialogue, GreetingInTwoPieces) {
+    ScriptedServer server({ScriptedServer::Say("220-mail.invalid first line\r\n"), ScriptedServer::ReadLine(),
+                           ScriptedServer::Say("220 mail.invalid last line\r\n"), ScriptedServer::Pause(300ms),
+                           ScriptedServer::Say("250 mail.invalid\r\n"), ScriptedServer::ReadLine(),
+                           ScriptedServer::Say("250 Ok\r\n"), ScriptedServer::ReadLine(),
+                           ScriptedServer::Say("250 Ok\r\n"), ScriptedServer::ReadLine(),
+                           ScriptedServer::Say("354 Go\r\n"), ScriptedServer::ReadUntil("\r\n.\r\n"),
+                           ScriptedServer::Say("250 Queued\r\n")});
+    auto list = FailedRunList();
+    EXPECT_EQ(SendMailAlert(*list, server.Port()), smtp::kOk);
+}
+
+TEST(SmtpAlertDialogue, RefusalGreetingIsNoticedOnlyAfterHelo) {
+    auto replies = GoodReplies();
+    replies[0] = "554 go away\r\n";
+    replies[1] = "503 bad sequence\r\n";
+    replies.resize(2);
+    ScriptedServer server(Script(replies));
+    auto list = FailedRunList();
+    EXPECT_EQ(SendMailAlert(*list, server.Port()), smtp::kHeloUnexpected);
+    ASSERT_TRUE(server.WaitForEnd(5s));
+    EXPECT_EQ(server.Received(), "HELO 127.0.0.1\r\n");
+}
+
+TEST(SmtpAlertDialogue, OverlongReplySpillsIntoTheNextOne) {
+    // 1023 bytes of a good HELO reply, then more: the rest is taken as the reply to MAIL FROM.
+    auto replies = GoodReplies();
+    replies[1] = "250-" + std::string(1019, 'x') + "550 spilt over\r\n";
+    replies.resize(3);
+    ScriptedServer server(Script(replies));
+    auto list = FailedRunList();
+    EXPECT_EQ(SendMailAlert(*list, server.Port()), smtp::kMailFromUnexpected);
+    ASSERT_TRUE(server.WaitForEnd(5s));
+    EXPECT_EQ(server.Received(), Join(FailedRunCommands(), 2));
+}
+
+TEST(SmtpAlertDialogue, SettingsAreSentExactlyAsHeld) {
+    ScriptedServer server(Script(GoodReplies()));
+    CItemList list;
+    list.m_strServer = "127.0.0.1";
+    list.m_strTo = "a@one.invalid, b@two.invalid";
+    list.m_strSubject = "=?x?= .";
+    AddEntry(list, ".", 0, 80, 0);
+    AddEntry(list, "h.invalid", 1, 65535, 0);
+    EXPECT_EQ(SendMailAlert(list, server.Port()), smtp::kOk);
+    ASSERT_TRUE(server.WaitForEnd(5s));
+    EXPECT_EQ(server.Received(), "HELO 127.0.0.1\r\n"
+                                 "MAIL FROM:<>\r\n"
+                                 "RCPT TO:<a@one.invalid, b@two.invalid>\r\n"
+                                 "DATA\r\n"
+                                 "From: \r\n"
+                                 "To: a@one.invalid, b@two.invalid\r\n"
+                                 "Subject: =?x?= .\r\n"
+                                 "\r\n"
+                                 "The following connections have failed:\r\n"
+                                 ".:ICMP\r\n"
+                                 "h.invalid:65535\r\n"
+                                 "\r\n.\r\n"
+                                 "QUIT\r\n");
+}
+
+TEST(SmtpAlertDialogue, NoServer) {
+    // Nothing listens on the port: refused at once.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    auto list = FailedRunList();
+    EXPECT_EQ(SendMailAlert(*list, ntohs(address.sin_port)), smtp::kConnectFailed);
+    list->m_strServer = "no-such-server.invalid";
+    EXPECT_EQ(SendMailAlert(*list), smtp::kConnectFailed);
+}
+
+TEST(SmtpAlertSlow, SilentServerGivesUpAfterTenSecondsWithoutBurningCpu) {
+    ScriptedServer server({});
+    auto list = FailedRunList();
+    const double cpuBefore = ThreadCpuSeconds();
+    const auto start = Clock::now();
+    EXPECT_EQ(SendMailAlert(*list, server.Port()), smtp::kNoGreeting);
+    const auto elapsed = Clock::now() - start;
+    EXPECT_GE(elapsed, 10s);
+    EXPECT_LE(elapsed, 12500ms);
+    EXPECT_LT(ThreadCpuSeconds() - cpuBefore, 0.5);
+    ASSERT_TRUE(server.WaitForEnd(5s));
+    EXPECT_EQ(server.Received(), "");
+}
