@@ -11,5 +11,6 @@ int RunAdd(const QStringList& args);
 int RunRemove(const QStringList& args);
 int RunSet(const QStringList& args);
 int RunCheck(const QStringList& args);
+int RunTestMail(const QStringList& args);
 
 } // namespace cli

@@ -18,6 +18,8 @@ const cli::Command kCommands[] = {
      "Probe every entry once, as \"Ping Now\" does (log lines as the list asks, no alert); Ctrl-C stops.\n"
      "      Exit status 0 when every entry answered. --save writes the results back into LIST.",
      cli::RunCheck},
+    {"test-mail", "test-mail LIST",
+     "Send the alert e-mail for the list's current results now and print how the server took it.", cli::RunTestMail},
 };
 
 void PrintUsage(FILE* to) {

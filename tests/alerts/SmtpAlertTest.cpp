@@ -137,15 +137,6 @@ TEST(SmtpAlertRealServer, MessageArrivesExactly) {
                                "\r\n");
 }
 
-TEST(SmtpAlertRealServer, EmptyRecipientIsRefused) {
-    testsupport::TempDir dir;
-    testsupport::SmtpSink sink(dir.path());
-    auto list = FailedRunList();
-    list->m_strTo.clear();
-    EXPECT_EQ(SendMailAlert(*list, sink.Port()), smtp::kRcptToUnexpected);
-    EXPECT_EQ(sink.Count(), 0);
-}
-
 TEST(SmtpAlertDialogue, WellBehavedServerNeverAnsweringQuit) {
     ScriptedServer server(Script(GoodReplies()));
     auto list = FailedRunList();

@@ -1,0 +1,36 @@
+#include "Commands.h"
+
+#include "CItemList.h"
+#include "SmtpAlert.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
+namespace cli {
+
+namespace {
+constexpr const char* kTestMailSynopsis = "test-mail LIST";
+
+// Tests cannot count on binding port 25, so they may name another; the alert always uses 25.
+constexpr const char* kPortOverride = "PULSEWICK_SMTP_PORT";
+
+std::uint16_t SmtpPort() {
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue(kPortOverride, &ok);
+    return ok && port > 0 && port <= 65535 ? static_cast<std::uint16_t>(port) : smtp::kPort;
+}
+} // namespace
+
+int RunTestMail(const QStringList& args) {
+    if (args.size() != 1 || args.front().startsWith(QLatin1Char('-')))
+        return UsageError(kTestMailSynopsis);
+    int exitCode = kExitOk;
+    const std::unique_ptr<CItemList> list = LoadListOrReport(args.front(), exitCode);
+    if (!list)
+        return exitCode;
+    const std::string outcome = SendMailAlert(*list, SmtpPort());
+    PrintOut(outcome + "\n");
+    return outcome == smtp::kOk ? kExitOk : kExitFailed;
+}
+
+} // namespace cli
