@@ -124,8 +124,9 @@ void CTimedSocket::WatchdogThreadProc(CTimedSocket* socket) {
             return;
         }
     }
-    socket->CancelBlockingCall();
+    // Marked first, so that whoever sees the cancellation also sees why.
     socket->m_watchdogState = WatchdogState::Fired;
+    socket->CancelBlockingCall();
 }
 
 bool CTimedSocket::Fail(int error) {
