@@ -1,4 +1,5 @@
 #include "CTimedSocket.h"
+#include "LoopbackPorts.h"
 #include "ScriptedServer.h"
 
 #include <QEvent>
@@ -7,17 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <future>
-#include <netinet/in.h>
 #include <optional>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
-#include <vector>
 
 using namespace std::chrono_literals;
 using testsupport::ScriptedServer;
@@ -37,19 +33,6 @@ double ThreadCpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-// A TCP port on 127.0.0.1 on which nothing listens.
-std::uint16_t ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 void ConnectTo(CTimedSocket& socket, const ScriptedServer& server) {
@@ -155,7 +138,8 @@ TEST(CTimedSocketIo, ConnectFailures) {
 
     CTimedSocket refused;
     ASSERT_TRUE(refused.Create());
-    EXPECT_FALSE(refused.Connect("127.0.0.1", ClosedPort()));
+    testsupport::LoopbackPort closed(testsupport::LoopbackPort::Kind::closed);
+    EXPECT_FALSE(refused.Connect("127.0.0.1", closed.Port()));
     EXPECT_EQ(refused.GetLastError(), ECONNREFUSED);
 
     // A name that cannot resolve fails at once with the resolver's error.
@@ -215,33 +199,14 @@ TEST(CTimedSocketCancel, SendToAServerThatStopsReadingIsInterrupted) {
 }
 
 TEST(CTimedSocketCancel, ConnectThatIsNotAnsweredIsInterrupted) {
-    // A listener that never accepts, with its queue already full, lets the next handshake go
-    // unanswered, as a host that has gone quiet would.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    std::vector<int> fillers;
-    for (int i = 0; i < 4; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        fillers.push_back(fd);
-    }
-    std::this_thread::sleep_for(100ms);
-
+    // A handshake that gets no answer, as with a host that has gone quiet.
+    testsupport::LoopbackPort stalled(testsupport::LoopbackPort::Kind::stalled);
     const auto constructed = Clock::now();
     CTimedSocket socket(kShortBudget);
     ASSERT_TRUE(socket.Create());
-    EXPECT_FALSE(socket.Connect("127.0.0.1", ntohs(address.sin_port)));
+    EXPECT_FALSE(socket.Connect("127.0.0.1", stalled.Port()));
     EXPECT_EQ(socket.GetLastError(), EINTR);
     EXPECT_LE(Clock::now() - constructed, kShortBudget + kCancelSlack);
-    for (int fd : fillers)
-        ::close(fd);
-    ::close(listener);
 }
 
 TEST(CTimedSocketWatchdog, SilentServerWithShortBudget) {

@@ -1,19 +1,16 @@
 #include "SmtpAlert.h"
 #include "CItemList.h"
+#include "LoopbackPorts.h"
 #include "ScriptedServer.h"
 #include "SmtpSink.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <ctime>
 #include <memory>
-#include <netinet/in.h>
 #include <optional>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -242,17 +239,9 @@ TEST(SmtpAlertDialogue, SettingsAreSentExactlyAsHeld) {
 }
 
 TEST(SmtpAlertDialogue, NoServer) {
-    // Nothing listens on the port: refused at once.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
+    testsupport::LoopbackPort closed(testsupport::LoopbackPort::Kind::closed);
     auto list = FailedRunList();
-    EXPECT_EQ(SendMailAlert(*list, ntohs(address.sin_port)), smtp::kConnectFailed);
+    EXPECT_EQ(SendMailAlert(*list, closed.Port()), smtp::kConnectFailed);
     list->m_strServer = "no-such-server.invalid";
     EXPECT_EQ(SendMailAlert(*list), smtp::kConnectFailed);
 }
