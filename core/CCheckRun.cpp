@@ -203,6 +203,7 @@ int CCheckRun::Finish() {
     m_shared.reset();
     m_list = nullptr;
     m_onStatus = nullptr;
+    g_pItemList = nullptr; // the caller may free the list now
     s_runInProgress = false;
     return g_bAllOk;
 }

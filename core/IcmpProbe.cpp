@@ -175,6 +175,10 @@ ProbeOutcome ProbeIcmp(const std::string& address) {
             if (echo.type != ICMP_ECHOREPLY || reply.source != *destination || ntohs(echo.un.echo.id) != identifier ||
                 ntohs(echo.un.echo.sequence) != sequence)
                 continue;
+            // A reply echoes our data; a stray packet that happens to match the numbers does not.
+            if (reply.length < sizeof echo + kIcmpRequestData.size() ||
+                std::memcmp(reply.icmp + sizeof echo, kIcmpRequestData.data(), kIcmpRequestData.size()) != 0)
+                continue;
             const auto elapsed = Clock::now() - start;
             return {1, std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()};
         }
