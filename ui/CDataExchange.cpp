@@ -54,11 +54,8 @@ QWidget* CDataExchange::Control(int id) const {
 void CDataExchange::Fail(QWidget* control, const QString& message) {
     m_bFailed = true;
     ui::ShowMessage(&m_dlg, message, ui::MessageIcon::warning);
-    if (!control)
-        return;
-    control->setFocus(Qt::OtherFocusReason);
-    if (auto* edit = qobject_cast<QLineEdit*>(control))
-        edit->selectAll();
+    if (control)
+        m_dlg.RestoreFocus(control);
 }
 
 void DDX_Text(CDataExchange& dx, int id, std::string& value) {

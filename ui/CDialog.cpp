@@ -5,6 +5,8 @@
 
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <stdexcept>
 
@@ -86,19 +88,35 @@ void CDialog::OnKillFocus(int id, std::function<void()> handler) {
 }
 
 bool CDialog::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::FocusOut && !m_bInKillFocus) {
+    if (event->type() == QEvent::FocusOut) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
-        auto it = m_killFocusHandlers.find(watched);
         // Another window taking the focus (a message box, the desktop) does not mean the user
         // left the field; coming back finds the focus still there.
-        if (it != m_killFocusHandlers.end() && isVisible() && reason != Qt::ActiveWindowFocusReason &&
-            reason != Qt::PopupFocusReason) {
-            m_bInKillFocus = true;
-            it->second();
-            m_bInKillFocus = false;
+        if (m_killFocusHandlers.count(watched) && isVisible() && !m_bRestoringFocus &&
+            reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            // Run once the focus change is complete, so a handler may put the focus back.
+            QMetaObject::invokeMethod(
+                this,
+                [this, control = QPointer<QObject>(watched)] {
+                    auto it = m_killFocusHandlers.find(control.data());
+                    if (!control || it == m_killFocusHandlers.end() || m_bInKillFocus)
+                        return;
+                    m_bInKillFocus = true;
+                    it->second();
+                    m_bInKillFocus = false;
+                },
+                Qt::QueuedConnection);
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void CDialog::RestoreFocus(QWidget* control) {
+    m_bRestoringFocus = true;
+    control->setFocus(Qt::OtherFocusReason);
+    m_bRestoringFocus = false;
+    if (auto* edit = qobject_cast<QLineEdit*>(control))
+        edit->selectAll();
 }
 
 void CDialog::keyPressEvent(QKeyEvent* event) {

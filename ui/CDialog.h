@@ -37,6 +37,10 @@ public:
     void Create();
     void EndDialog(int result) { done(result); }
 
+    // Puts the focus back on a field that failed validation, selecting its text. The control
+    // that loses the focus thereby does not report it: the user did not leave it.
+    void RestoreFocus(QWidget* control);
+
     void setVisible(bool visible) override;
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
@@ -60,5 +64,6 @@ private:
     const res::DialogTemplate* m_template;
     bool m_bInitialised = false;
     bool m_bInKillFocus = false;
+    bool m_bRestoringFocus = false;
     std::map<QObject*, std::function<void()>> m_killFocusHandlers;
 };

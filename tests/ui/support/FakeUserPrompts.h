@@ -6,6 +6,7 @@
 #include <QUrl>
 #include <deque>
 #include <functional>
+#include <ostream>
 #include <vector>
 
 // Answers the program's message boxes and file dialogs in tests. Installs itself for its
@@ -45,3 +46,8 @@ private:
     ui::IUserPrompts* m_previous;
     bool m_beepPending = false;
 };
+
+// Readable failure output for Qt strings.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}

@@ -1,0 +1,76 @@
+#include "MainDlgHarness.h"
+
+#include "CItem.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+struct ForwardingSound : ISoundPlayer {
+    ISoundPlayer& target;
+    explicit ForwardingSound(ISoundPlayer& t) : target(t) {}
+    void Play(const std::string& path) override { target.Play(path); }
+};
+struct ForwardingLauncher : ICommandLauncher {
+    ICommandLauncher& target;
+    explicit ForwardingLauncher(ICommandLauncher& t) : target(t) {}
+    bool Launch(const std::string& commandLine) override { return target.Launch(commandLine); }
+};
+} // namespace
+
+MainDlgHarness::MainDlgHarness() = default;
+
+MainDlgHarness::~MainDlgHarness() = default;
+
+CMainDlg& MainDlgHarness::Open(const std::string& commandLineTail) {
+    CMainDlg::Services services;
+    auto fakeTimer = std::make_unique<FakePeriodTimer>();
+    timer = fakeTimer.get();
+    services.timer = std::move(fakeTimer);
+    services.soundPlayer = std::make_unique<ForwardingSound>(m_recorder);
+    services.commandLauncher = std::make_unique<ForwardingLauncher>(m_recorder);
+    services.makeCheckRunner = runs.Factory();
+    services.editItem = [this](CItem& item, QWidget*) {
+        calls.push_back("edit " + item.m_strAddress);
+        if (onEditItem)
+            onEditItem(item);
+    };
+    services.editPager = [this](CItemList&, QWidget*) { calls.push_back("pager settings"); };
+    services.editMail = [this](CItemList&, QWidget*) { calls.push_back("mail settings"); };
+    services.showAbout = [this](QWidget*) { calls.push_back("about"); };
+    services.showSplash = [this](QWidget*) { calls.push_back("splash"); };
+    m_dlg = std::make_unique<CMainDlg>(std::move(services), commandLineTail);
+    m_dlg->show();
+    return *m_dlg;
+}
+
+QWidget* MainDlgHarness::Item(int id) const {
+    return m_dlg->GetDlgItem(id);
+}
+
+QLineEdit* MainDlgHarness::Edit(int id) const {
+    return m_dlg->GetDlgItem<QLineEdit>(id);
+}
+
+QAbstractButton* MainDlgHarness::Button(int id) const {
+    return m_dlg->GetDlgItem<QAbstractButton>(id);
+}
+
+void MainDlgHarness::Click(int id) {
+    QTest::mouseClick(Button(id), Qt::LeftButton);
+}
+
+QStringList MainDlgHarness::Row(int row) const {
+    QStringList cells;
+    if (QTreeWidgetItem* item = m_dlg->ListView()->topLevelItem(row)) {
+        for (int c = 0; c < 3; ++c)
+            cells << item->text(c);
+    }
+    return cells;
+}
+
+int MainDlgHarness::RowCount() const {
+    return m_dlg->ListView()->topLevelItemCount();
+}

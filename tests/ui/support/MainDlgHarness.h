@@ -1,0 +1,56 @@
+#pragma once
+
+#include "CMainDlg.h"
+#include "FakePeriodTimer.h"
+#include "FakeUserPrompts.h"
+#include "ScriptedCheckRunner.h"
+
+#include "CommandLauncher.h"
+#include "ISoundPlayer.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAbstractButton;
+class QLineEdit;
+
+// A main window on fakes: prompts answered by the test, a hand-driven period timer, scripted
+// check runs, and recorded sound, command, dialog and hook requests.
+class MainDlgHarness {
+public:
+    struct Recorder : ISoundPlayer, ICommandLauncher {
+        void Play(const std::string& path) override { calls.push_back("sound " + path); }
+        bool Launch(const std::string& commandLine) override {
+            calls.push_back("execute " + commandLine);
+            return true;
+        }
+        std::vector<std::string>& calls;
+        explicit Recorder(std::vector<std::string>& c) : calls(c) {}
+    };
+
+    MainDlgHarness();
+    ~MainDlgHarness();
+
+    // Creates the window (with this command-line tail) and shows it, which initialises it.
+    CMainDlg& Open(const std::string& commandLineTail = {});
+
+    CMainDlg& dlg() { return *m_dlg; }
+    QWidget* Item(int id) const;
+    QLineEdit* Edit(int id) const;
+    QAbstractButton* Button(int id) const;
+    void Click(int id);
+    QStringList Row(int row) const; // the three cells of a row of the list view
+    int RowCount() const;
+
+    FakeUserPrompts prompts;
+    FakePeriodTimer* timer = nullptr; // owned by the window's scheduler
+    ScriptedRuns runs;
+    std::vector<std::string> calls;         // sound, execute, pager, mail, edit, splash, about, in order
+    std::function<void(CItem&)> onEditItem; // what the "edit dialog" does to the entry
+
+private:
+    Recorder m_recorder{calls};
+    std::unique_ptr<CMainDlg> m_dlg;
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "ICheckRunner.h"
+
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// Check runs played from a script on the test's own event loop: row i finishes stepMs after
+// row i-1 with outcomes[i] (1 answered, 0 not, kHang never). Reports through a real eventfd,
+// as the worker does, so the window's wait sleeps exactly as in a real run.
+struct ScriptedRuns {
+    static constexpr int kHang = -1;
+
+    std::vector<int> outcomes; // per row; rows beyond it answer
+    int stepMs = 5;
+    bool failToStart = false;
+    std::function<void()> onStarted; // runs right after a run has started
+
+    int started = 0;
+    int cancelled = 0;
+    int finished = 0;
+
+    std::function<std::unique_ptr<ICheckRunner>()> Factory();
+};
+
+class ScriptedCheckRunner final : public ICheckRunner {
+public:
+    explicit ScriptedCheckRunner(ScriptedRuns& script);
+    ~ScriptedCheckRunner() override;
+
+    bool Start(CItemList& list, StatusFn onStatus) override;
+    int NotifyFd() const override { return m_fd; }
+    bool Deliver() override;
+    bool IsRunning() const override { return m_running; }
+    void Cancel() override;
+    int Finish() override;
+
+private:
+    void CompleteNext();
+    void Signal();
+
+    ScriptedRuns& m_script;
+    CItemList* m_list = nullptr;
+    StatusFn m_onStatus;
+    int m_fd = -1;
+    bool m_running = false;
+    int m_allOk = 1;
+    std::size_t m_next = 0;
+    std::vector<std::pair<std::size_t, int>> m_pending;
+    QObject m_timers; // context of the pending steps: destroyed with the runner
+};

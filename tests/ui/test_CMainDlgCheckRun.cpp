@@ -1,0 +1,197 @@
+#include "MainDlgHarness.h"
+
+#include "CItemList.h"
+#include "CProgressDlg.h"
+#include "ResourceIds.h"
+
+#include <QAbstractButton>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+using namespace res;
+
+namespace {
+
+class CheckRunTest : public ::testing::Test {
+protected:
+    MainDlgHarness h;
+
+    void OpenWith(int entries, int initialResult) {
+        h.Open();
+        for (int i = 0; i < entries; ++i) {
+            auto e = std::make_unique<CItem>();
+            e->m_strAddress = "host" + std::to_string(i) + ".invalid";
+            e->m_bResult = initialResult;
+            h.dlg().List().AddTail(std::move(e));
+        }
+        h.dlg().RefreshList();
+    }
+
+    // Watches the window while a run is in progress.
+    struct Observation {
+        bool disabledAtStart = false;
+        bool progressShown = false;
+    };
+    void Watch(Observation& o) {
+        QObject::connect(&h.dlg(), &CMainDlg::checkRunStarted, &h.dlg(), [this, &o] {
+            o.disabledAtStart = !h.dlg().isEnabled();
+            auto* progress = h.dlg().findChild<CProgressDlg*>();
+            o.progressShown = progress && progress->isVisible() && progress->isEnabled();
+        });
+    }
+
+    void CancelAfterRows(int rows) {
+        h.runs.onStarted = [this, rows] {
+            auto* poll = new QTimer(&h.dlg());
+            QObject::connect(poll, &QTimer::timeout, poll, [this, rows, poll] {
+                auto* progress = h.dlg().findChild<CProgressDlg*>();
+                int done = 0;
+                for (int i = 0; i < h.RowCount(); ++i)
+                    done += h.dlg().List().GetAt(i).m_bResult != 7 ? 1 : 0;
+                if (progress && progress->isVisible() && done >= rows) {
+                    QTest::mouseClick(progress->GetDlgItem<QPushButton>(IDCANCEL), Qt::LeftButton);
+                    poll->deleteLater();
+                }
+            });
+            poll->start(5);
+        };
+    }
+};
+
+} // namespace
+
+TEST_F(CheckRunTest, TheWindowIsDisabledExactlyForTheRunAndEachRowShowsItsResult) {
+    OpenWith(3, 0);
+    h.runs.outcomes = {1, 0, 1};
+    Observation o;
+    Watch(o);
+    bool disabledWhileRowsCame = true;
+    QObject::connect(h.dlg().ListView()->model(), &QAbstractItemModel::dataChanged, &h.dlg(),
+                     [&] { disabledWhileRowsCame = disabledWhileRowsCame && !h.dlg().isEnabled(); });
+    EXPECT_EQ(h.dlg().CheckConnections(), 0);
+    EXPECT_TRUE(o.disabledAtStart);
+    EXPECT_TRUE(o.progressShown);
+    EXPECT_TRUE(disabledWhileRowsCame);
+    EXPECT_TRUE(h.dlg().isEnabled());
+    EXPECT_EQ(h.Row(0)[2], "Yes");
+    EXPECT_EQ(h.Row(1)[2], "No");
+    EXPECT_EQ(h.Row(2)[2], "Yes");
+    auto* progress = h.dlg().findChild<CProgressDlg*>();
+    EXPECT_TRUE(!progress || !progress->isVisible());
+
+    h.runs.outcomes = {};
+    EXPECT_EQ(h.dlg().CheckConnections(), 1);
+    EXPECT_EQ(h.Row(1)[2], "Yes");
+}
+
+TEST_F(CheckRunTest, CancelBeforeAFailureReportsSuccessAndKeepsTheRowsNotReached) {
+    OpenWith(3, 7); // 7 marks "not probed in this run"; the rows show "Yes" for it
+    h.runs.outcomes = {1, ScriptedRuns::kHang, 0};
+    CancelAfterRows(1);
+    EXPECT_EQ(h.dlg().CheckConnections(), 1);
+    EXPECT_EQ(h.runs.cancelled, 1);
+    EXPECT_TRUE(h.dlg().isEnabled());
+    EXPECT_EQ(h.dlg().List().GetAt(2).m_bResult, 7);
+    EXPECT_EQ(h.Row(0)[2], "Yes");
+    EXPECT_EQ(h.Row(2)[2], "Yes");
+}
+
+TEST_F(CheckRunTest, CancelAfterAFailureReportsTheFailure) {
+    OpenWith(2, 7);
+    h.runs.outcomes = {0, ScriptedRuns::kHang};
+    CancelAfterRows(1);
+    EXPECT_EQ(h.dlg().CheckConnections(), 0);
+    EXPECT_EQ(h.runs.cancelled, 1);
+    EXPECT_TRUE(h.dlg().isEnabled());
+    EXPECT_EQ(h.Row(0)[2], "No");
+}
+
+TEST_F(CheckRunTest, EscapeAndEnterDoNotEndTheProgressWindow) {
+    OpenWith(1, 0);
+    h.runs.outcomes = {ScriptedRuns::kHang};
+    int keysTried = 0;
+    h.runs.onStarted = [&] {
+        QTimer::singleShot(20, &h.dlg(), [&] {
+            auto* progress = h.dlg().findChild<CProgressDlg*>();
+            QTest::keyClick(progress, Qt::Key_Escape);
+            QTest::keyClick(progress, Qt::Key_Return);
+            progress->close();
+            keysTried = progress->isVisible() ? 1 : -1;
+            QTest::mouseClick(progress->GetDlgItem<QPushButton>(IDCANCEL), Qt::LeftButton);
+        });
+    };
+    EXPECT_EQ(h.dlg().CheckConnections(), 1);
+    EXPECT_EQ(keysTried, 1);
+}
+
+TEST_F(CheckRunTest, AFailedScheduledRunRaisesTheAlertsInOrderAfterThePopUp) {
+    OpenWith(1, 0);
+    h.runs.outcomes = {0};
+    CItemList& list = h.dlg().List();
+    list.m_bPopup = 1;
+    list.m_strSoundFile = "/srv/alarm.wav";
+    list.m_strExecute = "logger down";
+    list.m_nPeriod = 100000;
+    h.dlg().LoadListFile("/nonexistent.invalid/x.pwk"); // only to refresh the window from the list
+    h.prompts.messages.clear();
+    std::size_t callsWhenPopupShown = 99;
+    h.prompts.onMessage = [&](const FakeUserPrompts::Message&) { callsWhenPopupShown = h.calls.size(); };
+    const std::size_t callsBefore = h.calls.size();
+
+    h.Click(IDC_START);
+    EXPECT_EQ(h.timer->LastDelay(), 1);
+    ASSERT_TRUE(h.timer->Fire());
+    EXPECT_EQ(h.prompts.Texts(), QStringList{"One or more connection failed!"});
+    EXPECT_EQ(h.prompts.messages[0].icon, ui::MessageIcon::information);
+    EXPECT_EQ(callsWhenPopupShown, callsBefore) << "the other alerts wait for the pop-up";
+    EXPECT_EQ(std::vector<std::string>(h.calls.begin() + static_cast<long>(callsBefore), h.calls.end()),
+              (std::vector<std::string>{"sound /srv/alarm.wav", "execute logger down"}));
+    EXPECT_TRUE(h.timer->IsArmed());
+    EXPECT_EQ(h.timer->LastDelay(), 6000000000LL);
+}
+
+TEST_F(CheckRunTest, PingNowGreysTheEditingControlsForTheRunAndRaisesNoAlert) {
+    OpenWith(1, 1);
+    h.runs.outcomes = {0};
+    h.dlg().List().m_bPopup = 1;
+    bool addDisabledDuringRun = false;
+    QObject::connect(&h.dlg(), &CMainDlg::checkRunStarted, &h.dlg(),
+                     [&] { addDisabledDuringRun = !h.Item(IDC_ADD)->isEnabled() && h.dlg().IsRunning() == 1; });
+    h.Click(IDC_PING_NOW);
+    EXPECT_TRUE(addDisabledDuringRun);
+    EXPECT_TRUE(h.Item(IDC_ADD)->isEnabled());
+    EXPECT_EQ(h.dlg().IsRunning(), 0);
+    EXPECT_EQ(h.Row(0)[2], "No");
+    EXPECT_TRUE(h.prompts.messages.empty());
+    EXPECT_FALSE(h.timer->IsArmed());
+}
+
+TEST_F(CheckRunTest, AScheduledRunWaitsForAnOpenEditDialog) {
+    OpenWith(1, 0);
+    h.Click(IDC_START);
+    int runsWhileEditing = -1;
+    h.onEditItem = [&](CItem& item) {
+        ASSERT_TRUE(h.timer->Fire()); // the period falls due while the dialog is open
+        runsWhileEditing = h.runs.started;
+        item.m_strAddress = "edited.invalid";
+    };
+    // "&Edit" is greyed while monitoring; a double-click still edits.
+    QTreeWidget* view = h.dlg().ListView();
+    view->topLevelItem(0)->setSelected(true);
+    emit view->itemDoubleClicked(view->topLevelItem(0), 0);
+    EXPECT_EQ(runsWhileEditing, 0);
+    EXPECT_EQ(h.runs.started, 1) << "the deferred run follows the dialog";
+    EXPECT_EQ(h.Row(0)[0], "edited.invalid");
+    EXPECT_TRUE(h.timer->IsArmed());
+}
+
+TEST_F(CheckRunTest, AWorkerThatCannotStartProbesNothing) {
+    OpenWith(1, 0);
+    h.runs.failToStart = true;
+    EXPECT_EQ(h.dlg().CheckConnections(), 1);
+    EXPECT_TRUE(h.dlg().isEnabled());
+    EXPECT_EQ(h.dlg().findChild<CProgressDlg*>(), nullptr);
+}

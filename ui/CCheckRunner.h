@@ -1,0 +1,18 @@
+#pragma once
+
+#include "CCheckRun.h"
+#include "ICheckRunner.h"
+
+// ICheckRunner on the shared check run of core/.
+class CCheckRunner final : public ICheckRunner {
+public:
+    bool Start(CItemList& list, StatusFn onStatus) override { return m_run.Start(list, std::move(onStatus)); }
+    int NotifyFd() const override { return m_run.NotifyFd(); }
+    bool Deliver() override { return m_run.Deliver(); }
+    bool IsRunning() const override { return m_run.IsRunning(); }
+    void Cancel() override { m_run.Cancel(); }
+    int Finish() override { return m_run.Finish(); }
+
+private:
+    CCheckRun m_run;
+};

@@ -1,0 +1,316 @@
+#include "CMainDlg.h"
+
+#include "CAlertDispatch.h"
+#include "CDataExchange.h"
+#include "CItemList.h"
+#include "CScheduler.h"
+#include "CSpinButtonCtrl.h"
+#include "CommandLauncher.h"
+#include "IPeriodTimer.h"
+#include "ISoundPlayer.h"
+#include "ResourceIds.h"
+#include "UserPrompts.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTreeWidget>
+#include <QUrl>
+
+using namespace res;
+
+namespace {
+
+constexpr const char* kHelpFileName = "pulsewick.html";
+constexpr const char* kHelpFailedText = "Failed to launch help.";
+constexpr const char* kSoundFilter = "Sounds (*.wav)";
+constexpr const char* kSoundSuffix = "wav";
+constexpr const char* kLogFilter = "Log (*.log)";
+constexpr const char* kLogSuffix = "log";
+
+QString FromLocal(const std::string& s) {
+    return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+} // namespace
+
+CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* parent)
+    : CDialog(IDD_PULSEWICK_DIALOG, parent), m_services(std::move(services)),
+      m_commandLineTail(std::move(commandLineTail)), m_pList(std::make_unique<CItemList>()) {
+    CAlertDispatch::Hooks alertHooks;
+    alertHooks.settings = [this] {
+        CAlertDispatch::Settings s;
+        s.m_bPopup = m_bPopup;
+        s.m_strSoundFile = m_strSoundFile;
+        s.m_strExecute = m_strExecute;
+        s.m_bPager = m_bPager;
+        s.m_bMail = m_bMail;
+        return s;
+    };
+    alertHooks.showInformation = [this](const std::string& text) {
+        ui::ShowMessage(this, FromLocal(text), ui::MessageIcon::information);
+    };
+    alertHooks.showStopError = [this](const std::string& text) {
+        ui::ShowMessage(this, FromLocal(text), ui::MessageIcon::critical);
+    };
+    alertHooks.sendPagerAlert = [this] { SendPagerAlert(); };
+    alertHooks.sendMailAlert = [this] { SendMailAlert(); };
+    m_alerts =
+        std::make_unique<CAlertDispatch>(std::move(alertHooks), *m_services.soundPlayer, *m_services.commandLauncher);
+
+    CScheduler::Hooks schedulerHooks;
+    schedulerHooks.checkConnections = [this] { return CheckConnections(); };
+    schedulerHooks.raiseAlerts = [this] { RaiseAlerts(); };
+    schedulerHooks.updateControls = [this] { UpdateControls(); };
+    schedulerHooks.period = [this] { return m_pList->m_nPeriod; };
+    schedulerHooks.runMustWait = [this] { return m_nEditorDepth > 0; };
+    m_scheduler = std::make_unique<CScheduler>(std::move(schedulerHooks), std::move(m_services.timer));
+
+    if (auto* spin = GetDlgItem<CSpinButtonCtrl>(IDC_PERIOD_SPIN))
+        spin->SetRange(kMinPeriod, kMaxPeriod);
+    setWindowIcon(QCoreApplication::instance() ? QApplication::windowIcon() : QIcon());
+    ConnectControls();
+}
+
+CMainDlg::~CMainDlg() {
+    // The schedule goes first: its timer must not fire into a half-destroyed window.
+    m_scheduler.reset();
+}
+
+QTreeWidget* CMainDlg::ListView() const {
+    return GetDlgItem<QTreeWidget>(IDC_LIST);
+}
+
+int CMainDlg::IsRunning() const {
+    return m_scheduler->m_bRunning;
+}
+
+unsigned CMainDlg::TimerId() const {
+    return m_scheduler->m_nTimerID;
+}
+
+void CMainDlg::ConnectControls() {
+    auto onClick = [this](int id, auto handler) {
+        if (auto* button = GetDlgItem<QAbstractButton>(id))
+            connect(button, &QAbstractButton::clicked, this, handler);
+    };
+    onClick(IDC_POPUP, [this] { ReadFieldsThen([this] { m_pList->m_bPopup = m_bPopup; }); });
+    onClick(IDC_START_AUTO, [this] { ReadFieldsThen([this] { m_pList->m_bStartAuto = m_bStartAuto; }); });
+    for (int id : {IDC_LOG_NEVER, IDC_LOG_ON_FAILURE, IDC_LOG_ALWAYS}) {
+        onClick(id, [this] {
+            ReadFieldsThen([this] { m_pList->m_nLogMode = m_nLogMode; });
+            UpdateControls();
+        });
+    }
+    onClick(IDC_PAGER, [this] {
+        ReadFieldsThen([this] { m_pList->m_bPager = m_bPager; });
+        UpdateControls();
+    });
+    onClick(IDC_MAIL, [this] {
+        ReadFieldsThen([this] { m_pList->m_bMail = m_bMail; });
+        UpdateControls();
+    });
+    auto copyPeriod = [this] {
+        // Only a period that passed validation reaches the list.
+        if (UpdateData(true))
+            m_pList->m_nPeriod = m_nPeriod;
+    };
+    OnKillFocus(IDC_PERIOD, copyPeriod);
+    if (auto* spin = GetDlgItem<CSpinButtonCtrl>(IDC_PERIOD_SPIN))
+        connect(spin, &CSpinButtonCtrl::stepped, this, copyPeriod);
+    OnKillFocus(IDC_EXECUTE, [this] { ReadFieldsThen([this] { m_pList->m_strExecute = m_strExecute; }); });
+
+    onClick(IDC_SOUND_BROWSE, [this] { ChooseSoundFile(); });
+    onClick(IDC_SOUND_CLEAR, [this] { ClearSoundFile(); });
+    onClick(IDC_LOG_BROWSE, [this] { ChooseLogFile(); });
+    onClick(IDC_LOG_CLEAR, [this] { ClearLogFile(); });
+
+    onClick(IDC_ADD, [this] { AddEntry(); });
+    onClick(IDC_EDIT, [this] { EditSelectedEntries(); });
+    onClick(IDC_DELETE, [this] { DeleteSelectedEntries(); });
+    onClick(IDC_PING_NOW, [this] { PingNow(); });
+    onClick(IDC_SAVE_LIST, [this] { SaveList(); });
+    onClick(IDC_LOAD_LIST, [this] { LoadList(); });
+    onClick(IDC_START, [this] { StartMonitoring(); });
+    onClick(IDC_STOP, [this] { StopMonitoring(); });
+    onClick(IDHELP, [this] { OnHelp(); });
+    onClick(IDC_ABOUT, [this] { OnAbout(); });
+    onClick(IDC_PAGER_SETTINGS, [this] {
+        if (m_services.editPager)
+            m_services.editPager(*m_pList, this);
+    });
+    onClick(IDC_MAIL_SETTINGS, [this] {
+        if (m_services.editMail)
+            m_services.editMail(*m_pList, this);
+    });
+    if (QTreeWidget* list = ListView())
+        connect(list, &QTreeWidget::itemDoubleClicked, this, [this] { EditSelectedEntries(); });
+}
+
+void CMainDlg::ReadFieldsThen(const std::function<void()>& copy) {
+    // A period that fails stops the reading; the fields after it keep their members, so the
+    // copy still writes the last committed value.
+    UpdateData(true);
+    copy();
+}
+
+void CMainDlg::DoDataExchange(CDataExchange& dx) {
+    DDX_Check(dx, IDC_START_AUTO, m_bStartAuto);
+    DDX_Text(dx, IDC_PERIOD, m_nPeriod, kMinPeriod, kMaxPeriod);
+    DDX_Text(dx, IDC_SOUND_FILE, m_strSoundFile);
+    DDX_Check(dx, IDC_POPUP, m_bPopup);
+    DDX_Text(dx, IDC_EXECUTE, m_strExecute);
+    DDX_Radio(dx, IDC_LOG_NEVER, m_nLogMode);
+    DDX_Text(dx, IDC_LOG_FILE, m_strLogFile);
+    DDX_Check(dx, IDC_PAGER, m_bPager);
+    DDX_Check(dx, IDC_MAIL, m_bMail);
+}
+
+bool CMainDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    RefreshList();
+    UpdateControls();
+    if (!m_commandLineTail.empty()) {
+        // A file that is there but is no list ends the start-up here: no auto-start, no splash.
+        if (LoadListFile(m_commandLineTail) == LoadOutcome::corrupt)
+            return true;
+        if (m_pList->m_bStartAuto)
+            StartMonitoring();
+    }
+    if (m_services.showSplash)
+        m_services.showSplash(this);
+    return true;
+}
+
+void CMainDlg::OnCancel() {
+    if (m_bInCheckRun)
+        return; // the window is disabled for the run; a close request from the desktop waits too
+    if (m_scheduler->m_bRunning)
+        StopMonitoring();
+    EndDialog(QDialog::Rejected);
+}
+
+void CMainDlg::OnOK() {
+    if (m_bInCheckRun)
+        return;
+    CDialog::OnOK();
+}
+
+void CMainDlg::RefreshFromList() {
+    m_bPopup = m_pList->m_bPopup;
+    m_strSoundFile = m_pList->m_strSoundFile;
+    m_strExecute = m_pList->m_strExecute;
+    m_bPager = m_pList->m_bPager;
+    m_bMail = m_pList->m_bMail;
+    m_bStartAuto = m_pList->m_bStartAuto;
+    m_nPeriod = m_pList->m_nPeriod;
+    m_nLogMode = m_pList->m_nLogMode;
+    m_strLogFile = m_pList->m_strLogFile;
+    UpdateData(false);
+    RefreshList();
+    UpdateControls();
+}
+
+void CMainDlg::UpdateControls() {
+    const bool idle = m_scheduler->m_bRunning == 0;
+    auto enable = [this](int id, bool on) {
+        if (QWidget* w = GetDlgItem(id))
+            w->setEnabled(on);
+    };
+    for (int id : {IDC_ADD, IDC_EDIT, IDC_DELETE, IDC_LOAD_LIST, IDC_START, IDC_POPUP, IDC_SOUND_BROWSE,
+                   IDC_SOUND_CLEAR, IDC_EXECUTE, IDC_PAGER, IDC_MAIL})
+        enable(id, idle);
+    enable(IDC_STOP, m_scheduler->m_bRunning == 1);
+    for (int id : {IDC_LOG_FILE, IDC_LOG_BROWSE, IDC_LOG_CLEAR})
+        enable(id, idle && m_nLogMode != 0);
+    enable(IDC_PAGER_SETTINGS, idle && m_bPager != 0);
+    enable(IDC_MAIL_SETTINGS, idle && m_bMail != 0);
+}
+
+void CMainDlg::ChooseSoundFile() {
+    ui::FileDialogRequest request;
+    request.mode = ui::FileDialogRequest::Mode::open;
+    request.filter = QString::fromLatin1(kSoundFilter);
+    request.defaultSuffix = QString::fromLatin1(kSoundSuffix);
+    const QString path = ui::Prompts().GetFileName(this, request);
+    if (path.isEmpty())
+        return;
+    m_strSoundFile = path.toLocal8Bit().toStdString();
+    m_pList->m_strSoundFile = m_strSoundFile;
+    UpdateData(false);
+}
+
+void CMainDlg::ClearSoundFile() {
+    m_strSoundFile.clear();
+    m_pList->m_strSoundFile.clear();
+    UpdateData(false);
+}
+
+void CMainDlg::ChooseLogFile() {
+    ui::FileDialogRequest request;
+    request.mode = ui::FileDialogRequest::Mode::save;
+    request.filter = QString::fromLatin1(kLogFilter);
+    request.defaultSuffix = QString::fromLatin1(kLogSuffix);
+    request.confirmOverwrite = false; // the log is appended to, never overwritten
+    const QString path = ui::Prompts().GetFileName(this, request);
+    if (path.isEmpty())
+        return;
+    m_strLogFile = path.toLocal8Bit().toStdString();
+    m_pList->m_strLogFile = m_strLogFile;
+    UpdateData(false);
+}
+
+void CMainDlg::ClearLogFile() {
+    m_strLogFile.clear();
+    m_pList->m_strLogFile.clear();
+    UpdateData(false);
+}
+
+QString CMainDlg::HelpFilePath() {
+    const QString name = QString::fromLatin1(kHelpFileName);
+    QStringList candidates{QDir(QCoreApplication::applicationDirPath()).filePath(name)};
+#ifdef PULSEWICK_DOC_DIR
+    candidates << QDir(QStringLiteral(PULSEWICK_DOC_DIR)).filePath(name);
+#endif
+    for (const QString& candidate : candidates) {
+        if (QFileInfo(candidate).isFile())
+            return candidate;
+    }
+    return {};
+}
+
+void CMainDlg::OnHelp() {
+    const QString path = HelpFilePath();
+    if (path.isEmpty() || !ui::Prompts().OpenUrl(QUrl::fromLocalFile(path)))
+        ui::ShowMessage(this, QString::fromLatin1(kHelpFailedText), ui::MessageIcon::warning);
+}
+
+void CMainDlg::OnAbout() {
+    if (m_services.showAbout)
+        m_services.showAbout(this);
+}
+
+void CMainDlg::StartMonitoring() {
+    m_scheduler->StartMonitoring();
+}
+
+void CMainDlg::StopMonitoring() {
+    m_scheduler->StopMonitoring();
+}
+
+void CMainDlg::PingNow() {
+    m_scheduler->PingNow();
+}
+
+void CMainDlg::RaiseAlerts() {
+    m_alerts->RaiseAlerts();
+}
+
+void CMainDlg::SendPagerAlert() {}
+
+void CMainDlg::SendMailAlert() {}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "CDialog.h"
+#include "ICheckRunner.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class CAlertDispatch;
+class CItem;
+class CItemList;
+class CScheduler;
+class ICommandLauncher;
+class IPeriodTimer;
+class ISoundPlayer;
+class QTreeWidget;
+
+// The main window: the connection list, every alert, schedule and log setting, the list
+// commands, the check run and the monitoring schedule. Owns the one list for its whole life.
+class CMainDlg : public CDialog {
+    Q_OBJECT
+public:
+    // What the window needs from the platform; the desktop's own by default
+    // (DefaultMainDlgServices()), replaceable by tests.
+    struct Services {
+        std::unique_ptr<IPeriodTimer> timer;
+        std::unique_ptr<ISoundPlayer> soundPlayer;
+        std::unique_ptr<ICommandLauncher> commandLauncher;
+        std::function<std::unique_ptr<ICheckRunner>()> makeCheckRunner;
+        std::function<void(CItem& item, QWidget* parent)> editItem;      // the connection edit dialog
+        std::function<void(CItemList& list, QWidget* parent)> editPager; // pager properties
+        std::function<void(CItemList& list, QWidget* parent)> editMail;  // e-mail properties
+        std::function<void(QWidget* parent)> showAbout;                  // the About box
+        std::function<void(QWidget* owner)> showSplash;                  // the start-up picture
+    };
+
+    // How a load of a list file ended.
+    enum class LoadOutcome { loaded, noList, openFailed, corrupt };
+
+    static constexpr std::int32_t kMinPeriod = 1;
+    static constexpr std::int32_t kMaxPeriod = 100000;
+
+    // commandLineTail: the arguments after the program name joined with single blanks.
+    CMainDlg(Services services, std::string commandLineTail = {}, QWidget* parent = nullptr);
+    ~CMainDlg() override;
+
+    // The bound members: the window's own copies of the list settings it shows.
+    std::int32_t m_bStartAuto = 0;
+    std::int32_t m_nPeriod = 15;
+    std::string m_strSoundFile;
+    std::int32_t m_bPopup = 0;
+    std::string m_strExecute;
+    std::int32_t m_nLogMode = 0;
+    std::string m_strLogFile;
+    std::int32_t m_bPager = 0;
+    std::int32_t m_bMail = 0;
+
+    CItemList& List() const { return *m_pList; }
+    QTreeWidget* ListView() const;
+    int IsRunning() const;    // m_bRunning of the schedule
+    unsigned TimerId() const; // m_nTimerID of the schedule
+    bool IsCheckRunInProgress() const { return m_bInCheckRun; }
+
+    // Commands and operations.
+    void RefreshList();
+    void UpdateControls();
+    void AddEntry();
+    void EditSelectedEntries();
+    void DeleteSelectedEntries();
+    void SaveList();
+    void LoadList();
+    LoadOutcome LoadListFile(const std::string& path);
+    int CheckConnections();
+    void StartMonitoring();
+    void StopMonitoring();
+    void PingNow();
+    void RaiseAlerts();
+    void SendPagerAlert();
+    void SendMailAlert();
+    void OnHelp();
+    void OnAbout();
+
+    // Where the manual is looked for: beside the executable, then in the documentation folder.
+    static QString HelpFilePath();
+
+signals:
+    // A check run has started or ended (the window is disabled exactly in between).
+    void checkRunStarted();
+    void checkRunFinished(int result);
+
+protected:
+    void DoDataExchange(CDataExchange& dx) override;
+    bool OnInitDialog() override;
+    void OnCancel() override;
+    void OnOK() override;
+
+private:
+    void ConnectControls();
+    void ReadFieldsThen(const std::function<void()>& copy);
+    void RefreshFromList();
+    void SetRowStatus(std::size_t row, int result);
+    void RunEditor(const std::function<void()>& edit);
+    void ChooseSoundFile();
+    void ClearSoundFile();
+    void ChooseLogFile();
+    void ClearLogFile();
+
+    Services m_services;
+    std::string m_commandLineTail;
+    std::unique_ptr<CItemList> m_pList;
+    std::unique_ptr<CAlertDispatch> m_alerts;
+    std::unique_ptr<CScheduler> m_scheduler;
+    int m_nEditorDepth = 0; // edit dialogs open on entries; a scheduled run waits for them
+    bool m_bInCheckRun = false;
+};
+
+// The desktop's services: Qt timer, sound effects, the shell, the shared check run, the dialogs.
+CMainDlg::Services DefaultMainDlgServices();

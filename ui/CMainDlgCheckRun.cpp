@@ -1,0 +1,50 @@
+// The window side of a check run: the progress window, the disabled main window, and a wait
+// that sleeps until the worker reports (never a busy loop).
+#include "CMainDlg.h"
+
+#include "CItemList.h"
+#include "CProgressDlg.h"
+
+#include <QEventLoop>
+#include <QSocketNotifier>
+
+int CMainDlg::CheckConnections() {
+    if (m_bInCheckRun)
+        return 1; // never two runs at once; the scheduler does not ask for one
+    std::unique_ptr<ICheckRunner> runner = m_services.makeCheckRunner();
+    m_bInCheckRun = true;
+    const bool started =
+        runner->Start(*m_pList, [this](std::size_t row, const CItem&, int result) { SetRowStatus(row, result); });
+
+    setEnabled(false);
+    int result = 1; // a run whose worker could not start probed nothing and found no failure
+    if (started) {
+        auto progress = std::make_unique<CProgressDlg>(this);
+        progress->setEnabled(true); // a child window of the disabled main window
+        progress->Create();
+        emit checkRunStarted();
+
+        QEventLoop loop;
+        QSocketNotifier notifier(runner->NotifyFd(), QSocketNotifier::Read);
+        connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
+            if (!runner->Deliver())
+                loop.quit();
+        });
+        connect(progress.get(), &CProgressDlg::cancelled, &loop, &QEventLoop::quit);
+        if (runner->Deliver() && !progress->m_bCancelled)
+            loop.exec();
+        notifier.setEnabled(false);
+
+        if (!progress->m_bCancelled)
+            progress->hide();
+        setEnabled(true);
+        // Stops a worker that still runs (after a cancel) and hands over the rows it finished.
+        result = runner->Finish();
+    } else {
+        emit checkRunStarted();
+        setEnabled(true);
+    }
+    m_bInCheckRun = false;
+    emit checkRunFinished(result);
+    return result;
+}

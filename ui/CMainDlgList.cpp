@@ -1,0 +1,173 @@
+// The list commands of the main window: the list view, Add, Edit, Delete, Save and Load.
+#include "CMainDlg.h"
+
+#include "CItemList.h"
+#include "CScheduler.h"
+#include "ListFile.h"
+#include "ResourceIds.h"
+#include "UserPrompts.h"
+
+#include <QHeaderView>
+#include <QTreeWidget>
+#include <algorithm>
+
+namespace {
+
+constexpr int kAddressColumn = 0;
+constexpr int kPortColumn = 1;
+constexpr int kStatusColumn = 2;
+constexpr int kEntryRole = Qt::UserRole;
+constexpr const char* kListFilter = "Pulsewick list (*.pwk)";
+constexpr const char* kListSuffix = "pwk";
+
+struct Column {
+    const char* heading;
+    int width; // pixels
+};
+constexpr Column kColumns[] = {{"IP Address", 245}, {"Port", 40}, {"OK", 40}};
+
+QString StatusText(int result) {
+    return result ? QStringLiteral("Yes") : QStringLiteral("No");
+}
+
+CItem* EntryOf(const QTreeWidgetItem* row) {
+    return static_cast<CItem*>(row->data(kAddressColumn, kEntryRole).value<void*>());
+}
+
+// Selected rows in ascending order.
+std::vector<QTreeWidgetItem*> SelectedRows(QTreeWidget& view) {
+    std::vector<std::pair<int, QTreeWidgetItem*>> rows;
+    for (QTreeWidgetItem* row : view.selectedItems())
+        rows.emplace_back(view.indexOfTopLevelItem(row), row);
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<QTreeWidgetItem*> result;
+    for (const auto& [index, row] : rows)
+        result.push_back(row);
+    return result;
+}
+
+ui::FileDialogRequest ListFileRequest(ui::FileDialogRequest::Mode mode) {
+    ui::FileDialogRequest request;
+    request.mode = mode;
+    request.filter = QString::fromLatin1(kListFilter);
+    request.defaultSuffix = QString::fromLatin1(kListSuffix);
+    request.confirmOverwrite = mode == ui::FileDialogRequest::Mode::save;
+    return request;
+}
+
+QString FromLocal(const std::string& s) {
+    return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+} // namespace
+
+void CMainDlg::RefreshList() {
+    QTreeWidget* view = ListView();
+    view->setUpdatesEnabled(false);
+    view->clear();
+    view->setColumnCount(static_cast<int>(std::size(kColumns)));
+    QStringList headings;
+    for (const Column& c : kColumns)
+        headings << QString::fromLatin1(c.heading);
+    view->setHeaderLabels(headings);
+    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
+        view->setColumnWidth(i, kColumns[i].width);
+        view->headerItem()->setTextAlignment(i, Qt::AlignCenter);
+    }
+
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(static_cast<qsizetype>(m_pList->GetCount()));
+    m_pList->ForEach([&rows](CItem& entry) {
+        auto* row = new QTreeWidgetItem;
+        row->setText(kAddressColumn, FromLocal(entry.m_strAddress));
+        row->setText(kPortColumn, entry.m_bConnect ? QString::number(entry.m_nPort) : QStringLiteral("ICMP"));
+        row->setText(kStatusColumn, StatusText(entry.m_bResult));
+        for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
+            row->setTextAlignment(i, Qt::AlignCenter);
+        row->setData(kAddressColumn, kEntryRole, QVariant::fromValue(static_cast<void*>(&entry)));
+        rows.append(row);
+    });
+    view->addTopLevelItems(rows);
+    view->setUpdatesEnabled(true);
+}
+
+void CMainDlg::SetRowStatus(std::size_t row, int result) {
+    if (QTreeWidgetItem* item = ListView()->topLevelItem(static_cast<int>(row)))
+        item->setText(kStatusColumn, StatusText(result));
+}
+
+void CMainDlg::RunEditor(const std::function<void()>& edit) {
+    // A scheduled run that falls due while an entry is being edited waits for the dialog, so
+    // the worker never reads an entry that is being changed.
+    ++m_nEditorDepth;
+    edit();
+    --m_nEditorDepth;
+    if (m_nEditorDepth == 0)
+        m_scheduler->RunDeferredTick();
+}
+
+void CMainDlg::AddEntry() {
+    auto entry = std::make_unique<CItem>();
+    if (m_services.editItem)
+        RunEditor([&] { m_services.editItem(*entry, this); });
+    // The entry is appended however the dialog ended.
+    m_pList->AddTail(std::move(entry));
+    RefreshList();
+}
+
+void CMainDlg::EditSelectedEntries() {
+    for (QTreeWidgetItem* row : SelectedRows(*ListView())) {
+        CItem* entry = EntryOf(row);
+        if (entry && m_services.editItem)
+            RunEditor([&] { m_services.editItem(*entry, this); });
+    }
+    RefreshList();
+}
+
+void CMainDlg::DeleteSelectedEntries() {
+    for (QTreeWidgetItem* row : SelectedRows(*ListView())) {
+        if (auto position = m_pList->Find(EntryOf(row)))
+            m_pList->RemoveAt(*position);
+    }
+    RefreshList();
+}
+
+void CMainDlg::SaveList() {
+    const QString path = ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::save));
+    if (path.isEmpty())
+        return;
+    const ListFileSaveResult result = SaveListFile(*m_pList, path.toLocal8Bit().toStdString());
+    if (!result.Succeeded())
+        ui::ShowMessage(this, FromLocal(result.message), ui::MessageIcon::warning, true);
+}
+
+void CMainDlg::LoadList() {
+    const QString path = ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::open));
+    if (path.isEmpty())
+        return;
+    LoadListFile(path.toLocal8Bit().toStdString());
+}
+
+CMainDlg::LoadOutcome CMainDlg::LoadListFile(const std::string& path) {
+    ListFileLoadResult result = ::LoadListFile(path);
+    LoadOutcome outcome = LoadOutcome::loaded;
+    switch (result.status) {
+    case ListFileStatus::ok:
+        // Rows of the view point into the old list: rebuild before anything can look at them.
+        m_pList = std::move(result.list);
+        break;
+    case ListFileStatus::noList:
+        outcome = LoadOutcome::noList;
+        break;
+    case ListFileStatus::fileError:
+        ui::ShowMessage(this, FromLocal(result.message), ui::MessageIcon::warning, true);
+        outcome = LoadOutcome::openFailed;
+        break;
+    case ListFileStatus::archiveError:
+        ui::ShowMessage(this, FromLocal(result.message), ui::MessageIcon::critical, true);
+        ui::ShowMessage(this, FromLocal(result.causeText), ui::MessageIcon::critical);
+        return LoadOutcome::corrupt;
+    }
+    RefreshFromList();
+    return outcome;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+class CItem;
+class CItemList;
+
+// One check run as the window drives it (see core/CCheckRun.h, which the desktop uses);
+// tests put a scripted run in its place.
+class ICheckRunner {
+public:
+    using StatusFn = std::function<void(std::size_t row, const CItem& item, int result)>;
+
+    virtual ~ICheckRunner() = default;
+    // Starts the worker over the list; false when it could not start.
+    virtual bool Start(CItemList& list, StatusFn onStatus) = 0;
+    // Readable while rows wait for Deliver() or once the worker has ended.
+    virtual int NotifyFd() const = 0;
+    // Hands finished rows to onStatus; true while the worker still runs.
+    virtual bool Deliver() = 0;
+    virtual bool IsRunning() const = 0;
+    // Stops the worker wherever it is, without waiting.
+    virtual void Cancel() = 0;
+    // Stops a worker that still runs, delivers what was finished, returns the run's result.
+    virtual int Finish() = 0;
+};
