@@ -1,7 +1,10 @@
 #pragma once
 
 #include "CDialog.h"
+#include "CommandLauncher.h"
 #include "ICheckRunner.h"
+#include "IPeriodTimer.h"
+#include "ISoundPlayer.h"
 
 #include <cstdint>
 #include <functional>
@@ -12,9 +15,6 @@ class CAlertDispatch;
 class CItem;
 class CItemList;
 class CScheduler;
-class ICommandLauncher;
-class IPeriodTimer;
-class ISoundPlayer;
 class QTreeWidget;
 
 // The main window: the connection list, every alert, schedule and log setting, the list

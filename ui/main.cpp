@@ -1,14 +1,14 @@
-#include "CDialog.h"
+#include "CMonitorApp.h"
 #include "ProgramIcon.h"
-#include "ResourceIds.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    // The tail is the list file's path exactly as given, so take it before Qt removes its options.
+    const std::string tail = CMonitorApp::CommandLineTail(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(PULSEWICK_VERSION));
     ui::InstallProgramIcon();
-    CDialog dialog(res::IDD_PULSEWICK_DIALOG);
-    dialog.DoModal();
-    return 0;
+    CMonitorApp theApp(tail);
+    return theApp.InitInstance();
 }
