@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -97,4 +101,54 @@ TEST_F(SilentHost, TcpConnectWaitsUntilStopped) {
 
 TEST_F(SilentHost, IcmpWaitEndsWhenStopped) {
     ExpectStopEndsProbe(Entry(0, SilentHostNamespace::kSilentAddress), 500ms);
+}
+
+// The name server of /etc/resolv.conf, when it is an IPv4 address that is not on loopback.
+static std::string RemoteNameServer() {
+    std::ifstream conf("/etc/resolv.conf");
+    std::string line;
+    while (std::getline(conf, line)) {
+        std::istringstream words(line);
+        std::string keyword;
+        std::string address;
+        if (words >> keyword >> address && keyword == "nameserver") {
+            in_addr parsed{};
+            if (::inet_pton(AF_INET, address.c_str(), &parsed) == 1 && (ntohl(parsed.s_addr) >> 24) != 127)
+                return address;
+            return {};
+        }
+    }
+    return {};
+}
+
+TEST_F(SilentHost, StopAbandonsAStuckNameLookup) {
+    // Queries to the name server vanish at the silent host, so the lookup hangs for the
+    // resolver's whole time-out; the worker must not wait for it.
+    const std::string server = RemoteNameServer();
+    if (server.empty() || !m_ns.RouteToSilence(server))
+        GTEST_SKIP() << "no remote IPv4 name server to silence";
+    const int threadsBefore = CountThreads();
+    const int fdsBefore = CountOpenFds();
+    CItem item = Entry(1, "pulsewick-stuck.invalid");
+    std::atomic<bool> returned{false};
+    AbortableThreadPtr thread(StartAbortableThread([&]() -> unsigned int {
+        item.Check();
+        returned = true;
+        return 1;
+    }));
+    ASSERT_TRUE(thread);
+    std::this_thread::sleep_for(500ms);
+    if (returned)
+        GTEST_SKIP() << "the lookup did not hang here";
+
+    const auto stoppedAt = Clock::now();
+    StopAbortableThread(thread.get());
+    while (IsAbortableThreadRunning(thread->hThread) && Clock::now() - stoppedAt < 5s)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_LT(Clock::now() - stoppedAt, 1s);
+    EXPECT_FALSE(returned);
+    thread.reset();
+    // The abandoned lookup ends with the resolver's time-out and frees what it held.
+    EXPECT_EQ(testsupport::WaitForThreadCount(threadsBefore, 60000), threadsBefore);
+    EXPECT_EQ(CountOpenFds(), fdsBefore);
 }

@@ -77,6 +77,10 @@ SilentHostNamespace::SilentHostNamespace(bool pingSockets) {
     m_available = true;
 }
 
+bool SilentHostNamespace::RouteToSilence(const std::string& address) const {
+    return m_available && Run("ip -n " + m_name + " route replace " + address + "/32 via " + kSilentAddress);
+}
+
 SilentHostNamespace::~SilentHostNamespace() {
     if (!m_name.empty())
         Run("ip netns del " + m_name);

@@ -24,6 +24,9 @@ public:
     SilentHostNamespace(const SilentHostNamespace&) = delete;
     SilentHostNamespace& operator=(const SilentHostNamespace&) = delete;
 
+    // Sends whatever goes to address (e.g. the resolver's name server) to the silent host too.
+    bool RouteToSilence(const std::string& address) const;
+
     bool IsAvailable() const { return m_available; }
     const std::string& Reason() const { return m_reason; }
     const std::string& Name() const { return m_name; }
