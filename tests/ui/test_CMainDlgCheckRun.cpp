@@ -1,10 +1,13 @@
 #include "MainDlgHarness.h"
 
+#include "CCheckRunner.h"
 #include "CItemList.h"
 #include "CProgressDlg.h"
+#include "LoopbackPorts.h"
 #include "ResourceIds.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -43,20 +46,27 @@ protected:
         });
     }
 
+    // Presses Cancel on the progress window as soon as ready() holds.
+    void CancelWhen(std::function<bool()> ready) {
+        auto* poll = new QTimer(&h.dlg());
+        QObject::connect(poll, &QTimer::timeout, poll, [this, ready, poll] {
+            auto* progress = h.dlg().findChild<CProgressDlg*>();
+            if (progress && progress->isVisible() && ready()) {
+                QTest::mouseClick(progress->GetDlgItem<QPushButton>(IDCANCEL), Qt::LeftButton);
+                poll->deleteLater();
+            }
+        });
+        poll->start(5);
+    }
+
     void CancelAfterRows(int rows) {
         h.runs.onStarted = [this, rows] {
-            auto* poll = new QTimer(&h.dlg());
-            QObject::connect(poll, &QTimer::timeout, poll, [this, rows, poll] {
-                auto* progress = h.dlg().findChild<CProgressDlg*>();
+            CancelWhen([this, rows] {
                 int done = 0;
                 for (int i = 0; i < h.RowCount(); ++i)
                     done += h.dlg().List().GetAt(i).m_bResult != 7 ? 1 : 0;
-                if (progress && progress->isVisible() && done >= rows) {
-                    QTest::mouseClick(progress->GetDlgItem<QPushButton>(IDCANCEL), Qt::LeftButton);
-                    poll->deleteLater();
-                }
+                return done >= rows;
             });
-            poll->start(5);
         };
     }
 };
@@ -194,4 +204,50 @@ TEST_F(CheckRunTest, AWorkerThatCannotStartProbesNothing) {
     EXPECT_EQ(h.dlg().CheckConnections(), 1);
     EXPECT_TRUE(h.dlg().isEnabled());
     EXPECT_EQ(h.dlg().findChild<CProgressDlg*>(), nullptr);
+}
+
+// The real worker against loopback ports: a refused port fails at once, a listening one
+// answers, and a port whose handshake is never answered holds the run until Cancel.
+TEST(RealCheckRun, CancelDuringAProbeThatHangsKeepsWhatWasFound) {
+    using testsupport::LoopbackPort;
+    LoopbackPort listening(LoopbackPort::Kind::listening);
+    LoopbackPort closed(LoopbackPort::Kind::closed);
+    LoopbackPort stalled(LoopbackPort::Kind::stalled);
+    for (bool failFirst : {false, true}) {
+        MainDlgHarness h;
+        h.makeCheckRunner = [] { return std::make_unique<CCheckRunner>(); };
+        h.Open();
+        auto add = [&](std::uint16_t port, int initial) {
+            auto e = std::make_unique<CItem>();
+            e->m_strAddress = "127.0.0.1";
+            e->m_nPort = port;
+            e->m_bResult = initial;
+            h.dlg().List().AddTail(std::move(e));
+        };
+        add(listening.Port(), 0);
+        if (failFirst)
+            add(closed.Port(), 1);
+        add(stalled.Port(), 1);
+        h.dlg().RefreshList();
+        const int probed = failFirst ? 2 : 1;
+
+        auto* poll = new QTimer(&h.dlg());
+        QObject::connect(poll, &QTimer::timeout, poll, [&h, poll, failFirst] {
+            auto* progress = h.dlg().findChild<CProgressDlg*>();
+            const bool rowsIn = h.Row(0)[2] == "Yes" && (!failFirst || h.Row(1)[2] == "No");
+            if (progress && progress->isVisible() && rowsIn) {
+                EXPECT_FALSE(h.dlg().isEnabled());
+                QTest::mouseClick(progress->GetDlgItem<QPushButton>(IDCANCEL), Qt::LeftButton);
+                poll->deleteLater();
+            }
+        });
+        poll->start(5);
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(h.dlg().CheckConnections(), failFirst ? 0 : 1);
+        EXPECT_LT(clock.elapsed(), 8000) << "Cancel must not wait for the hanging probe";
+        EXPECT_TRUE(h.dlg().isEnabled());
+        EXPECT_EQ(h.Row(probed)[2], "Yes") << "the row the run did not finish keeps its status";
+        EXPECT_EQ(h.dlg().List().GetAt(probed).m_bResult, 1);
+    }
 }

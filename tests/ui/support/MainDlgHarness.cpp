@@ -31,7 +31,7 @@ CMainDlg& MainDlgHarness::Open(const std::string& commandLineTail) {
     services.timer = std::move(fakeTimer);
     services.soundPlayer = std::make_unique<ForwardingSound>(m_recorder);
     services.commandLauncher = std::make_unique<ForwardingLauncher>(m_recorder);
-    services.makeCheckRunner = runs.Factory();
+    services.makeCheckRunner = makeCheckRunner ? makeCheckRunner : runs.Factory();
     services.editItem = [this](CItem& item, QWidget*) {
         calls.push_back("edit " + item.m_strAddress);
         if (onEditItem)

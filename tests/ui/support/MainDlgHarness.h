@@ -49,6 +49,8 @@ public:
     ScriptedRuns runs;
     std::vector<std::string> calls;         // sound, execute, pager, mail, edit, splash, about, in order
     std::function<void(CItem&)> onEditItem; // what the "edit dialog" does to the entry
+    // Set before Open() to use other check runs than the scripted ones (e.g. the real worker).
+    std::function<std::unique_ptr<ICheckRunner>()> makeCheckRunner;
 
 private:
     Recorder m_recorder{calls};
