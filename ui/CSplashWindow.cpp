@@ -25,6 +25,8 @@ CSplashWindow::CSplashWindow(QWidget* owner, const QPixmap& picture)
     setCursor(Qt::ArrowCursor);
     setFixedSize(m_picture.deviceIndependentSize().toSize());
     m_timer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the picture is promised its full time.
+    m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &CSplashWindow::OnTimer);
 }
 
