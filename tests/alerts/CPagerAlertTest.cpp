@@ -1,0 +1,239 @@
+#include "CPagerAlert.h"
+#include "CCMSCommCtrl.h"
+#include "CItemList.h"
+#include "CommError.h"
+#include "FakeModem.h"
+
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+using testsupport::FakeModem;
+using testsupport::ScopedPortOverride;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const std::string kInit = "AT Q0 E0 M0 V0\r";
+const std::string kDial = "ATDT5551234,,,,,1\r\r";
+
+class PagerAlertTest : public ::testing::Test {
+protected:
+    void SetUp() override { testsupport::EnsureQtApplication(); }
+
+    // Runs the whole alert with `list` and returns how long it took.
+    Clock::duration Run(CCMSCommCtrl& control) {
+        CPagerAlert alert(control, list, [this](const CPagerAlert::Event& e) { events.push_back(e); });
+        const auto start = Clock::now();
+        alert.SendPagerAlert();
+        return Clock::now() - start;
+    }
+    Clock::duration Run() { return Run(comm); }
+
+    std::vector<CPagerAlert::Event::Kind> Kinds() const {
+        std::vector<CPagerAlert::Event::Kind> kinds;
+        for (const auto& e : events)
+            kinds.push_back(e.kind);
+        return kinds;
+    }
+
+    FakeModem modem;
+    CItemList list; // defaults: COM2, the usual initialisation string, 5551234, five pauses, code 1
+    ScopedPortOverride override{2, modem.SlavePath()};
+    CCMSCommCtrl comm;
+    std::vector<CPagerAlert::Event> events;
+};
+
+using Kind = CPagerAlert::Event::Kind;
+
+TEST(PagerAlertDialCommand, NumberPausesAndCodeEndWithTwoCarriageReturns) {
+    EXPECT_EQ(CPagerAlert::DialCommand("5551234", 5, "1"), "ATDT5551234,,,,,1\r\r");
+    EXPECT_EQ(CPagerAlert::DialCommand("5551234", 0, "1"), "ATDT55512341\r\r");
+    EXPECT_EQ(CPagerAlert::DialCommand("5551234", -3, "1"), "ATDT55512341\r\r");
+    EXPECT_EQ(CPagerAlert::DialCommand("9,555 1234", 2, "*42#"), "ATDT9,555 1234,,*42#\r\r");
+    EXPECT_EQ(CPagerAlert::DialCommand("", 0, ""), "ATDT\r\r");
+    EXPECT_EQ(CPagerAlert::DialCommand("1", 50, "2"), "ATDT1" + std::string(50, ',') + "2\r\r");
+}
+
+TEST_F(PagerAlertTest, AnsweringModemGetsInitThenDialAt1200Baud8N1) {
+    modem.AnswerEveryCarriageReturn();
+    const auto took = Run();
+
+    EXPECT_EQ(modem.Received(), kInit + kDial);
+    EXPECT_LT(took, 3s) << "each answer must end its wait at once";
+    EXPECT_FALSE(comm.IsPortOpen());
+
+    const auto settings = modem.SettingsAtFirstByte();
+    ASSERT_TRUE(settings.has_value());
+    EXPECT_EQ(cfgetospeed(&*settings), B1200);
+    EXPECT_EQ(settings->c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(settings->c_cflag & PARENB);
+    EXPECT_FALSE(settings->c_cflag & CSTOPB);
+
+    EXPECT_EQ(Kinds(), (std::vector<Kind>{Kind::Opened, Kind::Sent, Kind::Answered, Kind::Received, Kind::Sent,
+                                          Kind::Answered, Kind::Received, Kind::Closed}));
+    EXPECT_EQ(events[0].text, "COM2 (" + modem.SlavePath() + ")");
+    EXPECT_EQ(events[1].text, kInit);
+    EXPECT_EQ(events[4].text, kDial);
+}
+
+TEST_F(PagerAlertTest, EmptyInitStringSendsOnlyTheDialCommandWithoutWaiting) {
+    list.m_strModemInit.clear();
+    list.m_nPause = 0;
+    modem.AnswerEveryCarriageReturn();
+    const auto start = Clock::now();
+    Run();
+
+    EXPECT_EQ(modem.Received(), "ATDT55512341\r\r");
+    const auto crs = modem.CarriageReturnTimes();
+    ASSERT_FALSE(crs.empty());
+    EXPECT_LT(crs.front() - start, 2s) << "no wait may come before the dial command";
+}
+
+TEST_F(PagerAlertTest, AnswerToTheInitStringDoesNotEndTheDialWait) {
+    // The initialisation is answered at once, the dial command only after two seconds: the first
+    // answer must have been emptied out, or the second wait would end at once.
+    modem.AnswerCarriageReturns({0, 2000});
+    const auto took = Run();
+
+    EXPECT_EQ(modem.Received(), kInit + kDial) << "no abort may be sent";
+    EXPECT_GE(took, 1800ms);
+    EXPECT_LT(took, 10s);
+}
+
+TEST_F(PagerAlertTest, SilentModemGetsTheAbortAfterTheLimitAndAnAnswerEndsTheAbortWait) {
+    // Only the abort (the first carriage return the modem sees) is answered.
+    modem.AnswerCarriageReturns({0});
+    comm.SetCommPort(2);
+    comm.SetPortOpen(true);
+    CPagerAlert alert(comm, list, [this](const CPagerAlert::Event& e) { events.push_back(e); });
+
+    const auto start = Clock::now();
+    alert.WaitForModem(2);
+    const auto took = Clock::now() - start;
+
+    EXPECT_EQ(modem.Received(), "\r");
+    const auto crs = modem.CarriageReturnTimes();
+    ASSERT_EQ(crs.size(), 1u);
+    // Whole seconds of the wall clock: a limit of 2 ends after 1 to 2 seconds.
+    EXPECT_GE(crs[0] - start, 900ms);
+    EXPECT_LT(crs[0] - start, 3s);
+    EXPECT_LT(took - (crs[0] - start), 2s) << "the answer must end the abort wait";
+    EXPECT_EQ(comm.GetInBufferCount(), 0) << "the buffer is emptied after the wait";
+    EXPECT_EQ(Kinds(), (std::vector<Kind>{Kind::TimedOut, Kind::Sent, Kind::Answered, Kind::Received}));
+}
+
+TEST_F(PagerAlertTest, ControlErrorsReachTheCallerWithTheirDescription) {
+    modem.AnswerEveryCarriageReturn();
+
+    list.m_nComPort = -1; // no port chosen: port number 0
+    try {
+        Run();
+        FAIL() << "port 0 must fail";
+    } catch (const CCommError& e) {
+        EXPECT_NE(std::string(e.what()).find("Invalid Port Number"), std::string::npos) << e.what();
+    }
+
+    list.m_nComPort = 3; // COM4, pointed at a device that does not exist
+    ScopedPortOverride missing(4, "/nonexistent/pulsewick-modem");
+    try {
+        Run();
+        FAIL() << "a missing device must fail";
+    } catch (const CCommError& e) {
+        EXPECT_NE(std::string(e.what()).find("COM4 (/nonexistent/pulsewick-modem) does not exist"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(modem.Received(), "");
+    EXPECT_TRUE(events.empty());
+}
+
+// Fails the dial command as a control would whose line broke after the port was opened.
+class CommFailingOnDial : public CCMSCommCtrl {
+public:
+    void SetOutput(const std::string& data) override {
+        if (data.rfind("ATDT", 0) == 0)
+            throw CCommError("Write failed: line broken");
+        CCMSCommCtrl::SetOutput(data);
+    }
+};
+
+TEST_F(PagerAlertTest, FailureAfterOpeningClosesThePortBeforeTheErrorGoesOn) {
+    modem.AnswerEveryCarriageReturn();
+    CommFailingOnDial failing;
+    try {
+        Run(failing);
+        FAIL() << "the dial must fail";
+    } catch (const CCommError& e) {
+        EXPECT_STREQ(e.what(), "Write failed: line broken");
+    }
+    EXPECT_FALSE(failing.IsPortOpen());
+    EXPECT_EQ(modem.Received(), kInit);
+
+    // The port is free for the next alert.
+    Run();
+    EXPECT_EQ(modem.Received(), kInit + kInit + kDial);
+}
+
+TEST_F(PagerAlertTest, ModemThatHangsUpDuringAWaitEndsTheAlertWithAnError) {
+    // Answers nothing, then goes away while the alert waits for the initialisation string.
+    std::thread hangUp([&] {
+        modem.WaitForBytes(kInit.size(), 5000);
+        std::this_thread::sleep_for(300ms);
+        modem.HangUp();
+    });
+    const auto cpuBefore = testsupport::ThreadCpuTime();
+    const auto start = Clock::now();
+    EXPECT_THROW(Run(), CCommError);
+    const auto took = Clock::now() - start;
+    hangUp.join();
+    EXPECT_FALSE(comm.IsPortOpen());
+    EXPECT_LT(testsupport::ThreadCpuTime() - cpuBefore, took / 5) << "a broken line must not make the wait spin";
+}
+
+// A silent modem makes the alert last its full time: about 3 + 5 seconds for the initialisation
+// string and 30 + 5 for the dial command. Meanwhile the thread's events keep running and the
+// thread itself sleeps.
+TEST(PagerAlertSilentModem, AlertRunsItsFullTimeWhileTheThreadStaysIdle) {
+    testsupport::EnsureQtApplication();
+    FakeModem modem;
+    ScopedPortOverride override(2, modem.SlavePath());
+    CCMSCommCtrl comm;
+    CItemList list;
+
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(100);
+
+    const auto cpuBefore = testsupport::ThreadCpuTime();
+    const auto start = Clock::now();
+    CPagerAlert(comm, list).SendPagerAlert();
+    const auto took = Clock::now() - start;
+    const auto cpu = testsupport::ThreadCpuTime() - cpuBefore;
+
+    EXPECT_EQ(modem.Received(), kInit + "\r" + kDial + "\r");
+    EXPECT_GE(took, 38s);
+    EXPECT_LT(took, 50s);
+
+    const auto crs = modem.CarriageReturnTimes();
+    ASSERT_EQ(crs.size(), 5u);
+    // The abort follows the initialisation after 2 to 3 s and the dial command after 29 to 30 s.
+    EXPECT_GE(crs[1] - crs[0], 1900ms);
+    EXPECT_LT(crs[1] - crs[0], 4s);
+    EXPECT_GE(crs[4] - crs[3], 28900ms);
+    EXPECT_LT(crs[4] - crs[3], 31s);
+    // The abort wait ends after 4 to 5 s.
+    EXPECT_GE(crs[2] - crs[1], 3900ms);
+    EXPECT_LT(crs[2] - crs[1], 6s);
+
+    EXPECT_GT(ticks, 200) << "events must be dispatched while the alert waits";
+    EXPECT_LT(cpu, 2s) << "the waiting thread must sleep, not spin";
+    EXPECT_FALSE(comm.IsPortOpen());
+}
+
+} // namespace
