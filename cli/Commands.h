@@ -12,5 +12,6 @@ int RunRemove(const QStringList& args);
 int RunSet(const QStringList& args);
 int RunCheck(const QStringList& args);
 int RunTestMail(const QStringList& args);
+int RunTestPager(const QStringList& args);
 
 } // namespace cli

@@ -20,6 +20,8 @@ const cli::Command kCommands[] = {
      cli::RunCheck},
     {"test-mail", "test-mail LIST",
      "Send the alert e-mail for the list's current results now and print how the server took it.", cli::RunTestMail},
+    {"test-pager", "test-pager LIST", "Call the pager of a list through its modem now and show what happened.",
+     cli::RunTestPager},
 };
 
 void PrintUsage(FILE* to) {
