@@ -1,6 +1,7 @@
 #include "CCMSCommCtrl.h"
 #include "CommError.h"
 #include "FakeModem.h"
+#include "QtTestApp.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,7 @@ std::string CommErrorOf(F&& f) {
 
 class CommCtrlTest : public ::testing::Test {
 protected:
-    void SetUp() override { testsupport::EnsureQtApplication(); }
+    void SetUp() override { testsupport::QtTestApp(); }
 
     void Open(const std::string& settings = "1200,N,8,1") {
         comm.SetCommPort(kPort);

@@ -3,6 +3,7 @@
 #include "CItemList.h"
 #include "CommError.h"
 #include "FakeModem.h"
+#include "QtTestApp.h"
 
 #include <QTimer>
 
@@ -24,7 +25,7 @@ const std::string kDial = "ATDT5551234,,,,,1\r\r";
 
 class PagerAlertTest : public ::testing::Test {
 protected:
-    void SetUp() override { testsupport::EnsureQtApplication(); }
+    void SetUp() override { testsupport::QtTestApp(); }
 
     // Runs the whole alert with `list` and returns how long it took.
     Clock::duration Run(CCMSCommCtrl& control) {
@@ -199,7 +200,7 @@ TEST_F(PagerAlertTest, ModemThatHangsUpDuringAWaitEndsTheAlertWithAnError) {
 // string and 30 + 5 for the dial command. Meanwhile the thread's events keep running and the
 // thread itself sleeps.
 TEST(PagerAlertSilentModem, AlertRunsItsFullTimeWhileTheThreadStaysIdle) {
-    testsupport::EnsureQtApplication();
+    testsupport::QtTestApp();
     FakeModem modem;
     ScopedPortOverride override(2, modem.SlavePath());
     CCMSCommCtrl comm;

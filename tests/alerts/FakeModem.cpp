@@ -1,7 +1,5 @@
 #include "FakeModem.h"
 
-#include <QCoreApplication>
-
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -136,13 +134,6 @@ ScopedPortOverride::ScopedPortOverride(int port, const std::string& device)
 
 ScopedPortOverride::~ScopedPortOverride() {
     unsetenv(m_name.c_str());
-}
-
-void EnsureQtApplication() {
-    static int argc = 1;
-    static char name[] = "pulsewick-test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
 }
 
 std::chrono::nanoseconds ThreadCpuTime() {

@@ -76,9 +76,6 @@ private:
     std::string m_name;
 };
 
-// The application object that Qt's event loops need, created on first use.
-void EnsureQtApplication();
-
 // The main thread's processor time, for checks that a wait sleeps.
 std::chrono::nanoseconds ThreadCpuTime();
 
