@@ -17,6 +17,7 @@
 
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -195,9 +196,12 @@ void CCMSCommCtrl::SetInputLen(std::int16_t length) {
 
 void CCMSCommCtrl::ThrowOpenFailure(const std::string& device) {
     const std::string port = PortName();
-    switch (m_port.error()) {
-    case QSerialPort::DeviceNotFoundError:
+    // Asked first: the library takes its lock file before it opens the device, so a missing
+    // device can also come back as a lock conflict.
+    struct stat st {};
+    if (m_port.error() == QSerialPort::DeviceNotFoundError || (stat(device.c_str(), &st) != 0 && errno == ENOENT))
         throw CCommError(std::string(kInvalidPortNumber) + ": " + port + " does not exist");
+    switch (m_port.error()) {
     case QSerialPort::PermissionError:
         // The serial port library reports a device held by another program (its lock file, or
         // the exclusive mode of the terminal) the same way as missing access rights.

@@ -14,6 +14,12 @@ FakeModem::FakeModem() {
     char name[256] = {};
     if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
         throw std::runtime_error("openpty failed");
+    // Raw from the start: the program's serial port library puts back the settings it found when
+    // it closes, and late answers must not be echoed back as if the program had sent them.
+    termios raw{};
+    tcgetattr(m_slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(m_slave, TCSANOW, &raw);
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
     m_slavePath = name;
     m_thread = std::thread([this] { Run(); });
