@@ -32,6 +32,7 @@ constexpr const char* kInvalidSettings = "Invalid setting";
 constexpr const char* kInvalidPropertyValue = "Invalid property value";
 constexpr const char* kWriteFailed = "Write failed";
 constexpr const char* kWriteTimedOut = "Write timed out";
+constexpr const char* kPortFailure = "Port failure";
 
 constexpr const char* kDeviceOverridePrefix = "PULSEWICK_COM";
 constexpr const char* kDefaultDevicePrefix = "/dev/ttyS";
@@ -69,6 +70,15 @@ std::string FromQt(const QString& text) {
 
 CCMSCommCtrl::CCMSCommCtrl() {
     SetSettings(kDefaultSettings);
+    QObject::connect(&m_port, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError error) {
+        // A device that went away (unplugged, hung up) keeps reporting itself readable and
+        // failing every read: close it at once, or the event loop would spin on it, and let the
+        // next operation report why.
+        if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError) && m_port.isOpen()) {
+            m_strLineFailure = std::string(kPortFailure) + ": " + PortName() + ": " + FromQt(m_port.errorString());
+            m_port.close();
+        }
+    });
 }
 
 CCMSCommCtrl::~CCMSCommCtrl() {
@@ -89,7 +99,7 @@ std::string CCMSCommCtrl::PortName() const {
 
 void CCMSCommCtrl::ThrowIfClosed() const {
     if (!m_port.isOpen())
-        throw CCommError(kPortNotOpen);
+        throw CCommError(m_strLineFailure.empty() ? kPortNotOpen : m_strLineFailure);
 }
 
 void CCMSCommCtrl::SetCommPort(std::int16_t port) {
@@ -217,6 +227,7 @@ void CCMSCommCtrl::SetPortOpen(bool open) {
     if (!open) {
         if (m_port.isOpen())
             m_port.close();
+        m_strLineFailure.clear();
         return;
     }
     if (m_port.isOpen())
@@ -224,6 +235,7 @@ void CCMSCommCtrl::SetPortOpen(bool open) {
 
     const std::string device = DevicePath(m_nCommPort);
     m_port.setPortName(QString::fromLocal8Bit(device));
+    m_strLineFailure.clear();
     if (!m_port.open(QIODevice::ReadWrite))
         ThrowOpenFailure(device);
     try {
@@ -300,9 +312,13 @@ bool CCMSCommCtrl::WaitForInput(int timeoutMs) {
         timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
         QObject::connect(&m_port, &QSerialPort::readyRead, &loop, &QEventLoop::quit);
+        QObject::connect(&m_port, &QSerialPort::errorOccurred, &loop, [this, &loop] {
+            if (!m_port.isOpen())
+                loop.quit();
+        });
         timer.start(timeoutMs);
         loop.exec();
-        return m_port.isOpen() && GetInBufferCount() > 0;
+        return GetInBufferCount() > 0; // reports a line that failed meanwhile
     }
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -37,7 +37,7 @@ public:
     // Not properties of the control, but what its users need around them:
     // Sleeps until received characters are waiting or timeoutMs have passed. While it sleeps the
     // thread's Qt events are dispatched when the program has an application object, so a window
-    // stays usable. Returns whether characters are waiting.
+    // stays usable. Returns whether characters are waiting; throws when the line failed meanwhile.
     virtual bool WaitForInput(int timeoutMs);
     bool IsPortOpen() const { return m_port.isOpen(); }
     std::int16_t CommPort() const { return m_nCommPort; }
@@ -62,5 +62,6 @@ private:
     std::int16_t m_nCommPort = 1;
     std::int16_t m_nInputLen = 0;
     std::string m_strSettings;
+    std::string m_strLineFailure; // why the device closed itself, reported by the next operation
     LineSettings m_settings;
 };
