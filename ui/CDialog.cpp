@@ -99,7 +99,7 @@ bool CDialog::eventFilter(QObject* watched, QEvent* event) {
                 this,
                 [this, control = QPointer<QObject>(watched)] {
                     auto it = m_killFocusHandlers.find(control.data());
-                    if (!control || it == m_killFocusHandlers.end() || m_bInKillFocus)
+                    if (!control || it == m_killFocusHandlers.end() || m_bInKillFocus || !isVisible())
                         return;
                     m_bInKillFocus = true;
                     it->second();

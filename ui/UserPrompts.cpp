@@ -22,7 +22,8 @@ public:
         QFileDialog dialog(parent);
         const bool save = request.mode == FileDialogRequest::Mode::save;
         dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-        dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        // A typed name that does not exist is accepted; opening it then reports the failure.
+        dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setNameFilter(request.filter);
         dialog.setDefaultSuffix(request.defaultSuffix);
         if (!request.confirmOverwrite)

@@ -359,11 +359,27 @@ TEST_F(MainDlgTest, HelpOpensTheManualOrSaysItCannot) {
     EXPECT_EQ(h.calls.back(), "about");
 }
 
-TEST_F(MainDlgTest, CloseStopsMonitoringAndEndsTheWindow) {
+TEST_F(MainDlgTest, MonitoringGreysTheEditingControlsAndCloseStopsIt) {
     h.Open();
+    h.Click(IDC_LOG_ALWAYS);
+    h.Click(IDC_PAGER);
+    h.Click(IDC_MAIL);
     h.Click(IDC_START);
     EXPECT_EQ(h.dlg().IsRunning(), 1);
     EXPECT_TRUE(h.timer->IsArmed());
+    const std::set<int> greyedWhileMonitoring{IDC_ADD,     IDC_EDIT,           IDC_DELETE,       IDC_LOAD_LIST,
+                                              IDC_START,   IDC_POPUP,          IDC_SOUND_BROWSE, IDC_SOUND_CLEAR,
+                                              IDC_EXECUTE, IDC_LOG_FILE,       IDC_LOG_BROWSE,   IDC_LOG_CLEAR,
+                                              IDC_PAGER,   IDC_PAGER_SETTINGS, IDC_MAIL,         IDC_MAIL_SETTINGS};
+    for (const ControlTemplate& c : h.dlg().Template().controls) {
+        if (c.id == IDC_STATIC || c.id == IDC_COMM)
+            continue;
+        EXPECT_EQ(h.Item(c.id)->isEnabled(), !greyedWhileMonitoring.count(c.id)) << "control " << c.id;
+    }
+    h.Click(IDC_STOP);
+    EXPECT_FALSE(h.timer->IsArmed());
+    EXPECT_TRUE(h.Item(IDC_MAIL_SETTINGS)->isEnabled());
+    h.Click(IDC_START);
     QTest::keyClick(&h.dlg(), Qt::Key_Escape);
     EXPECT_FALSE(h.dlg().isVisible());
     EXPECT_EQ(h.dlg().result(), QDialog::Rejected);
