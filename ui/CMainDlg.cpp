@@ -273,7 +273,11 @@ void CMainDlg::ClearLogFile() {
 
 QString CMainDlg::HelpFilePath() {
     const QString name = QString::fromLatin1(kHelpFileName);
-    QStringList candidates{QDir(QCoreApplication::applicationDirPath()).filePath(name)};
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    QStringList candidates{programDir.filePath(name)};
+#ifdef PULSEWICK_DOC_DIR_FROM_BIN
+    candidates << QDir::cleanPath(programDir.filePath(QStringLiteral(PULSEWICK_DOC_DIR_FROM_BIN "/") + name));
+#endif
 #ifdef PULSEWICK_DOC_DIR
     candidates << QDir(QStringLiteral(PULSEWICK_DOC_DIR)).filePath(name);
 #endif
