@@ -86,9 +86,6 @@ class StagedInstall(unittest.TestCase):
     def tearDownClass(cls):
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
-    def test_nothing_lands_outside_the_stage(self):
-        self.assertEqual(os.listdir(self.stage), ["usr"])
-
     def test_programs_are_installed_executable(self):
         programs = ["pulsewick-cli"] + (["pulsewick"] if ARGS.with_window else [])
         for name in programs:

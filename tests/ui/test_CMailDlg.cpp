@@ -3,8 +3,6 @@
 #include "FakeUserPrompts.h"
 #include "ResourceIds.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -102,16 +100,6 @@ TEST_F(MailDlgTest, TypingInTheMiddleOfFromKeepsTheCursor) {
     EXPECT_EQ(From()->text(), "alice@host");
     EXPECT_EQ(From()->cursorPosition(), 5);
     EXPECT_EQ(To()->text(), "alice@host");
-}
-
-TEST_F(MailDlgTest, PastingIntoFromRunsTheRule) {
-    Open();
-    QGuiApplication::clipboard()->setText(QStringLiteral("x@pasted.invalid"));
-    From()->setFocus();
-    QTest::keyClick(From(), Qt::Key_V, Qt::ControlModifier);
-    ASSERT_EQ(From()->text(), "x@pasted.invalid");
-    EXPECT_EQ(To()->text(), "x@pasted.invalid");
-    EXPECT_EQ(Server()->text(), "pasted.invalid");
 }
 
 TEST_F(MailDlgTest, FieldsEditedAfterFromAreKeptUntilFromChangesAgain) {
