@@ -202,6 +202,9 @@ std::vector<QWidget*> CDialogBuilder::Build(QDialog& dialog, const res::DialogTe
             w->setProperty(kControlIdProperty, c.id);
         }
         w->setGeometry(MapDialogRect(QRect(c.x, c.y, c.cx, c.cy), base));
+        // A drop-down list's template height includes its opened list; closed, it is one line.
+        if (c.kind == res::ControlKind::comboList)
+            w->resize(w->width(), std::min(w->height(), w->sizeHint().height()));
         ApplyFocusPolicy(w, c);
         if (Has(c.styleFlags, S::disabled))
             w->setEnabled(false);

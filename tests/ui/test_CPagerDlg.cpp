@@ -44,6 +44,9 @@ TEST_F(PagerDlgTest, OpensWithTheValuesOfANewListAndOkKeepsThem) {
     EXPECT_EQ(Ports()->itemText(0), "COM1:");
     EXPECT_EQ(Ports()->itemText(8), "COM9:");
     EXPECT_EQ(Ports()->currentText(), "COM2:");
+    // Closed, the port list is one line high, not as tall as its opened list.
+    EXPECT_LE(Ports()->height(), Edit(res::IDC_MODEM_INIT)->height() * 3 / 2);
+    EXPECT_FALSE(Ports()->geometry().intersects(Edit(res::IDC_MODEM_INIT)->geometry()));
     EXPECT_EQ(Edit(res::IDC_MODEM_INIT)->text(), "AT Q0 E0 M0 V0");
     EXPECT_EQ(Edit(res::IDC_PAUSE)->text(), "5");
     EXPECT_EQ(Edit(res::IDC_PAGER_NUMBER)->text(), "5551234");
