@@ -3,6 +3,7 @@
 #include "CAlertDispatch.h"
 #include "CDataExchange.h"
 #include "CItemList.h"
+#include "CPagerAlert.h"
 #include "CScheduler.h"
 #include "CSpinButtonCtrl.h"
 #include "CommandLauncher.h"
@@ -315,6 +316,13 @@ void CMainDlg::RaiseAlerts() {
     m_alerts->RaiseAlerts();
 }
 
-void CMainDlg::SendPagerAlert() {}
+void CMainDlg::SendPagerAlert() {
+    // The alert keeps the window's events flowing while it waits for the modem.
+    CPagerAlert(m_comm, *m_pList).SendPagerAlert();
+}
+
+void CMainDlg::WaitForModem(int limitSeconds) {
+    CPagerAlert(m_comm, *m_pList).WaitForModem(limitSeconds);
+}
 
 void CMainDlg::SendMailAlert() {}

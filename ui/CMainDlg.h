@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CCMSCommCtrl.h"
 #include "CDialog.h"
 #include "CommandLauncher.h"
 #include "ICheckRunner.h"
@@ -77,7 +78,9 @@ public:
     void StopMonitoring();
     void PingNow();
     void RaiseAlerts();
+    // The pager alert through the modem; throws CCommError when the serial control fails.
     void SendPagerAlert();
+    void WaitForModem(int limitSeconds); // part of the pager alert: the wait for the modem's answer
     void SendMailAlert();
     void OnHelp();
     void OnAbout();
@@ -110,6 +113,7 @@ private:
     Services m_services;
     std::string m_commandLineTail;
     std::unique_ptr<CItemList> m_pList;
+    CCMSCommCtrl m_comm; // the serial control that drives the pager's modem
     std::unique_ptr<CAlertDispatch> m_alerts;
     std::unique_ptr<CScheduler> m_scheduler;
     int m_nEditorDepth = 0; // edit dialogs open on entries; a scheduled run waits for them

@@ -1,0 +1,78 @@
+#include "MainDlgHarness.h"
+
+#include "CItemList.h"
+#include "FakeModem.h"
+#include "ResourceIds.h"
+
+#include <QAbstractButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+
+using namespace std::chrono_literals;
+using testsupport::FakeModem;
+using testsupport::ScopedPortOverride;
+
+namespace {
+
+// A window whose list has one entry, so that a scripted run can fail, and the pager alert on.
+class MainDlgPagerTest : public ::testing::Test {
+protected:
+    CMainDlg& Open() {
+        h.runs.outcomes = {0};
+        CMainDlg& dlg = h.Open();
+        dlg.List().AddTail(std::make_unique<CItem>());
+        dlg.RefreshList();
+        dlg.m_bPager = 1;
+        dlg.List().m_bPager = 1;
+        return dlg;
+    }
+
+    MainDlgHarness h;
+};
+
+TEST_F(MainDlgPagerTest, SerialControlErrorIsShownWithTheStopIconAndMonitoringGoesOn) {
+    ScopedPortOverride missing(4, "/nonexistent/pulsewick-modem");
+    CMainDlg& dlg = Open();
+    dlg.List().m_nComPort = 3; // COM4
+    dlg.StartMonitoring();
+    ASSERT_TRUE(h.timer->Fire());
+
+    ASSERT_EQ(h.prompts.messages.size(), 1u) << h.prompts.Texts().join(" | ").toStdString();
+    EXPECT_EQ(h.prompts.messages[0].text, "Invalid Port Number: COM4 (/nonexistent/pulsewick-modem) does not exist");
+    EXPECT_EQ(h.prompts.messages[0].icon, ui::MessageIcon::critical);
+    EXPECT_TRUE(h.timer->IsArmed()) << "monitoring must go on after a pager failure";
+    EXPECT_EQ(h.timer->LastDelay(), 15 * 60000);
+    EXPECT_EQ(dlg.IsRunning(), 1);
+}
+
+TEST_F(MainDlgPagerTest, WindowKeepsAnsweringWhileTheAlertWaitsForTheModem) {
+    FakeModem modem;
+    modem.AnswerCarriageReturns({2000, 0}); // the initialisation is answered only after 2 s
+    ScopedPortOverride port(2, modem.SlavePath());
+    CMainDlg& dlg = Open();
+
+    bool clickedDuringWait = false;
+    QTimer::singleShot(500, &dlg, [&] {
+        h.Click(res::IDC_ABOUT);
+        clickedDuringWait = modem.Received().find("ATDT") == std::string::npos;
+    });
+    const auto cpuBefore = testsupport::ThreadCpuTime();
+    const auto start = std::chrono::steady_clock::now();
+    dlg.RaiseAlerts();
+    const auto took = std::chrono::steady_clock::now() - start;
+    const auto cpu = testsupport::ThreadCpuTime() - cpuBefore;
+
+    EXPECT_TRUE(clickedDuringWait);
+    EXPECT_NE(std::find(h.calls.begin(), h.calls.end(), "about"), h.calls.end());
+    EXPECT_EQ(modem.Received(), "AT Q0 E0 M0 V0\rATDT5551234,,,,,1\r\r");
+    EXPECT_TRUE(h.prompts.messages.empty());
+    EXPECT_GE(took, 1800ms);
+    EXPECT_LT(took, 10s);
+    EXPECT_LT(cpu, took / 4) << "the window's thread must sleep while it waits";
+}
+
+} // namespace
