@@ -1,6 +1,7 @@
 #include "MainDlgHarness.h"
 
 #include "CItemList.h"
+#include "CMonitorApp.h"
 #include "CSpinButtonCtrl.h"
 #include "ListFile.h"
 #include "ResourceIds.h"
@@ -385,4 +386,11 @@ TEST_F(MainDlgTest, MonitoringGreysTheEditingControlsAndCloseStopsIt) {
     EXPECT_EQ(h.dlg().result(), QDialog::Rejected);
     EXPECT_EQ(h.dlg().IsRunning(), 0);
     EXPECT_FALSE(h.timer->IsArmed());
+}
+
+TEST(MonitorApp, TheCommandLineTailIsTheArgumentsJoinedWithSingleBlanks) {
+    const char* none[] = {"pulsewick"};
+    EXPECT_EQ(CMonitorApp::CommandLineTail(1, none), "");
+    const char* args[] = {"pulsewick", "\"/tmp/my", "list.pwk\"", "", "-style"};
+    EXPECT_EQ(CMonitorApp::CommandLineTail(5, args), "\"/tmp/my list.pwk\"  -style");
 }
