@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTreeWidget>
@@ -37,6 +38,41 @@ constexpr const char* kLogSuffix = "log";
 QString FromLocal(const std::string& s) {
     return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
 }
+
+// While the pager alert waits for the modem the window stays usable with the mouse, but its
+// dialog keys are off: Tab, Enter and Esc must not move the focus, press a button or close the
+// window in the middle of a call.
+class DialogKeysOff final : public QObject {
+public:
+    explicit DialogKeysOff(QWidget* dialog) : m_dialog(dialog) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~DialogKeysOff() override { QCoreApplication::instance()->removeEventFilter(this); }
+    DialogKeysOff(const DialogKeysOff&) = delete;
+    DialogKeysOff& operator=(const DialogKeysOff&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
+            return false;
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget || (widget != m_dialog && !m_dialog->isAncestorOf(widget)))
+            return false;
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    QWidget* m_dialog;
+};
 
 } // namespace
 
@@ -318,6 +354,7 @@ void CMainDlg::RaiseAlerts() {
 
 void CMainDlg::SendPagerAlert() {
     // The alert keeps the window's events flowing while it waits for the modem.
+    const DialogKeysOff keysOff(this);
     CPagerAlert(m_comm, *m_pList).SendPagerAlert();
 }
 

@@ -5,6 +5,8 @@
 #include "ResourceIds.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -56,9 +58,14 @@ TEST_F(MainDlgPagerTest, WindowKeepsAnsweringWhileTheAlertWaitsForTheModem) {
     CMainDlg& dlg = Open();
 
     bool clickedDuringWait = false;
+    QWidget* focusBefore = nullptr;
     QTimer::singleShot(500, &dlg, [&] {
         h.Click(res::IDC_ABOUT);
         clickedDuringWait = modem.Received().find("ATDT") == std::string::npos;
+        // The dialog keys do nothing meanwhile: no focus move, no button, no closing.
+        focusBefore = QApplication::focusWidget();
+        for (const auto key : {Qt::Key_Tab, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+            QTest::keyClick(focusBefore ? focusBefore : &dlg, key);
     });
     const auto cpuBefore = testsupport::ThreadCpuTime();
     const auto start = std::chrono::steady_clock::now();
@@ -67,6 +74,9 @@ TEST_F(MainDlgPagerTest, WindowKeepsAnsweringWhileTheAlertWaitsForTheModem) {
     const auto cpu = testsupport::ThreadCpuTime() - cpuBefore;
 
     EXPECT_TRUE(clickedDuringWait);
+    EXPECT_TRUE(dlg.isVisible()) << "Esc must not close the window during the call";
+    EXPECT_EQ(QApplication::focusWidget(), focusBefore);
+    EXPECT_EQ(dlg.IsRunning(), 0) << "nothing was started or stopped by a key";
     EXPECT_NE(std::find(h.calls.begin(), h.calls.end(), "about"), h.calls.end());
     EXPECT_EQ(modem.Received(), "AT Q0 E0 M0 V0\rATDT5551234,,,,,1\r\r");
     EXPECT_TRUE(h.prompts.messages.empty());
