@@ -75,7 +75,8 @@ CCMSCommCtrl::CCMSCommCtrl() {
         // failing every read: close it at once, or the event loop would spin on it, and let the
         // next operation report why.
         if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError) && m_port.isOpen()) {
-            m_strLineFailure = std::string(kPortFailure) + ": " + PortName() + ": " + FromQt(m_port.errorString());
+            // The library's own text is often a stale system error here; say what happened.
+            m_strLineFailure = std::string(kPortFailure) + ": " + PortName() + " was hung up or removed";
             m_port.close();
         }
     });
@@ -253,22 +254,36 @@ void CCMSCommCtrl::SetOutput(const std::string& data) {
     if (data.empty())
         return;
     const auto failed = [this](const char* what) {
+        if (!m_port.isOpen() && !m_strLineFailure.empty()) // the device went away meanwhile
+            return CCommError(m_strLineFailure);
+        const std::string description = std::string(what) + ": " + PortName() + ": " + FromQt(m_port.errorString());
         // Nothing of a failed command may go out later, mixed into the next one.
-        m_port.clear(QSerialPort::Output);
-        return CCommError(std::string(what) + ": " + PortName() + ": " + FromQt(m_port.errorString()));
+        if (m_port.isOpen())
+            m_port.clear(QSerialPort::Output);
+        return CCommError(description);
     };
+    // A write error may also empty the library's buffer: only its error tells that the characters
+    // did not go out.
+    const auto writeFailed = [this] {
+        return !m_port.isOpen() || m_port.error() == QSerialPort::WriteError ||
+               m_port.error() == QSerialPort::ResourceError;
+    };
+    m_port.clearError();
     if (m_port.write(data.data(), static_cast<qint64>(data.size())) != static_cast<qint64>(data.size()))
         throw failed(kWriteFailed);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
-    while (m_port.bytesToWrite() > 0) {
+    while (!writeFailed() && m_port.bytesToWrite() > 0) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             throw failed(kWriteTimedOut);
-        if (!m_port.waitForBytesWritten(static_cast<int>(left.count())) && m_port.bytesToWrite() > 0)
-            throw failed(m_port.error() == QSerialPort::TimeoutError ? kWriteTimedOut : kWriteFailed);
+        if (!m_port.waitForBytesWritten(static_cast<int>(left.count())) && m_port.bytesToWrite() > 0 &&
+            m_port.error() == QSerialPort::TimeoutError)
+            throw failed(kWriteTimedOut);
     }
+    if (writeFailed())
+        throw failed(kWriteFailed);
 }
 
 void CCMSCommCtrl::PullReceived() {
@@ -293,6 +308,7 @@ std::int16_t CCMSCommCtrl::GetInBufferCount() {
 std::string CCMSCommCtrl::GetInput() {
     ThrowIfClosed();
     PullReceived();
+    ThrowIfClosed(); // reading may have found the device gone
     const QByteArray data = m_nInputLen == 0 ? m_port.readAll() : m_port.read(m_nInputLen);
     return data.toStdString();
 }
