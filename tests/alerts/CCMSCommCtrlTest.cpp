@@ -42,15 +42,6 @@ protected:
     CCMSCommCtrl comm;
 };
 
-TEST(CommCtrlDevice, PortNumberNamesSerialDeviceUnlessOverridden) {
-    unsetenv("PULSEWICK_COM2");
-    EXPECT_EQ(CCMSCommCtrl::DevicePath(1), "/dev/ttyS0");
-    EXPECT_EQ(CCMSCommCtrl::DevicePath(2), "/dev/ttyS1");
-    ScopedPortOverride override(2, "/dev/pts/42");
-    EXPECT_EQ(CCMSCommCtrl::DevicePath(2), "/dev/pts/42");
-    EXPECT_EQ(CCMSCommCtrl::DevicePath(3), "/dev/ttyS2");
-}
-
 TEST_F(CommCtrlTest, OpenAppliesLineSettingsAndLaterChanges) {
     Open("1200,N,8,1");
     termios t = modem.CurrentSettings();
@@ -109,50 +100,6 @@ TEST_F(CommCtrlTest, OutputReachesTheModemAndInputHonoursInputLen) {
     EXPECT_EQ(comm.GetInput(), "LLO");
     EXPECT_EQ(comm.GetInBufferCount(), 0);
     EXPECT_EQ(comm.GetInput(), "");
-}
-
-TEST_F(CommCtrlTest, WaitForInputSleepsUntilDataOrTimeout) {
-    Open();
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(comm.WaitForInput(300));
-    auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, std::chrono::milliseconds(250));
-    EXPECT_LT(waited, std::chrono::seconds(3));
-
-    modem.Send("0\r");
-    start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(comm.WaitForInput(10000));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-}
-
-TEST_F(CommCtrlTest, InputArrivedBeforeOpeningIsNotCountedAsAnAnswer) {
-    modem.Send("RING\r");
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    Open();
-    EXPECT_EQ(comm.GetInBufferCount(), 0);
-}
-
-TEST_F(CommCtrlTest, BadPortNumbersAndMissingDevicesAreErrorsWithDescriptions) {
-    EXPECT_NE(CommErrorOf([&] { comm.SetCommPort(0); }).find("Invalid Port Number"), std::string::npos);
-    EXPECT_NE(CommErrorOf([&] { comm.SetCommPort(-1); }).find("Invalid Port Number"), std::string::npos);
-
-    ScopedPortOverride missing(kPort + 1, "/nonexistent/pulsewick-tty");
-    comm.SetCommPort(kPort + 1);
-    const std::string error = CommErrorOf([&] { comm.SetPortOpen(true); });
-    EXPECT_NE(error.find("Invalid Port Number"), std::string::npos) << error;
-    EXPECT_NE(error.find("COM8 (/nonexistent/pulsewick-tty)"), std::string::npos) << error;
-    EXPECT_FALSE(comm.IsPortOpen());
-
-    EXPECT_NE(CommErrorOf([&] { comm.SetInputLen(-1); }).find("Invalid property value"), std::string::npos);
-}
-
-TEST_F(CommCtrlTest, OperationsNeedAnOpenPort) {
-    for (const auto& operation :
-         std::initializer_list<std::function<void()>>{[&] { comm.SetOutput("AT\r"); }, [&] { comm.GetInBufferCount(); },
-                                                      [&] { comm.GetInput(); }, [&] { comm.WaitForInput(10); }}) {
-        EXPECT_EQ(CommErrorOf(operation), "Operation valid only when the port is open");
-    }
-    comm.SetPortOpen(false); // closing a closed port is harmless
 }
 
 TEST_F(CommCtrlTest, PortInUseIsRefused) {

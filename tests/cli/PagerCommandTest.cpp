@@ -88,10 +88,4 @@ TEST_F(TestPagerCommand, ControlErrorIsShownAndFails) {
     EXPECT_EQ(modem.Received(), "");
 }
 
-TEST_F(TestPagerCommand, NeedsExactlyOneList) {
-    EXPECT_EQ(RunCli("test-pager").exitCode, 2);
-    EXPECT_EQ(RunCli("test-pager a.pwk b.pwk").exitCode, 2);
-    EXPECT_EQ(RunCli("test-pager " + dir.file("missing.pwk").string()).exitCode, 3);
-}
-
 } // namespace
