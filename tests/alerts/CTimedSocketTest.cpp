@@ -1,5 +1,6 @@
 #include "CTimedSocket.h"
 #include "LoopbackPorts.h"
+#include "PrivateNetwork.h"
 #include "ScriptedServer.h"
 
 #include <QEvent>
@@ -142,13 +143,27 @@ TEST(CTimedSocketIo, ConnectFailures) {
     testsupport::LoopbackPort closed(testsupport::LoopbackPort::Kind::closed);
     EXPECT_FALSE(refused.Connect("127.0.0.1", closed.Port()));
     EXPECT_EQ(refused.GetLastError(), ECONNREFUSED);
+}
 
-    // A name that cannot resolve fails at once with the resolver's error.
-    CTimedSocket unknown;
-    ASSERT_TRUE(unknown.Create());
-    EXPECT_FALSE(unknown.Connect("no-such-host.invalid", 25));
-    EXPECT_LT(unknown.GetLastError(), 0);
-    EXPECT_FALSE(CTimedSocket::ErrorText(unknown.GetLastError()).empty());
+// A name that cannot resolve fails with the resolver's error. The lookup runs where the name
+// server is unreachable, so no query leaves the machine.
+TEST(CTimedSocketIo, UnresolvableNameFailsWithTheResolversError) {
+    std::string reason;
+    const auto outcome = testsupport::RunInPrivateNetwork(
+        [] {
+            CTimedSocket unknown;
+            if (!unknown.Create())
+                return std::string("no socket");
+            if (unknown.Connect("no-such-host.invalid", 25))
+                return std::string("connected");
+            return std::to_string(unknown.GetLastError()) + " " + CTimedSocket::ErrorText(unknown.GetLastError());
+        },
+        &reason);
+    if (!outcome)
+        GTEST_SKIP() << reason;
+    EXPECT_EQ(outcome->front(), '-') << *outcome; // resolver errors are negative
+    EXPECT_GT(outcome->find(' '), 1u) << *outcome;
+    EXPECT_LT(outcome->find(' ') + 1, outcome->size()) << "an error text is expected: " << *outcome;
 }
 
 TEST(CTimedSocketIo, ConnectsByName) {
