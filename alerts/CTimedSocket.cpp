@@ -36,7 +36,7 @@ int ToPollTimeout(std::chrono::steady_clock::duration duration) {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(duration).count());
 }
 
-void Signal(const CUniqueFd& eventFd) {
+void Signal(const UniqueFd& eventFd) {
     if (!eventFd.IsValid())
         return;
     const std::uint64_t one = 1;
@@ -44,7 +44,7 @@ void Signal(const CUniqueFd& eventFd) {
     }
 }
 
-void Drain(const CUniqueFd& eventFd) {
+void Drain(const UniqueFd& eventFd) {
     if (!eventFd.IsValid())
         return;
     std::uint64_t count;
@@ -140,7 +140,7 @@ int CTimedSocket::FailIo(int error) {
 }
 
 bool CTimedSocket::Create() {
-    CUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
     if (!fd.IsValid())
         return Fail(errno);
     sockaddr_in any{};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CUniqueFd.h"
+#include "UniqueFd.h"
 
 #include <atomic>
 #include <chrono>
@@ -89,9 +89,9 @@ private:
     int FailIo(int error); // sets the last error, returns -1
 
     const std::chrono::steady_clock::time_point m_deadline;
-    CUniqueFd m_socket;
-    CUniqueFd m_hEvent; // signalled by the destructor to release the watchdog
-    CUniqueFd m_wakeFd; // signalled by a cancellation to end the wait at once
+    UniqueFd m_socket;
+    UniqueFd m_hEvent; // signalled by the destructor to release the watchdog
+    UniqueFd m_wakeFd; // signalled by a cancellation to end the wait at once
     std::thread m_watchdog;
     std::atomic<WatchdogState> m_watchdogState{WatchdogState::None};
     int m_nLastError = 0;
