@@ -10,6 +10,7 @@
 #include "IPeriodTimer.h"
 #include "ISoundPlayer.h"
 #include "ResourceIds.h"
+#include "SmtpAlert.h"
 #include "UserPrompts.h"
 
 #include <QAbstractButton>
@@ -362,4 +363,8 @@ void CMainDlg::WaitForModem(int limitSeconds) {
     CPagerAlert(m_comm, *m_pList).WaitForModem(limitSeconds);
 }
 
-void CMainDlg::SendMailAlert() {}
+void CMainDlg::SendMailAlert() {
+    // The window shows nothing about how the dialogue ended. While the socket waits, its calls
+    // deliver only the window's pending repaints: no input reaches the window mid-dialogue.
+    ::SendMailAlert(*m_pList);
+}

@@ -12,7 +12,7 @@
 
 namespace testsupport {
 
-ScriptedServer::ScriptedServer(std::vector<Step> script) {
+ScriptedServer::ScriptedServer(std::vector<Step> script, std::uint16_t port) {
     m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     m_stop = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_listen < 0 || m_stop < 0)
@@ -20,6 +20,7 @@ ScriptedServer::ScriptedServer(std::vector<Step> script) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
     socklen_t length = sizeof address;
     if (::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_listen, 4) != 0 ||
         ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0)

@@ -32,7 +32,9 @@ public:
     // Holds the connection open without reading another byte.
     static Step StopReading() { return {Step::Kind::StopReading, {}}; }
 
-    explicit ScriptedServer(std::vector<Step> script);
+    // port 0: one the system chooses. A fixed port (e.g. a well-known one inside a network
+    // namespace of the test's own) makes the constructor throw when it is taken.
+    explicit ScriptedServer(std::vector<Step> script, std::uint16_t port = 0);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;

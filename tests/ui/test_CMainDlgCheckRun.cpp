@@ -4,7 +4,9 @@
 #include "CItemList.h"
 #include "CProgressDlg.h"
 #include "LoopbackPorts.h"
+#include "PrivateNetwork.h"
 #include "ResourceIds.h"
+#include "ScriptedServer.h"
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
@@ -161,6 +163,47 @@ TEST_F(CheckRunTest, AFailedScheduledRunRaisesTheAlertsInOrderAfterThePopUp) {
               (std::vector<std::string>{"sound /srv/alarm.wav", "execute logger down"}));
     EXPECT_TRUE(h.timer->IsArmed());
     EXPECT_EQ(h.timer->LastDelay(), 6000000000LL);
+}
+
+// The e-mail alert goes to the list's server on the SMTP port, after the pop-up. A network
+// namespace of the test's own lends it that port on its loopback.
+TEST_F(CheckRunTest, AFailedScheduledRunMailsTheListsServerAfterThePopUp) {
+    const testsupport::ScopedPrivateNetwork network;
+    if (!network.IsActive())
+        GTEST_SKIP() << "no network namespace of our own here";
+    using testsupport::ScriptedServer;
+    std::vector<ScriptedServer::Step> script{ScriptedServer::Say("220 sink.invalid\r\n")};
+    for (const char* reply : {"250 sink.invalid\r\n", "250 Ok\r\n", "250 Ok\r\n", "354 Go on\r\n"}) {
+        script.push_back(ScriptedServer::ReadLine());
+        script.push_back(ScriptedServer::Say(reply));
+    }
+    script.push_back(ScriptedServer::ReadUntil("\r\n.\r\n"));
+    script.push_back(ScriptedServer::Say("250 Ok: queued\r\n"));
+    ScriptedServer server(std::move(script), 25);
+
+    OpenWith(1, 1);
+    h.runs.outcomes = {0};
+    CItemList& list = h.dlg().List();
+    list.m_bPopup = 1;
+    list.m_bMail = 1;
+    list.m_strServer = "127.0.0.1";
+    list.m_strFrom = "monitor@pulsewick.invalid";
+    list.m_strTo = "ops@pulsewick.invalid";
+    h.dlg().LoadListFile("/nonexistent.invalid/x.pwk"); // only to refresh the window from the list
+    h.prompts.messages.clear();
+    std::string receivedAtPopup = "not shown";
+    h.prompts.onMessage = [&](const FakeUserPrompts::Message&) { receivedAtPopup = server.Received(); };
+
+    h.Click(IDC_START);
+    ASSERT_TRUE(h.timer->Fire());
+    EXPECT_EQ(receivedAtPopup, "") << "the mail waits for the pop-up";
+    ASSERT_TRUE(server.WaitForEnd(std::chrono::seconds(5)));
+    const std::string received = server.Received();
+    EXPECT_NE(received.find("MAIL FROM:<monitor@pulsewick.invalid>\r\n"), std::string::npos) << received;
+    EXPECT_NE(received.find("\r\nhost0.invalid:"), std::string::npos) << received;
+    EXPECT_NE(received.find("QUIT\r\n"), std::string::npos) << received;
+    EXPECT_EQ(h.prompts.Texts(), QStringList{"One or more connection failed!"}) << "the outcome is not shown";
+    EXPECT_TRUE(h.timer->IsArmed());
 }
 
 TEST_F(CheckRunTest, PingNowGreysTheEditingControlsForTheRunAndRaisesNoAlert) {
