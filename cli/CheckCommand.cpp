@@ -118,22 +118,12 @@ std::string RowJson(std::size_t row, const CItem& item, bool probed) {
 int RunCheck(const QStringList& args) {
     bool json = false;
     bool save = false;
-    QStringList positional;
-    for (const QString& arg : args) {
-        if (arg == QLatin1String("--json"))
-            json = true;
-        else if (arg == QLatin1String("--save"))
-            save = true;
-        else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
-            return UsageError(kCheckSynopsis);
-        else
-            positional << arg;
-    }
-    if (positional.size() != 1)
+    const std::optional<QString> path = ListAndSwitches(args, {{"--json", &json}, {"--save", &save}});
+    if (!path)
         return UsageError(kCheckSynopsis);
 
     int exitCode = kExitOk;
-    const std::unique_ptr<CItemList> list = LoadListOrReport(positional.front(), exitCode);
+    const std::unique_ptr<CItemList> list = LoadListOrReport(*path, exitCode);
     if (!list)
         return exitCode;
 
@@ -185,7 +175,7 @@ int RunCheck(const QStringList& args) {
         PrintError(std::string("interrupted; the entries not reached were not probed"));
 
     if (save) {
-        const int saved = SaveListOrReport(*list, positional.front());
+        const int saved = SaveListOrReport(*list, *path);
         if (saved != kExitOk)
             return saved;
     }

@@ -16,6 +16,26 @@ void PrintError(const std::string& text) {
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
+std::optional<QString> ListAndSwitches(const QStringList& args, std::initializer_list<Switch> switches) {
+    QStringList positional;
+    for (const QString& arg : args) {
+        const Switch* match = nullptr;
+        for (const Switch& candidate : switches) {
+            if (arg == QLatin1String(candidate.name))
+                match = &candidate;
+        }
+        if (match)
+            *match->present = true;
+        else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
+            return std::nullopt;
+        else
+            positional << arg;
+    }
+    if (positional.size() != 1)
+        return std::nullopt;
+    return positional.front();
+}
+
 void PrintError(const QString& text) {
     PrintError(ToBytes(text));
 }

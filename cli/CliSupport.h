@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +37,17 @@ std::unique_ptr<CItemList> LoadListOrReport(const QString& path, int& exitCode);
 
 // Saves with the atomic save; on failure prints the message on stderr and returns the exit code.
 int SaveListOrReport(const CItemList& list, const QString& path);
+
+// A named switch of a command ("--json") and where its presence is stored.
+struct Switch {
+    const char* name;
+    bool* present;
+};
+
+// Reads "LIST [SWITCH...]" in any order: sets each switch given and returns the one list
+// path, or nothing when a path is missing or repeated or an unknown option is given. "-"
+// alone is a path, not an option.
+std::optional<QString> ListAndSwitches(const QStringList& args, std::initializer_list<Switch> switches);
 
 // Prints "pulsewick-cli: TEXT" on stderr.
 void PrintError(const QString& text);

@@ -48,20 +48,12 @@ std::string ListToText(const CItemList& list) {
 
 int RunShow(const QStringList& args) {
     bool json = false;
-    QStringList positional;
-    for (const QString& arg : args) {
-        if (arg == QLatin1String("--json"))
-            json = true;
-        else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
-            return UsageError(kShowSynopsis);
-        else
-            positional << arg;
-    }
-    if (positional.size() != 1)
+    const std::optional<QString> path = ListAndSwitches(args, {{"--json", &json}});
+    if (!path)
         return UsageError(kShowSynopsis);
 
     int exitCode = kExitOk;
-    const std::unique_ptr<CItemList> list = LoadListOrReport(positional.front(), exitCode);
+    const std::unique_ptr<CItemList> list = LoadListOrReport(*path, exitCode);
     if (!list)
         return exitCode;
     PrintOut(json ? ListToJson(*list) : ListToText(*list));
