@@ -39,10 +39,7 @@ CAtomicFile::~CAtomicFile() {
 }
 
 void CAtomicFile::Discard() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_fd.Reset();
     if (!m_tempPath.empty()) {
         ::unlink(m_tempPath.c_str());
         m_tempPath.clear();
@@ -76,7 +73,7 @@ int CAtomicFile::CreateTemporary(mode_t mode) {
         candidate += ".tmp";
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
-            m_fd = fd;
+            m_fd.Reset(fd);
             m_tempPath = std::move(candidate);
             return 0;
         }
@@ -101,11 +98,11 @@ int CAtomicFile::Open() {
         // The creation mode was narrowed by the umask; give the file exactly the old bits,
         // and (where allowed) the old owner, so replacing it changes nothing but content.
         if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
-            if (::fchown(m_fd, st.st_uid, st.st_gid) != 0) {
+            if (::fchown(m_fd.Get(), st.st_uid, st.st_gid) != 0) {
                 // Not allowed for ordinary users; the file then belongs to whoever saved it.
             }
         }
-        if (::fchmod(m_fd, st.st_mode & kPermissionBits) != 0) {
+        if (::fchmod(m_fd.Get(), st.st_mode & kPermissionBits) != 0) {
             const int error = errno;
             Discard();
             return error;
@@ -115,15 +112,14 @@ int CAtomicFile::Open() {
 }
 
 int CAtomicFile::Commit() {
-    if (m_fd < 0)
+    if (!m_fd)
         return EBADF;
-    if (::fsync(m_fd) != 0) {
+    if (::fsync(m_fd.Get()) != 0) {
         const int error = errno;
         Discard();
         return error;
     }
-    const int closeError = CloseKeepingErrno(m_fd);
-    m_fd = -1;
+    const int closeError = CloseKeepingErrno(m_fd.Release());
     if (closeError != 0) {
         Discard();
         return closeError;
@@ -135,10 +131,8 @@ int CAtomicFile::Commit() {
     }
     m_tempPath.clear();
     // Make the rename itself durable; a folder that cannot be synced changes nothing here.
-    const int folder = ::open(FolderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    const UniqueFd folder(::open(FolderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder)
+        ::fsync(folder.Get());
     return 0;
 }

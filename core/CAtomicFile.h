@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UniqueFd.h"
+
 #include <string>
 #include <sys/stat.h>
 
@@ -17,7 +19,7 @@ public:
     // Checks that the target may be written and creates the temporary file with the target's
     // permission bits (or the usual ones for a new file). Returns 0 or an errno value.
     int Open();
-    int Descriptor() const { return m_fd; }
+    int Descriptor() const { return m_fd.Get(); }
     // Flushes the temporary file to disk and renames it over the target. Returns 0 or errno.
     int Commit();
 
@@ -28,5 +30,5 @@ private:
 
     std::string m_target;
     std::string m_tempPath;
-    int m_fd = -1;
+    UniqueFd m_fd;
 };

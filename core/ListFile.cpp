@@ -2,6 +2,7 @@
 
 #include "CAtomicFile.h"
 #include "CObjectArchive.h"
+#include "UniqueFd.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -29,42 +30,18 @@ std::string FullPath(const std::string& path) {
     return ec ? path : full.lexically_normal().string();
 }
 
-// A descriptor closed when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-    void reset(int fd) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-    int release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
-
 // The reader bounds every length by the bytes left, which needs a known size. A pipe or
 // device has none, so its content is first copied to an anonymous temporary file.
-int CopyToTemporaryFile(int from, FileDescriptor& to) {
+int CopyToTemporaryFile(int from, UniqueFd& to) {
     std::FILE* temporary = std::tmpfile();
     if (!temporary)
         return errno;
-    to.reset(::dup(::fileno(temporary)));
+    const int duplicate = ::dup(::fileno(temporary));
+    const int dupError = errno;
     std::fclose(temporary); // the file lives on through the duplicate until it is closed
-    if (to.get() < 0)
-        return errno;
+    if (duplicate < 0)
+        return dupError;
+    to.Reset(duplicate);
     char buffer[CObjectArchive::kBufferSize];
     for (;;) {
         const ssize_t n = ::read(from, buffer, sizeof buffer);
@@ -75,7 +52,7 @@ int CopyToTemporaryFile(int from, FileDescriptor& to) {
         if (n == 0)
             break;
         for (ssize_t done = 0; done < n;) {
-            const ssize_t written = ::write(to.get(), buffer + done, static_cast<std::size_t>(n - done));
+            const ssize_t written = ::write(to.Get(), buffer + done, static_cast<std::size_t>(n - done));
             if (written < 0 && errno == EINTR)
                 continue;
             if (written < 0)
@@ -83,7 +60,7 @@ int CopyToTemporaryFile(int from, FileDescriptor& to) {
             done += written;
         }
     }
-    return ::lseek(to.get(), 0, SEEK_SET) < 0 ? errno : 0;
+    return ::lseek(to.Get(), 0, SEEK_SET) < 0 ? errno : 0;
 }
 
 // Follows symbolic links so that a save replaces the file a link points to, not the link.
@@ -138,13 +115,13 @@ bool StoreList(const CItemList& list, int fd, const std::string& path, ListFileS
 
 // Devices and pipes cannot be replaced by renaming; they are written as they are.
 ListFileSaveResult SaveInPlace(const CItemList& list, const std::string& target, const std::string& path) {
-    FileDescriptor fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0)
+    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd)
         return SaveFileError(path, errno);
     ListFileSaveResult result;
-    if (!StoreList(list, fd.get(), path, result))
+    if (!StoreList(list, fd.Get(), path, result))
         return result;
-    if (::close(fd.release()) != 0 && errno != EINTR)
+    if (::close(fd.Release()) != 0 && errno != EINTR)
         return SaveFileError(path, errno);
     return result;
 }
@@ -168,25 +145,25 @@ ListFileLoadResult LoadListFile(const std::string& path) {
         return std::move(result);
     };
 
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0)
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd)
         return fileError(errno);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
+    if (::fstat(fd.Get(), &st) != 0)
         return fileError(errno);
     if (S_ISDIR(st.st_mode))
         return fileError(EISDIR);
     if (!S_ISREG(st.st_mode)) {
-        FileDescriptor copy;
-        if (const int error = CopyToTemporaryFile(fd.get(), copy))
+        UniqueFd copy;
+        if (const int error = CopyToTemporaryFile(fd.Get(), copy))
             return fileError(error);
-        fd.reset(copy.release());
-        if (::fstat(fd.get(), &st) != 0)
+        fd = std::move(copy);
+        if (::fstat(fd.Get(), &st) != 0)
             return fileError(errno);
     }
 
     try {
-        CObjectArchive archive(fd.get(), CObjectArchive::Mode::load, static_cast<std::uint64_t>(st.st_size));
+        CObjectArchive archive(fd.Get(), CObjectArchive::Mode::load, static_cast<std::uint64_t>(st.st_size));
         std::unique_ptr<CSerializable> top = archive.ReadObject(&CItemList::classCItemList);
         archive.Close();
         if (!top) {
