@@ -148,7 +148,6 @@ bool CCheckRun::Start(CItemList& list, StatusFn onStatus) {
         return false;
     }
     m_shared = std::move(shared);
-    m_list = &list;
     m_onStatus = std::move(onStatus);
     m_stopped = false;
     return true;
@@ -170,7 +169,7 @@ bool CCheckRun::Deliver() {
     }
     if (m_onStatus) {
         for (const auto& [row, result] : rows)
-            m_onStatus(row, m_list->GetAt(row), result);
+            m_onStatus(row, m_shared->list->GetAt(row), result);
     }
     return IsRunning();
 }
@@ -201,7 +200,6 @@ int CCheckRun::Finish() {
     ReleaseAbortableThread(m_thread);
     m_thread = nullptr;
     m_shared.reset();
-    m_list = nullptr;
     m_onStatus = nullptr;
     g_pItemList = nullptr; // the caller may free the list now
     s_runInProgress = false;

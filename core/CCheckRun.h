@@ -66,7 +66,6 @@ public:
 private:
     std::shared_ptr<CheckRunShared> m_shared;
     AbortableThreadHandle* m_thread = nullptr;
-    CItemList* m_list = nullptr;
     StatusFn m_onStatus;
     bool m_stopped = false;
 };
