@@ -69,10 +69,6 @@ private:
     struct sigaction m_oldTerm {};
 };
 
-std::string KindText(const CItem& item) {
-    return item.m_bConnect ? std::to_string(item.m_nPort) : std::string("ICMP");
-}
-
 std::string RoundTripText(std::int64_t us) {
     if (us < 0)
         return "-";
@@ -81,14 +77,9 @@ std::string RoundTripText(std::int64_t us) {
     return text;
 }
 
-std::string Padded(std::string text, std::size_t width) {
-    text += text.size() >= width ? std::string(" ") : std::string(width - text.size(), ' ');
-    return text;
-}
-
 std::string RowLine(std::size_t row, const CItem& item, const std::string& status, bool withTime) {
     std::string line = "  " + Padded(std::to_string(row + 1), 6) + Padded(JsonQuote(item.m_strAddress), 24) +
-                       Padded(KindText(item), 7) + Padded(status, 13) +
+                       Padded(PortColumnText(item), 7) + Padded(status, 13) +
                        (withTime ? RoundTripText(item.m_nLastRoundTripUs) : std::string());
     while (!line.empty() && line.back() == ' ')
         line.pop_back();

@@ -81,6 +81,17 @@ int SaveListOrReport(const CItemList& list, const QString& path) {
     return kExitFileError;
 }
 
+std::string Padded(const std::string& text, std::size_t width) {
+    std::size_t characters = 0;
+    for (const char c : text)
+        characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80; // continuation bytes do not count
+    return characters >= width ? text + " " : text + std::string(width - characters, ' ');
+}
+
+std::string PortColumnText(const CItem& item) {
+    return item.m_bConnect ? std::to_string(item.m_nPort) : std::string("ICMP");
+}
+
 std::optional<std::int32_t> ParseInt32(const QString& text) {
     bool ok = false;
     const qlonglong value = text.toLongLong(&ok, 10);

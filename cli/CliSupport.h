@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+class CItem;
 class CItemList;
 
 namespace cli {
@@ -58,6 +59,13 @@ int UsageError(const char* synopsis);
 
 // Writes bytes to standard output unchanged.
 void PrintOut(const std::string& bytes);
+
+// Pads text with blanks to width columns, counting the characters of UTF-8 text rather than
+// its bytes; text that already fills the width gets one blank to part it from the next column.
+std::string Padded(const std::string& text, std::size_t width);
+
+// The list view's "Port" column: the port of a TCP entry, "ICMP" for an echo entry.
+std::string PortColumnText(const CItem& item);
 
 // Reads a whole decimal 32-bit integer ("-1", "+7", "42"); nothing else may surround it.
 std::optional<std::int32_t> ParseInt32(const QString& text);

@@ -11,14 +11,6 @@ namespace cli {
 namespace {
 constexpr const char* kShowSynopsis = "show LIST [--json]";
 
-// Pads text to width columns (counting characters, not bytes, for UTF-8 text).
-std::string Padded(const std::string& text, std::size_t width) {
-    std::size_t characters = 0;
-    for (const char c : text)
-        characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    return characters >= width ? text + " " : text + std::string(width - characters, ' ');
-}
-
 // The list as the window shows it: the settings, then one row per entry with the columns
 // of the list view (address, port or "ICMP", "Yes"/"No").
 std::string ListToText(const CItemList& list) {
@@ -38,9 +30,8 @@ std::string ListToText(const CItemList& list) {
     out += "  " + Padded("Row", 6) + Padded("IP Address", addressWidth) + Padded("Port", 7) + "OK\n";
     std::size_t row = 1;
     list.ForEach([&](const CItem& item) {
-        const std::string port = item.m_bConnect ? std::to_string(item.m_nPort) : std::string("ICMP");
         out += "  " + Padded(std::to_string(row++), 6) + Padded(JsonQuote(item.m_strAddress), addressWidth) +
-               Padded(port, 7) + (item.m_bResult ? "Yes" : "No") + "\n";
+               Padded(PortColumnText(item), 7) + (item.m_bResult ? "Yes" : "No") + "\n";
     });
     return out;
 }
