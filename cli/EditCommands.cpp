@@ -45,18 +45,17 @@ std::optional<std::int32_t> NumberArgument(const QString& what, const QString& t
 } // namespace
 
 int RunNew(const QStringList& args) {
-    QStringList positional = args;
     // Replacing a list by accident would lose it; ask for that explicitly.
-    const bool force = positional.removeAll(QStringLiteral("--force")) > 0;
-    if (positional.size() != 1 || positional.front().startsWith(QLatin1Char('-')))
+    bool force = false;
+    const std::optional<QString> path = ListAndSwitches(args, {{"--force", &force}});
+    if (!path)
         return UsageError(kNewSynopsis);
-    const QString& path = positional.front();
     struct stat st {};
-    if (!force && ::stat(ToBytes(path).c_str(), &st) == 0) {
-        PrintError(QStringLiteral("%1 already exists; use --force to replace it").arg(path));
+    if (!force && ::stat(ToBytes(*path).c_str(), &st) == 0) {
+        PrintError(QStringLiteral("%1 already exists; use --force to replace it").arg(*path));
         return kExitFileError;
     }
-    return SaveListOrReport(CItemList(), path);
+    return SaveListOrReport(CItemList(), *path);
 }
 
 int RunAdd(const QStringList& args) {

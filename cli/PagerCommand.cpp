@@ -92,10 +92,11 @@ private:
 } // namespace
 
 int RunTestPager(const QStringList& args) {
-    if (args.size() != 1 || args.front().startsWith(QLatin1Char('-')))
+    const std::optional<QString> path = ListAndSwitches(args, {});
+    if (!path)
         return UsageError(kTestPagerSynopsis);
     int exitCode = kExitOk;
-    const std::unique_ptr<CItemList> list = LoadListOrReport(args.front(), exitCode);
+    const std::unique_ptr<CItemList> list = LoadListOrReport(*path, exitCode);
     if (!list)
         return exitCode;
 

@@ -22,10 +22,11 @@ std::uint16_t SmtpPort() {
 } // namespace
 
 int RunTestMail(const QStringList& args) {
-    if (args.size() != 1 || args.front().startsWith(QLatin1Char('-')))
+    const std::optional<QString> path = ListAndSwitches(args, {});
+    if (!path)
         return UsageError(kTestMailSynopsis);
     int exitCode = kExitOk;
-    const std::unique_ptr<CItemList> list = LoadListOrReport(args.front(), exitCode);
+    const std::unique_ptr<CItemList> list = LoadListOrReport(*path, exitCode);
     if (!list)
         return exitCode;
     const std::string outcome = SendMailAlert(*list, SmtpPort());
