@@ -142,8 +142,9 @@ bool CCheckRun::Start(CItemList& list, StatusFn onStatus) {
     shared->list = &list;
     g_bAllOk = 1;
     g_pItemList = &list;
-    m_thread = StartAbortableThread([shared] { return CheckThreadProc(shared.get()); });
+    m_thread.reset(StartAbortableThread([shared] { return CheckThreadProc(shared.get()); }));
     if (!m_thread) {
+        g_pItemList = nullptr;
         s_runInProgress = false;
         return false;
     }
@@ -187,7 +188,7 @@ void CCheckRun::Cancel() {
     }
     // The worker may be blocked in a probe: interrupt it (once) rather than wait.
     if (!m_stopped && IsRunning() && IsAbortableThreadRunning(m_thread->hThread)) {
-        StopAbortableThread(m_thread);
+        StopAbortableThread(m_thread.get());
         m_stopped = true;
     }
 }
@@ -197,8 +198,7 @@ int CCheckRun::Finish() {
         return g_bAllOk;
     Cancel();
     Deliver();
-    ReleaseAbortableThread(m_thread);
-    m_thread = nullptr;
+    m_thread.reset();
     m_shared.reset();
     m_onStatus = nullptr;
     g_pItemList = nullptr; // the caller may free the list now

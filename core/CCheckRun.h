@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AbortableThread.h"
+
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -7,7 +9,6 @@
 
 class CItem;
 class CItemList;
-struct AbortableThreadHandle;
 struct CheckRunShared;
 
 // The process-wide state of the one check run that may be in progress.
@@ -65,7 +66,7 @@ public:
 
 private:
     std::shared_ptr<CheckRunShared> m_shared;
-    AbortableThreadHandle* m_thread = nullptr;
+    AbortableThreadPtr m_thread;
     StatusFn m_onStatus;
     bool m_stopped = false;
 };
