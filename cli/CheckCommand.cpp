@@ -15,9 +15,6 @@
 namespace cli {
 
 namespace {
-
-constexpr const char* kCheckSynopsis = "check LIST [--json] [--save]";
-
 // Ctrl-C during a run cancels it like the window's Cancel button: the handler only wakes the
 // waiting run through a pipe.
 int g_interruptWriteFd = -1;

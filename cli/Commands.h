@@ -5,6 +5,16 @@
 // The sub-commands of pulsewick-cli; each takes the arguments after its name.
 namespace cli {
 
+// How each sub-command is called, for --help and for usage errors.
+inline constexpr const char* kShowSynopsis = "show LIST [--json]";
+inline constexpr const char* kNewSynopsis = "new [--force] LIST";
+inline constexpr const char* kAddSynopsis = "add LIST icmp HOST | add LIST tcp HOST PORT";
+inline constexpr const char* kRemoveSynopsis = "remove LIST ROW";
+inline constexpr const char* kSetSynopsis = "set LIST KEY VALUE";
+inline constexpr const char* kCheckSynopsis = "check LIST [--json] [--save]";
+inline constexpr const char* kTestMailSynopsis = "test-mail LIST";
+inline constexpr const char* kTestPagerSynopsis = "test-pager LIST";
+
 int RunShow(const QStringList& args);
 int RunNew(const QStringList& args);
 int RunAdd(const QStringList& args);

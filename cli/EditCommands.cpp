@@ -9,11 +9,6 @@
 namespace cli {
 
 namespace {
-constexpr const char* kNewSynopsis = "new [--force] LIST";
-constexpr const char* kAddSynopsis = "add LIST icmp HOST | add LIST tcp HOST PORT";
-constexpr const char* kRemoveSynopsis = "remove LIST ROW";
-constexpr const char* kSetSynopsis = "set LIST KEY VALUE";
-
 // Loads the list, lets edit change it, and saves it back. edit returns an exit code; the
 // list is saved only when it returns kExitOk.
 template <typename Edit>

@@ -10,8 +10,6 @@
 namespace cli {
 
 namespace {
-constexpr const char* kTestPagerSynopsis = "test-pager LIST";
-
 // Modem traffic is mostly control characters: show it the way C would write it.
 std::string Quoted(const std::string& bytes) {
     std::string out = "\"";

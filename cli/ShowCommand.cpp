@@ -9,8 +9,6 @@
 namespace cli {
 
 namespace {
-constexpr const char* kShowSynopsis = "show LIST [--json]";
-
 // The list as the window shows it: the settings, then one row per entry with the columns
 // of the list view (address, port or "ICMP", "Yes"/"No").
 std::string ListToText(const CItemList& list) {

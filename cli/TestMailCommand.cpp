@@ -9,8 +9,6 @@
 namespace cli {
 
 namespace {
-constexpr const char* kTestMailSynopsis = "test-mail LIST";
-
 // Tests cannot count on binding port 25, so they may name another; the alert always uses 25.
 constexpr const char* kPortOverride = "PULSEWICK_SMTP_PORT";
 

@@ -9,18 +9,18 @@
 namespace {
 
 const cli::Command kCommands[] = {
-    {"show", "show LIST [--json]", "Print the settings and the entries of a list file.", cli::RunShow},
-    {"new", "new [--force] LIST", "Write a new list with the default settings (--force replaces a file).", cli::RunNew},
-    {"add", "add LIST icmp HOST | add LIST tcp HOST PORT", "Append an entry to a list file.", cli::RunAdd},
-    {"remove", "remove LIST ROW", "Remove the entry in row ROW (counting from 1).", cli::RunRemove},
-    {"set", "set LIST KEY VALUE", "Change one setting of a list file.", cli::RunSet},
-    {"check", "check LIST [--json] [--save]",
+    {"show", cli::kShowSynopsis, "Print the settings and the entries of a list file.", cli::RunShow},
+    {"new", cli::kNewSynopsis, "Write a new list with the default settings (--force replaces a file).", cli::RunNew},
+    {"add", cli::kAddSynopsis, "Append an entry to a list file.", cli::RunAdd},
+    {"remove", cli::kRemoveSynopsis, "Remove the entry in row ROW (counting from 1).", cli::RunRemove},
+    {"set", cli::kSetSynopsis, "Change one setting of a list file.", cli::RunSet},
+    {"check", cli::kCheckSynopsis,
      "Probe every entry once, as \"Ping Now\" does (log lines as the list asks, no alert); Ctrl-C stops.\n"
      "      Exit status 0 when every entry answered. --save writes the results back into LIST.",
      cli::RunCheck},
-    {"test-mail", "test-mail LIST",
+    {"test-mail", cli::kTestMailSynopsis,
      "Send the alert e-mail for the list's current results now and print how the server took it.", cli::RunTestMail},
-    {"test-pager", "test-pager LIST", "Call the pager of a list through its modem now and show what happened.",
+    {"test-pager", cli::kTestPagerSynopsis, "Call the pager of a list through its modem now and show what happened.",
      cli::RunTestPager},
 };
 
