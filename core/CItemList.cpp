@@ -72,12 +72,14 @@ void CItemList::Serialize(CObjectArchive& ar) {
         m_strTo = ar.ReadString();
         m_strSubject = ar.ReadString();
     } else {
+        // The older layout has no e-mail settings: they take a new list's values.
+        const CItemList fresh;
         m_nComPort = marker;
-        m_bMail = 0;
-        m_strFrom.clear();
-        m_strServer = "127.0.0.1";
-        m_strTo.clear();
-        m_strSubject.clear();
+        m_bMail = fresh.m_bMail;
+        m_strFrom = fresh.m_strFrom;
+        m_strServer = fresh.m_strServer;
+        m_strTo = fresh.m_strTo;
+        m_strSubject = fresh.m_strSubject;
     }
 
     const std::uint64_t count = ar.ReadCount();
