@@ -81,11 +81,16 @@ int SaveListOrReport(const CItemList& list, const QString& path) {
     return kExitFileError;
 }
 
-std::string Padded(const std::string& text, std::size_t width) {
+std::size_t Columns(const std::string& text) {
     std::size_t characters = 0;
     for (const char c : text)
         characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80; // continuation bytes do not count
-    return characters >= width ? text + " " : text + std::string(width - characters, ' ');
+    return characters;
+}
+
+std::string Padded(const std::string& text, std::size_t width) {
+    const std::size_t columns = Columns(text);
+    return columns >= width ? text + " " : text + std::string(width - columns, ' ');
 }
 
 std::string PortColumnText(const CItem& item) {

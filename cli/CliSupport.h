@@ -60,8 +60,11 @@ int UsageError(const char* synopsis);
 // Writes bytes to standard output unchanged.
 void PrintOut(const std::string& bytes);
 
-// Pads text with blanks to width columns, counting the characters of UTF-8 text rather than
-// its bytes; text that already fills the width gets one blank to part it from the next column.
+// How many columns UTF-8 text takes on a terminal: its characters, not its bytes.
+std::size_t Columns(const std::string& text);
+
+// Pads text with blanks to width columns; text that already fills the width gets one blank to
+// part it from the next column.
 std::string Padded(const std::string& text, std::size_t width);
 
 // The list view's "Port" column: the port of a TCP entry, "ICMP" for an echo entry.

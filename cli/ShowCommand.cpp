@@ -24,7 +24,7 @@ std::string ListToText(const CItemList& list) {
 
     std::size_t addressWidth = 12;
     list.ForEach(
-        [&](const CItem& item) { addressWidth = std::max(addressWidth, JsonQuote(item.m_strAddress).size() + 2); });
+        [&](const CItem& item) { addressWidth = std::max(addressWidth, Columns(JsonQuote(item.m_strAddress)) + 2); });
     out += "  " + Padded("Row", 6) + Padded("IP Address", addressWidth) + Padded("Port", 7) + "OK\n";
     std::size_t row = 1;
     list.ForEach([&](const CItem& item) {
