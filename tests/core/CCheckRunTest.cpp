@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -164,14 +165,27 @@ TEST_F(CheckRun, CancelAfterAFailureReportsFailure) {
     CCheckRun run;
     int cancel[2] = {-1, -1};
     ASSERT_EQ(::pipe(cancel), 0);
+    std::atomic<bool> failureReported{false};
     std::thread presser([&] {
-        // Press "Cancel" once the stalled entry is under way.
-        std::this_thread::sleep_for(300ms);
+        // Press "Cancel" once the failure is in and the stalled entry is under way, however
+        // slowly a loaded machine gets there.
+        const auto giveUp = std::chrono::steady_clock::now() + 20s;
+        while (!failureReported && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(50ms);
         EXPECT_EQ(::write(cancel[1], "x", 1), 1);
     });
+    const CCheckRun::StatusFn record = Recorder();
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(run.RunBlocking(m_list, Recorder(), cancel[0]), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_EQ(run.RunBlocking(
+                  m_list,
+                  [&](std::size_t row, const CItem& item, int result) {
+                      record(row, item, result);
+                      failureReported = true;
+                  },
+                  cancel[0]),
+              0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
     presser.join();
     ::close(cancel[0]);
     ::close(cancel[1]);
