@@ -40,26 +40,36 @@ protected:
         return item;
     }
 
+    // Runs item's probe on an abortable thread; returned is set if the probe comes back.
+    static AbortableThreadPtr StartProbe(CItem& item, std::atomic<bool>& returned) {
+        return AbortableThreadPtr(StartAbortableThread([&]() -> unsigned int {
+            item.Check();
+            returned = true;
+            return 1;
+        }));
+    }
+
+    // Stops the probe's thread and expects it to end at once.
+    static void StopAndExpectPromptEnd(AbortableThreadHandle* thread) {
+        const auto stoppedAt = Clock::now();
+        StopAbortableThread(thread);
+        while (IsAbortableThreadRunning(thread->hThread) && Clock::now() - stoppedAt < 5s)
+            std::this_thread::sleep_for(1ms);
+        EXPECT_LT(Clock::now() - stoppedAt, 1s);
+    }
+
     // Probes item on an abortable thread, stops it after `after` and checks that it ends at
     // once, without a result, leaving descriptors and threads as they were.
     void ExpectStopEndsProbe(CItem item, std::chrono::milliseconds after) {
         const int fdsBefore = CountOpenFds();
         const int threadsBefore = CountThreads();
         std::atomic<bool> returned{false};
-        AbortableThreadPtr thread(StartAbortableThread([&]() -> unsigned int {
-            item.Check();
-            returned = true;
-            return 1;
-        }));
+        AbortableThreadPtr thread = StartProbe(item, returned);
         ASSERT_TRUE(thread);
         std::this_thread::sleep_for(after);
         ASSERT_TRUE(IsAbortableThreadRunning(thread->hThread)) << "the probe should still be waiting";
 
-        const auto stoppedAt = Clock::now();
-        StopAbortableThread(thread.get());
-        while (IsAbortableThreadRunning(thread->hThread) && Clock::now() - stoppedAt < 5s)
-            std::this_thread::sleep_for(1ms);
-        EXPECT_LT(Clock::now() - stoppedAt, 1s);
+        StopAndExpectPromptEnd(thread.get());
         unsigned int code = 99;
         ASSERT_TRUE(GetAbortableThreadExitCode(thread->hThread, &code));
         EXPECT_EQ(code, 0u);
@@ -131,21 +141,13 @@ TEST_F(SilentHost, StopAbandonsAStuckNameLookup) {
     const int fdsBefore = CountOpenFds();
     CItem item = Entry(1, "pulsewick-stuck.invalid");
     std::atomic<bool> returned{false};
-    AbortableThreadPtr thread(StartAbortableThread([&]() -> unsigned int {
-        item.Check();
-        returned = true;
-        return 1;
-    }));
+    AbortableThreadPtr thread = StartProbe(item, returned);
     ASSERT_TRUE(thread);
     std::this_thread::sleep_for(500ms);
     if (returned)
         GTEST_SKIP() << "the lookup did not hang here";
 
-    const auto stoppedAt = Clock::now();
-    StopAbortableThread(thread.get());
-    while (IsAbortableThreadRunning(thread->hThread) && Clock::now() - stoppedAt < 5s)
-        std::this_thread::sleep_for(1ms);
-    EXPECT_LT(Clock::now() - stoppedAt, 1s);
+    StopAndExpectPromptEnd(thread.get());
     EXPECT_FALSE(returned);
     thread.reset();
     // The abandoned lookup ends with the resolver's time-out and frees what it held.
