@@ -40,9 +40,10 @@ public:
     // stays usable. Returns whether characters are waiting; throws when the line failed meanwhile.
     virtual bool WaitForInput(int timeoutMs);
     bool IsPortOpen() const { return m_port.isOpen(); }
-    std::int16_t CommPort() const { return m_nCommPort; }
     // The device that port number n stands for.
     static std::string DevicePath(int port);
+    // The chosen port as users see it, e.g. "COM2 (/dev/ttyS1)".
+    std::string PortName() const;
 
 private:
     struct LineSettings {
@@ -55,7 +56,6 @@ private:
     void ThrowIfClosed() const;
     void ApplySettings(const LineSettings& settings, const std::string& text);
     void PullReceived();
-    std::string PortName() const; // "COM2 (/dev/ttyS1)", for descriptions
     [[noreturn]] void ThrowOpenFailure(const std::string& device);
 
     QSerialPort m_port;

@@ -56,8 +56,7 @@ void CPagerAlert::SendPagerAlert() {
     m_comm.SetSettings(kLineSettings);
     m_comm.SetInputLen(0);
     m_comm.SetPortOpen(true);
-    Notify(Event::Opened,
-           "COM" + std::to_string(m_comm.CommPort()) + " (" + CCMSCommCtrl::DevicePath(m_comm.CommPort()) + ")");
+    Notify(Event::Opened, m_comm.PortName());
 
     try {
         if (!m_strModemInit.empty()) {
