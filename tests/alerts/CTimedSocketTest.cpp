@@ -359,5 +359,6 @@ TEST(CTimedSocketSlow, DestroyedAfterThreeSecondsReleasesTheWatchdog) {
     EXPECT_EQ(socket->GetWatchdogState(), CTimedSocket::WatchdogState::Waiting);
     const auto start = Clock::now();
     socket.reset();
-    EXPECT_LT(Clock::now() - start, 500ms);
+    // Far below the seven seconds the watchdog still had to wait.
+    EXPECT_LT(Clock::now() - start, 2s);
 }

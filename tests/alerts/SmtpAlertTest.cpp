@@ -140,8 +140,9 @@ TEST(SmtpAlertDialogue, WellBehavedServerNeverAnsweringQuit) {
     auto list = FailedRunList();
     const auto start = Clock::now();
     EXPECT_EQ(SendMailAlert(*list, server.Port()), smtp::kOk);
-    // QUIT is sent but its reply not awaited, and the connection is closed at once.
-    EXPECT_LT(Clock::now() - start, 2s);
+    // QUIT is sent but its reply not awaited, and the connection is closed at once: well before
+    // the watchdog would have ended a wait for that reply.
+    EXPECT_LT(Clock::now() - start, 5s);
     ASSERT_TRUE(server.WaitForEnd(5s));
     EXPECT_EQ(server.Received(), Join(FailedRunCommands(), 6));
 }
