@@ -32,8 +32,9 @@ inline constexpr const char* kBodyHeading = "The following connections have fail
 
 // Sends the alert for list's current results to list.m_strServer on port 25 and returns the
 // outcome text (smtp::kOk when the server took the message). Shows and stores nothing; the
-// caller decides what to do with the outcome. Blocks the calling thread for at most about ten
-// seconds of socket waiting (see CTimedSocket), plus any time the server name lookup takes.
+// caller decides what to do with the outcome. The socket's ten-second budget starts before the
+// server name is looked up and bounds the dialogue's waits on the server; the lookup itself is not
+// bounded, and one that outlasts the budget leaves every later call unguarded (see CTimedSocket).
 std::string SendMailAlert(const CItemList& list);
 
 // The same with the server on another port; for tests, which cannot count on port 25.
