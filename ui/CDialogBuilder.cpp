@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -117,6 +118,19 @@ QWidget* CreateControl(QDialog& dialog, const res::ControlTemplate& c) {
     return new QWidget(&dialog);
 }
 
+bool ShowsItsOwnCaption(res::ControlKind kind) {
+    using K = res::ControlKind;
+    return kind == K::label || kind == K::checkBox || kind == K::radioButton;
+}
+
+// The templates were laid out for a narrower font than the desktop's: a caption that would be
+// cut off takes the width it needs, never past the dialog's right edge.
+void FitCaption(QWidget& w, int dialogWidth) {
+    const int needed = std::min(w.sizeHint().width(), dialogWidth - w.x());
+    if (needed > w.width())
+        w.resize(needed, w.height());
+}
+
 void ApplyFocusPolicy(QWidget* w, const res::ControlTemplate& c) {
     using K = res::ControlKind;
     switch (c.kind) {
@@ -202,6 +216,8 @@ std::vector<QWidget*> CDialogBuilder::Build(QDialog& dialog, const res::DialogTe
             w->setProperty(kControlIdProperty, c.id);
         }
         w->setGeometry(MapDialogRect(QRect(c.x, c.y, c.cx, c.cy), base));
+        if (ShowsItsOwnCaption(c.kind))
+            FitCaption(*w, dialog.width());
         // A drop-down list's template height includes its opened list; closed, it is one line.
         if (c.kind == res::ControlKind::comboList)
             w->resize(w->width(), std::min(w->height(), w->sizeHint().height()));

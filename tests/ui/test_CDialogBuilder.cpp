@@ -6,6 +6,7 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QDialog>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -80,6 +81,35 @@ TEST(DialogBuilder, MainTemplateBuildsFindableFixedSizeControls) {
     const auto buttons = never->group()->buttons();
     ASSERT_EQ(buttons.size(), 3);
     EXPECT_EQ(buttons[2], dlg.GetDlgItem(IDC_LOG_ALWAYS));
+}
+
+// The desktop's font is wider than the one the templates were laid out for: a caption must not
+// be cut off ("Modem initialization string:" lost its colon), and one that grows must not run
+// into a control it was clear of.
+TEST(DialogBuilder, CaptionsAreShownWholeWithoutRunningIntoOtherControls) {
+    for (int id : {IDD_ABOUTBOX, IDD_PULSEWICK_DIALOG, IDD_ITEM, IDD_PROGRESS, IDD_PAGER, IDD_MAIL}) {
+        const DialogTemplate& t = *FindDialogTemplate(id);
+        QDialog dlg;
+        const std::vector<QWidget*> widgets = CDialogBuilder::Build(dlg, t);
+        const QSize base = CDialogBuilder::BaseUnits(dlg.font());
+        auto planned = [&](std::size_t i) {
+            const ControlTemplate& c = t.controls[i];
+            return CDialogBuilder::MapDialogRect(QRect(c.x, c.y, c.cx, c.cy), base);
+        };
+        for (std::size_t i = 0; i < widgets.size(); ++i) {
+            const ControlKind kind = t.controls[i].kind;
+            if (kind != ControlKind::label && kind != ControlKind::checkBox && kind != ControlKind::radioButton)
+                continue;
+            SCOPED_TRACE(testing::Message() << "template " << id << ", \"" << t.controls[i].text << "\"");
+            EXPECT_GE(widgets[i]->width(), widgets[i]->sizeHint().width());
+            EXPECT_LE(widgets[i]->geometry().right(), dlg.width() - 1);
+            for (std::size_t j = 0; j < widgets.size(); ++j) {
+                if (j != i && t.controls[j].kind != ControlKind::groupBox && !planned(i).intersects(planned(j))) {
+                    EXPECT_FALSE(widgets[i]->geometry().intersects(widgets[j]->geometry())) << t.controls[j].id;
+                }
+            }
+        }
+    }
 }
 
 TEST(DialogBuilder, OtherTemplatesKeepTheirDefaultsItemsAndTabOrder) {
