@@ -2,6 +2,7 @@
 
 #include "CDialog.h"
 #include "DialogInt.h"
+#include "LocalText.h"
 #include "UserPrompts.h"
 
 #include <QAbstractButton>
@@ -14,13 +15,8 @@
 
 namespace {
 
-QString FromLocal(const std::string& s) {
-    return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::string ToLocal(const QString& s) {
-    return s.toLocal8Bit().toStdString();
-}
+using ui::FromLocal;
+using ui::ToLocal;
 
 QString ControlText(QWidget* control) {
     if (auto* edit = qobject_cast<QLineEdit*>(control))

@@ -9,6 +9,7 @@
 #include "CommandLauncher.h"
 #include "IPeriodTimer.h"
 #include "ISoundPlayer.h"
+#include "LocalText.h"
 #include "ResourceIds.h"
 #include "SmtpAlert.h"
 #include "UserPrompts.h"
@@ -35,10 +36,6 @@ constexpr const char* kSoundFilter = "Sounds (*.wav)";
 constexpr const char* kSoundSuffix = "wav";
 constexpr const char* kLogFilter = "Log (*.log)";
 constexpr const char* kLogSuffix = "log";
-
-QString FromLocal(const std::string& s) {
-    return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // While the pager alert waits for the modem the window stays usable with the mouse, but its
 // dialog keys are off: Tab, Enter and Esc must not move the focus, press a button or close the
@@ -91,10 +88,10 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
         return s;
     };
     alertHooks.showInformation = [this](const std::string& text) {
-        ui::ShowMessage(this, FromLocal(text), ui::MessageIcon::information);
+        ui::ShowMessage(this, ui::FromLocal(text), ui::MessageIcon::information);
     };
     alertHooks.showStopError = [this](const std::string& text) {
-        ui::ShowMessage(this, FromLocal(text), ui::MessageIcon::critical);
+        ui::ShowMessage(this, ui::FromLocal(text), ui::MessageIcon::critical);
     };
     alertHooks.sendPagerAlert = [this] { SendPagerAlert(); };
     alertHooks.sendMailAlert = [this] { SendMailAlert(); };
@@ -163,10 +160,22 @@ void CMainDlg::ConnectControls() {
         connect(spin, &CSpinButtonCtrl::stepped, this, copyPeriod);
     OnKillFocus(IDC_EXECUTE, [this] { ReadFieldsThen([this] { m_pList->m_strExecute = m_strExecute; }); });
 
-    onClick(IDC_SOUND_BROWSE, [this] { ChooseSoundFile(); });
-    onClick(IDC_SOUND_CLEAR, [this] { ClearSoundFile(); });
-    onClick(IDC_LOG_BROWSE, [this] { ChooseLogFile(); });
-    onClick(IDC_LOG_CLEAR, [this] { ClearLogFile(); });
+    onClick(IDC_SOUND_BROWSE, [this] {
+        const ui::FileDialogRequest request{.mode = ui::FileDialogRequest::Mode::open,
+                                            .filter = QString::fromLatin1(kSoundFilter),
+                                            .defaultSuffix = QString::fromLatin1(kSoundSuffix)};
+        ChooseFile(request, m_strSoundFile, m_pList->m_strSoundFile);
+    });
+    onClick(IDC_SOUND_CLEAR, [this] { SetFileSetting(m_strSoundFile, m_pList->m_strSoundFile, {}); });
+    onClick(IDC_LOG_BROWSE, [this] {
+        // The log is appended to, never overwritten: choosing an existing file asks nothing.
+        const ui::FileDialogRequest request{.mode = ui::FileDialogRequest::Mode::save,
+                                            .filter = QString::fromLatin1(kLogFilter),
+                                            .defaultSuffix = QString::fromLatin1(kLogSuffix),
+                                            .confirmOverwrite = false};
+        ChooseFile(request, m_strLogFile, m_pList->m_strLogFile);
+    });
+    onClick(IDC_LOG_CLEAR, [this] { SetFileSetting(m_strLogFile, m_pList->m_strLogFile, {}); });
 
     onClick(IDC_ADD, [this] { AddEntry(); });
     onClick(IDC_EDIT, [this] { EditSelectedEntries(); });
@@ -270,42 +279,15 @@ void CMainDlg::UpdateControls() {
     enable(IDC_MAIL_SETTINGS, idle && m_bMail != 0);
 }
 
-void CMainDlg::ChooseSoundFile() {
-    ui::FileDialogRequest request;
-    request.mode = ui::FileDialogRequest::Mode::open;
-    request.filter = QString::fromLatin1(kSoundFilter);
-    request.defaultSuffix = QString::fromLatin1(kSoundSuffix);
+void CMainDlg::ChooseFile(const ui::FileDialogRequest& request, std::string& windowCopy, std::string& listSetting) {
     const QString path = ui::Prompts().GetFileName(this, request);
-    if (path.isEmpty())
-        return;
-    m_strSoundFile = path.toLocal8Bit().toStdString();
-    m_pList->m_strSoundFile = m_strSoundFile;
-    UpdateData(false);
+    if (!path.isEmpty())
+        SetFileSetting(windowCopy, listSetting, ui::ToLocal(path));
 }
 
-void CMainDlg::ClearSoundFile() {
-    m_strSoundFile.clear();
-    m_pList->m_strSoundFile.clear();
-    UpdateData(false);
-}
-
-void CMainDlg::ChooseLogFile() {
-    ui::FileDialogRequest request;
-    request.mode = ui::FileDialogRequest::Mode::save;
-    request.filter = QString::fromLatin1(kLogFilter);
-    request.defaultSuffix = QString::fromLatin1(kLogSuffix);
-    request.confirmOverwrite = false; // the log is appended to, never overwritten
-    const QString path = ui::Prompts().GetFileName(this, request);
-    if (path.isEmpty())
-        return;
-    m_strLogFile = path.toLocal8Bit().toStdString();
-    m_pList->m_strLogFile = m_strLogFile;
-    UpdateData(false);
-}
-
-void CMainDlg::ClearLogFile() {
-    m_strLogFile.clear();
-    m_pList->m_strLogFile.clear();
+void CMainDlg::SetFileSetting(std::string& windowCopy, std::string& listSetting, const std::string& path) {
+    windowCopy = path;
+    listSetting = path;
     UpdateData(false);
 }
 

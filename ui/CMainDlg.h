@@ -6,6 +6,7 @@
 #include "ICheckRunner.h"
 #include "IPeriodTimer.h"
 #include "ISoundPlayer.h"
+#include "UserPrompts.h"
 
 #include <cstdint>
 #include <functional>
@@ -105,10 +106,10 @@ private:
     void RefreshFromList();
     void SetRowStatus(std::size_t row, int result);
     void RunEditor(const std::function<void()>& edit);
-    void ChooseSoundFile();
-    void ClearSoundFile();
-    void ChooseLogFile();
-    void ClearLogFile();
+    // The sound and log file: a path chosen with the file dialog (nothing when cancelled), or
+    // none, goes into the list's setting and the window's copy, and the fields are rewritten.
+    void ChooseFile(const ui::FileDialogRequest& request, std::string& windowCopy, std::string& listSetting);
+    void SetFileSetting(std::string& windowCopy, std::string& listSetting, const std::string& path);
 
     Services m_services;
     std::string m_commandLineTail;

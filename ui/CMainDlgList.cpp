@@ -4,6 +4,7 @@
 #include "CItemList.h"
 #include "CScheduler.h"
 #include "ListFile.h"
+#include "LocalText.h"
 #include "ResourceIds.h"
 #include "UserPrompts.h"
 
@@ -55,10 +56,6 @@ ui::FileDialogRequest ListFileRequest(ui::FileDialogRequest::Mode mode) {
     return request;
 }
 
-QString FromLocal(const std::string& s) {
-    return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 } // namespace
 
 void CMainDlg::RefreshList() {
@@ -79,7 +76,7 @@ void CMainDlg::RefreshList() {
     rows.reserve(static_cast<qsizetype>(m_pList->GetCount()));
     m_pList->ForEach([&rows](CItem& entry) {
         auto* row = new QTreeWidgetItem;
-        row->setText(kAddressColumn, FromLocal(entry.m_strAddress));
+        row->setText(kAddressColumn, ui::FromLocal(entry.m_strAddress));
         row->setText(kPortColumn, entry.m_bConnect ? QString::number(entry.m_nPort) : QStringLiteral("ICMP"));
         row->setText(kStatusColumn, StatusText(entry.m_bResult));
         for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
@@ -136,16 +133,16 @@ void CMainDlg::SaveList() {
     const QString path = ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::save));
     if (path.isEmpty())
         return;
-    const ListFileSaveResult result = SaveListFile(*m_pList, path.toLocal8Bit().toStdString());
+    const ListFileSaveResult result = SaveListFile(*m_pList, ui::ToLocal(path));
     if (!result.Succeeded())
-        ui::ShowMessage(this, FromLocal(result.message), ui::MessageIcon::warning, true);
+        ui::ShowMessage(this, ui::FromLocal(result.message), ui::MessageIcon::warning, true);
 }
 
 void CMainDlg::LoadList() {
     const QString path = ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::open));
     if (path.isEmpty())
         return;
-    LoadListFile(path.toLocal8Bit().toStdString());
+    LoadListFile(ui::ToLocal(path));
 }
 
 CMainDlg::LoadOutcome CMainDlg::LoadListFile(const std::string& path) {
@@ -160,12 +157,12 @@ CMainDlg::LoadOutcome CMainDlg::LoadListFile(const std::string& path) {
         outcome = LoadOutcome::noList;
         break;
     case ListFileStatus::fileError:
-        ui::ShowMessage(this, FromLocal(result.message), ui::MessageIcon::warning, true);
+        ui::ShowMessage(this, ui::FromLocal(result.message), ui::MessageIcon::warning, true);
         outcome = LoadOutcome::openFailed;
         break;
     case ListFileStatus::archiveError:
-        ui::ShowMessage(this, FromLocal(result.message), ui::MessageIcon::critical, true);
-        ui::ShowMessage(this, FromLocal(result.causeText), ui::MessageIcon::critical);
+        ui::ShowMessage(this, ui::FromLocal(result.message), ui::MessageIcon::critical, true);
+        ui::ShowMessage(this, ui::FromLocal(result.causeText), ui::MessageIcon::critical);
         return LoadOutcome::corrupt;
     }
     RefreshFromList();

@@ -1,6 +1,7 @@
 #include "CSpinButtonCtrl.h"
 
 #include "DialogInt.h"
+#include "LocalText.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -43,7 +44,7 @@ void CSpinButtonCtrl::Step(int delta) {
         return;
     if (m_buddy) {
         // The user may have typed a new number since the last step: continue from it.
-        if (auto typed = ParseDialogInt(m_buddy->text().toLocal8Bit().toStdString()))
+        if (auto typed = ParseDialogInt(ui::ToLocal(m_buddy->text())))
             m_pos = std::clamp(*typed, m_lower, m_upper);
     }
     const long long next = static_cast<long long>(m_pos) + delta;
