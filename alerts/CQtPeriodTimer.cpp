@@ -6,7 +6,9 @@ namespace {
 constexpr std::int64_t kNsPerMs = 1000000;
 }
 
-CQtPeriodTimer::CQtPeriodTimer(std::int64_t maxStepMs) : m_maxStepMs(std::max<std::int64_t>(1, maxStepMs)) {}
+// QTimer takes its interval as an int: a longer step would overflow it.
+CQtPeriodTimer::CQtPeriodTimer(std::int64_t maxStepMs)
+    : m_maxStepMs(std::clamp<std::int64_t>(maxStepMs, 1, kMaxStepMs)) {}
 
 CQtPeriodTimer::~CQtPeriodTimer() = default;
 
