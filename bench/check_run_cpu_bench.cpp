@@ -6,6 +6,7 @@
 #include "CItemList.h"
 #include "CProgressDlg.h"
 #include "LoopbackPorts.h"
+#include "ThreadCpuTime.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -18,11 +19,7 @@
 
 namespace {
 
-double ThreadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+using testsupport::ThreadCpuSeconds;
 
 double ProcessCpuSeconds() {
     rusage usage{};

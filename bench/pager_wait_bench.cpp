@@ -3,6 +3,7 @@
 #include "CCMSCommCtrl.h"
 #include "CItemList.h"
 #include "CPagerAlert.h"
+#include "ThreadCpuTime.h"
 
 #include <QCoreApplication>
 
@@ -20,12 +21,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double ThreadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+using testsupport::ThreadCpuSeconds;
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();

@@ -7,6 +7,7 @@
 #include "CItem.h"
 #include "CItemList.h"
 #include "SilentHostNamespace.h"
+#include "ThreadCpuTime.h"
 
 #include <sys/resource.h>
 #include <time.h>
@@ -22,12 +23,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using testsupport::SilentHostNamespace;
-
-double ThreadCpuSeconds() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+using testsupport::ThreadCpuSeconds;
 
 double ProcessCpuSeconds() {
     rusage usage{};

@@ -1,6 +1,7 @@
 // Figures for the timed socket's waits: processor time spent while a silent server holds a
 // call, how often the wait wakes, and how soon a cancellation ends it. Asserts nothing.
 #include "CTimedSocket.h"
+#include "ThreadCpuTime.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -16,9 +17,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double ThreadCpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+    return testsupport::ThreadCpuSeconds() * 1e3;
 }
 
 // A listener on 127.0.0.1 that never accepts: the kernel completes the handshake, and then

@@ -2,6 +2,7 @@
 #include "LoopbackPorts.h"
 #include "PrivateNetwork.h"
 #include "ScriptedServer.h"
+#include "ThreadCpuTime.h"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -18,6 +19,7 @@
 
 using namespace std::chrono_literals;
 using testsupport::ScriptedServer;
+using testsupport::ThreadCpuSeconds;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -28,12 +30,6 @@ constexpr auto kCancelSlack = 2500ms;
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
-}
-
-double ThreadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 void ConnectTo(CTimedSocket& socket, const ScriptedServer& server) {

@@ -142,10 +142,4 @@ ScopedPortOverride::~ScopedPortOverride() {
     unsetenv(m_name.c_str());
 }
 
-std::chrono::nanoseconds ThreadCpuTime() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
-}
-
 } // namespace testsupport

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ThreadCpuTime.h"
+
 #include <termios.h>
 
 #include <atomic>
@@ -75,8 +77,5 @@ public:
 private:
     std::string m_name;
 };
-
-// The main thread's processor time, for checks that a wait sleeps.
-std::chrono::nanoseconds ThreadCpuTime();
 
 } // namespace testsupport

@@ -5,6 +5,7 @@
 #include "ScriptedServer.h"
 #include "SmtpSink.h"
 #include "TempDir.h"
+#include "ThreadCpuTime.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 
 using namespace std::chrono_literals;
 using testsupport::ScriptedServer;
+using testsupport::ThreadCpuSeconds;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -95,12 +97,6 @@ std::string Join(const std::vector<std::string>& parts, std::size_t count) {
     for (std::size_t i = 0; i < count && i < parts.size(); ++i)
         all += parts[i];
     return all;
-}
-
-double ThreadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 } // namespace
