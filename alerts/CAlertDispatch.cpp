@@ -2,6 +2,7 @@
 
 #include "CommError.h"
 #include "CommandLauncher.h"
+#include "ContainedStep.h"
 #include "ISoundPlayer.h"
 
 #include <utility>
@@ -14,17 +15,27 @@ CAlertDispatch::Settings CAlertDispatch::CurrentSettings() const {
 }
 
 void CAlertDispatch::RaiseAlerts() {
-    if (CurrentSettings().m_bPopup != 0 && m_hooks.showInformation)
-        m_hooks.showInformation(kPopupText);
+    // Each step is contained: whatever one of them throws (an allocation failure, a player or
+    // launcher that gives up) is reported and the next step still runs.
+    alerts::RunContained(kPopupStep, [this] {
+        if (CurrentSettings().m_bPopup != 0 && m_hooks.showInformation)
+            m_hooks.showInformation(kPopupText);
+    });
 
-    if (const std::string sound = CurrentSettings().m_strSoundFile; !sound.empty())
-        m_soundPlayer.Play(sound);
+    alerts::RunContained(kSoundStep, [this] {
+        if (const std::string sound = CurrentSettings().m_strSoundFile; !sound.empty())
+            m_soundPlayer.Play(sound);
+    });
 
     // Whether the command started is not looked at.
-    if (const std::string command = CurrentSettings().m_strExecute; !command.empty())
-        (void)m_commandLauncher.Launch(command);
+    alerts::RunContained(kExecuteStep, [this] {
+        if (const std::string command = CurrentSettings().m_strExecute; !command.empty())
+            (void)m_commandLauncher.Launch(command);
+    });
 
-    if (CurrentSettings().m_bPager != 0 && m_hooks.sendPagerAlert) {
+    alerts::RunContained(kPagerStep, [this] {
+        if (CurrentSettings().m_bPager == 0 || !m_hooks.sendPagerAlert)
+            return;
         try {
             m_hooks.sendPagerAlert();
         } catch (const CCommError& error) {
@@ -32,8 +43,10 @@ void CAlertDispatch::RaiseAlerts() {
             if (m_hooks.showStopError)
                 m_hooks.showStopError(error.what());
         }
-    }
+    });
 
-    if (CurrentSettings().m_bMail != 0 && m_hooks.sendMailAlert)
-        m_hooks.sendMailAlert();
+    alerts::RunContained(kMailStep, [this] {
+        if (CurrentSettings().m_bMail != 0 && m_hooks.sendMailAlert)
+            m_hooks.sendMailAlert();
+    });
 }

@@ -9,10 +9,17 @@ class ISoundPlayer;
 
 // The alerts raised after a failed scheduled run, strictly in the order pop-up, sound, execute,
 // pager, e-mail, each only when its setting asks for it. A failing step never stops the ones
-// after it.
+// after it: an error of the serial control is shown through showStopError, anything else a step
+// throws is written to standard error under the step's name. RaiseAlerts itself never throws.
 class CAlertDispatch {
 public:
     static constexpr const char* kPopupText = "One or more connection failed!";
+    // The steps' names in the line written to standard error.
+    static constexpr const char* kPopupStep = "pop-up alert";
+    static constexpr const char* kSoundStep = "sound alert";
+    static constexpr const char* kExecuteStep = "execute alert";
+    static constexpr const char* kPagerStep = "pager alert";
+    static constexpr const char* kMailStep = "e-mail alert";
 
     // The window's own copies of the alert settings, read afresh before each step: the pop-up
     // and the pager pump events, and the user may change a setting meanwhile.

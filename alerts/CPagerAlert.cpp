@@ -3,6 +3,7 @@
 #include "CCMSCommCtrl.h"
 #include "CItemList.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -34,8 +35,7 @@ CPagerAlert::CPagerAlert(CCMSCommCtrl& comm, const CItemList& settings, Observer
 
 std::string CPagerAlert::DialCommand(const std::string& number, std::int32_t pauses, const std::string& messageCode) {
     std::string command = kDialPrefix + number;
-    if (pauses > 0)
-        command.append(static_cast<std::size_t>(pauses), kDialPause);
+    command.append(static_cast<std::size_t>(std::clamp(pauses, kMinPause, kMaxPause)), kDialPause);
     return command + messageCode + kDialEnd;
 }
 

@@ -23,6 +23,9 @@ public:
     static constexpr const char* kCommandEnd = "\r";
     static constexpr const char* kDialEnd = "\r\r";
     static constexpr const char* kAbort = "\r"; // any character cancels a modem's pending command
+    // The dial pauses the settings dialog accepts; a list file can hold any 32-bit count.
+    static constexpr std::int32_t kMinPause = 0;
+    static constexpr std::int32_t kMaxPause = 50;
 
     // What happened, for callers that show it (the headless program); the window ignores it.
     struct Event {
@@ -52,7 +55,9 @@ public:
     // kAbortWaitSeconds more. Then empties the receive buffer.
     void WaitForModem(int limitSeconds);
 
-    // "ATDT" + number + one comma per pause + message code + two carriage returns.
+    // "ATDT" + number + one comma per pause + message code + two carriage returns. A count outside
+    // kMinPause..kMaxPause (only possible from a list file) is used clamped to it, so a hostile
+    // count can never make the command huge.
     static std::string DialCommand(const std::string& number, std::int32_t pauses, const std::string& messageCode);
 
 private:

@@ -1,5 +1,7 @@
 #include "CScheduler.h"
 
+#include "ContainedStep.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -110,9 +112,12 @@ void CScheduler::RunTick() {
         FlagScope inTick(m_bInTick, alive);
         // m_nTimerID keeps its value: it still names the timer the next tick will come from.
         m_timer->Kill(m_nTimerID);
+        // A check run that threw has no result to raise alerts on; the schedule goes on.
         if (RunCheck() == 0 && *alive && m_hooks.raiseAlerts) {
-            const auto raiseAlerts = m_hooks.raiseAlerts; // outlives a teardown inside the alerts
-            raiseAlerts();
+            alerts::RunContained(kAlertsStep, [this] {
+                const auto raiseAlerts = m_hooks.raiseAlerts; // outlives a teardown inside the alerts
+                raiseAlerts();
+            });
         }
     }
     if (!*alive)
@@ -120,16 +125,27 @@ void CScheduler::RunTick() {
     // Re-arm only when the schedule is still the one this tick belongs to: a Stop given during
     // the alerts must not be undone, and a Start given meanwhile has armed its own timer.
     if (epoch == m_nScheduleEpoch)
-        Arm(PeriodDelayMs(m_hooks.period ? m_hooks.period() : kMinPeriod));
+        Arm(PeriodDelayMs(CurrentPeriod()));
     RunPendingTickIfFree();
 }
 
-int CScheduler::RunCheck() {
+std::optional<int> CScheduler::RunCheck() {
     FlagScope inCheck(m_bInCheck, m_alive);
     if (!m_hooks.checkConnections)
         return 1;
-    const auto checkConnections = m_hooks.checkConnections; // outlives a teardown inside the run
-    return checkConnections();
+    std::optional<int> result;
+    alerts::RunContained(kCheckStep, [this, &result] {
+        const auto checkConnections = m_hooks.checkConnections; // outlives a teardown inside the run
+        result = checkConnections();
+    });
+    return result;
+}
+
+std::int32_t CScheduler::CurrentPeriod() const {
+    std::int32_t period = kMinPeriod;
+    if (m_hooks.period)
+        alerts::RunContained(kArmStep, [this, &period] { period = m_hooks.period(); });
+    return period;
 }
 
 void CScheduler::RunPendingTickIfFree() {
@@ -140,7 +156,10 @@ void CScheduler::RunPendingTickIfFree() {
 }
 
 void CScheduler::Arm(std::int64_t delayMs) {
-    m_nTimerID = m_timer->Arm(kTimerId, delayMs);
+    // A timer that cannot be armed is a timer that did not start: no tick, identifier 0.
+    unsigned timerId = 0;
+    alerts::RunContained(kArmStep, [this, delayMs, &timerId] { timerId = m_timer->Arm(kTimerId, delayMs); });
+    m_nTimerID = timerId;
 }
 
 bool CScheduler::MustWait() const {

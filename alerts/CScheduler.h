@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The monitoring schedule of the main window: Start/Stop, the period tick that runs a check and
 // raises the alerts after a failed scheduled run, and "Ping Now" outside the schedule.
@@ -16,6 +17,8 @@
 //   soon as the run has ended (or, for runMustWait, when the window calls RunDeferredTick());
 // - a Stop or Start given while a tick is running wins: that tick does not re-arm the timer;
 // - Ping Now while a check run is in progress does nothing.
+// Nothing a hook throws leaves a tick or Ping Now: it is written to standard error, a check run
+// that threw raises no alerts, and the timer is armed again all the same.
 class CScheduler {
 public:
     struct Hooks {
@@ -32,6 +35,10 @@ public:
     static constexpr std::int32_t kMinPeriod = 1;
     static constexpr std::int32_t kMaxPeriod = 100000;
     static constexpr std::int64_t kMsPerMinute = 60000;
+    // The steps' names in the line written to standard error.
+    static constexpr const char* kCheckStep = "check run";
+    static constexpr const char* kAlertsStep = "alert dispatch";
+    static constexpr const char* kArmStep = "arming the period timer";
 
     CScheduler(Hooks hooks, std::unique_ptr<IPeriodTimer> timer);
     ~CScheduler();
@@ -60,7 +67,9 @@ public:
 
 private:
     void RunTick();
-    int RunCheck();
+    // The check run's result; none when it threw.
+    std::optional<int> RunCheck();
+    std::int32_t CurrentPeriod() const;
     void RunPendingTickIfFree();
     void Arm(std::int64_t delayMs);
     bool MustWait() const;

@@ -36,14 +36,23 @@ void CSoundEffectPlayer::Play(const std::string& path) {
         return;
     }
 
+    // Qt's sample cache keeps a source that failed to decode for the rest of the process, and an
+    // effect made for it again never leaves the loading state: no sound and no alert sound.
+    const QString source = info.absoluteFilePath();
+    if (m_undecodable.contains(source)) {
+        AlertSound();
+        return;
+    }
+
     // Owned by m_effects until it deletes itself after playing or failing.
     auto* effect = new QSoundEffect(output, &m_effects);
-    QObject::connect(effect, &QSoundEffect::statusChanged, effect, [this, effect] {
+    QObject::connect(effect, &QSoundEffect::statusChanged, effect, [this, effect, source] {
         switch (effect->status()) {
         case QSoundEffect::Ready:
             effect->play();
             break;
         case QSoundEffect::Error:
+            m_undecodable.insert(source);
             AlertSound();
             effect->deleteLater();
             break;
@@ -56,5 +65,5 @@ void CSoundEffectPlayer::Play(const std::string& path) {
             effect->deleteLater();
     });
     QTimer::singleShot(kMaxEffectLifetimeMs, effect, &QObject::deleteLater);
-    effect->setSource(QUrl::fromLocalFile(info.absoluteFilePath()));
+    effect->setSource(QUrl::fromLocalFile(source));
 }

@@ -3,6 +3,8 @@
 #include "ISoundPlayer.h"
 
 #include <QObject>
+#include <QSet>
+#include <QString>
 
 #include <functional>
 
@@ -29,5 +31,6 @@ private:
     void AlertSound() const;
 
     std::function<void()> m_alertSound;
-    QObject m_effects; // parent of the effects in flight
+    QObject m_effects;           // parent of the effects in flight
+    QSet<QString> m_undecodable; // files that failed to decode, answered by the alert sound at once
 };

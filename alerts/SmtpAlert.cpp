@@ -12,9 +12,25 @@ bool StartsWith(const std::string& reply, std::string_view code) {
     return std::string_view(reply).substr(0, code.size()) == code;
 }
 
+// A value from the list ends at its first line break, so no setting or address can start a
+// command or header line of its own; what follows a break is a paste accident or an attempt to
+// inject, and none of it goes out. A zero byte ends the value too: the text sent would otherwise
+// end there, without its line end.
+std::string OneLine(const std::string& value) {
+    return value.substr(0, value.find_first_of("\r\n\0", 0, 3));
+}
+
+// SMTP transparency: the server takes away the first of two leading dots, and a lone dot would
+// end the message.
+std::string DotStuffed(std::string line) {
+    if (!line.empty() && line.front() == '.')
+        line.insert(line.begin(), '.');
+    return line;
+}
+
 std::string FailureLine(const CItem& item) {
     const std::string kind = item.m_bConnect == 0 ? std::string("ICMP") : std::to_string(item.m_nPort);
-    return item.m_strAddress + ":" + kind + "\r\n";
+    return DotStuffed(OneLine(item.m_strAddress) + ":" + kind + "\r\n");
 }
 
 // Sends one command and takes one reply; returns the outcome text on failure, null when the
@@ -35,11 +51,16 @@ std::string SendMailAlert(const CItemList& list) {
 }
 
 std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
+    const std::string server = OneLine(list.m_strServer);
+    const std::string from = OneLine(list.m_strFrom);
+    const std::string to = OneLine(list.m_strTo);
+    const std::string subject = OneLine(list.m_strSubject);
+
     // The socket's budget starts now and covers the whole dialogue; a failed creation shows up
     // as a failed connect.
     CTimedSocket socket;
     socket.Create();
-    if (!socket.Connect(list.m_strServer, port))
+    if (!socket.Connect(server, port))
         return smtp::kConnectFailed;
 
     std::string reply;
@@ -47,7 +68,7 @@ std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
         return smtp::kNoGreeting;
 
     // Whatever still starts with "22" after HELO is the rest of a greeting that came in pieces.
-    socket.SendString(("HELO " + list.m_strServer + "\r\n").c_str());
+    socket.SendString(("HELO " + server + "\r\n").c_str());
     do {
         if (socket.ReceiveString(reply) <= 0)
             return smtp::kHeloError;
@@ -55,20 +76,18 @@ std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
     if (!StartsWith(reply, "25"))
         return smtp::kHeloUnexpected;
 
-    if (const char* failed = Exchange(socket, "MAIL FROM:<" + list.m_strFrom + ">\r\n", "25", smtp::kMailFromError,
-                                      smtp::kMailFromUnexpected))
+    if (const char* failed =
+            Exchange(socket, "MAIL FROM:<" + from + ">\r\n", "25", smtp::kMailFromError, smtp::kMailFromUnexpected))
         return failed;
     if (const char* failed =
-            Exchange(socket, "RCPT TO:<" + list.m_strTo + ">\r\n", "25", smtp::kRcptToError, smtp::kRcptToUnexpected))
+            Exchange(socket, "RCPT TO:<" + to + ">\r\n", "25", smtp::kRcptToError, smtp::kRcptToUnexpected))
         return failed;
     if (const char* failed = Exchange(socket, "DATA\r\n", "354", smtp::kDataError, smtp::kDataUnexpected))
         return failed;
 
-    // Sent exactly as held: no dot-stuffing, no encoding, no other header. A failed send shows
+    // Sent as held up to the first line break: no encoding, no other header. A failed send shows
     // up in the reply to the end of the body.
-    socket.SendString(("From: " + list.m_strFrom + "\r\n" + "To: " + list.m_strTo + "\r\n" +
-                       "Subject: " + list.m_strSubject + "\r\n\r\n")
-                          .c_str());
+    socket.SendString(("From: " + from + "\r\n" + "To: " + to + "\r\n" + "Subject: " + subject + "\r\n\r\n").c_str());
     socket.SendString((std::string(smtp::kBodyHeading) + "\r\n").c_str());
     list.ForEach([&socket](const CItem& item) {
         if (item.m_bResult == 0)

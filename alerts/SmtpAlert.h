@@ -7,6 +7,9 @@ class CItemList;
 
 // The e-mail alert: one plain-text message through the list's SMTP server naming every entry
 // whose last probe failed. One connection, a fixed command sequence, nothing retried.
+// The server name, the addresses and the subject are used up to their first CR, LF or zero byte,
+// so a list file cannot add commands or headers; a body line that begins with "." is sent with
+// the dot doubled.
 namespace smtp {
 
 inline constexpr std::uint16_t kPort = 25;

@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,7 +22,12 @@ using Log = std::vector<std::string>;
 class RecordingSoundPlayer final : public ISoundPlayer {
 public:
     explicit RecordingSoundPlayer(Log& log) : m_log(log) {}
-    void Play(const std::string& path) override { m_log.push_back("sound " + path); }
+    void Play(const std::string& path) override {
+        m_log.push_back("sound " + path);
+        if (fail)
+            fail();
+    }
+    std::function<void()> fail;
 
 private:
     Log& m_log;
@@ -29,8 +38,11 @@ public:
     explicit RecordingLauncher(Log& log) : m_log(log) {}
     bool Launch(const std::string& commandLine) override {
         m_log.push_back("execute " + commandLine);
+        if (fail)
+            fail();
         return false; // a command that cannot start must not stop the dispatch
     }
+    std::function<void()> fail;
 
 private:
     Log& m_log;
@@ -52,7 +64,11 @@ protected:
             if (!m_pagerError.empty())
                 throw CCommError(m_pagerError);
         };
-        hooks.sendMailAlert = [this] { m_log.push_back("mail"); };
+        hooks.sendMailAlert = [this] {
+            m_log.push_back("mail");
+            if (m_mailFailure)
+                m_mailFailure();
+        };
         m_dispatch = std::make_unique<CAlertDispatch>(std::move(hooks), m_sound, m_launcher);
     }
 
@@ -70,6 +86,7 @@ protected:
     CAlertDispatch::Settings m_settings;
     std::string m_pagerError;
     std::function<void()> m_whilePopupOpen;
+    std::function<void()> m_mailFailure;
     std::unique_ptr<CAlertDispatch> m_dispatch;
 };
 
@@ -110,6 +127,28 @@ TEST_F(AlertDispatchTest, PagerErrorIsShownAndTheMailStillGoesOut) {
     m_dispatch->RaiseAlerts();
     EXPECT_EQ(m_log, (Log{"popup One or more connection failed!", "sound /sounds/alarm.wav", "execute notify-send down",
                           "pager", "stop Port already open", "mail"}));
+}
+
+TEST_F(AlertDispatchTest, AnyExceptionOfAStepIsReportedAndTheLaterStepsStillRun) {
+    EnableAll();
+    m_whilePopupOpen = [] { throw std::bad_alloc(); };
+    m_sound.fail = [] { throw std::runtime_error("no audio\nat all"); };
+    m_launcher.fail = [] { throw 42; };
+    m_pagerError = "Port already open";
+    m_mailFailure = [] { throw std::logic_error("mail broke"); };
+
+    testing::internal::CaptureStderr();
+    m_dispatch->RaiseAlerts();
+    const std::string errors = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(m_log, (Log{"popup One or more connection failed!", "sound /sounds/alarm.wav", "execute notify-send down",
+                          "pager", "stop Port already open", "mail"}));
+    // One plain line per failed step; the pager's own error went to its message box only.
+    const std::string program = program_invocation_short_name;
+    EXPECT_EQ(errors, program + ": pop-up alert ended with an error: std::bad_alloc\n" + program +
+                          ": sound alert ended with an error: no audio at all\n" + program +
+                          ": execute alert ended with an error: unknown exception\n" + program +
+                          ": e-mail alert ended with an error: mail broke\n");
 }
 
 // The window wires the dispatch into the scheduler's alert hook; a pager failure must not stop

@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -70,6 +72,21 @@ TEST_F(PagerAlertTest, EmptyInitStringSendsOnlyTheDialCommandWithoutWaiting) {
     const auto crs = modem.CarriageReturnTimes();
     ASSERT_FALSE(crs.empty());
     EXPECT_LT(crs.front() - start, 2s) << "no wait may come before the dial command";
+}
+
+TEST_F(PagerAlertTest, LoadedPauseCountOutsideTheDialogRangeIsUsedClamped) {
+    // Only the dialog checks the range; a list file can hold any count.
+    list.m_nPause = 1000;
+    modem.AnswerEveryCarriageReturn();
+    Run();
+    EXPECT_EQ(modem.Received(), kInit + "ATDT5551234" + std::string(50, ',') + "1\r\r");
+
+    // Stops at the first wrong length: a count used unclamped would build a command of gigabytes.
+    for (const auto& [loaded, commas] : std::vector<std::pair<std::int32_t, std::size_t>>{
+             {51, 50}, {50, 50}, {-1, 0}, {INT32_MIN, 0}, {INT32_MAX, 50}}) {
+        ASSERT_EQ(CPagerAlert::DialCommand("1", loaded, "2"), "ATDT1" + std::string(commas, ',') + "2\r\r")
+            << "pause " << loaded;
+    }
 }
 
 TEST_F(PagerAlertTest, AnswerToTheInitStringDoesNotEndTheDialWait) {

@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -257,6 +260,42 @@ TEST_F(SchedulerTest, StopDropsADeferredTick) {
     m_scheduler->RunDeferredTick();
     EXPECT_TRUE(m_events.empty());
     EXPECT_FALSE(m_timer->IsArmed());
+}
+
+TEST_F(SchedulerTest, ThrowingCheckOrAlertsNeverLeaveTheTickAndTheTimerIsArmedAgain) {
+    m_results = {0, 0, 1};
+    m_scheduler->StartMonitoring();
+    testing::internal::CaptureStderr();
+
+    m_duringCheck = [] { throw std::bad_alloc(); };
+    ASSERT_NO_THROW(m_timer->Fire());
+    EXPECT_EQ(m_events, std::vector<std::string>{"check"}) << "a check without a result raises no alerts";
+    EXPECT_TRUE(m_timer->IsArmed());
+    EXPECT_EQ(m_timer->LastDelay(), 15 * kMinute);
+
+    m_duringAlerts = [] { throw std::runtime_error("dispatch broke"); };
+    ASSERT_NO_THROW(m_timer->Fire());
+    EXPECT_EQ(m_events, (std::vector<std::string>{"check", "check", "alerts"}));
+    EXPECT_TRUE(m_timer->IsArmed());
+
+    // Ping Now puts the state back all the same.
+    m_scheduler->StopMonitoring();
+    m_duringCheck = [] { throw 1; };
+    ASSERT_NO_THROW(m_scheduler->PingNow());
+    EXPECT_EQ(m_scheduler->m_bRunning, 0);
+    EXPECT_FALSE(m_scheduler->IsBusy());
+
+    // A timer that cannot be armed is one that did not start.
+    m_timer->throwOnArm = true;
+    ASSERT_NO_THROW(m_scheduler->StartMonitoring());
+    EXPECT_EQ(m_scheduler->m_nTimerID, 0u);
+
+    const std::string program = program_invocation_short_name;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              program + ": check run ended with an error: std::bad_alloc\n" + program +
+                  ": alert dispatch ended with an error: dispatch broke\n" + program +
+                  ": check run ended with an error: unknown exception\n" + program +
+                  ": arming the period timer ended with an error: std::bad_alloc\n");
 }
 
 TEST_F(SchedulerTest, WindowTornDownDuringARunIsSafe) {

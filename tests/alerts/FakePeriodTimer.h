@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -17,6 +18,8 @@ public:
 
     unsigned Arm(unsigned timerId, std::int64_t delayMs) override {
         arms.push_back({timerId, delayMs});
+        if (throwOnArm)
+            throw std::bad_alloc();
         if (failArming)
             return 0;
         armed[timerId] = delayMs;
@@ -50,4 +53,5 @@ public:
     std::vector<unsigned> kills;
     std::map<unsigned, std::int64_t> armed;
     bool failArming = false;
+    bool throwOnArm = false; // as a timer that cannot allocate its state would
 };

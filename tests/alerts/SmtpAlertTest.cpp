@@ -16,6 +16,7 @@
 #include <vector>
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using testsupport::ScriptedServer;
 using testsupport::ThreadCpuSeconds;
 using Clock = std::chrono::steady_clock;
@@ -131,6 +132,33 @@ TEST(SmtpAlertRealServer, MessageArrivesExactly) {
                                "\r\n");
 }
 
+// Line breaks in a list file's values could end the body early and issue commands or headers of
+// their own; a leading dot would be taken away by the server.
+TEST(SmtpAlertRealServer, ValuesEndAtTheirFirstLineBreakAndLeadingDotsArrive) {
+    testsupport::TempDir dir;
+    testsupport::SmtpSink sink(dir.path());
+    CItemList list;
+    list.m_strServer = "127.0.0.1\r\nRSET";
+    list.m_strFrom = "monitor@pulsewick.invalid\r\nRSET\r\nMAIL FROM:<spy@pulsewick.invalid>";
+    list.m_strTo = "admin@pulsewick.invalid\nRCPT TO:<spy@pulsewick.invalid>";
+    list.m_strSubject = "Connections down\0\r\nBcc: spy@pulsewick.invalid"s; // the zero byte ends it too
+    AddEntry(list, "192.168.0.7\r\n.\r\nMAIL FROM:<spy@pulsewick.invalid>", 0, 80, 0);
+    AddEntry(list, ".", 1, 80, 0);
+    AddEntry(list, ".hidden.invalid", 1, 25, 0);
+    ASSERT_EQ(SendMailAlert(list, sink.Port()), smtp::kOk);
+
+    ASSERT_EQ(sink.Count(), 1);
+    const auto message = sink.Get(1);
+    EXPECT_EQ(message->envelope, "HELO 127.0.0.1\n"
+                                 "MAIL FROM monitor@pulsewick.invalid\n"
+                                 "RCPT TO admin@pulsewick.invalid\n");
+    EXPECT_EQ(message->content, std::string(kFailedRunHeaders) + "The following connections have failed:\r\n"
+                                                                 "192.168.0.7:ICMP\r\n"
+                                                                 ".:80\r\n"
+                                                                 ".hidden.invalid:25\r\n"
+                                                                 "\r\n");
+}
+
 TEST(SmtpAlertDialogue, WellBehavedServerNeverAnsweringQuit) {
     ScriptedServer server(Script(GoodReplies()));
     auto list = FailedRunList();
@@ -212,6 +240,7 @@ TEST(SmtpAlertDialogue, OverlongReplySpillsIntoTheNextOne) {
     EXPECT_EQ(server.Received(), Join(FailedRunCommands(), 2));
 }
 
+// Ordinary values go out byte for byte; only a leading dot is doubled.
 TEST(SmtpAlertDialogue, SettingsAreSentExactlyAsHeld) {
     ScriptedServer server(Script(GoodReplies()));
     CItemList list;
@@ -231,7 +260,7 @@ TEST(SmtpAlertDialogue, SettingsAreSentExactlyAsHeld) {
                                  "Subject: =?x?= .\r\n"
                                  "\r\n"
                                  "The following connections have failed:\r\n"
-                                 ".:ICMP\r\n"
+                                 "..:ICMP\r\n"
                                  "h.invalid:65535\r\n"
                                  "\r\n.\r\n"
                                  "QUIT\r\n");
