@@ -13,6 +13,7 @@ int CMainDlg::CheckConnections() {
         return 1; // never two runs at once; the scheduler does not ask for one
     std::unique_ptr<ICheckRunner> runner = m_services.makeCheckRunner();
     m_bInCheckRun = true;
+    m_currentPass = {};
     const bool started =
         runner->Start(*m_pList, [this](std::size_t row, const CItem&, int result) { SetRowStatus(row, result); });
 
@@ -22,6 +23,7 @@ int CMainDlg::CheckConnections() {
         auto progress = std::make_unique<CProgressDlg>(this);
         progress->setEnabled(true); // a child window of the disabled main window
         progress->Create();
+        UpdateStatus();
         emit checkRunStarted();
 
         QEventLoop loop;
@@ -40,11 +42,13 @@ int CMainDlg::CheckConnections() {
         setEnabled(true);
         // Stops a worker that still runs (after a cancel) and hands over the rows it finished.
         result = runner->Finish();
+        m_currentPass.cancelled = progress->m_bCancelled;
     } else {
         emit checkRunStarted();
         setEnabled(true);
     }
     m_bInCheckRun = false;
+    OnPassEnded();
     emit checkRunFinished(result);
     return result;
 }

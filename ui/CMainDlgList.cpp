@@ -86,9 +86,13 @@ void CMainDlg::RefreshList() {
     });
     view->addTopLevelItems(rows);
     view->setUpdatesEnabled(true);
+    UpdateStatus(); // entries added, edited or deleted change the title's mark
 }
 
 void CMainDlg::SetRowStatus(std::size_t row, int result) {
+    ++m_currentPass.probed;
+    if (result == 0)
+        ++m_currentPass.failed;
     if (QTreeWidgetItem* item = ListView()->topLevelItem(static_cast<int>(row)))
         item->setText(kStatusColumn, StatusText(result));
 }
@@ -130,15 +134,19 @@ void CMainDlg::DeleteSelectedEntries() {
 }
 
 void CMainDlg::SaveList() {
+    (void)SaveListAs();
+}
+
+bool CMainDlg::SaveListAs() {
     const QString path = ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::save));
     if (path.isEmpty())
-        return;
-    const ListFileSaveResult result = SaveListFile(*m_pList, ui::ToLocal(path));
-    if (!result.Succeeded())
-        ui::ShowMessage(this, ui::FromLocal(result.message), ui::MessageIcon::warning, true);
+        return false;
+    return SaveListTo(ui::ToLocal(path));
 }
 
 void CMainDlg::LoadList() {
+    if (!ConfirmDiscardChanges())
+        return;
     const QString path = ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::open));
     if (path.isEmpty())
         return;
@@ -152,6 +160,7 @@ CMainDlg::LoadOutcome CMainDlg::LoadListFile(const std::string& path) {
     case ListFileStatus::ok:
         // Rows of the view point into the old list: rebuild before anything can look at them.
         m_pList = std::move(result.list);
+        MarkSaved(path);
         break;
     case ListFileStatus::noList:
         outcome = LoadOutcome::noList;

@@ -214,6 +214,7 @@ TEST_F(MainDlgTest, AnInvalidPeriodIsRefusedWithTheFocusBackAndTheListUnchanged)
     EXPECT_EQ(h.prompts.messages.size(), 1u);
     EXPECT_TRUE(h.dlg().isVisible());
     period->setText("100000");
+    h.prompts.saveAnswers = {ui::SaveAnswer::discard}; // the typed period is an unsaved change
     QTest::keyClick(period, Qt::Key_Return);
     EXPECT_FALSE(h.dlg().isVisible());
     EXPECT_EQ(h.dlg().result(), QDialog::Accepted);
@@ -324,6 +325,7 @@ TEST_F(MainDlgTest, SaveAndLoadUseTheListFileAndReportFailures) {
     h.dlg().RefreshList();
     h.prompts.messages.clear();
     h.prompts.fileAnswers = {path};
+    h.prompts.saveAnswers = {ui::SaveAnswer::discard}; // the emptied list differs from its file
     h.Click(IDC_LOAD_LIST);
     EXPECT_TRUE(h.prompts.messages.empty());
     EXPECT_EQ(h.dlg().List().GetCount(), 1u);
@@ -381,6 +383,7 @@ TEST_F(MainDlgTest, MonitoringGreysTheEditingControlsAndCloseStopsIt) {
     EXPECT_FALSE(h.timer->IsArmed());
     EXPECT_TRUE(h.Item(IDC_MAIL_SETTINGS)->isEnabled());
     h.Click(IDC_START);
+    h.prompts.saveAnswers = {ui::SaveAnswer::discard};
     QTest::keyClick(&h.dlg(), Qt::Key_Escape);
     EXPECT_FALSE(h.dlg().isVisible());
     EXPECT_EQ(h.dlg().result(), QDialog::Rejected);
