@@ -290,11 +290,11 @@ void CMainDlg::OnOK() {
 void CMainDlg::EndProgram() {
     if (m_scheduler->m_bRunning)
         StopMonitoring();
-    if (m_bInTray) {
+    m_bInTray = false;
+    if (m_pTrayLoop) {
         // Hidden in the tray, the window has no exec() round to end; exec() waits for this.
         m_bEnded = true;
-        m_bInTray = false;
-        emit statusChanged();
+        m_pTrayLoop->quit();
         return;
     }
     EndDialog(QDialog::Rejected);

@@ -19,6 +19,7 @@ class CItem;
 class CItemList;
 class CScheduler;
 class CTrayIcon;
+class QEventLoop;
 class QLabel;
 class QTreeWidget;
 
@@ -180,8 +181,9 @@ private:
     std::string m_strListPath;
     std::unique_ptr<CItemList> m_pSavedContent; // the list as its file holds it
     bool m_bSessionEnding = false;
-    bool m_bInTray = false; // hidden by the close box while monitoring goes on
-    bool m_bEnded = false;  // Quit while in the tray
+    bool m_bInTray = false;            // hidden by the close box while monitoring goes on
+    bool m_bEnded = false;             // Quit while in the tray
+    QEventLoop* m_pTrayLoop = nullptr; // exec() waiting while the window is in the tray
     bool m_bScheduledRun = false;
     QLabel* m_pStatusLine = nullptr;
     PassSummary m_lastPass;

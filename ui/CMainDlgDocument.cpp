@@ -97,7 +97,8 @@ void CMainDlg::OnSessionEnding() {
 
 void CMainDlg::closeEvent(QCloseEvent* event) {
     // The close box while monitoring with "minimise to tray": the window goes, monitoring stays.
-    if (event->spontaneous() && !m_bSessionEnding && IsRunning() && m_tray && m_tray->IsShown() && MinimiseToTray()) {
+    // ("&Close", Escape and Enter come as commands, not here: they end the program.)
+    if (!m_bSessionEnding && IsRunning() && m_tray && m_tray->IsShown() && MinimiseToTray()) {
         m_bInTray = true;
         event->ignore();
         hide(); // ends this round of exec(); exec() then waits in the tray
@@ -113,11 +114,9 @@ int CMainDlg::exec() {
             return result;
         // Hidden to the tray: wait there until Show brings the window back or Quit ends it.
         QEventLoop tray;
-        connect(this, &CMainDlg::statusChanged, &tray, [this, &tray] {
-            if (!m_bInTray)
-                tray.quit();
-        });
+        m_pTrayLoop = &tray;
         tray.exec();
+        m_pTrayLoop = nullptr;
         // Quit from the tray, or the application told to quit (the session ends).
         if (m_bInTray || m_bEnded) {
             m_bInTray = false;
@@ -129,12 +128,11 @@ int CMainDlg::exec() {
 }
 
 void CMainDlg::ShowFromTray() {
-    if (m_bInTray) {
-        m_bInTray = false;
-        emit statusChanged(); // ends the wait in exec(), which shows the window again
-    } else {
+    m_bInTray = false;
+    if (m_pTrayLoop)
+        m_pTrayLoop->quit(); // exec() shows the window again
+    else
         show();
-    }
     raise();
     activateWindow();
 }
