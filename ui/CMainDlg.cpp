@@ -203,8 +203,15 @@ void CMainDlg::ConnectControls() {
 void CMainDlg::ReadFieldsThen(const std::function<void()>& copy) {
     // A period that fails stops the reading; the fields after it keep their members, so the
     // copy still writes the last committed value.
-    UpdateData(true);
+    const bool read = UpdateData(true);
     copy();
+    if (!read) {
+        // The box just clicked was not read: show what the setting still holds. Text fields keep
+        // what the user typed, so the period can be corrected.
+        CDataExchange dx(*this, false);
+        dx.m_bButtonsOnly = true;
+        DoDataExchange(dx);
+    }
 }
 
 void CMainDlg::DoDataExchange(CDataExchange& dx) {
