@@ -188,8 +188,6 @@ TEST_F(CheckRunTest, AnInvalidPeriodFieldNeverHoldsUpAScheduledRun) {
     EXPECT_EQ(h.runs.finished, 1);
     EXPECT_EQ(h.prompts.Texts(), QStringList{"One or more connection failed!"});
     EXPECT_TRUE(h.timer->IsArmed());
-    EXPECT_EQ(h.timer->LastDelay(), 15 * 60000);
-    EXPECT_EQ(period->text(), "");
 }
 
 // The e-mail alert goes to the list's server on the SMTP port, after the pop-up. A network
