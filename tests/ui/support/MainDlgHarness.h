@@ -33,7 +33,9 @@ public:
     MainDlgHarness();
     ~MainDlgHarness();
 
-    // Creates the window (with this command-line tail) and shows it, which initialises it.
+    // Creates the window (with this command-line tail) without showing it.
+    CMainDlg& Create(const std::string& commandLineTail = {});
+    // Creates the window and shows it, which initialises it, and lets its start-up finish.
     CMainDlg& Open(const std::string& commandLineTail = {});
 
     CMainDlg& dlg() { return *m_dlg; }
@@ -51,6 +53,10 @@ public:
     std::function<void(CItem&)> onEditItem; // what the "edit dialog" does to the entry
     // Set before Open() to use other check runs than the scripted ones (e.g. the real worker).
     std::function<std::unique_ptr<ICheckRunner>()> makeCheckRunner;
+    // Set before Open() to use another timer than the hand-driven one (timer stays null then),
+    // or to show a real splash instead of recording "splash".
+    std::function<std::unique_ptr<IPeriodTimer>()> makeTimer;
+    std::function<void(QWidget* owner)> showSplash;
 
 private:
     Recorder m_recorder{calls};
