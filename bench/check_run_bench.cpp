@@ -76,9 +76,6 @@ private:
 // The TCP probe's system calls, without the run around them.
 int BareTcp(std::uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
     sockaddr_in remote{};
     remote.sin_family = AF_INET;
     remote.sin_addr.s_addr = ::inet_addr("127.0.0.1");

@@ -18,13 +18,11 @@ ProbeOutcome ProbeTcp(const std::string& address, std::int32_t port) {
     if (!destination)
         return {};
 
+    // No bind before the connect: a port bound on its own must be free of every TIME-WAIT
+    // socket, while connect only needs the whole address pair to be unique, so a machine that
+    // made many connections lately would read "No" for ports that answer.
     UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!sock)
-        return {};
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(sock.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
         return {};
 
     sockaddr_in remote{};
