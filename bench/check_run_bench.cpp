@@ -8,6 +8,7 @@
 #include "CCheckRun.h"
 #include "CItemList.h"
 #include "IcmpProbe.h"
+#include "LoopbackPorts.h"
 #include "SilentHostNamespace.h"
 
 #include <arpa/inet.h>
@@ -32,46 +33,6 @@ using Clock = std::chrono::steady_clock;
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
-
-// Accepts and closes connections until told to stop.
-class Acceptor {
-public:
-    Acceptor() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(m_fd, 4096) != 0 ||
-            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            std::perror("listener");
-            std::exit(1);
-        }
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] {
-            while (!m_stop) {
-                pollfd wait{m_fd, POLLIN, 0};
-                if (::poll(&wait, 1, 50) > 0) {
-                    const int peer = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-                    if (peer >= 0)
-                        ::close(peer);
-                }
-            }
-        });
-    }
-    ~Acceptor() {
-        m_stop = true;
-        m_thread.join();
-        ::close(m_fd);
-    }
-    std::uint16_t Port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
 
 // The TCP probe's system calls, without the run around them.
 int BareTcp(std::uint16_t port) {
@@ -161,14 +122,14 @@ void Bench(const char* what, int entries, std::int32_t connect) {
     double bare = 0;
     {
         CleanNetwork network;
-        Acceptor acceptor;
+        testsupport::LoopbackAcceptor acceptor;
         const auto bareStart = Clock::now();
         for (int i = 0; i < entries; ++i)
             bareOk += connect ? BareTcp(acceptor.Port()) : BareIcmp(static_cast<std::uint16_t>(i));
         bare = Seconds(Clock::now() - bareStart);
     }
     CleanNetwork network;
-    Acceptor acceptor;
+    testsupport::LoopbackAcceptor acceptor;
     const std::uint16_t port = acceptor.Port();
 
     CItemList list;
