@@ -1,5 +1,5 @@
 // Per-probe cost of a check run against a bare loop of the same socket calls.
-// Usage: check_run_bench [ENTRIES]   (default 10000; loopback only)
+// Usage: check_run_bench [ENTRIES] [IN_FLIGHT]   (default 10000 and the run's default; loopback only)
 //
 // Every closed probe connection leaves a TIME_WAIT socket that holds its local port for a
 // minute, and tens of thousands of them make the kernel's search for a free port the main
@@ -29,6 +29,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+int g_inFlight = 0; // 0: the run's default
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
@@ -100,7 +102,7 @@ void Report(const char* what, int entries, double bareSeconds, int bareOk, doubl
     std::printf("  bare loop : %8.2f us/probe  (%d answered)\n", bareSeconds * 1e6 / entries, bareOk);
     std::printf("  check run : %8.2f us/probe  (%d answered, run result %d)\n", runSeconds * 1e6 / entries, runOk,
                 runResult);
-    std::printf("  ratio     : %8.2fx  (target within 1.3x)\n", runSeconds / bareSeconds);
+    std::printf("  ratio     : %8.2fx  (target <= 1.0x)\n", runSeconds / bareSeconds);
 }
 
 // A fresh namespace for one measurement, when this process may make one.
@@ -143,6 +145,8 @@ void Bench(const char* what, int entries, std::int32_t connect) {
     }
     int runOk = 0;
     CCheckRun run;
+    if (g_inFlight > 0)
+        run.SetMaxInFlight(static_cast<std::size_t>(g_inFlight));
     const auto runStart = Clock::now();
     const int result = run.RunBlocking(list, [&](std::size_t, const CItem&, int answered) { runOk += answered; });
     const double runTime = Seconds(Clock::now() - runStart);
@@ -153,6 +157,7 @@ void Bench(const char* what, int entries, std::int32_t connect) {
 
 int main(int argc, char** argv) {
     const int entries = argc > 1 ? std::atoi(argv[1]) : 10000;
+    g_inFlight = argc > 2 ? std::atoi(argv[2]) : 0;
     Bench("TCP connect to a local listener", entries, 1);
     Bench("ICMP echo to 127.0.0.1", entries, 0);
     if (IsIcmpPrivilegeMissing())

@@ -75,9 +75,12 @@ void TimedRun(const char* what, CItemList& list, double target, const char* targ
 void SilentIcmp() {
     testsupport::LoopbackAcceptor open;
     CItemList list;
+    std::vector<std::string> hosts; // 1,000 silent hosts, all routed to the silent one
+    for (int i = 0; i < 1000; ++i)
+        hosts.push_back("10.214." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250));
     for (int i = 0; i < 10000; ++i) {
         if (i % 10 == 0)
-            Add(list, 0, kSilent, 0);
+            Add(list, 0, hosts[static_cast<std::size_t>(i / 10)].c_str(), 0);
         else if (i % 2)
             Add(list, 1, "127.0.0.1", open.Port());
         else
@@ -176,6 +179,8 @@ int main(int argc, char** argv) {
     if (std::system((in + "net.ipv4.tcp_syn_retries=" + std::to_string(kSynRetries)).c_str()) != 0 ||
         std::system((in + "net.ipv4.ip_local_port_range='1024 65535'").c_str()) != 0)
         std::printf("(could not tune the namespace)\n");
+    if (!ns.RouteToSilence("10.214.0.0", 16))
+        std::printf("(could not route the silent network)\n");
     SilentHostNamespace::Inside inside(ns);
 
     std::vector<std::string> sections(argv + 1, argv + argc);

@@ -22,8 +22,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using testsupport::SilentHostNamespace;
 using testsupport::ProcessCpuSeconds;
+using testsupport::SilentHostNamespace;
 using testsupport::ThreadCpuSeconds;
 
 void StopLatency(const char* what, std::int32_t connect, int stops) {

@@ -1,6 +1,5 @@
 #include "IcmpProbe.h"
 
-#include <linux/filter.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
@@ -13,7 +12,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 
 const char* const kIcmpPrivilegeHelp =
     "ICMP echo needs a privilege that this process lacks, so every ICMP entry reads \"No\".\n"
@@ -78,29 +76,6 @@ bool Parse(IcmpSocket::Kind kind, const unsigned char* buffer, std::size_t lengt
     return true;
 }
 
-// On a raw socket every echo reply of the machine wakes every socket; with many probes in
-// flight that is the square of their number. This classic BPF program lets through only the
-// reply for this probe (source, type, identifier, sequence); the checks above stay in force.
-void AttachReplyFilter(int fd, in_addr_t source, std::uint16_t identifier, std::uint16_t sequence) {
-    constexpr std::uint32_t kKeep = 0xffff;
-    const sock_filter program[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 12), // IP source address
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ntohl(source), 0, 8),
-        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0), // X = IP header length
-        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),  // ICMP type
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHOREPLY, 0, 5),
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4), // identifier
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, identifier, 0, 3),
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 6), // sequence
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, sequence, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, kKeep),
-        BPF_STMT(BPF_RET | BPF_K, 0),
-    };
-    const sock_fprog filter{static_cast<unsigned short>(std::size(program)), const_cast<sock_filter*>(program)};
-    // Without it the probe still works, only more slowly with many in flight.
-    ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
-}
-
 } // namespace
 
 IcmpSocket IcmpSocket::Open() {
@@ -144,9 +119,8 @@ AsyncProbe::Step IcmpEchoProbe::Begin(in_addr_t destination) {
     m_sequence = g_nextSequence.fetch_add(1);
     // A ping socket gets its identifier from the kernel; a raw one shares every echo reply of
     // the machine, so ours must stand out.
-    m_identifier = static_cast<std::uint16_t>(::getpid() * 31 + m_sequence * 7919);
-    if (kind == IcmpSocket::Kind::raw)
-        AttachReplyFilter(m_fd.Get(), destination, m_identifier, m_sequence);
+    static const pid_t process = ::getpid();
+    m_identifier = static_cast<std::uint16_t>(process * 31 + m_sequence * 7919);
 
     unsigned char request[sizeof(icmphdr) + kIcmpRequestData.size()] = {};
     icmphdr header{};
@@ -161,6 +135,12 @@ AsyncProbe::Step IcmpEchoProbe::Begin(in_addr_t destination) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
+    if (kind == IcmpSocket::Kind::raw) {
+        // A connected raw socket is handed only what comes from its peer: with many probes in
+        // flight, the replies of other hosts are not even copied to it.
+        if (::connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0)
+            return Failed();
+    }
 
     m_start = Clock::now();
     m_deadline = m_start + std::chrono::milliseconds(kIcmpTimeoutMs);
@@ -174,12 +154,13 @@ AsyncProbe::Step IcmpEchoProbe::Begin(in_addr_t destination) {
         m_identifier = ntohs(bound.sin_port);
     }
     m_events = POLLIN;
-    return Step::waiting;
+    // A near host (loopback above all) has often answered already: no need to wait for it.
+    return OnReady(POLLIN);
 }
 
 AsyncProbe::Step IcmpEchoProbe::OnReady(short) {
     const auto kind = static_cast<IcmpSocket::Kind>(m_kind);
-    // Drain what arrived; on a raw socket without its filter most of it is other programs' replies.
+    // Drain what arrived; on a raw socket some of it may be the replies of other probes or programs.
     for (;;) {
         unsigned char buffer[kIcmpReplyBufferSize];
         sockaddr_in from{};

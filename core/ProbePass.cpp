@@ -104,24 +104,30 @@ void ProbePass::StartReady() {
         m_retryAt = {};
         const std::size_t index = m_ready.top();
         m_ready.pop();
-        OnProbeStep(index, m_probes[index]->Begin(m_destinations[index]));
+        if (m_entries[index].connect == 0 && m_echoesInFlight[m_destinations[index]] >= kMaxEchoesPerHost) {
+            m_echoesWaiting[m_destinations[index]].push_back(index);
+            continue;
+        }
+        Launch(index);
     }
 }
 
-void ProbePass::OnProbeStep(std::size_t index, AsyncProbe::Step step) {
+void ProbePass::Launch(std::size_t index) {
     AsyncProbe& probe = *m_probes[index];
-    switch (step) {
+    switch (probe.Begin(m_destinations[index])) {
     case AsyncProbe::Step::waiting: {
-        if (probe.Deadline())
-            m_deadlines.emplace(*probe.Deadline(), index);
         epoll_event watch{static_cast<std::uint32_t>(probe.Events()), {}};
         watch.data.u64 = index;
-        if (::epoll_ctl(m_epoll.Get(), EPOLL_CTL_ADD, probe.Fd(), &watch) == 0) {
-            ++m_inFlight;
+        if (::epoll_ctl(m_epoll.Get(), EPOLL_CTL_ADD, probe.Fd(), &watch) != 0) {
+            // Only when kernel memory ran out: finish this one alone rather than lose it.
+            Done(index, RunProbeAlone(probe, m_destinations[index]));
             return;
         }
-        // Only when kernel memory ran out: finish this one alone rather than lose it.
-        Done(index, RunProbeAlone(probe, m_destinations[index]));
+        ++m_inFlight;
+        if (m_entries[index].connect == 0)
+            ++m_echoesInFlight[m_destinations[index]];
+        if (probe.Deadline())
+            m_deadlines.emplace(*probe.Deadline(), index);
         return;
     }
     case AsyncProbe::Step::noDescriptor:
@@ -135,6 +141,23 @@ void ProbePass::OnProbeStep(std::size_t index, AsyncProbe::Step step) {
         Done(index, probe.Outcome());
         return;
     }
+}
+
+// A probe in flight has ended: its slot, and its host's echo slot, go to the next.
+void ProbePass::Land(std::size_t index) {
+    --m_inFlight;
+    if (m_entries[index].connect == 0) {
+        const in_addr_t host = m_destinations[index];
+        --m_echoesInFlight[host];
+        const auto waiting = m_echoesWaiting.find(host);
+        if (waiting != m_echoesWaiting.end()) {
+            m_ready.push(waiting->second.front());
+            waiting->second.pop_front();
+            if (waiting->second.empty())
+                m_echoesWaiting.erase(waiting);
+        }
+    }
+    Done(index, m_probes[index]->Outcome());
 }
 
 int ProbePass::WaitTimeoutMs() const {
@@ -163,11 +186,8 @@ void ProbePass::Wait() {
         const std::size_t index = static_cast<std::size_t>(events[i].data.u64);
         if (!m_probes[index])
             continue;
-        const AsyncProbe::Step step = m_probes[index]->OnReady(static_cast<short>(events[i].events));
-        if (step != AsyncProbe::Step::waiting) {
-            --m_inFlight;
-            OnProbeStep(index, step);
-        }
+        if (m_probes[index]->OnReady(static_cast<short>(events[i].events)) != AsyncProbe::Step::waiting)
+            Land(index);
     }
 
     const auto now = Clock::now();
@@ -176,8 +196,8 @@ void ProbePass::Wait() {
         m_deadlines.pop();
         if (!m_probes[index] || !m_probes[index]->Deadline())
             continue; // ended meanwhile
-        --m_inFlight;
-        OnProbeStep(index, m_probes[index]->OnDeadline());
+        m_probes[index]->OnDeadline();
+        Land(index);
     }
 }
 

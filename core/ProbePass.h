@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <queue>
@@ -38,6 +39,10 @@ public:
     static constexpr std::size_t kReservedDescriptors = 64;
     // How long to wait before trying again when descriptors ran out with nothing in flight.
     static constexpr int kDescriptorRetryMs = 100;
+    // Echo requests in flight to one address. Each raw ICMP socket gets a copy of every reply
+    // of its peer, so many echoes to one host cost the square of their number; distinct hosts
+    // are not limited by this.
+    static constexpr std::size_t kMaxEchoesPerHost = 8;
 
     // Called for each entry once its probe has ended, in the order they end.
     using DoneFn = std::function<void(std::size_t index, const ProbeOutcome& outcome)>;
@@ -59,7 +64,8 @@ private:
     void StartReady();
     void Wait();
     void OnLookups();
-    void OnProbeStep(std::size_t index, AsyncProbe::Step step);
+    void Launch(std::size_t index);
+    void Land(std::size_t index);
     void Done(std::size_t index, const ProbeOutcome& outcome);
     int WaitTimeoutMs() const;
 
@@ -72,6 +78,8 @@ private:
     std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> m_ready; // lowest row first
     std::priority_queue<Deadline, std::vector<Deadline>, std::greater<>> m_deadlines;
     std::vector<std::vector<std::size_t>> m_waitingForName; // per submitted name: its entries
+    std::unordered_map<in_addr_t, std::size_t> m_echoesInFlight;
+    std::unordered_map<in_addr_t, std::deque<std::size_t>> m_echoesWaiting; // for a host at its limit
     NameLookupBatchGuard m_lookups;
 
     UniqueFd m_epoll;

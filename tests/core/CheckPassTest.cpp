@@ -128,10 +128,12 @@ TEST_F(SilentPass, MixedListGivesWhatOneProbeAfterAnotherGivesInListOrder) {
 }
 
 TEST_F(SilentPass, ManySilentHostsEndInAboutOneTimeOut) {
+    ASSERT_TRUE(m_ns.RouteToSilence("10.214.0.0", 16));
     CItemList list;
     for (int i = 0; i < 300; ++i) {
-        Add(list, 0, SilentHostNamespace::kSilentAddress);
-        Add(list, 1, SilentHostNamespace::kSilentAddress, 80 + i);
+        const std::string host = "10.214." + std::to_string(i / 200) + "." + std::to_string(1 + i % 200);
+        Add(list, 0, host);
+        Add(list, 1, host, 80);
     }
     const auto start = Clock::now();
     EXPECT_EQ(CCheckRun().RunBlocking(list, nullptr), 0);
