@@ -171,6 +171,8 @@ int RunCheck(const QStringList& args) {
         TerminalProgress progress;
         CCheckRun run;
         run.SetProgressFn([&](std::size_t finished, std::size_t total) { progress.Show(finished, total); });
+        if (!list->IsEmpty())
+            progress.Show(0, list->GetCount());
         result = run.RunBlocking(
             *list,
             [&](std::size_t row, const CItem&, int) {

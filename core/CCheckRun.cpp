@@ -100,10 +100,6 @@ std::vector<PassEntry> CopyEntries(const CItemList& list) {
     return entries;
 }
 
-} // namespace
-
-namespace {
-
 // The pass itself, for a run or for the worker routine on its own.
 void ProbeAndRecord(CheckRunShared* shared) {
     std::vector<PassEntry> entries;
