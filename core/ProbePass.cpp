@@ -30,7 +30,8 @@ void ProbePass::Run() {
         RunOneAtATime();
         return;
     }
-    m_limit = std::clamp<std::size_t>(SpareDescriptors(kReservedDescriptors), 1, m_maxInFlight);
+    m_fullLimit = std::clamp<std::size_t>(SpareDescriptors(kReservedDescriptors), 1, m_maxInFlight);
+    m_limit = m_fullLimit;
     Prepare();
     while (m_remaining > 0) {
         StartReady();
@@ -146,6 +147,9 @@ void ProbePass::Launch(std::size_t index) {
 // A probe in flight has ended: its slot, and its host's echo slot, go to the next.
 void ProbePass::Land(std::size_t index) {
     --m_inFlight;
+    // After a shortage, one more slot with every probe that ends, until the next shortage.
+    if (m_limit < m_fullLimit)
+        ++m_limit;
     if (m_entries[index].connect == 0) {
         const in_addr_t host = m_destinations[index];
         --m_echoesInFlight[host];

@@ -85,6 +85,7 @@ private:
     UniqueFd m_epoll;
     std::size_t m_remaining = 0;
     std::size_t m_inFlight = 0;
-    std::size_t m_limit = 0;
+    std::size_t m_limit = 0;     // probes in flight at most, for now
+    std::size_t m_fullLimit = 0; // and when descriptors do not run short
     Clock::time_point m_retryAt{};
 };
