@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -99,6 +100,22 @@ TEST_F(CheckRunTest, TheWindowIsDisabledExactlyForTheRunAndEachRowShowsItsResult
     h.runs.outcomes = {};
     EXPECT_EQ(h.dlg().CheckConnections(), 1);
     EXPECT_EQ(h.Row(1)[2], "Yes");
+}
+
+TEST_F(CheckRunTest, TheProgressBarRunsFromZeroToTheNumberOfEntriesAsTheyFinish) {
+    OpenWith(4, 0);
+    h.runs.stepMs = 20;
+    int maximum = -1;
+    std::vector<int> values;
+    QObject::connect(&h.dlg(), &CMainDlg::checkRunStarted, &h.dlg(), [&] {
+        auto* bar = h.dlg().findChild<CProgressDlg*>()->m_progress;
+        maximum = bar->maximum();
+        values.push_back(bar->value());
+        QObject::connect(bar, &QProgressBar::valueChanged, bar, [&](int value) { values.push_back(value); });
+    });
+    h.dlg().CheckConnections();
+    EXPECT_EQ(maximum, 4);
+    EXPECT_EQ(values, (std::vector<int>{0, 1, 2, 3, 4})) << "one step per finished entry, nothing cycling";
 }
 
 TEST_F(CheckRunTest, CancelBeforeAFailureReportsSuccessAndKeepsTheRowsNotReached) {
