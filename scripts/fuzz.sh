@@ -10,9 +10,9 @@ seconds=${1:-60}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${2:-"$here/build-fuzz"}
 
-# clang, its libFuzzer and sanitizer runtimes, and the symbolizer for readable reports;
-# the rest of the build's needs come from scripts/setup.sh.
-packages=(clang libclang-rt-14-dev llvm-14)
+# clang, its libFuzzer and sanitizer runtimes, and the symbolizer for readable reports. The
+# fuzzing build is the core alone, so nothing of Qt is needed.
+packages=(clang libclang-rt-14-dev llvm-14 cmake ninja-build)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
