@@ -22,15 +22,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using testsupport::ProcessCpuSeconds;
 using testsupport::SilentHostNamespace;
 using testsupport::ThreadCpuSeconds;
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 void StopLatency(const char* what, std::int32_t connect, int stops) {
     std::vector<double> ms;

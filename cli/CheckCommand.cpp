@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -66,6 +67,40 @@ private:
     struct sigaction m_oldTerm {};
 };
 
+// "12 of 1000 entries checked" on standard error while a run lasts, only on a terminal; the
+// line is cleared before anything else is printed, so rows and messages stay clean.
+class TerminalProgress {
+public:
+    TerminalProgress() : m_enabled(::isatty(STDERR_FILENO) == 1) {}
+    ~TerminalProgress() { Hide(); }
+    TerminalProgress(const TerminalProgress&) = delete;
+    TerminalProgress& operator=(const TerminalProgress&) = delete;
+
+    void Show(std::size_t finished, std::size_t total) {
+        if (!m_enabled)
+            return;
+        char line[96];
+        const int length = std::snprintf(line, sizeof line, "\r%zu of %zu entries checked\x1b[K", finished, total);
+        Write(line, static_cast<std::size_t>(std::max(length, 0)));
+        m_shown = true;
+    }
+    void Hide() {
+        if (!m_shown)
+            return;
+        Write("\r\x1b[K", 4);
+        m_shown = false;
+    }
+
+private:
+    static void Write(const char* text, std::size_t length) {
+        std::fwrite(text, 1, length, stderr);
+        std::fflush(stderr);
+    }
+
+    bool m_enabled;
+    bool m_shown = false;
+};
+
 std::string RoundTripText(std::int64_t us) {
     if (us < 0)
         return "-";
@@ -119,17 +154,31 @@ int RunCheck(const QStringList& args) {
         PrintOut("  " + Padded("Row", 6) + Padded("IP Address", 24) + Padded("Port", 7) + Padded("OK", 13) +
                  "Round trip\n");
     std::vector<bool> probed(list->GetCount(), false);
+    // Rows come in list order; the only gaps are probes still under way at an interruption.
+    std::size_t nextRow = 0;
+    const auto printUpTo = [&](std::size_t end) {
+        for (; nextRow < end; ++nextRow) {
+            const CItem& item = list->GetAt(nextRow);
+            if (!json)
+                PrintOut(probed[nextRow] ? RowLine(nextRow, item, item.m_bResult ? "Yes" : "No", item.m_bResult != 0)
+                                         : RowLine(nextRow, item, "not probed", false));
+        }
+    };
     int result = -1;
     bool interrupted = false;
     {
         InterruptPipe interrupt;
+        TerminalProgress progress;
         CCheckRun run;
+        run.SetProgressFn([&](std::size_t finished, std::size_t total) { progress.Show(finished, total); });
+        if (!list->IsEmpty())
+            progress.Show(0, list->GetCount());
         result = run.RunBlocking(
             *list,
-            [&](std::size_t row, const CItem& item, int answered) {
+            [&](std::size_t row, const CItem&, int) {
                 probed[row] = true;
-                if (!json)
-                    PrintOut(RowLine(row, item, answered ? "Yes" : "No", answered != 0));
+                progress.Hide();
+                printUpTo(row + 1);
             },
             interrupt.ReadFd());
         interrupted = interrupt.Fired();
@@ -139,12 +188,10 @@ int RunCheck(const QStringList& args) {
         return kExitFailed;
     }
 
+    printUpTo(probed.size());
     bool allProbed = true;
-    for (std::size_t row = 0; row < probed.size(); ++row) {
-        allProbed = allProbed && probed[row];
-        if (!json && !probed[row])
-            PrintOut(RowLine(row, list->GetAt(row), "not probed", false));
-    }
+    for (const bool rowProbed : probed)
+        allProbed = allProbed && rowProbed;
     if (json) {
         std::string out = "{\n  \"result\": " + std::to_string(result) +
                           ",\n  \"interrupted\": " + (interrupted ? "true" : "false") + ",\n  \"entries\": [";

@@ -50,8 +50,8 @@ void PrintOut(const std::string& bytes) {
     std::fflush(stdout);
 }
 
-std::unique_ptr<CItemList> LoadListOrReport(const QString& path, int& exitCode) {
-    ListFileLoadResult result = LoadListFile(ToBytes(path));
+std::unique_ptr<CItemList> LoadListOrReport(const QString& path, int& exitCode, CListFileLock* editLock) {
+    ListFileLoadResult result = LoadListFile(ToBytes(path), editLock);
     switch (result.status) {
     case ListFileStatus::ok:
         exitCode = kExitOk;
@@ -73,8 +73,8 @@ std::unique_ptr<CItemList> LoadListOrReport(const QString& path, int& exitCode) 
     return nullptr;
 }
 
-int SaveListOrReport(const CItemList& list, const QString& path) {
-    const ListFileSaveResult result = SaveListFile(list, ToBytes(path));
+int SaveListOrReport(const CItemList& list, const QString& path, const CListFileLock* editLock) {
+    const ListFileSaveResult result = SaveListFile(list, ToBytes(path), editLock);
     if (result.Succeeded())
         return kExitOk;
     PrintError(result.message);

@@ -11,6 +11,7 @@
 
 class CItem;
 class CItemList;
+class CListFileLock;
 
 namespace cli {
 
@@ -33,11 +34,12 @@ struct Command {
 
 // Loads a list file as the window would: starting from a new list, a file that yields no
 // list leaves the new list. On failure prints the window's messages on stderr, sets
-// exitCode and returns null.
-std::unique_ptr<CItemList> LoadListOrReport(const QString& path, int& exitCode);
+// exitCode and returns null. With editLock, other editors stay locked out until the save.
+std::unique_ptr<CItemList> LoadListOrReport(const QString& path, int& exitCode, CListFileLock* editLock = nullptr);
 
 // Saves with the atomic save; on failure prints the message on stderr and returns the exit code.
-int SaveListOrReport(const CItemList& list, const QString& path);
+// editLock: the lock taken by the load that began this edit.
+int SaveListOrReport(const CItemList& list, const QString& path, const CListFileLock* editLock = nullptr);
 
 // A named switch of a command ("--json") and where its presence is stored.
 struct Switch {

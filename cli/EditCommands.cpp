@@ -2,6 +2,7 @@
 #include "SettingKeys.h"
 
 #include "CItemList.h"
+#include "CListFileLock.h"
 #include "ListFile.h"
 
 #include <sys/stat.h>
@@ -10,17 +11,19 @@ namespace cli {
 
 namespace {
 // Loads the list, lets edit change it, and saves it back. edit returns an exit code; the
-// list is saved only when it returns kExitOk.
+// list is saved only when it returns kExitOk. The list stays locked from the load to the save,
+// so a concurrent editor neither loses this change nor has its own lost.
 template <typename Edit>
 int EditList(const QString& path, Edit&& edit) {
     int exitCode = kExitOk;
-    std::unique_ptr<CItemList> list = LoadListOrReport(path, exitCode);
+    CListFileLock lock;
+    std::unique_ptr<CItemList> list = LoadListOrReport(path, exitCode, &lock);
     if (!list)
         return exitCode;
     exitCode = edit(*list);
     if (exitCode != kExitOk)
         return exitCode;
-    return SaveListOrReport(*list, path);
+    return SaveListOrReport(*list, path, &lock);
 }
 
 // A number argument; prints the window's message (prefixed with what) when it is bad.

@@ -14,9 +14,7 @@
 #include <system_error>
 #include <thread>
 
-namespace {
-
-std::optional<in_addr_t> LookUp(const std::string& name) {
+std::optional<in_addr_t> LookUpIPv4(const std::string& name) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM; // one entry per address instead of one per socket type
@@ -31,6 +29,15 @@ std::optional<in_addr_t> LookUp(const std::string& name) {
     return std::nullopt;
 }
 
+std::optional<in_addr_t> ParseDottedIPv4(const std::string& address) {
+    const in_addr_t dotted = ::inet_addr(address.c_str());
+    if (dotted == INADDR_NONE)
+        return std::nullopt;
+    return dotted;
+}
+
+namespace {
+
 // Shared by the waiting caller and the helper thread; whichever lets go last frees it.
 struct Lookup {
     explicit Lookup(std::string host) : name(std::move(host)), done(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
@@ -43,18 +50,17 @@ struct Lookup {
 } // namespace
 
 std::optional<in_addr_t> ResolveIPv4(const std::string& address) {
-    const in_addr_t dotted = ::inet_addr(address.c_str());
-    if (dotted != INADDR_NONE)
+    if (const auto dotted = ParseDottedIPv4(address))
         return dotted;
     if (address.empty())
         return std::nullopt;
 
     auto lookup = std::make_shared<Lookup>(address);
     if (!lookup->done)
-        return LookUp(address);
+        return LookUpIPv4(address);
     try {
         std::thread([lookup] {
-            auto found = LookUp(lookup->name);
+            auto found = LookUpIPv4(lookup->name);
             {
                 std::lock_guard<std::mutex> lock(lookup->mutex);
                 lookup->result = found;
@@ -64,7 +70,7 @@ std::optional<in_addr_t> ResolveIPv4(const std::string& address) {
         }).detach();
     } catch (const std::system_error&) {
         // No thread to spare: look up here, without the chance to abandon the wait.
-        return LookUp(address);
+        return LookUpIPv4(address);
     }
 
     pollfd wait{lookup->done.Get(), POLLIN, 0};

@@ -12,3 +12,9 @@
 // waits through AbortablePoll: a stopped worker leaves at once, and the abandoned lookup finishes
 // in the background and frees everything it holds.
 std::optional<in_addr_t> ResolveIPv4(const std::string& address);
+
+// Dotted text as inet_addr takes it, without any lookup; nothing for anything else.
+std::optional<in_addr_t> ParseDottedIPv4(const std::string& address);
+
+// The system resolver's first IPv4 address for name, blocking the caller for as long as it takes.
+std::optional<in_addr_t> LookUpIPv4(const std::string& name);

@@ -25,6 +25,32 @@ std::string NameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Tries fresh hidden names beside target with attempt (which returns 0 or an errno value)
+// until one is free. Returns the name taken through name.
+template <typename Attempt>
+int WithTemporaryName(const std::string& target, std::string& name, Attempt&& attempt) {
+    const std::string prefix = FolderOf(target) + "/." + NameOf(target) + ".";
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int tries = 0; tries < kTemporaryNameAttempts; ++tries) {
+        std::string candidate = prefix;
+        for (int i = 0; i < 8; ++i)
+            candidate += kDigits[random() % (sizeof kDigits - 1)];
+        candidate += ".tmp";
+        const int error = attempt(candidate);
+        if (error == 0)
+            name = std::move(candidate);
+        if (error != EEXIST)
+            return error;
+    }
+    return EEXIST;
+}
+
+std::string DescriptorPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
 int CloseKeepingErrno(int fd) {
     const int result = ::close(fd);
     // Linux releases the descriptor even when close reports EINTR; never close it twice.
@@ -61,26 +87,44 @@ int CAtomicFile::CheckWritable(const struct stat& st) const {
     return 0;
 }
 
+bool CAtomicFile::CreateUnnamed(mode_t mode) {
+    UniqueFd fd(::open(FolderOf(m_target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    if (!fd)
+        return false; // no support in this file system or kernel: a named file will do
+    // Naming it needs either the right to link any descriptor or /proc; without /proc, which
+    // cannot be told in advance, take a named file.
+    struct stat st {};
+    if (::lstat(DescriptorPath(fd.Get()).c_str(), &st) != 0)
+        return false;
+    m_fd = std::move(fd);
+    m_unnamed = true;
+    return true;
+}
+
 int CAtomicFile::CreateTemporary(mode_t mode) {
-    const std::string prefix = FolderOf(m_target) + "/." + NameOf(m_target) + ".";
-    std::random_device seed;
-    std::mt19937_64 random(seed());
-    static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        std::string candidate = prefix;
-        for (int i = 0; i < 8; ++i)
-            candidate += kDigits[random() % (sizeof kDigits - 1)];
-        candidate += ".tmp";
+    if (CreateUnnamed(mode))
+        return 0;
+    return WithTemporaryName(m_target, m_tempPath, [&](const std::string& candidate) {
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0) {
-            m_fd.Reset(fd);
-            m_tempPath = std::move(candidate);
-            return 0;
-        }
-        if (errno != EEXIST)
+        if (fd < 0)
             return errno;
-    }
-    return EEXIST;
+        m_fd.Reset(fd);
+        return 0;
+    });
+}
+
+// Gives the complete unnamed file a hidden name beside the target, for the rename over it.
+int CAtomicFile::NameUnnamed() {
+    return WithTemporaryName(m_target, m_tempPath, [&](const std::string& candidate) {
+        if (::linkat(m_fd.Get(), "", AT_FDCWD, candidate.c_str(), AT_EMPTY_PATH) == 0)
+            return 0;
+        if (errno != ENOENT && errno != EPERM)
+            return errno;
+        // Linking a descriptor directly takes a privilege; through /proc it does not.
+        if (::linkat(AT_FDCWD, DescriptorPath(m_fd.Get()).c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return 0;
+        return errno;
+    });
 }
 
 int CAtomicFile::Open() {
@@ -118,6 +162,12 @@ int CAtomicFile::Commit() {
         const int error = errno;
         Discard();
         return error;
+    }
+    if (m_unnamed) {
+        if (const int error = NameUnnamed()) {
+            Discard();
+            return error;
+        }
     }
     const int closeError = CloseKeepingErrno(m_fd.Release());
     if (closeError != 0) {

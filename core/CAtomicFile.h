@@ -8,6 +8,8 @@
 // A file replaced all at once: the new content goes to a temporary file in the target's
 // folder, which takes the target's name only when Commit() has flushed it to disk. Until
 // then the target is untouched; an uncommitted temporary file is removed on destruction.
+// Where the file system offers it the temporary file has no name until Commit(), so a process
+// killed while saving leaves nothing behind; elsewhere it is a hidden file beside the target.
 class CAtomicFile {
 public:
     // target must already have its symbolic links resolved.
@@ -26,9 +28,12 @@ public:
 private:
     int CheckWritable(const struct stat& st) const;
     int CreateTemporary(mode_t mode);
+    bool CreateUnnamed(mode_t mode);
+    int NameUnnamed();
     void Discard();
 
     std::string m_target;
-    std::string m_tempPath;
+    std::string m_tempPath; // empty while the temporary file has no name
     UniqueFd m_fd;
+    bool m_unnamed = false;
 };

@@ -4,7 +4,8 @@
 #include "CItem.h"
 #include "CItemList.h"
 #include "CheckLog.h"
-#include "Probe.h"
+#include "DescriptorLimit.h"
+#include "ProbePass.h"
 #include "UniqueFd.h"
 
 #include <poll.h>
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,17 +27,36 @@ CItemList* g_pItemList = nullptr;
 // that is still unwinding never outlives it.
 struct CheckRunShared {
     CItemList* list = nullptr;
+    std::size_t maxInFlight = ProbePass::kDefaultMaxInFlight;
     UniqueFd notify{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::atomic<bool> workerDone{false};
+    std::atomic<std::size_t> finishedCount{0}; // probes ended, in any order
 
-    // Guards the list entries, g_bAllOk and pending against the run abandoning the worker.
+    // Guards the list entries, g_bAllOk, the outcomes and pending against the run abandoning
+    // the worker.
     std::mutex mutex;
     bool abandoned = false;
-    std::vector<std::pair<std::size_t, int>> pending; // rows probed, not yet delivered
+    std::vector<std::optional<ProbeOutcome>> outcomes; // per row, once its probe has ended
+    std::size_t nextToRecord = 0;                      // rows before it are recorded
+    std::vector<std::pair<std::size_t, int>> pending;  // rows recorded, not yet delivered
+    bool woken = false;                                // a wake-up waits for Deliver
+
+    // Records every row whose probe has ended and whose predecessors are all recorded, so the
+    // entries, the log and the caller see results in list order. With `skipUnfinished` (after
+    // a cancel) the rows still under way are passed over instead and keep their results.
+    void RecordInOrder(bool skipUnfinished);
 
     void Signal() const {
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(notify.Get(), &one, sizeof one);
+    }
+
+    // One wake-up per Deliver, however many probes end meanwhile; under the mutex.
+    void Wake() {
+        if (!woken) {
+            woken = true;
+            Signal();
+        }
     }
 };
 
@@ -72,55 +93,71 @@ struct DoneNotice {
     }
 };
 
-unsigned int WalkAlone(CItemList& list) {
-    for (std::size_t row = 0; row < list.GetCount(); ++row) {
-        AbortableCheckpoint();
-        CItem& item = list.GetAt(row);
-        RecordResult(list, item, item.Check());
+std::vector<PassEntry> CopyEntries(const CItemList& list) {
+    std::vector<PassEntry> entries;
+    entries.reserve(list.GetCount());
+    list.ForEach([&](const CItem& item) { entries.push_back({item.m_bConnect, item.m_strAddress, item.m_nPort}); });
+    return entries;
+}
+
+// The pass itself, for a run or for the worker routine on its own.
+void ProbeAndRecord(CheckRunShared* shared) {
+    std::vector<PassEntry> entries;
+    {
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        if (shared->abandoned)
+            return;
+        // The probes work on copies, so the run may be cancelled and the list freed meanwhile.
+        entries = CopyEntries(*shared->list);
+        shared->outcomes.assign(entries.size(), std::nullopt);
     }
-    return 0;
+    ProbePass pass(std::move(entries), shared->maxInFlight, [shared](std::size_t row, const ProbeOutcome& outcome) {
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        if (shared->abandoned)
+            return;
+        shared->outcomes[row] = outcome;
+        ++shared->finishedCount;
+        shared->RecordInOrder(false);
+        // Also when nothing could be recorded yet: the caller's progress moves on.
+        shared->Wake();
+    });
+    pass.Run();
 }
 
 } // namespace
 
 unsigned int CheckThreadProc(void* run) {
     auto* shared = static_cast<CheckRunShared*>(run);
-    if (!shared)
-        return g_pItemList ? WalkAlone(*g_pItemList) : 0;
-
-    DoneNotice done{shared};
-    CItemList& list = *shared->list;
-    for (std::size_t row = 0;; ++row) {
-        AbortableCheckpoint();
-        std::int32_t connect = 0;
-        std::int32_t port = 0;
-        std::string address;
-        {
-            std::lock_guard<std::mutex> lock(shared->mutex);
-            if (shared->abandoned || row >= list.GetCount())
-                return 0;
-            const CItem& item = list.GetAt(row);
-            connect = item.m_bConnect;
-            port = item.m_nPort;
-            address = item.m_strAddress;
-        }
-        // The probe works on copies, so the run may be cancelled and the list freed meanwhile.
-        const ProbeOutcome outcome = ProbeConnection(connect, address, port);
-        std::lock_guard<std::mutex> lock(shared->mutex);
-        if (shared->abandoned)
+    if (!shared) {
+        if (!g_pItemList)
             return 0;
-        CItem& item = list.GetAt(row);
-        item.m_bResult = outcome.result;
-        item.m_nLastRoundTripUs = outcome.roundTripUs;
-        RecordResult(list, item, outcome.result);
-        // One wake-up per batch: the caller takes every pending row when it wakes.
-        shared->pending.emplace_back(row, outcome.result);
-        if (shared->pending.size() == 1)
-            shared->Signal();
+        CheckRunShared alone;
+        alone.list = g_pItemList;
+        ProbeAndRecord(&alone);
+        return 0;
+    }
+    DoneNotice done{shared};
+    ProbeAndRecord(shared);
+    return 0;
+}
+
+void CheckRunShared::RecordInOrder(bool skipUnfinished) {
+    for (; nextToRecord < outcomes.size(); ++nextToRecord) {
+        const std::optional<ProbeOutcome>& outcome = outcomes[nextToRecord];
+        if (!outcome) {
+            if (skipUnfinished)
+                continue;
+            break;
+        }
+        CItem& item = list->GetAt(nextToRecord);
+        item.m_bResult = outcome->result;
+        item.m_nLastRoundTripUs = outcome->roundTripUs;
+        RecordResult(*list, item, outcome->result);
+        pending.emplace_back(nextToRecord, outcome->result);
     }
 }
 
-CCheckRun::CCheckRun() = default;
+CCheckRun::CCheckRun() : m_maxInFlight(ProbePass::kDefaultMaxInFlight) {}
 
 CCheckRun::~CCheckRun() {
     if (m_thread)
@@ -134,12 +171,14 @@ bool CCheckRun::IsAnyRunInProgress() {
 bool CCheckRun::Start(CItemList& list, StatusFn onStatus) {
     if (m_thread || s_runInProgress.exchange(true))
         return false;
+    RaiseDescriptorLimit();
     auto shared = std::make_shared<CheckRunShared>();
     if (!shared->notify) {
         s_runInProgress = false;
         return false;
     }
     shared->list = &list;
+    shared->maxInFlight = m_maxInFlight;
     g_bAllOk = 1;
     g_pItemList = &list;
     m_thread.reset(StartAbortableThread([shared] { return CheckThreadProc(shared.get()); }));
@@ -167,12 +206,22 @@ bool CCheckRun::Deliver() {
     {
         std::lock_guard<std::mutex> lock(m_shared->mutex);
         rows.swap(m_shared->pending);
+        m_shared->woken = false;
     }
     if (m_onStatus) {
         for (const auto& [row, result] : rows)
             m_onStatus(row, m_shared->list->GetAt(row), result);
     }
+    const std::size_t finished = m_shared->finishedCount;
+    if (m_onProgress && finished != m_reportedProgress) {
+        m_reportedProgress = finished;
+        m_onProgress(finished, m_shared->list->GetCount());
+    }
     return IsRunning();
+}
+
+std::size_t CCheckRun::FinishedCount() const {
+    return m_shared ? m_shared->finishedCount.load() : 0;
 }
 
 bool CCheckRun::IsRunning() const {
@@ -184,6 +233,9 @@ void CCheckRun::Cancel() {
         return;
     {
         std::lock_guard<std::mutex> lock(m_shared->mutex);
+        // What ended before the cancel counts; the probes still under way get nothing.
+        if (!m_shared->abandoned)
+            m_shared->RecordInOrder(true);
         m_shared->abandoned = true;
     }
     // The worker may be blocked in a probe: interrupt it (once) rather than wait.
@@ -201,6 +253,7 @@ int CCheckRun::Finish() {
     m_thread.reset();
     m_shared.reset();
     m_onStatus = nullptr;
+    m_reportedProgress = 0;
     g_pItemList = nullptr; // the caller may free the list now
     s_runInProgress = false;
     return g_bAllOk;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <utility>
 
 class CItem;
 class CItemList;
@@ -15,9 +16,10 @@ struct CheckRunShared;
 extern std::atomic<int> g_bAllOk; // 1 until a probe of the current run fails
 extern CItemList* g_pItemList;    // the list the worker walks
 
-// The worker routine: probes every entry in list order, clears g_bAllOk on a failure, logs as
-// the list asks and reports each probed row. run is the run's shared state (given by
-// CCheckRun); with null it walks g_pItemList on its own, reporting nothing. Returns 0.
+// The worker routine: probes every entry, many at once, and records the results in list order:
+// each entry's result, g_bAllOk cleared on a failure, a log line as the list asks, and each row
+// reported. run is the run's shared state (given by CCheckRun); with null it walks g_pItemList
+// on its own, reporting nothing. Returns 0.
 unsigned int CheckThreadProc(void* run);
 
 // Drives one check run: starts the worker on an abortable thread, hands each finished row
@@ -25,8 +27,12 @@ unsigned int CheckThreadProc(void* run);
 // headless companion. Only one run may exist in the process at a time.
 class CCheckRun {
 public:
-    // Called on the caller's thread (inside Deliver/Finish) for each probed row, in order.
+    // Called on the caller's thread (inside Deliver/Finish) for each probed row, in list order.
+    // Only after a cancel are rows left out: those whose probes were still under way.
     using StatusFn = std::function<void(std::size_t row, const CItem& item, int result)>;
+
+    // Called on the caller's thread (inside Deliver) when more probes have ended, in any order.
+    using ProgressFn = std::function<void(std::size_t finished, std::size_t total)>;
 
     CCheckRun();
     ~CCheckRun(); // cancels and finishes a run still in progress
@@ -36,12 +42,19 @@ public:
     // True while any run exists in the process.
     static bool IsAnyRunInProgress();
 
+    // Probes in flight at once in the runs started from now on (at least 1).
+    void SetMaxInFlight(std::size_t count) { m_maxInFlight = count; }
+
+    // Progress reports for the runs started from now on; none by default.
+    void SetProgressFn(ProgressFn onProgress) { m_onProgress = std::move(onProgress); }
+
     // Sets the run state and starts the worker over list. Returns false (and starts nothing)
     // when another run is in progress or the thread cannot be started. The list must not
     // change until Finish has returned.
     bool Start(CItemList& list, StatusFn onStatus);
 
-    // A descriptor that becomes readable when rows wait for Deliver() or the worker has ended.
+    // A descriptor that becomes readable when rows or progress wait for Deliver() or the worker
+    // has ended.
     // Callers sleep on it (poll, QSocketNotifier) instead of spinning.
     int NotifyFd() const;
 
@@ -50,9 +63,13 @@ public:
 
     bool IsRunning() const;
 
-    // Stops the worker by force wherever it is; does not wait for it to unwind. From the moment
-    // Cancel returns the worker touches neither the list nor g_bAllOk again: an entry whose
-    // probe was under way gets no result, no status, no log line and does not count.
+    // Entries whose probes have ended so far, in whatever order they ended: for progress.
+    std::size_t FinishedCount() const;
+
+    // Stops the worker by force wherever it is; does not wait for it to unwind. Every probe that
+    // had ended counts and is recorded (in list order) now; an entry whose probe was still under
+    // way gets no result, no status, no log line and does not count. From the moment Cancel
+    // returns the worker touches neither the list nor g_bAllOk again.
     void Cancel();
 
     // Ends the run: stops a worker that still runs, delivers what was finished, releases the
@@ -68,5 +85,8 @@ private:
     std::shared_ptr<CheckRunShared> m_shared;
     AbortableThreadPtr m_thread;
     StatusFn m_onStatus;
+    ProgressFn m_onProgress;
+    std::size_t m_reportedProgress = 0;
+    std::size_t m_maxInFlight;
     bool m_stopped = false;
 };

@@ -265,7 +265,10 @@ std::string CObjectArchive::ReadString() {
     Require(bytes); // before allocating: a damaged length must not cost memory
     std::string raw(static_cast<std::size_t>(bytes), '\0');
     ReadExact(raw.data(), raw.size());
-    return wide ? Utf16LeToUtf8(raw) : raw;
+    // Two returns, not a conditional: the conditional's result would be a copy of raw.
+    if (wide)
+        return Utf16LeToUtf8(raw);
+    return raw;
 }
 
 std::uint64_t CObjectArchive::ReadCount() {

@@ -1,11 +1,9 @@
 #include "IcmpProbe.h"
 
-#include "AbortableThread.h"
-#include "AddressResolver.h"
-
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -106,23 +104,29 @@ bool IsIcmpPrivilegeMissing() {
 }
 
 ProbeOutcome ProbeIcmp(const std::string& address) {
-    const auto destination = ResolveIPv4(address);
-    if (!destination)
-        return {};
+    return ProbeConnection(0, address, 0);
+}
+
+AsyncProbe::Step IcmpEchoProbe::Begin(in_addr_t destination) {
     IcmpSocket sock = IcmpSocket::Open();
     if (!sock)
-        return {};
+        return IsOutOfDescriptors(errno) ? Step::noDescriptor : Failed();
+    const IcmpSocket::Kind kind = sock.GetKind();
+    m_kind = static_cast<int>(kind);
+    m_fd = sock.Release();
+    m_destination = destination;
 
-    const std::uint16_t sequence = g_nextSequence.fetch_add(1);
+    m_sequence = g_nextSequence.fetch_add(1);
     // A ping socket gets its identifier from the kernel; a raw one shares every echo reply of
     // the machine, so ours must stand out.
-    std::uint16_t identifier = static_cast<std::uint16_t>(::getpid() * 31 + sequence * 7919);
+    static const pid_t process = ::getpid();
+    m_identifier = static_cast<std::uint16_t>(process * 31 + m_sequence * 7919);
 
     unsigned char request[sizeof(icmphdr) + kIcmpRequestData.size()] = {};
     icmphdr header{};
     header.type = ICMP_ECHO;
-    header.un.echo.id = htons(identifier);
-    header.un.echo.sequence = htons(sequence);
+    header.un.echo.id = htons(m_identifier);
+    header.un.echo.sequence = htons(m_sequence);
     std::memcpy(request, &header, sizeof header);
     std::memcpy(request + sizeof header, kIcmpRequestData.data(), kIcmpRequestData.size());
     header.checksum = InternetChecksum(request, sizeof request);
@@ -130,57 +134,58 @@ ProbeOutcome ProbeIcmp(const std::string& address) {
 
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_addr.s_addr = *destination;
-
-    using Clock = std::chrono::steady_clock;
-    const auto start = Clock::now();
-    const auto deadline = start + std::chrono::milliseconds(kIcmpTimeoutMs);
-    if (::sendto(sock.Get(), request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
-        return {};
-    if (sock.GetKind() == IcmpSocket::Kind::datagram) {
-        sockaddr_in bound{};
-        socklen_t length = sizeof bound;
-        if (::getsockname(sock.Get(), reinterpret_cast<sockaddr*>(&bound), &length) != 0)
-            return {};
-        identifier = ntohs(bound.sin_port);
+    to.sin_addr.s_addr = destination;
+    if (kind == IcmpSocket::Kind::raw) {
+        // A connected raw socket is handed only what comes from its peer: with many probes in
+        // flight, the replies of other hosts are not even copied to it.
+        if (::connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0)
+            return Failed();
     }
 
+    m_start = Clock::now();
+    m_deadline = m_start + std::chrono::milliseconds(kIcmpTimeoutMs);
+    if (::sendto(m_fd.Get(), request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
+        return Failed();
+    if (kind == IcmpSocket::Kind::datagram) {
+        sockaddr_in bound{};
+        socklen_t length = sizeof bound;
+        if (::getsockname(m_fd.Get(), reinterpret_cast<sockaddr*>(&bound), &length) != 0)
+            return Failed();
+        m_identifier = ntohs(bound.sin_port);
+    }
+    m_events = POLLIN;
+    // A near host (loopback above all) has often answered already: no need to wait for it.
+    return OnReady(POLLIN);
+}
+
+AsyncProbe::Step IcmpEchoProbe::OnReady(short) {
+    const auto kind = static_cast<IcmpSocket::Kind>(m_kind);
+    // Drain what arrived; on a raw socket some of it may be the replies of other probes or programs.
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return {};
-        pollfd wait{sock.Get(), POLLIN, 0};
-        if (AbortablePoll(&wait, 1, static_cast<int>(left)) <= 0)
-            return {};
-        // Drain what arrived; most of it, on a raw socket, is other programs' echo replies.
-        for (;;) {
-            unsigned char buffer[kIcmpReplyBufferSize];
-            sockaddr_in from{};
-            socklen_t fromLength = sizeof from;
-            const ssize_t got =
-                ::recvfrom(sock.Get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-            if (got < 0) {
-                if (errno == EAGAIN || errno == EWOULDBLOCK)
-                    break;
-                if (errno == EBADF || errno == EFAULT || errno == EINVAL || errno == ENOTSOCK || errno == ENOMEM)
-                    return {};
-                continue; // an ICMP error reported on the socket, or an interrupted call: no answer yet
-            }
-            Received reply;
-            if (!Parse(sock.GetKind(), buffer, static_cast<std::size_t>(got), from, reply) ||
-                reply.length < sizeof(icmphdr))
-                continue;
-            icmphdr echo;
-            std::memcpy(&echo, reply.icmp, sizeof echo);
-            if (echo.type != ICMP_ECHOREPLY || reply.source != *destination || ntohs(echo.un.echo.id) != identifier ||
-                ntohs(echo.un.echo.sequence) != sequence)
-                continue;
-            // A reply echoes our data; a stray packet that happens to match the numbers does not.
-            if (reply.length < sizeof echo + kIcmpRequestData.size() ||
-                std::memcmp(reply.icmp + sizeof echo, kIcmpRequestData.data(), kIcmpRequestData.size()) != 0)
-                continue;
-            const auto elapsed = Clock::now() - start;
-            return {1, std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()};
+        unsigned char buffer[kIcmpReplyBufferSize];
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t got =
+            ::recvfrom(m_fd.Get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (got < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return Step::waiting;
+            if (errno == EBADF || errno == EFAULT || errno == EINVAL || errno == ENOTSOCK || errno == ENOMEM)
+                return Failed();
+            continue; // an ICMP error reported on the socket, or an interrupted call: no answer yet
         }
+        Received reply;
+        if (!Parse(kind, buffer, static_cast<std::size_t>(got), from, reply) || reply.length < sizeof(icmphdr))
+            continue;
+        icmphdr echo;
+        std::memcpy(&echo, reply.icmp, sizeof echo);
+        if (echo.type != ICMP_ECHOREPLY || reply.source != m_destination || ntohs(echo.un.echo.id) != m_identifier ||
+            ntohs(echo.un.echo.sequence) != m_sequence)
+            continue;
+        // A reply echoes our data; a stray packet that happens to match the numbers does not.
+        if (reply.length < sizeof echo + kIcmpRequestData.size() ||
+            std::memcmp(reply.icmp + sizeof echo, kIcmpRequestData.data(), kIcmpRequestData.size()) != 0)
+            continue;
+        return Answered();
     }
 }

@@ -3,6 +3,7 @@
 #include "Probe.h"
 #include "UniqueFd.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,20 @@
 ProbeOutcome ProbeIcmp(const std::string& address);
 
 inline constexpr int kIcmpTimeoutMs = 10000;
+
+// The ICMP probe as a state machine: one request on a socket of its own, then replies are read
+// as they come until ours arrives or kIcmpTimeoutMs have passed since the request.
+class IcmpEchoProbe final : public AsyncProbe {
+public:
+    Step Begin(in_addr_t destination) override;
+    Step OnReady(short revents) override;
+
+private:
+    int m_kind = 0; // IcmpSocket::Kind of the socket
+    in_addr_t m_destination = 0;
+    std::uint16_t m_identifier = 0;
+    std::uint16_t m_sequence = 0;
+};
 inline constexpr std::string_view kIcmpRequestData{"Hi there!", 10}; // the text and its zero byte
 inline constexpr std::size_t kIcmpReplyBufferSize = 100;
 
@@ -25,6 +40,10 @@ public:
 
     Kind GetKind() const { return m_kind; }
     int Get() const { return m_fd.Get(); }
+    UniqueFd Release() {
+        m_kind = Kind::none;
+        return std::move(m_fd);
+    }
     explicit operator bool() const { return m_kind != Kind::none; }
 
 private:

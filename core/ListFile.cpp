@@ -1,6 +1,7 @@
 #include "ListFile.h"
 
 #include "CAtomicFile.h"
+#include "CListFileLock.h"
 #include "CObjectArchive.h"
 #include "UniqueFd.h"
 
@@ -31,36 +32,46 @@ std::string FullPath(const std::string& path) {
 }
 
 // The reader bounds every length by the bytes left, which needs a known size. A pipe or
-// device has none, so its content is first copied to an anonymous temporary file.
-int CopyToTemporaryFile(int from, UniqueFd& to) {
+// device has none, so its content is first copied to an anonymous temporary file, up to
+// kMaxStreamedListSize bytes: an endless source (/dev/zero) must not fill the folder.
+struct StreamCopy {
+    int error = 0;        // errno of a failed read or write
+    bool tooLong = false; // the source held more than a list can
+};
+
+StreamCopy CopyToTemporaryFile(int from, UniqueFd& to) {
     std::FILE* temporary = std::tmpfile();
     if (!temporary)
-        return errno;
+        return {errno};
     const int duplicate = ::dup(::fileno(temporary));
     const int dupError = errno;
     std::fclose(temporary); // the file lives on through the duplicate until it is closed
     if (duplicate < 0)
-        return dupError;
+        return {dupError};
     to.Reset(duplicate);
     char buffer[CObjectArchive::kBufferSize];
+    std::uint64_t copied = 0;
     for (;;) {
         const ssize_t n = ::read(from, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return errno;
+            return {errno};
         if (n == 0)
             break;
+        copied += static_cast<std::uint64_t>(n);
+        if (copied > kMaxStreamedListSize)
+            return {0, true};
         for (ssize_t done = 0; done < n;) {
             const ssize_t written = ::write(to.Get(), buffer + done, static_cast<std::size_t>(n - done));
             if (written < 0 && errno == EINTR)
                 continue;
             if (written < 0)
-                return errno;
+                return {errno};
             done += written;
         }
     }
-    return ::lseek(to.Get(), 0, SEEK_SET) < 0 ? errno : 0;
+    return {::lseek(to.Get(), 0, SEEK_SET) < 0 ? errno : 0};
 }
 
 // Follows symbolic links so that a save replaces the file a link points to, not the link.
@@ -113,10 +124,15 @@ bool StoreList(const CItemList& list, int fd, const std::string& path, ListFileS
     return false;
 }
 
-// Devices and pipes cannot be replaced by renaming; they are written as they are.
+// Devices and pipes cannot be replaced by renaming; they are written as they are. A FIFO
+// that nobody reads refuses the open (ENXIO) rather than holding the save until someone does.
 ListFileSaveResult SaveInPlace(const CItemList& list, const std::string& target, const std::string& path) {
-    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!fd)
+        return SaveFileError(path, errno);
+    // A reader is there: it gets the whole list at its own pace.
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
         return SaveFileError(path, errno);
     ListFileSaveResult result;
     if (!StoreList(list, fd.Get(), path, result))
@@ -135,7 +151,7 @@ std::string OpenFailedText(const std::string& path, int error) {
     return FormatWithErrno("Opening %s failed (returned a 0x%lx).", path, error);
 }
 
-ListFileLoadResult LoadListFile(const std::string& path) {
+ListFileLoadResult LoadListFile(const std::string& path, CListFileLock* editLock) {
     ListFileLoadResult result;
     auto fileError = [&](int error) {
         result.status = ListFileStatus::fileError;
@@ -144,26 +160,40 @@ ListFileLoadResult LoadListFile(const std::string& path) {
         result.list.reset();
         return std::move(result);
     };
+    auto archiveError = [&](ArchiveCause cause) {
+        result.status = ListFileStatus::archiveError;
+        result.cause = cause;
+        result.message = kLoadFailureText;
+        result.causeText = ArchiveCauseText(cause, FullPath(path));
+        result.list.reset();
+        return std::move(result);
+    };
 
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (!fd)
-        return fileError(errno);
+    CListFileLock readLock;
+    CListFileLock& lock = editLock ? *editLock : readLock;
+    if (const int error = lock.Open(path, editLock ? CListFileLock::Mode::exclusive : CListFileLock::Mode::shared))
+        return fileError(error);
+    int fd = lock.Descriptor();
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0)
+    if (::fstat(fd, &st) != 0)
         return fileError(errno);
     if (S_ISDIR(st.st_mode))
         return fileError(EISDIR);
+    UniqueFd copy;
     if (!S_ISREG(st.st_mode)) {
-        UniqueFd copy;
-        if (const int error = CopyToTemporaryFile(fd.Get(), copy))
-            return fileError(error);
-        fd = std::move(copy);
-        if (::fstat(fd.Get(), &st) != 0)
+        const StreamCopy copied = CopyToTemporaryFile(fd, copy);
+        lock.Release(); // nothing to keep for an edit: a stream is written in place
+        if (copied.tooLong)
+            return archiveError(ArchiveCause::endOfFile);
+        if (copied.error)
+            return fileError(copied.error);
+        fd = copy.Get();
+        if (::fstat(fd, &st) != 0)
             return fileError(errno);
     }
 
     try {
-        CObjectArchive archive(fd.Get(), CObjectArchive::Mode::load, static_cast<std::uint64_t>(st.st_size));
+        CObjectArchive archive(fd, CObjectArchive::Mode::load, static_cast<std::uint64_t>(st.st_size));
         std::unique_ptr<CSerializable> top = archive.ReadObject(&CItemList::classCItemList);
         archive.Close();
         if (!top) {
@@ -176,15 +206,11 @@ ListFileLoadResult LoadListFile(const std::string& path) {
     } catch (const CFileException& e) {
         return fileError(e.m_errno);
     } catch (const CArchiveException& e) {
-        result.status = ListFileStatus::archiveError;
-        result.cause = e.m_cause;
-        result.message = kLoadFailureText;
-        result.causeText = ArchiveCauseText(e.m_cause, FullPath(path));
-        return result;
+        return archiveError(e.m_cause);
     }
 }
 
-ListFileSaveResult SaveListFile(const CItemList& list, const std::string& path) {
+ListFileSaveResult SaveListFile(const CItemList& list, const std::string& path, const CListFileLock* editLock) {
     std::string target;
     if (const int error = ResolveLinks(path, target))
         return SaveFileError(path, error);
@@ -192,6 +218,12 @@ ListFileSaveResult SaveListFile(const CItemList& list, const std::string& path) 
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
         return SaveInPlace(list, target, path);
+
+    // Held until the new file has taken the name. A file that cannot be opened for reading,
+    // or is not there yet, is saved unlocked: the save itself reports what stands in its way.
+    CListFileLock saveLock;
+    if (!editLock && saveLock.Open(target, CListFileLock::Mode::exclusive) == EWOULDBLOCK)
+        return SaveFileError(path, EWOULDBLOCK);
 
     CAtomicFile file(target);
     if (const int error = file.Open())

@@ -3,8 +3,11 @@
 #include "ArchiveError.h"
 #include "CItemList.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+
+class CListFileLock;
 
 // Loading and saving a whole list file, shared by the window and the headless companion.
 // Both report failures as values carrying the exact texts the user is shown.
@@ -35,13 +38,25 @@ struct ListFileSaveResult {
     bool Succeeded() const { return status == ListFileStatus::ok; }
 };
 
-// Reads the list in the file at path into a new list; never touches any list in use.
-ListFileLoadResult LoadListFile(const std::string& path);
+// Reads the list in the file at path into a new list; never touches any list in use. Other
+// editors are kept out while it reads (a shared lock). A pipe or device is read to its end, up
+// to kMaxStreamedListSize bytes; a FIFO without a writer reads as an empty file.
+// With editLock, the file is locked for an edit instead: the exclusive lock stays in *editLock
+// for the SaveListFile that ends the edit, so no other editor's change falls in between.
+ListFileLoadResult LoadListFile(const std::string& path, CListFileLock* editLock = nullptr);
 
 // Writes the list in the current layout. The file is replaced only once the new content is
 // complete and on disk, so a failed save leaves the previous file whole. A symbolic link is
-// followed and its target replaced; the target's permission bits are kept.
-ListFileSaveResult SaveListFile(const CItemList& list, const std::string& path);
+// followed and its target replaced; the target's permission bits are kept. The file is locked
+// against other editors while it is replaced, unless editLock already holds it. A FIFO without
+// a reader fails at once (ENXIO) instead of waiting for one.
+ListFileSaveResult SaveListFile(const CItemList& list, const std::string& path,
+                                const CListFileLock* editLock = nullptr);
+
+// Longest content taken from a pipe or device, which have no size to bound the reader: far
+// beyond any list a person keeps (over a million entries), small enough for the temporary folder.
+// More is the end-of-file failure, as a list cut short would be.
+constexpr std::uint64_t kMaxStreamedListSize = std::uint64_t{64} << 20;
 
 // The texts, for callers that report failures of their own.
 std::string LoadFailedText(const std::string& path, int error); // "Loading %s failed (returned a 0x%lx)."

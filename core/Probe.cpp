@@ -1,11 +1,66 @@
 #include "Probe.h"
 
+#include "AbortableThread.h"
+#include "AddressResolver.h"
 #include "CItem.h"
 #include "IcmpProbe.h"
 #include "TcpProbe.h"
 
+#include <poll.h>
+
+#include <cerrno>
+
+AsyncProbe::Step AsyncProbe::Finish(ProbeOutcome outcome) {
+    m_outcome = outcome;
+    m_fd.Reset();
+    m_deadline.reset();
+    return Step::done;
+}
+
+AsyncProbe::Step AsyncProbe::Answered() {
+    const auto elapsed = Clock::now() - m_start;
+    return Finish({1, std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()});
+}
+
+bool IsOutOfDescriptors(int error) {
+    return error == EMFILE || error == ENFILE;
+}
+
+std::unique_ptr<AsyncProbe> MakeProbe(std::int32_t bConnect, std::int32_t port) {
+    if (bConnect == 0)
+        return std::make_unique<IcmpEchoProbe>();
+    // A port outside the 16-bit range cannot be attempted; truncating it would probe another port.
+    if (port < 0 || port > 65535)
+        return nullptr;
+    return std::make_unique<TcpConnectProbe>(static_cast<std::uint16_t>(port));
+}
+
+ProbeOutcome RunProbeAlone(AsyncProbe& probe, in_addr_t destination) {
+    AsyncProbe::Step step = probe.Begin(destination);
+    while (step == AsyncProbe::Step::waiting) {
+        int timeoutMs = -1;
+        if (probe.Deadline()) {
+            const auto left = *probe.Deadline() - AsyncProbe::Clock::now();
+            timeoutMs =
+                static_cast<int>(std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+        }
+        pollfd wait{probe.Fd(), probe.Events(), 0};
+        const int ready = AbortablePoll(&wait, 1, timeoutMs);
+        if (ready < 0)
+            return {};
+        step = ready == 0 ? probe.OnDeadline() : probe.OnReady(wait.revents);
+    }
+    return probe.Outcome();
+}
+
 ProbeOutcome ProbeConnection(std::int32_t bConnect, const std::string& address, std::int32_t port) {
-    return bConnect != 0 ? ProbeTcp(address, port) : ProbeIcmp(address);
+    const std::unique_ptr<AsyncProbe> probe = MakeProbe(bConnect, port);
+    if (!probe)
+        return {};
+    const auto destination = ResolveIPv4(address);
+    if (!destination)
+        return {};
+    return RunProbeAlone(*probe, *destination);
 }
 
 int CItem::Check() {

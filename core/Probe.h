@@ -1,6 +1,13 @@
 #pragma once
 
+#include "UniqueFd.h"
+
+#include <netinet/in.h>
+
+#include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 // What one probe found: 1 answered / 0 not, and how long the answer took.
@@ -8,6 +15,55 @@ struct ProbeOutcome {
     int result = 0;
     std::int64_t roundTripUs = -1; // microseconds; -1 when not answered
 };
+
+// One probe as a state machine over one non-blocking descriptor of its own, so that a pass can
+// keep many probes in flight on one thread; a probe on its own runs the very same machine.
+// The owner waits for Events() on Fd() until Deadline(), then calls OnReady or OnDeadline.
+class AsyncProbe {
+public:
+    using Clock = std::chrono::steady_clock;
+    enum class Step {
+        waiting,      // wait for Events() on Fd(), or until Deadline()
+        done,         // Outcome() is final; the descriptor is closed
+        noDescriptor, // Begin could not get a descriptor: nothing was sent, try again later
+    };
+
+    virtual ~AsyncProbe() = default;
+
+    // Sends the request to destination (an IPv4 address in network byte order).
+    virtual Step Begin(in_addr_t destination) = 0;
+    // The descriptor reported revents (poll flags).
+    virtual Step OnReady(short revents) = 0;
+    // Deadline() has passed without an answer.
+    Step OnDeadline() { return Finish({}); }
+
+    int Fd() const { return m_fd.Get(); }
+    short Events() const { return m_events; }
+    const std::optional<Clock::time_point>& Deadline() const { return m_deadline; }
+    const ProbeOutcome& Outcome() const { return m_outcome; }
+
+protected:
+    Step Finish(ProbeOutcome outcome);
+    Step Answered(); // the outcome of an answer that came now
+    Step Failed() { return Finish({}); }
+
+    UniqueFd m_fd;
+    short m_events = 0;
+    std::optional<Clock::time_point> m_deadline;
+    Clock::time_point m_start;
+    ProbeOutcome m_outcome;
+};
+
+// socket() failed for want of a descriptor (of the process or of the system), not for good.
+bool IsOutOfDescriptors(int error);
+
+// The probe for an entry: an ICMP echo when bConnect is 0, else a TCP connect to port. Null when
+// the entry cannot be attempted at all (a port outside 0..65535): its result is 0 at once.
+std::unique_ptr<AsyncProbe> MakeProbe(std::int32_t bConnect, std::int32_t port);
+
+// Runs one probe to its end on the calling thread, waiting in AbortablePoll only, so that a
+// stopped worker leaves at once. A probe without a descriptor to spare answers 0.
+ProbeOutcome RunProbeAlone(AsyncProbe& probe, in_addr_t destination);
 
 // Probes one connection without touching any entry: an ICMP echo when bConnect is 0, else a TCP
 // connect to port. Blocks in AbortablePoll only, so a stopped worker leaves at once.

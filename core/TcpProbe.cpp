@@ -1,49 +1,45 @@
 #include "TcpProbe.h"
 
-#include "AbortableThread.h"
-#include "AddressResolver.h"
-#include "UniqueFd.h"
-
-#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <chrono>
 
 ProbeOutcome ProbeTcp(const std::string& address, std::int32_t port) {
-    // A port outside the 16-bit range cannot be attempted; truncating it would probe another port.
-    if (port < 0 || port > 65535)
-        return {};
-    const auto destination = ResolveIPv4(address);
-    if (!destination)
-        return {};
+    return ProbeConnection(1, address, port);
+}
 
-    UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!sock)
-        return {};
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(sock.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-        return {};
+AsyncProbe::Step TcpConnectProbe::Begin(in_addr_t destination) {
+    // No bind before the connect: a port bound on its own must be free of every TIME-WAIT
+    // socket, while connect only needs the whole address pair to be unique, so a machine that
+    // made many connections lately would read "No" for ports that answer.
+    m_fd.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!m_fd)
+        return IsOutOfDescriptors(errno) ? Step::noDescriptor : Failed();
 
     sockaddr_in remote{};
     remote.sin_family = AF_INET;
-    remote.sin_addr.s_addr = *destination;
-    remote.sin_port = htons(static_cast<std::uint16_t>(port));
+    remote.sin_addr.s_addr = destination;
+    remote.sin_port = htons(m_port);
 
-    const auto start = std::chrono::steady_clock::now();
-    if (::connect(sock.Get(), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
-        if (errno != EINPROGRESS)
-            return {};
-        pollfd wait{sock.Get(), POLLOUT, 0};
-        if (AbortablePoll(&wait, 1, -1) <= 0)
-            return {};
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(sock.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
-            return {};
-    }
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    return {1, std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()};
+    m_start = Clock::now();
+    if (::connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0)
+        return Answered();
+    if (errno != EINPROGRESS)
+        return Failed();
+    m_events = POLLOUT;
+    // A near host (loopback above all) has often finished the handshake already: no need to
+    // wait for it.
+    pollfd now{m_fd.Get(), POLLOUT, 0};
+    if (::poll(&now, 1, 0) > 0)
+        return OnReady(now.revents);
+    return Step::waiting;
+}
+
+AsyncProbe::Step TcpConnectProbe::OnReady(short) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(m_fd.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+        return Failed();
+    return Answered();
 }

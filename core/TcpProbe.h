@@ -9,3 +9,16 @@
 // There is no time limit beyond the network stack's own: a silent host is given up only when
 // the stack gives up the attempt, or when the worker is stopped.
 ProbeOutcome ProbeTcp(const std::string& address, std::int32_t port);
+
+// The TCP probe as a state machine: a non-blocking connect, answered once the stack reports
+// the connection made.
+class TcpConnectProbe final : public AsyncProbe {
+public:
+    explicit TcpConnectProbe(std::uint16_t port) : m_port(port) {}
+
+    Step Begin(in_addr_t destination) override;
+    Step OnReady(short revents) override;
+
+private:
+    std::uint16_t m_port;
+};

@@ -10,6 +10,7 @@ public:
     int NotifyFd() const override { return m_run.NotifyFd(); }
     bool Deliver() override { return m_run.Deliver(); }
     bool IsRunning() const override { return m_run.IsRunning(); }
+    std::size_t FinishedCount() const override { return m_run.FinishedCount(); }
     void Cancel() override { m_run.Cancel(); }
     int Finish() override { return m_run.Finish(); }
 

@@ -18,6 +18,10 @@ namespace {
 using ui::FromLocal;
 using ui::ToLocal;
 
+// What a text field was last given, kept on the field itself: the bytes and what they showed as.
+constexpr const char* kWrittenBytes = "pulsewickWrittenBytes";
+constexpr const char* kWrittenText = "pulsewickWrittenText";
+
 QString ControlText(QWidget* control) {
     if (auto* edit = qobject_cast<QLineEdit*>(control))
         return edit->text();
@@ -49,23 +53,34 @@ QWidget* CDataExchange::Control(int id) const {
 
 void CDataExchange::Fail(QWidget* control, const QString& message) {
     m_bFailed = true;
+    m_dlg.NoteValidationFailure(); // before the message, whose loop may run a pending check
     ui::ShowMessage(&m_dlg, message, ui::MessageIcon::warning);
     if (control)
         m_dlg.RestoreFocus(control);
 }
 
 void DDX_Text(CDataExchange& dx, int id, std::string& value) {
-    if (dx.m_bFailed)
+    if (dx.m_bFailed || dx.m_bButtonsOnly)
         return;
     QWidget* control = dx.Control(id);
-    if (dx.m_bSaveAndValidate)
-        value = ToLocal(ControlText(control));
-    else
-        SetControlText(control, FromLocal(value));
+    if (dx.m_bSaveAndValidate) {
+        // Bytes that are not valid in the locale's encoding show as replacement characters; a
+        // round trip through the field must not store those in their place.
+        const QString text = ControlText(control);
+        const QVariant written = control->property(kWrittenBytes);
+        if (written.isValid() && text == control->property(kWrittenText).toString())
+            value = written.toByteArray().toStdString();
+        else
+            value = ToLocal(text);
+        return;
+    }
+    SetControlText(control, FromLocal(value));
+    control->setProperty(kWrittenBytes, QByteArray::fromStdString(value));
+    control->setProperty(kWrittenText, ControlText(control));
 }
 
 void DDX_Text(CDataExchange& dx, int id, std::int32_t& value) {
-    if (dx.m_bFailed)
+    if (dx.m_bFailed || dx.m_bButtonsOnly)
         return;
     QWidget* control = dx.Control(id);
     if (!dx.m_bSaveAndValidate) {
@@ -81,7 +96,7 @@ void DDX_Text(CDataExchange& dx, int id, std::int32_t& value) {
 }
 
 void DDX_Text(CDataExchange& dx, int id, std::int32_t& value, std::int32_t min, std::int32_t max) {
-    if (dx.m_bFailed)
+    if (dx.m_bFailed || dx.m_bButtonsOnly)
         return;
     std::int32_t read = value;
     DDX_Text(dx, id, read);
@@ -132,7 +147,7 @@ void DDX_Radio(CDataExchange& dx, int firstId, std::int32_t& value) {
 }
 
 void DDX_CBIndex(CDataExchange& dx, int id, std::int32_t& value) {
-    if (dx.m_bFailed)
+    if (dx.m_bFailed || dx.m_bButtonsOnly)
         return;
     auto* combo = qobject_cast<QComboBox*>(dx.Control(id));
     assert(combo);
@@ -143,7 +158,7 @@ void DDX_CBIndex(CDataExchange& dx, int id, std::int32_t& value) {
 }
 
 void DDX_CBString(CDataExchange& dx, int id, std::string& value) {
-    if (dx.m_bFailed)
+    if (dx.m_bFailed || dx.m_bButtonsOnly)
         return;
     auto* combo = qobject_cast<QComboBox*>(dx.Control(id));
     assert(combo);

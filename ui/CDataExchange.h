@@ -16,6 +16,7 @@ public:
     CDialog& m_dlg;
     const bool m_bSaveAndValidate; // true: controls to members, validating
     bool m_bFailed = false;
+    bool m_bButtonsOnly = false; // exchange check boxes and radio groups only, no text
 
     // The control with that number; a missing control is a programming error (asserts).
     QWidget* Control(int id) const;
@@ -27,7 +28,9 @@ public:
 inline constexpr const char* kMsgEnterInteger = "Please enter an integer.";
 inline constexpr const char* kMsgEnterIntegerBetween = "Please enter an integer between %1 and %2.";
 
-// A text field as 8-bit text in the locale's encoding.
+// A text field as 8-bit text in the locale's encoding. A text that the field shows unchanged
+// since it was written reads back as the very bytes written, even where they are not valid in
+// that encoding.
 void DDX_Text(CDataExchange& dx, int id, std::string& value);
 // A text field as an integer ("Please enter an integer." when it is none).
 void DDX_Text(CDataExchange& dx, int id, std::int32_t& value);

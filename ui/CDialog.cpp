@@ -91,24 +91,45 @@ bool CDialog::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         // Another window taking the focus (a message box, the desktop) does not mean the user
-        // left the field; coming back finds the focus still there.
-        if (m_killFocusHandlers.count(watched) && isVisible() && !m_bRestoringFocus &&
-            reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
-            // Run once the focus change is complete, so a handler may put the focus back.
-            QMetaObject::invokeMethod(
-                this,
-                [this, control = QPointer<QObject>(watched)] {
-                    auto it = m_killFocusHandlers.find(control.data());
-                    if (!control || it == m_killFocusHandlers.end() || m_bInKillFocus || !isVisible())
-                        return;
-                    m_bInKillFocus = true;
-                    it->second();
-                    m_bInKillFocus = false;
-                },
-                Qt::QueuedConnection);
-        }
+        // left the field; coming back finds the focus still there. Nor does the dialog being
+        // disabled (for a check run) under the field.
+        if (m_killFocusHandlers.count(watched) && isVisible() && isEnabled() && !m_bRestoringFocus &&
+            reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            PostKillFocus(watched);
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void CDialog::PostKillFocus(QObject* watched) {
+    // Run once the focus change is complete, so a handler may put the focus back.
+    QMetaObject::invokeMethod(
+        this,
+        [this, control = QPointer<QObject>(watched), failures = m_nValidationFailures] {
+            auto it = m_killFocusHandlers.find(control.data());
+            if (!control || it == m_killFocusHandlers.end() || m_bInKillFocus || !isVisible())
+                return;
+            // The command that took the focus has shown a validation message already.
+            if (failures != m_nValidationFailures)
+                return;
+            // A run disabled the dialog before the check came round: no message may hold up the
+            // run, so the check waits for the dialog to be enabled again.
+            if (!isEnabled()) {
+                m_pendingKillFocus = control.data();
+                return;
+            }
+            m_bInKillFocus = true;
+            it->second();
+            m_bInKillFocus = false;
+        },
+        Qt::QueuedConnection);
+}
+
+void CDialog::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::EnabledChange && isEnabled() && m_pendingKillFocus) {
+        PostKillFocus(m_pendingKillFocus.data());
+        m_pendingKillFocus = nullptr;
+    }
+    QDialog::changeEvent(event);
 }
 
 void CDialog::RestoreFocus(QWidget* control) {

@@ -3,6 +3,7 @@
 #include "DialogTemplate.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <functional>
 #include <map>
 
@@ -40,6 +41,9 @@ public:
     // Puts the focus back on a field that failed validation, selecting its text. The control
     // that loses the focus thereby does not report it: the user did not leave it.
     void RestoreFocus(QWidget* control);
+    // Called by the data exchange just before a validation message: a field left by the same
+    // user action is not checked again afterwards.
+    void NoteValidationFailure() { ++m_nValidationFailures; }
 
     void setVisible(bool visible) override;
     void accept() override { OnOK(); }
@@ -59,11 +63,16 @@ protected:
 
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void PostKillFocus(QObject* control);
+
     const res::DialogTemplate* m_template;
     bool m_bInitialised = false;
     bool m_bInKillFocus = false;
     bool m_bRestoringFocus = false;
     std::map<QObject*, std::function<void()>> m_killFocusHandlers;
+    unsigned m_nValidationFailures = 0;
+    QPointer<QObject> m_pendingKillFocus; // left while the dialog was disabled; checked once enabled
 };

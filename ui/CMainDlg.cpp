@@ -107,7 +107,8 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
     schedulerHooks.raiseAlerts = [this] { RaiseAlerts(); };
     schedulerHooks.updateControls = [this] { UpdateControls(); };
     schedulerHooks.period = [this] { return m_pList->m_nPeriod; };
-    schedulerHooks.runMustWait = [this] { return m_nEditorDepth > 0; };
+    // No run before the window and its splash are on the screen (see OnInitDialog).
+    schedulerHooks.runMustWait = [this] { return m_nEditorDepth > 0 || !m_bStartUpDone; };
     schedulerHooks.armed = [this](std::int64_t delayMs) {
         m_nextPass = QDateTime::currentDateTime().addMSecs(delayMs);
         UpdateStatus();
@@ -238,8 +239,15 @@ void CMainDlg::SetTabOrder() {
 void CMainDlg::ReadFieldsThen(const std::function<void()>& copy) {
     // A period that fails stops the reading; the fields after it keep their members, so the
     // copy still writes the last committed value.
-    UpdateData(true);
+    const bool read = UpdateData(true);
     copy();
+    if (!read) {
+        // The box just clicked was not read: show what the setting still holds. Text fields keep
+        // what the user typed, so the period can be corrected.
+        CDataExchange dx(*this, false);
+        dx.m_bButtonsOnly = true;
+        DoDataExchange(dx);
+    }
     UpdateStatus();
 }
 
@@ -259,16 +267,27 @@ bool CMainDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     RefreshList();
     UpdateControls();
+    bool showSplash = true;
     if (!m_commandLineTail.empty()) {
         // A file that is there but is no list ends the start-up here: no auto-start, no splash.
         if (LoadListFile(m_commandLineTail) == LoadOutcome::corrupt)
-            return true;
-        if (m_pList->m_bStartAuto)
+            showSplash = false;
+        else if (m_pList->m_bStartAuto)
             StartMonitoring();
     }
-    if (m_services.showSplash)
-        m_services.showSplash(this);
+    // The window is not on the screen yet. The splash and the first run wait until it is, so the
+    // run's dialogs have a window to centre on, the splash lies above it, and the run never goes
+    // on inside the splash's show() (which lets pending events through).
+    QMetaObject::invokeMethod(
+        this, [this, showSplash] { FinishStartUp(showSplash); }, Qt::QueuedConnection);
     return true;
+}
+
+void CMainDlg::FinishStartUp(bool showSplash) {
+    if (showSplash && m_services.showSplash)
+        m_services.showSplash(this);
+    m_bStartUpDone = true;
+    m_scheduler->RunDeferredTick();
 }
 
 void CMainDlg::OnCancel() {

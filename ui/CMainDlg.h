@@ -146,6 +146,8 @@ protected:
 private:
     void ConnectControls();
     void ReadFieldsThen(const std::function<void()>& copy);
+    // The end of the start-up, once the window is shown: the splash, then a due first run.
+    void FinishStartUp(bool showSplash);
     void RefreshFromList();
     void SetRowStatus(std::size_t row, int result);
     void RunEditor(const std::function<void()>& edit);
@@ -177,6 +179,7 @@ private:
     std::unique_ptr<CScheduler> m_scheduler;
     int m_nEditorDepth = 0; // edit dialogs open on entries; a scheduled run waits for them
     bool m_bInCheckRun = false;
+    bool m_bStartUpDone = false; // the window has been shown and the splash asked for
 
     std::string m_strListPath;
     std::unique_ptr<CItemList> m_pSavedContent; // the list as its file holds it

@@ -23,13 +23,16 @@ int CMainDlg::CheckConnections() {
         auto progress = std::make_unique<CProgressDlg>(this);
         progress->setEnabled(true); // a child window of the disabled main window
         progress->Create();
+        progress->SetTotal(m_pList->GetCount());
         UpdateStatus();
         emit checkRunStarted();
 
         QEventLoop loop;
         QSocketNotifier notifier(runner->NotifyFd(), QSocketNotifier::Read);
         connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
-            if (!runner->Deliver())
+            const bool running = runner->Deliver();
+            progress->SetFinished(runner->FinishedCount());
+            if (!running)
                 loop.quit();
         });
         connect(progress.get(), &CProgressDlg::cancelled, &loop, &QEventLoop::quit);

@@ -5,43 +5,41 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QProgressBar>
-#include <QTimerEvent>
+
+#include <algorithm>
+#include <limits>
 
 CProgressDlg::CProgressDlg(QWidget* parent) : CDialog(res::IDD_PROGRESS, parent) {
     m_progress = GetDlgItem<QProgressBar>(res::IDC_PROGRESS);
 }
 
-CProgressDlg::~CProgressDlg() {
-    if (m_nTimer != 0)
-        killTimer(m_nTimer);
+namespace {
+
+// A bar holds int; a list longer than that is shown to scale.
+int BarUnits(std::size_t entries, std::size_t total) {
+    constexpr std::size_t kMaxUnits = std::numeric_limits<int>::max();
+    if (total <= kMaxUnits)
+        return static_cast<int>(entries);
+    return static_cast<int>(static_cast<double>(entries) / static_cast<double>(total) * kMaxUnits);
 }
 
-bool CProgressDlg::OnInitDialog() {
-    CDialog::OnInitDialog();
-    m_nTimer = startTimer(kStepIntervalMs);
-    return true;
+} // namespace
+
+void CProgressDlg::SetTotal(std::size_t entries) {
+    m_total = entries;
+    // An empty range would make the bar a busy indicator; an empty list shows an empty bar.
+    m_progress->setRange(0, std::max(BarUnits(entries, entries), 1));
+    m_progress->setValue(0);
+}
+
+void CProgressDlg::SetFinished(std::size_t entries) {
+    m_progress->setValue(BarUnits(std::min(entries, m_total), m_total));
 }
 
 void CProgressDlg::OnCancel() {
     m_bCancelled = 1;
     EndDialog(QDialog::Rejected);
     emit cancelled();
-}
-
-void CProgressDlg::timerEvent(QTimerEvent* event) {
-    if (event->timerId() != m_nTimer || m_nTimer == 0) {
-        CDialog::timerEvent(event);
-        return;
-    }
-    StepIt();
-}
-
-void CProgressDlg::StepIt() {
-    // Starts over when a step would pass the end: the bar shows activity, not how far the run got.
-    int next = m_progress->value() + kStep;
-    if (next > m_progress->maximum())
-        next = m_progress->minimum() + (next - m_progress->maximum());
-    m_progress->setValue(next);
 }
 
 void CProgressDlg::keyPressEvent(QKeyEvent* event) {

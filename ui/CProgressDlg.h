@@ -4,34 +4,33 @@
 
 class QProgressBar;
 
-// The small window shown during a check run: a progress bar that steps every 250 ms as an
-// activity indicator, and a Cancel button. Escape, Enter and the window manager's close do
-// nothing; only Cancel ends it.
+#include <cstddef>
+
+// The small window shown during a check run: a progress bar that runs from 0 to the number of
+// entries and advances as their probes end, and a Cancel button. Escape, Enter and the window
+// manager's close do nothing; only Cancel ends it.
 class CProgressDlg : public CDialog {
     Q_OBJECT
 public:
-    static constexpr int kStepTimerId = 1;
-    static constexpr int kStepIntervalMs = 250;
-    static constexpr int kStep = 10;
-
     explicit CProgressDlg(QWidget* parent);
-    ~CProgressDlg() override;
+
+    // The bar's end: the number of entries of the run; the bar starts empty.
+    void SetTotal(std::size_t entries);
+    // Entries finished so far.
+    void SetFinished(std::size_t entries);
 
     int m_bCancelled = 0;
     QProgressBar* m_progress = nullptr;
-    int m_nTimer = 0; // identifier of the step timer, 0 when none
 
 signals:
     void cancelled();
 
 protected:
-    bool OnInitDialog() override;
     void OnCancel() override;
     void OnOK() override {}
-    void timerEvent(QTimerEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void StepIt();
+    std::size_t m_total = 0;
 };

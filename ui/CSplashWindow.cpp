@@ -62,7 +62,13 @@ CSplashWindow* CSplashWindow::ShowSplash(QWidget* owner) {
     g_pCurrentSplash = splash;
     splash->CenterOnOwner();
     splash->m_timer->start(kDisplayMs);
+    splash->m_bInShow = true;
     splash->show();
+    splash->m_bInShow = false;
+    if (splash->m_bTimeUp) {
+        splash->close();
+        return nullptr;
+    }
     splash->repaint();
     return splash;
 }
@@ -84,6 +90,10 @@ void CSplashWindow::OnTimer() {
     // The splash is gone from now on, even before Qt deletes the object.
     if (g_pCurrentSplash == this)
         g_pCurrentSplash = nullptr;
+    if (m_bInShow) {
+        m_bTimeUp = true;
+        return;
+    }
     QPointer<QWidget> owner = m_owner;
     close();
     if (owner)

@@ -23,7 +23,7 @@ public:
     static CSplashWindow* Current();
 
     // Shows the splash over owner, unless the flag is clear, one shows already, or the
-    // picture cannot be loaded. Returns the new splash, or null when none was shown.
+    // picture cannot be loaded. Returns the new splash, or null when none is showing.
     static CSplashWindow* ShowSplash(QWidget* owner);
 
     // Where the picture is loaded from (a Qt resource by default).
@@ -44,6 +44,10 @@ private:
     QPixmap m_picture;
     QPointer<QWidget> m_owner;
     QTimer* m_timer;
+    // Qt runs pending events inside the show() of a splash-screen window; a time-up that comes
+    // meanwhile waits for show() to return instead of deleting the window under it.
+    bool m_bInShow = false;
+    bool m_bTimeUp = false;
 };
 
 // Shows the start-up picture over owner (see CSplashWindow::ShowSplash).

@@ -15,11 +15,13 @@ public:
     virtual ~ICheckRunner() = default;
     // Starts the worker over the list; false when it could not start.
     virtual bool Start(CItemList& list, StatusFn onStatus) = 0;
-    // Readable while rows wait for Deliver() or once the worker has ended.
+    // Readable while rows or progress wait for Deliver() or once the worker has ended.
     virtual int NotifyFd() const = 0;
     // Hands finished rows to onStatus; true while the worker still runs.
     virtual bool Deliver() = 0;
     virtual bool IsRunning() const = 0;
+    // Entries whose probes have ended so far, in any order (for the progress bar).
+    virtual std::size_t FinishedCount() const = 0;
     // Stops the worker wherever it is, without waiting.
     virtual void Cancel() = 0;
     // Stops a worker that still runs, delivers what was finished, returns the run's result.

@@ -1,4 +1,5 @@
 #include "JsonOutput.h"
+#include "ListFile.h"
 #include "ListFileSamples.h"
 #include "TempDir.h"
 
@@ -6,9 +7,11 @@
 
 #include <fcntl.h>
 #include <fstream>
+#include <set>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using samples::Bytes;
@@ -134,6 +137,32 @@ TEST(CliEditing, SetChangesOneSettingWithinTheWindowsRanges) {
     EXPECT_EQ(key.status, 2);
     EXPECT_NE(key.err.find("unknown key 'Period'"), std::string::npos);
     EXPECT_EQ(ReadFileBytes(list), before) << "a refused change writes nothing";
+}
+
+TEST(CliEditing, TwoEditorsAtOnceLoseNoChange) {
+    TempDir dir;
+    const std::string list = dir.file("shared.pwk").string();
+    ASSERT_EQ(Cli(dir, {"new", list}).status, 0);
+    // Each editor appends its own entries; an edit made from an older copy would drop some.
+    constexpr int kEdits = 50;
+    const auto editor = [&](const std::string& name, int& failures) {
+        const TempDir out; // the runs' output, apart from the other editor's
+        for (int i = 0; i < kEdits; ++i)
+            failures += Cli(out, {"add", list, "icmp", name + std::to_string(i)}).status != 0;
+    };
+    int failuresA = 0, failuresB = 0;
+    std::thread a(editor, "a", std::ref(failuresA));
+    std::thread b(editor, "b", std::ref(failuresB));
+    a.join();
+    b.join();
+    EXPECT_EQ(failuresA + failuresB, 0);
+
+    const ListFileLoadResult result = LoadListFile(list);
+    ASSERT_TRUE(result.HasList()) << result.message;
+    std::set<std::string> addresses;
+    result.list->ForEach([&](const CItem& item) { addresses.insert(item.m_strAddress); });
+    EXPECT_EQ(result.list->GetCount(), 2u * kEdits);
+    EXPECT_EQ(addresses.size(), 2u * kEdits);
 }
 
 TEST(CliEditing, UsageErrorsExitWithTwo) {

@@ -143,20 +143,24 @@ TEST_F(CheckRun, LogModesDecideWhichLinesAreWritten) {
     EXPECT_EQ(m_statuses, (std::vector<Status>{{0, 1}}));
 }
 
-TEST_F(CheckRun, CancelBeforeAFailureReportsSuccess) {
+TEST_F(CheckRun, CancelRecordsWhatEndedInOrderAndLeavesTheRest) {
     Add(m_open.Port());
     Add(m_stalled.Port(), /*earlier=*/5);
-    Add(m_closed.Port(), /*earlier=*/6);
+    Add(m_open.Port(), /*earlier=*/6);
     UseLog(2);
     CCheckRun run;
     ASSERT_TRUE(run.Start(m_list, Recorder()));
     WaitForRows(run, 1);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (run.FinishedCount() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(m_statuses.size(), 1u) << "row 3 waits for row 2 before it is shown";
     run.Cancel();
-    EXPECT_EQ(run.Finish(), 1);
-    EXPECT_EQ(m_statuses, (std::vector<Status>{{0, 1}}));
+    EXPECT_EQ(run.Finish(), 1) << "no probe that ended had failed";
+    EXPECT_EQ(m_statuses, (std::vector<Status>{{0, 1}, {2, 1}}));
     EXPECT_EQ(m_list.GetAt(1).m_bResult, 5) << "the interrupted entry keeps its earlier result";
-    EXPECT_EQ(m_list.GetAt(2).m_bResult, 6) << "entries not reached keep theirs";
-    EXPECT_EQ(LogLines().size(), 1u);
+    EXPECT_EQ(m_list.GetAt(2).m_bResult, 1);
+    EXPECT_EQ(LogLines().size(), 2u);
 }
 
 TEST_F(CheckRun, CancelAfterAFailureReportsFailure) {

@@ -1,18 +1,25 @@
+#include "CListFileLock.h"
+#include "InChild.h"
 #include "ListFile.h"
 #include "ListFileSamples.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using samples::Bytes;
+using testsupport::InChild;
 using testsupport::ReadFileBytes;
 using testsupport::TempDir;
 using testsupport::WriteFileBytes;
@@ -38,23 +45,6 @@ std::unique_ptr<CItemList> BigList(int entries) {
         list->AddTail(std::move(item));
     }
     return list;
-}
-
-// Runs body in a child process and returns its exit status (or 128 + signal).
-template <typename Body>
-int InChild(Body&& body) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        int code = 99;
-        try {
-            code = body();
-        } catch (...) {
-        }
-        ::_exit(code);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 TEST(ListFileSave, ReplacesAnExistingFileWholeAndKeepsItsPermissionBits) {
@@ -171,6 +161,91 @@ TEST(ListFileSave, AFailedWriteLeavesTheOldFileWhole) {
     EXPECT_EQ(code, 0);
     EXPECT_EQ(ReadFileBytes(path), old);
     EXPECT_EQ(FilesIn(dir.path()), 1u) << "the partial temporary file is removed";
+}
+
+bool BecomeNobody() {
+    const passwd* nobody = ::getpwnam("nobody");
+    return nobody && ::setgid(nobody->pw_gid) == 0 && ::setuid(nobody->pw_uid) == 0;
+}
+
+TEST(ListFileSave, AKilledSaveLeavesNoTemporaryFile) {
+    TempDir dir;
+    fs::permissions(dir.path(), fs::perms::all);
+    const auto path = dir.file("list.pwk");
+    const Bytes old = samples::TwoEntryOld();
+    WriteFileBytes(path, old);
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    // As root the unnamed file is linked directly; an ordinary user links it through /proc.
+    const bool root = ::geteuid() == 0;
+    for (const bool asNobody : {false, root}) {
+        const int code = InChild([&] {
+            if (asNobody && !BecomeNobody())
+                return 3;
+            // The file size limit stops the save part-way, and its signal ends the process as
+            // a kill would: nothing of the program runs after it.
+            std::signal(SIGXFSZ, [](int) { ::kill(::getpid(), SIGKILL); });
+            const rlimit limit{8192, 8192};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            SaveListFile(*BigList(2000), path.string());
+            return 0;
+        });
+        EXPECT_EQ(code, 128 + SIGKILL) << asNobody;
+        EXPECT_EQ(ReadFileBytes(path), old);
+        EXPECT_EQ(FilesIn(dir.path()), 1u) << "as nobody: " << asNobody;
+
+        const int saved = InChild([&] {
+            if (asNobody && !BecomeNobody())
+                return 3;
+            return SaveListFile(*samples::TwoEntryList(), path.string()).Succeeded() ? 0 : 1;
+        });
+        EXPECT_EQ(saved, 0);
+        EXPECT_EQ(ReadFileBytes(path), samples::TwoEntryCurrent());
+        EXPECT_EQ(ModeOf(path), 0666u);
+        EXPECT_EQ(FilesIn(dir.path()), 1u);
+        WriteFileBytes(path, old);
+    }
+}
+
+TEST(ListFileSave, AFifoWithoutAReaderFailsAtOnce) {
+    TempDir dir;
+    const auto fifo = dir.file("pipe.pwk");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int code = InChild(
+        [&] {
+            const auto result = SaveListFile(*samples::TwoEntryList(), fifo.string());
+            return result.error == ENXIO && result.message == "Opening " + fifo.string() + " failed (returned a 0x6)."
+                       ? 0
+                       : 1;
+        },
+        10);
+    EXPECT_EQ(code, 0) << "14 + 128: the save waited for a reader";
+}
+
+// Another editor holds the list throughout: loading and saving each give up after the wait.
+TEST(ListFileLock, ALockedListIsReportedAfterAShortWait) {
+    TempDir dir;
+    const auto path = dir.file("list.pwk");
+    WriteFileBytes(path, samples::TwoEntryCurrent());
+    CListFileLock other;
+    ASSERT_EQ(other.Open(path.string(), CListFileLock::Mode::exclusive), 0);
+    ASSERT_TRUE(other.IsLocked());
+
+    const auto start = std::chrono::steady_clock::now();
+    auto load = std::async(std::launch::async, [&] { return LoadListFile(path.string()); });
+    auto save = std::async(std::launch::async, [&] { return SaveListFile(CItemList(), path.string()); });
+    const ListFileLoadResult loaded = load.get();
+    const ListFileSaveResult saved = save.get();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, CListFileLock::kWait * 9 / 10);
+
+    EXPECT_EQ(loaded.status, ListFileStatus::fileError);
+    EXPECT_EQ(loaded.error, EWOULDBLOCK);
+    EXPECT_EQ(loaded.message, "Loading " + path.string() + " failed (returned a 0xb).");
+    EXPECT_EQ(saved.error, EWOULDBLOCK);
+    EXPECT_EQ(saved.message, "Opening " + path.string() + " failed (returned a 0xb).");
+    EXPECT_EQ(ReadFileBytes(path), samples::TwoEntryCurrent());
+
+    other.Release();
+    EXPECT_TRUE(LoadListFile(path.string()).HasList());
 }
 
 TEST(ListFileSave, ACharacterDeviceIsWrittenInPlace) {

@@ -1,17 +1,21 @@
 #include "ListFile.h"
+#include "InChild.h"
 #include "ListFileSamples.h"
 #include "TempDir.h"
+#include "UniqueFd.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using samples::Bytes;
+using testsupport::InChild;
 using testsupport::ReadFileBytes;
 using testsupport::TempDir;
 using testsupport::WriteFileBytes;
@@ -306,23 +310,83 @@ TEST(ListFileLoad, FileErrorsCarryTheErrno) {
     EXPECT_EQ(folder.message, "Loading " + dir.path().string() + " failed (returned a 0x15).");
 }
 
-TEST(ListFileLoad, APipeLoadsLikeAFile) {
+TEST(ListFileLoad, APipeLoadsLikeAFileAndOneWithoutAWriterLikeAnEmptyFile) {
     TempDir dir;
     const auto fifo = dir.file("pipe.pwk");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const pid_t writer = ::fork();
-    ASSERT_GE(writer, 0);
-    if (writer == 0) {
+    // Nobody writes: the load reads nothing, as from an empty file, instead of waiting.
+    const int code = InChild(
+        [&] {
+            const auto result = LoadListFile(fifo.string());
+            return result.status == ListFileStatus::archiveError && result.cause == ArchiveCause::endOfFile ? 0 : 1;
+        },
+        10);
+    EXPECT_EQ(code, 0) << "14 + 128: the load waited for a writer";
+
+    // A writer that came and went: the bytes wait in the pipe, which a reader keeps open.
+    const UniqueFd keeper(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+    ASSERT_TRUE(keeper);
+    {
         const Bytes bytes = samples::TwoEntryCurrent();
-        const int fd = ::open(fifo.c_str(), O_WRONLY);
-        const bool ok = fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-        ::_exit(ok ? 0 : 1);
+        const UniqueFd writer(::open(fifo.c_str(), O_WRONLY));
+        ASSERT_EQ(::write(writer.Get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
-    const auto result = LoadListFile(fifo.string());
-    int status = 0;
-    ::waitpid(writer, &status, 0);
-    ASSERT_TRUE(result.HasList()) << result.message << result.causeText;
-    ExpectTwoEntryList(*result.list);
+    const int loaded = InChild(
+        [&] {
+            const auto result = LoadListFile(fifo.string());
+            return result.HasList() && result.list->GetCount() == 2 && result.list->GetAt(1).m_nPort == 25 ? 0 : 1;
+        },
+        10);
+    EXPECT_EQ(loaded, 0);
+}
+
+TEST(ListFileLoad, AnEndlessStreamEndsAsACutFile) {
+    // Bounded, so the temporary copy stops; the child's alarm catches an unbounded one.
+    const int code = InChild(
+        [] {
+            const auto result = LoadListFile("/dev/zero");
+            return result.status == ListFileStatus::archiveError && result.cause == ArchiveCause::endOfFile &&
+                           result.message == "Error: Load failure.  File may be corrupted." &&
+                           result.causeText == "An attempt was made to access an unnamed file past its end."
+                       ? 0
+                       : 1;
+        },
+        20);
+    EXPECT_EQ(code, 0);
+}
+
+std::size_t AddressSpaceInUse() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmSize:", 0) == 0)
+            return std::stoul(line.substr(7)) * 1024; // given in kB
+    }
+    return 0;
+}
+
+TEST(ListFileLoad, ALongStringIsHeldOnceWhileLoading) {
+    TempDir dir;
+    constexpr std::uint32_t kLength = 48u << 20;
+    Bytes bytes = samples::TwoEntryCurrent();
+    bytes.resize(19); // up to m_strSoundFile, which takes the rest of the file
+    bytes.insert(bytes.end(), {0xFF, 0xFF, 0xFF});
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.push_back(static_cast<unsigned char>(kLength >> shift));
+    bytes.resize(bytes.size() + kLength, 'x');
+    const auto path = dir.file("long.pwk");
+    WriteFileBytes(path, bytes);
+    bytes = Bytes();
+
+    // Room for the string once and a half: a second copy of it cannot be made.
+    const int code = InChild([&] {
+        const rlim_t room = AddressSpaceInUse() + kLength + kLength / 2;
+        const rlimit limit{room, room};
+        ::setrlimit(RLIMIT_AS, &limit);
+        const auto result = LoadListFile(path.string()); // the file ends after the string
+        return result.status == ListFileStatus::archiveError && result.cause == ArchiveCause::endOfFile ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0) << "99: the load ran out of memory";
 }
 
 } // namespace

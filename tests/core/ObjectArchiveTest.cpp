@@ -83,7 +83,10 @@ TEST(ArchivePrimitives, StringPrefixesChangeAtTheirBoundaries) {
         {65535, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}},
         {70000, {0xFF, 0xFF, 0xFF, 0x70, 0x11, 0x01, 0x00}},
     };
-    for (const auto& [length, prefix] : cases) {
+    for (const auto& testCase : cases) {
+        // Plain names: clang before 16 cannot capture a structured binding in a lambda.
+        const std::size_t length = testCase.first;
+        const Bytes& prefix = testCase.second;
         const Bytes bytes = Prefix(length);
         ASSERT_EQ(bytes.size(), prefix.size() + length) << length;
         EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(prefix.size())), prefix) << length;

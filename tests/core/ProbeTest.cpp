@@ -1,6 +1,7 @@
 #include "CItem.h"
 #include "IcmpProbe.h"
 #include "LoopbackPorts.h"
+#include "PrivateNetwork.h"
 #include "SilentHostNamespace.h"
 #include "TcpProbe.h"
 
@@ -12,7 +13,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -41,6 +44,24 @@ bool DropRawSocketPrivilege() {
     data[CAP_TO_INDEX(CAP_NET_RAW)].effective &= ~CAP_TO_MASK(CAP_NET_RAW);
     data[CAP_TO_INDEX(CAP_NET_RAW)].permitted &= ~CAP_TO_MASK(CAP_NET_RAW);
     return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+// Leaves a TIME-WAIT socket on a port of the ephemeral range towards peer, as any program that
+// connects and closes first does: that side keeps the port for a minute.
+bool LeaveTimeWait(const LoopbackPort& peer) {
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    remote.sin_port = htons(peer.Port());
+    const bool connected = client >= 0 && ::connect(client, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
+    const int server = connected ? peer.Accept(2000) : -1;
+    if (client >= 0)
+        ::close(client);
+    const bool closed = server >= 0 && testsupport::ReadUntilClosed(server, 2000) == 0;
+    if (server >= 0)
+        ::close(server);
+    return connected && closed;
 }
 
 bool PingSocketsAllowedHere() {
@@ -88,6 +109,34 @@ TEST(TcpProbe, RefusedOrImpossibleConnectionsFailAtOnce) {
         EXPECT_EQ(item.m_bResult, 0);
         EXPECT_EQ(item.m_nLastRoundTripUs, -1);
     }
+}
+
+TEST(TcpProbe, AnswersWhileEveryLocalPortIsHeldInTimeWait) {
+    // A namespace of our own with a narrow port range stands for a busy machine whose whole
+    // range is held by TIME-WAIT sockets, without taking the ports of anything else.
+    testsupport::ScopedPrivateNetwork network;
+    if (!network.IsActive())
+        GTEST_SKIP() << "no network namespace can be made here";
+    LoopbackPort elsewhere(LoopbackPort::Kind::listening);
+    LoopbackPort probed(LoopbackPort::Kind::listening);
+    constexpr std::uint16_t kFirst = 50000, kLast = 50063;
+    std::ofstream("/proc/sys/net/ipv4/ip_local_port_range") << kFirst << ' ' << kLast << std::flush;
+    for (int port = kFirst; port <= kLast; ++port)
+        ASSERT_TRUE(LeaveTimeWait(elsewhere)) << port;
+
+    const int bound = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    const bool bindFailed = ::bind(bound, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 && errno == EADDRINUSE;
+    ::close(bound);
+    ASSERT_TRUE(bindFailed) << "the range should be full for a port bound on its own";
+
+    CItem item = Entry(1, "127.0.0.1", probed.Port());
+    EXPECT_EQ(item.Check(), 1);
+    const int peer = probed.Accept(2000);
+    EXPECT_GE(peer, 0);
+    if (peer >= 0)
+        ::close(peer);
 }
 
 TEST(IcmpProbe, LoopbackAnswers) {

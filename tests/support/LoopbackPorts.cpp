@@ -48,6 +48,34 @@ int LoopbackPort::Accept(int timeoutMs) const {
     return ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
+LoopbackAcceptor::LoopbackAcceptor() {
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(m_fd, 4096) != 0 ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("cannot listen on loopback");
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this] {
+        while (!m_stop) {
+            pollfd wait{m_fd, POLLIN, 0};
+            if (::poll(&wait, 1, 50) > 0) {
+                const int peer = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+                if (peer >= 0)
+                    ::close(peer);
+            }
+        }
+    });
+}
+
+LoopbackAcceptor::~LoopbackAcceptor() {
+    m_stop = true;
+    m_thread.join();
+    ::close(m_fd);
+}
+
 long ReadUntilClosed(int fd, int timeoutMs) {
     long total = 0;
     for (;;) {

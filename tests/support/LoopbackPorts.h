@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <thread>
 
 namespace testsupport {
 
@@ -28,6 +30,24 @@ private:
     int m_fd = -1;
     int m_filler = -1; // stalled: the connection that fills the queue
     std::uint16_t m_port = 0;
+};
+
+// A port on 127.0.0.1 that accepts every connection on a thread of its own and closes it at
+// once, so any number of probes may connect (a port nobody accepts on fills its queue).
+class LoopbackAcceptor {
+public:
+    LoopbackAcceptor();
+    ~LoopbackAcceptor();
+    LoopbackAcceptor(const LoopbackAcceptor&) = delete;
+    LoopbackAcceptor& operator=(const LoopbackAcceptor&) = delete;
+
+    std::uint16_t Port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    std::uint16_t m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
 
 // Reads from a connection until end of file or timeoutMs; returns the bytes read, or -1 when

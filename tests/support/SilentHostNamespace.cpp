@@ -77,8 +77,9 @@ SilentHostNamespace::SilentHostNamespace(bool pingSockets) {
     m_available = true;
 }
 
-bool SilentHostNamespace::RouteToSilence(const std::string& address) const {
-    return m_available && Run("ip -n " + m_name + " route replace " + address + "/32 via " + kSilentAddress);
+bool SilentHostNamespace::RouteToSilence(const std::string& address, int prefixLength) const {
+    return m_available && Run("ip -n " + m_name + " route replace " + address + "/" + std::to_string(prefixLength) +
+                              " via " + kSilentAddress);
 }
 
 SilentHostNamespace::~SilentHostNamespace() {

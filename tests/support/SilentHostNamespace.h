@@ -24,8 +24,9 @@ public:
     SilentHostNamespace(const SilentHostNamespace&) = delete;
     SilentHostNamespace& operator=(const SilentHostNamespace&) = delete;
 
-    // Sends whatever goes to address (e.g. the resolver's name server) to the silent host too.
-    bool RouteToSilence(const std::string& address) const;
+    // Sends whatever goes to address (e.g. the resolver's name server), or to the whole network
+    // address/prefixLength, to the silent host too: every such address is silent then.
+    bool RouteToSilence(const std::string& address, int prefixLength = 32) const;
 
     bool IsAvailable() const { return m_available; }
     const std::string& Reason() const { return m_reason; }

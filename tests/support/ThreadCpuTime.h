@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <ctime>
 
@@ -14,6 +16,14 @@ inline std::chrono::nanoseconds ThreadCpuTime() {
 
 inline double ThreadCpuSeconds() {
     return std::chrono::duration<double>(ThreadCpuTime()).count();
+}
+
+// The whole process's processor time, user and system.
+inline double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 } // namespace testsupport

@@ -2,7 +2,10 @@
 
 #include "CItemList.h"
 #include "CMonitorApp.h"
+#include "CProgressDlg.h"
+#include "CQtPeriodTimer.h"
 #include "CSpinButtonCtrl.h"
+#include "CSplashWindow.h"
 #include "ListFile.h"
 #include "ResourceIds.h"
 #include "TempDir.h"
@@ -16,6 +19,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <set>
@@ -148,6 +152,76 @@ TEST_F(MainDlgTest, ACorruptListFileShowsBothMessagesAndSkipsTheRestOfTheStartUp
     EXPECT_TRUE(h.calls.empty()) << "no splash after a corrupt list";
 }
 
+// Unattended start: a real timer and splash, the window run modally, and a first run that
+// outlasts the splash. Everything the run shows comes with the window up and centred on it.
+TEST_F(MainDlgTest, AnAutomaticFirstRunLongerThanTheSplashRunsUnderTheShownWindow) {
+    testsupport::TempDir dir;
+    const std::string path = SaveSample(dir, 1);
+    h.makeTimer = [] { return std::make_unique<CQtPeriodTimer>(); };
+    h.showSplash = [](QWidget* owner) {
+        CSplashWindow::EnableSplashScreen(true);
+        ShowSplash(owner);
+    };
+    h.runs.outcomes = {1, 0};
+    h.runs.stepMs = CSplashWindow::kDisplayMs / 2; // two rows and the end: 1.5 s past the splash
+    CMainDlg& dlg = h.Create(path);
+
+    bool windowUpAtStart = false;
+    bool splashAboveAtStart = false;
+    h.runs.onStarted = [&] {
+        windowUpAtStart = dlg.isVisible();
+        CSplashWindow* splash = CSplashWindow::Current();
+        splashAboveAtStart = splash && splash->isVisible() && splash->parentWidget() == &dlg;
+    };
+    QPoint progressCentre;
+    QObject::connect(&dlg, &CMainDlg::checkRunStarted, &dlg, [&] {
+        if (auto* progress = dlg.findChild<CProgressDlg*>())
+            progressCentre = progress->geometry().center();
+    });
+    bool windowUpAtPopup = false;
+    h.prompts.onMessage = [&](const FakeUserPrompts::Message&) {
+        windowUpAtPopup = dlg.isVisible();
+        QTimer::singleShot(0, &dlg, [&] { dlg.EndDialog(QDialog::Accepted); });
+    };
+    QTimer::singleShot(20000, &dlg, [&] { dlg.EndDialog(QDialog::Rejected); }); // never hang
+    EXPECT_EQ(dlg.DoModal(), QDialog::Accepted);
+
+    EXPECT_TRUE(windowUpAtStart);
+    EXPECT_TRUE(splashAboveAtStart);
+    EXPECT_LE((progressCentre - dlg.geometry().center()).manhattanLength(), 4);
+    EXPECT_TRUE(windowUpAtPopup);
+    EXPECT_EQ(h.prompts.Texts(), QStringList{"One or more connection failed!"});
+    EXPECT_EQ(h.runs.finished, 1);
+    EXPECT_EQ(CSplashWindow::Current(), nullptr);
+    CSplashWindow::EnableSplashScreen(false);
+}
+
+// Texts of a list written elsewhere need not be valid in the locale's encoding; reading the
+// fields must not replace them with what they show as.
+TEST_F(MainDlgTest, TextsTheUserDidNotEditKeepTheirBytesThroughClicksAndASave) {
+    testsupport::TempDir dir;
+    CItemList list;
+    list.m_strExecute = "echo St\xf6rung";
+    list.m_strSoundFile = "/srv/St\xf6rung.wav";
+    const std::string path = dir.file("latin1.pwk").string();
+    ASSERT_TRUE(SaveListFile(list, path).Succeeded());
+    h.Open(path);
+    Activate();
+
+    h.Click(IDC_START_AUTO);
+    h.Click(IDC_START_AUTO);
+    h.Edit(IDC_EXECUTE)->setFocus();
+    LeaveField(h, IDC_PERIOD);
+    EXPECT_EQ(h.dlg().m_strExecute, "echo St\xf6rung");
+    EXPECT_EQ(h.dlg().m_strSoundFile, "/srv/St\xf6rung.wav");
+    EXPECT_EQ(h.dlg().List().m_strExecute, "echo St\xf6rung");
+
+    const std::string again = dir.file("again.pwk").string();
+    h.prompts.fileAnswers = {QString::fromStdString(again)};
+    h.Click(IDC_SAVE_LIST);
+    EXPECT_EQ(testsupport::ReadFileBytes(again), testsupport::ReadFileBytes(path));
+}
+
 TEST_F(MainDlgTest, ChangeHandlersCopyEachSettingIntoTheList) {
     h.Open();
     Activate();
@@ -218,6 +292,28 @@ TEST_F(MainDlgTest, AnInvalidPeriodIsRefusedWithTheFocusBackAndTheListUnchanged)
     QTest::keyClick(period, Qt::Key_Return);
     EXPECT_FALSE(h.dlg().isVisible());
     EXPECT_EQ(h.dlg().result(), QDialog::Accepted);
+}
+
+TEST_F(MainDlgTest, OneClickWithAnInvalidPeriodShowsOneMessageAndTheBoxShowsTheSetting) {
+    h.Open();
+    Activate();
+    QLineEdit* period = h.Edit(IDC_PERIOD);
+    period->setFocus();
+    period->setText("abc");
+    h.Click(IDC_POPUP); // the click also takes the focus from the period field
+    QCoreApplication::processEvents();
+    EXPECT_EQ(h.prompts.Texts(), QStringList{"Please enter an integer."});
+    EXPECT_EQ(h.dlg().List().m_bPopup, 0);
+    EXPECT_FALSE(h.Button(IDC_POPUP)->isChecked());
+    EXPECT_EQ(period->text(), "abc") << "the text stays for correcting";
+    EXPECT_EQ(QApplication::focusWidget(), period);
+
+    h.prompts.messages.clear();
+    h.Click(IDC_LOG_ALWAYS);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(h.prompts.messages.size(), 1u);
+    EXPECT_TRUE(h.Button(IDC_LOG_NEVER)->isChecked());
+    EXPECT_FALSE(h.Item(IDC_LOG_BROWSE)->isEnabled());
 }
 
 TEST_F(MainDlgTest, SoundAndLogFilesAreChosenAndCleared) {

@@ -9,7 +9,10 @@
 #include "ScriptedServer.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -99,6 +102,22 @@ TEST_F(CheckRunTest, TheWindowIsDisabledExactlyForTheRunAndEachRowShowsItsResult
     EXPECT_EQ(h.Row(1)[2], "Yes");
 }
 
+TEST_F(CheckRunTest, TheProgressBarRunsFromZeroToTheNumberOfEntriesAsTheyFinish) {
+    OpenWith(4, 0);
+    h.runs.stepMs = 20;
+    int maximum = -1;
+    std::vector<int> values;
+    QObject::connect(&h.dlg(), &CMainDlg::checkRunStarted, &h.dlg(), [&] {
+        auto* bar = h.dlg().findChild<CProgressDlg*>()->m_progress;
+        maximum = bar->maximum();
+        values.push_back(bar->value());
+        QObject::connect(bar, &QProgressBar::valueChanged, bar, [&](int value) { values.push_back(value); });
+    });
+    h.dlg().CheckConnections();
+    EXPECT_EQ(maximum, 4);
+    EXPECT_EQ(values, (std::vector<int>{0, 1, 2, 3, 4})) << "one step per finished entry, nothing cycling";
+}
+
 TEST_F(CheckRunTest, CancelBeforeAFailureReportsSuccessAndKeepsTheRowsNotReached) {
     OpenWith(3, 7); // 7 marks "not probed in this run"; the rows show "Yes" for it
     h.runs.outcomes = {1, ScriptedRuns::kHang, 0};
@@ -163,6 +182,29 @@ TEST_F(CheckRunTest, AFailedScheduledRunRaisesTheAlertsInOrderAfterThePopUp) {
               (std::vector<std::string>{"sound /srv/alarm.wav", "execute logger down"}));
     EXPECT_TRUE(h.timer->IsArmed());
     EXPECT_EQ(h.timer->LastDelay(), 6000000000LL);
+}
+
+// Disabling the window for the run takes the focus from the period field; that is no user
+// leaving it, so nothing may be validated inside the run and nothing may wait for a message.
+TEST_F(CheckRunTest, AnInvalidPeriodFieldNeverHoldsUpAScheduledRun) {
+    OpenWith(2, 1);
+    QApplication::setActiveWindow(&h.dlg());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&h.dlg()));
+    h.runs.outcomes = {0};
+    h.dlg().List().m_bPopup = 1;
+    h.dlg().LoadListFile("/nonexistent.invalid/x.pwk"); // only to refresh the window from the list
+    h.prompts.messages.clear();
+    QLineEdit* period = h.Edit(IDC_PERIOD);
+    period->setFocus();
+    ASSERT_TRUE(period->hasFocus());
+    period->setText("");
+
+    h.dlg().StartMonitoring();
+    ASSERT_TRUE(h.timer->Fire());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(h.runs.finished, 1);
+    EXPECT_EQ(h.prompts.Texts(), QStringList{"One or more connection failed!"});
+    EXPECT_TRUE(h.timer->IsArmed());
 }
 
 // The e-mail alert goes to the list's server on the SMTP port, after the pop-up. A network

@@ -3,6 +3,7 @@
 #include "CItem.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QTest>
 #include <QTreeWidget>
@@ -24,11 +25,15 @@ MainDlgHarness::MainDlgHarness() = default;
 
 MainDlgHarness::~MainDlgHarness() = default;
 
-CMainDlg& MainDlgHarness::Open(const std::string& commandLineTail) {
+CMainDlg& MainDlgHarness::Create(const std::string& commandLineTail) {
     CMainDlg::Services services;
-    auto fakeTimer = std::make_unique<FakePeriodTimer>();
-    timer = fakeTimer.get();
-    services.timer = std::move(fakeTimer);
+    if (makeTimer) {
+        services.timer = makeTimer();
+    } else {
+        auto fakeTimer = std::make_unique<FakePeriodTimer>();
+        timer = fakeTimer.get();
+        services.timer = std::move(fakeTimer);
+    }
     services.soundPlayer = std::make_unique<ForwardingSound>(m_recorder);
     services.commandLauncher = std::make_unique<ForwardingLauncher>(m_recorder);
     services.makeCheckRunner = makeCheckRunner ? makeCheckRunner : runs.Factory();
@@ -40,12 +45,19 @@ CMainDlg& MainDlgHarness::Open(const std::string& commandLineTail) {
     services.editPager = [this](CItemList&, QWidget*) { calls.push_back("pager settings"); };
     services.editMail = [this](CItemList&, QWidget*) { calls.push_back("mail settings"); };
     services.showAbout = [this](QWidget*) { calls.push_back("about"); };
-    services.showSplash = [this](QWidget*) { calls.push_back("splash"); };
+    services.showSplash = showSplash ? showSplash : [this](QWidget*) { calls.push_back("splash"); };
     if (sendMail)
         services.sendMail = sendMail; // else the real dialogue
     services.trayAvailable = [this] { return trayAvailable; };
     m_dlg = std::make_unique<CMainDlg>(std::move(services), commandLineTail);
+    return *m_dlg;
+}
+
+CMainDlg& MainDlgHarness::Open(const std::string& commandLineTail) {
+    Create(commandLineTail);
     m_dlg->show();
+    // The window finishes its start-up (splash, first run) from its event queue.
+    QCoreApplication::sendPostedEvents(m_dlg.get(), QEvent::MetaCall);
     return *m_dlg;
 }
 

@@ -33,7 +33,9 @@ public:
     MainDlgHarness();
     ~MainDlgHarness();
 
-    // Creates the window (with this command-line tail) and shows it, which initialises it.
+    // Creates the window (with this command-line tail) without showing it.
+    CMainDlg& Create(const std::string& commandLineTail = {});
+    // Creates the window and shows it, which initialises it, and lets its start-up finish.
     CMainDlg& Open(const std::string& commandLineTail = {});
 
     CMainDlg& dlg() { return *m_dlg; }
@@ -54,6 +56,10 @@ public:
     // Set before Open(): the e-mail dialogue (none: the real one) and whether a tray exists.
     std::function<void(const CItemList&)> sendMail;
     bool trayAvailable = false;
+    // Set before Open() to use another timer than the hand-driven one (timer stays null then),
+    // or to show a real splash instead of recording "splash".
+    std::function<std::unique_ptr<IPeriodTimer>()> makeTimer;
+    std::function<void(QWidget* owner)> showSplash;
 
 private:
     Recorder m_recorder{calls};

@@ -34,6 +34,7 @@ public:
     int NotifyFd() const override { return m_fd; }
     bool Deliver() override;
     bool IsRunning() const override { return m_running; }
+    std::size_t FinishedCount() const override { return m_next; }
     void Cancel() override;
     int Finish() override;
 
