@@ -109,8 +109,11 @@ ProbeOutcome ProbeIcmp(const std::string& address) {
 
 AsyncProbe::Step IcmpEchoProbe::Begin(in_addr_t destination) {
     IcmpSocket sock = IcmpSocket::Open();
-    if (!sock)
-        return IsOutOfDescriptors(errno) ? Step::noDescriptor : Failed();
+    if (!sock) {
+        if (IsOutOfDescriptors(errno))
+            return Step::noDescriptor;
+        return Failed(IsIcmpPrivilegeMissing() ? ProbeFailure::noPermission : ProbeFailure::unknown);
+    }
     const IcmpSocket::Kind kind = sock.GetKind();
     m_kind = static_cast<int>(kind);
     m_fd = sock.Release();
@@ -139,13 +142,13 @@ AsyncProbe::Step IcmpEchoProbe::Begin(in_addr_t destination) {
         // A connected raw socket is handed only what comes from its peer: with many probes in
         // flight, the replies of other hosts are not even copied to it.
         if (::connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0)
-            return Failed();
+            return FailedWith(errno);
     }
 
     m_start = Clock::now();
     m_deadline = m_start + std::chrono::milliseconds(kIcmpTimeoutMs);
     if (::sendto(m_fd.Get(), request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
-        return Failed();
+        return FailedWith(errno);
     if (kind == IcmpSocket::Kind::datagram) {
         sockaddr_in bound{};
         socklen_t length = sizeof bound;

@@ -7,6 +7,7 @@
 #include "CScheduler.h"
 #include "CTrayIcon.h"
 #include "LocalText.h"
+#include "ProbeFailure.h"
 #include "ResourceIds.h"
 #include "UserPrompts.h"
 
@@ -27,8 +28,11 @@ constexpr const char* kTimeFormat = "HH:mm";
 
 QString EntryText(const CItem& entry) {
     const QString address = ui::FromLocal(entry.m_strAddress);
-    return entry.m_bConnect ? QStringLiteral("%1:%2").arg(address).arg(entry.m_nPort)
-                            : QStringLiteral("%1 (ICMP)").arg(address);
+    QString text = entry.m_bConnect ? QStringLiteral("%1:%2").arg(address).arg(entry.m_nPort)
+                                    : QStringLiteral("%1 (ICMP)").arg(address);
+    if (const char* reason = ProbeFailureText(entry.m_nLastFailure); entry.m_tLastProbe >= 0 && *reason)
+        text += QStringLiteral(": ") + QString::fromLatin1(reason);
+    return text;
 }
 } // namespace
 
