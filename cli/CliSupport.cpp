@@ -2,6 +2,9 @@
 
 #include "CItemList.h"
 #include "ListFile.h"
+#include "SmtpAlert.h"
+
+#include <QtGlobal>
 
 #include <cstdio>
 
@@ -9,6 +12,13 @@ namespace cli {
 
 namespace {
 constexpr const char* kProgramPrefix = "pulsewick-cli: ";
+constexpr const char* kSmtpPortOverride = "PULSEWICK_SMTP_PORT";
+} // namespace
+
+std::uint16_t SmtpPort() {
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue(kSmtpPortOverride, &ok);
+    return ok && port > 0 && port <= 65535 ? static_cast<std::uint16_t>(port) : smtp::kPort;
 }
 
 void PrintError(const std::string& text) {

@@ -22,6 +22,13 @@ const cli::Command kCommands[] = {
      "Send the alert e-mail for the list's current results now and print how the server took it.", cli::RunTestMail},
     {"test-pager", cli::kTestPagerSynopsis, "Call the pager of a list through its modem now and show what happened.",
      cli::RunTestPager},
+    {"monitor", cli::kMonitorSynopsis,
+     "Monitor as the window's Start does: a pass at once, then one every period of the list, the list's\n"
+     "      check log, and after a failed pass its enabled alerts (the pop-up and the outcome of each alert\n"
+     "      as lines on standard error). SIGTERM or SIGINT stops (status 0), SIGHUP reads LIST again.\n"
+     "      --metrics serves Prometheus metrics at http://HOST:PORT/metrics (HOST 127.0.0.1 when left out);\n"
+     "      --metrics-file writes the same text to PATH after every pass (node_exporter's textfile collector).",
+     cli::RunMonitor},
 };
 
 void PrintUsage(FILE* to) {
