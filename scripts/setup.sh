@@ -17,6 +17,7 @@ packages=(
     pulseaudio # the playback test starts a private server with a null sink
     libgtest-dev libgmock-dev
     iproute2 util-linux procps
+    systemd # systemd-analyze checks the service unit
     python3 python3-aiosmtpd
     desktop-file-utils shared-mime-info
 )
