@@ -13,14 +13,23 @@
 
 namespace cli {
 
+namespace {
+// abort() alone leaves the object to whoever handles its disconnection; make sure it goes.
+void Drop(QTcpSocket* socket) {
+    socket->abort();
+    socket->deleteLater();
+}
+} // namespace
+
 CGuardedTcpServer::CGuardedTcpServer(QObject* parent) : QTcpServer(parent) {
     setListenBacklogSize(kListenBacklog);
 }
 
 void CGuardedTcpServer::incomingConnection(qintptr descriptor) {
-    if (m_open >= kMaxConnections) {
-        ::close(static_cast<int>(descriptor));
-        return;
+    m_connections.removeIf([](const QPointer<QTcpSocket>& socket) { return socket.isNull(); });
+    if (m_connections.size() >= kMaxConnections) {
+        if (QTcpSocket* oldest = m_connections.takeFirst())
+            Drop(oldest);
     }
     auto* socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
@@ -28,17 +37,16 @@ void CGuardedTcpServer::incomingConnection(qintptr descriptor) {
         ::close(static_cast<int>(descriptor));
         return;
     }
-    ++m_open;
-    connect(socket, &QObject::destroyed, this, [this] { --m_open; });
+    m_connections.append(socket);
     // Connected before the HTTP server's own handler, so this runs while the new bytes are
     // still unread: their count is what arrived since the last signal.
     auto received = std::make_shared<qint64>(0);
     connect(socket, &QTcpSocket::readyRead, socket, [socket, received] {
         *received += socket->bytesAvailable();
         if (*received > kMaxRequestBytes)
-            socket->abort();
+            Drop(socket);
     });
-    QTimer::singleShot(kConnectionLifetimeMs, socket, [socket] { socket->abort(); });
+    QTimer::singleShot(kConnectionLifetimeMs, socket, [socket] { Drop(socket); });
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     addPendingConnection(socket);
 }

@@ -2,8 +2,11 @@
 
 #include <QHostAddress>
 #include <QHttpServer>
+#include <QList>
+#include <QPointer>
 #include <QString>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <cstdint>
 #include <functional>
@@ -13,9 +16,10 @@
 namespace cli {
 
 // A listening socket that keeps the metrics endpoint alive under abuse: at most
-// kMaxConnections at once (more are closed at once), at most kMaxRequestBytes read from one
-// connection, and no connection older than kConnectionLifetimeMs, so neither a burst nor
-// clients that send slowly, send too much or never read can use up descriptors or memory.
+// kMaxConnections at once (a new one pushes out the oldest, so a flood of idle connections
+// cannot lock a scraper out), at most kMaxRequestBytes read from one connection, and no
+// connection older than kConnectionLifetimeMs, so neither a burst nor clients that send slowly,
+// send too much or never read can use up descriptors or memory.
 class CGuardedTcpServer final : public QTcpServer {
 public:
     static constexpr int kMaxConnections = 256;
@@ -24,13 +28,12 @@ public:
     static constexpr int kListenBacklog = 1024;
 
     explicit CGuardedTcpServer(QObject* parent = nullptr);
-    int OpenConnections() const { return m_open; }
 
 protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
-    int m_open = 0;
+    QList<QPointer<QTcpSocket>> m_connections; // oldest first; null once a socket is gone
 };
 
 // `GET /metrics` over HTTP, answering 404 to everything else. Serves on the thread's event
