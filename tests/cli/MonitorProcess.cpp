@@ -29,6 +29,8 @@ MonitorProcess::MonitorProcess(const std::filesystem::path& dir, std::vector<std
     for (auto& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
+    // Emptied here, not in the child: a wait that starts at once must not read an earlier run's lines.
+    std::ofstream(m_err, std::ios::trunc);
     m_pid = ::fork();
     if (m_pid == 0) {
         const int devNull = ::open("/dev/null", O_RDWR);

@@ -22,6 +22,7 @@ public:
     MonitorProcess(const MonitorProcess&) = delete;
     MonitorProcess& operator=(const MonitorProcess&) = delete;
 
+    pid_t Pid() const { return m_pid; }
     std::string Err() const;
     // Waits until standard error holds text (counting from byte `from`); true when it does.
     bool WaitFor(const std::string& text, std::chrono::milliseconds timeout, std::size_t from = 0) const;
