@@ -1,5 +1,7 @@
 #include "Commands.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -59,11 +61,22 @@ int main(int argc, char* argv[]) {
         return cli::kExitUsage;
     }
     const QString name = args.takeFirst();
-    if (name == QLatin1String("-h") || name == QLatin1String("--help") || name == QLatin1String("help")) {
+    // Only the first argument is the program's own: everything after a command is that
+    // command's, "--help" included.
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    parser.addOptions({help, version});
+    // One option, spelled as it is named: "-h" and "--help", not "-hv" nor "--h".
+    const bool parsed =
+        parser.parse({QCoreApplication::arguments().first(), name}) && parser.optionNames().size() == 1 &&
+        name == (parser.optionNames().front().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) +
+                    parser.optionNames().front();
+    if ((parsed && parser.isSet(help)) || name == QLatin1String("help")) {
         PrintUsage(stdout);
         return cli::kExitOk;
     }
-    if (name == QLatin1String("-v") || name == QLatin1String("--version")) {
+    if (parsed && parser.isSet(version)) {
         QTextStream(stdout) << "pulsewick-cli " << PULSEWICK_VERSION << "\n";
         return cli::kExitOk;
     }
