@@ -7,8 +7,6 @@
 
 namespace cli {
 
-namespace {
-// Length of the valid UTF-8 sequence starting at bytes[i], or 0 when there is none.
 std::size_t Utf8SequenceLength(const std::string& bytes, std::size_t i) {
     const auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
     const unsigned char lead = at(i);
@@ -42,6 +40,7 @@ std::size_t Utf8SequenceLength(const std::string& bytes, std::size_t i) {
     return length;
 }
 
+namespace {
 // How each ASCII byte is written: 0 as it is, 'u' as \u00XX, otherwise a backslash and that letter.
 constexpr std::array<char, 128> kAsciiEscapes = [] {
     std::array<char, 128> table{};

@@ -1,12 +1,15 @@
 #include "MonitorMetrics.h"
 
 #include "CItemList.h"
+#include "JsonOutput.h"
 
 #include <cstdio>
 
 namespace cli {
 
 namespace {
+
+constexpr const char* kReplacementCharacter = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
 
 void AppendHeader(std::string& out, const char* name, const char* type, const char* help) {
     out += "# HELP ";
@@ -32,7 +35,19 @@ std::string Number(double value) {
 std::string MonitorMetrics::EscapeLabelValue(const std::string& value) {
     std::string out;
     out.reserve(value.size());
-    for (const char c : value) {
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            // Prometheus rejects a whole scrape over one label that is not UTF-8, and a list's
+            // addresses are bytes in whatever encoding wrote them: a stray byte becomes U+FFFD.
+            if (const std::size_t length = Utf8SequenceLength(value, i)) {
+                out.append(value, i, length);
+                i += length - 1;
+            } else {
+                out += kReplacementCharacter;
+            }
+            continue;
+        }
         switch (c) {
         case '\\':
             out += "\\\\";

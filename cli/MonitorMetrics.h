@@ -30,7 +30,8 @@ public:
 
     static constexpr const char* kContentType = "text/plain; version=0.0.4; charset=utf-8";
 
-    // A label value with backslash, double quote and line feed escaped as the format requires.
+    // A label value with backslash, double quote and line feed escaped as the format requires,
+    // and each byte that is not part of valid UTF-8 replaced by U+FFFD.
     static std::string EscapeLabelValue(const std::string& value);
 
 private:

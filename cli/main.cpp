@@ -29,7 +29,11 @@ const cli::Command kCommands[] = {
      "      check log, and after a failed pass its enabled alerts (the pop-up and the outcome of each alert\n"
      "      as lines on standard error). SIGTERM or SIGINT stops (status 0), SIGHUP reads LIST again.\n"
      "      --metrics serves Prometheus metrics at http://HOST:PORT/metrics (HOST 127.0.0.1 when left out);\n"
-     "      --metrics-file writes the same text to PATH after every pass (node_exporter's textfile collector).",
+     "      --metrics-file writes the same text to PATH after every pass (node_exporter's textfile collector).\n"
+     "      Metrics: pulsewick_probe_success and pulsewick_probe_round_trip_seconds per entry (labels row,\n"
+     "      address, kind, port), pulsewick_last_pass_duration_seconds, pulsewick_last_pass_timestamp_seconds,\n"
+     "      pulsewick_passes_total, pulsewick_failed_passes_total, pulsewick_alerts_total{kind,outcome}.\n"
+     "      As a service: systemctl enable --now pulsewick-monitor@NAME monitors /etc/pulsewick/NAME.pwk.",
      cli::RunMonitor},
 };
 

@@ -84,10 +84,12 @@ TEST(MonitorMetrics, LabelValuesWithQuotesBackslashesAndLineBreaksReadBackThroug
     list.AddTail(Entry("say \"hi\"", 1, 80));
     list.AddTail(Entry("C:\\host", 0, 80));
     list.AddTail(Entry("two\nlines", 1, 443));
+    list.AddTail(Entry("Z\xfcrich", 1, 443)); // Latin-1, not UTF-8
     cli::MonitorMetrics metrics;
     metrics.SetEntries(list);
     metrics.SetResult(0, 1, 1500);
     metrics.SetResult(1, 0, -1);
+    metrics.SetResult(3, 0, -1);
     metrics.PassFinished(true, 0.25, 1'700'000'000);
     metrics.AlertRaised("mail", "failed");
     metrics.AlertRaised("mail", "failed");
@@ -98,6 +100,7 @@ TEST(MonitorMetrics, LabelValuesWithQuotesBackslashesAndLineBreaksReadBackThroug
               std::string::npos)
         << text;
     EXPECT_NE(text.find("address=\"C:\\\\host\",kind=\"icmp\",port=\"80\"} 0\n"), std::string::npos);
+    EXPECT_NE(text.find("address=\"Z\xEF\xBF\xBDrich\""), std::string::npos);
     EXPECT_NE(text.find("pulsewick_probe_round_trip_seconds{row=\"1\","), std::string::npos);
     EXPECT_EQ(text.find("pulsewick_probe_round_trip_seconds{row=\"2\","), std::string::npos); // no answer, no time
     EXPECT_EQ(text.find("two\\nlines"), std::string::npos); // not probed yet: no sample
