@@ -6,6 +6,7 @@
 #include "CPagerAlert.h"
 #include "CQtPeriodTimer.h"
 #include "CliSupport.h"
+#include "IcmpProbe.h"
 #include "SmtpAlert.h"
 
 #include <QAudioDevice>
@@ -229,6 +230,11 @@ int CHeadlessMonitor::CheckConnections() {
                (result ? "all " + std::to_string(count) + " answered"
                        : std::to_string(failed) + " of " + std::to_string(count) + " did not answer") +
                " (" + duration + ")");
+    if (!m_bIcmpNoticeGiven && IsIcmpPrivilegeMissing()) {
+        m_bIcmpNoticeGiven = true; // once: it does not change while the process runs
+        PrintEvent("icmp: no permission for ping sockets or raw sockets, so ICMP entries read as not answering "
+                   "(allow net.ipv4.ping_group_range or grant CAP_NET_RAW)");
+    }
     WriteMetricsFile();
     return result;
 }

@@ -65,6 +65,7 @@ private:
     CCheckRun* m_run = nullptr;
     bool m_bStopping = false;
     bool m_bReloadPending = false;
+    bool m_bIcmpNoticeGiven = false;
     std::uint64_t m_nPass = 0;
 };
 

@@ -58,8 +58,8 @@ CSignalWatcher::~CSignalWatcher() {
         [[maybe_unused]] const ssize_t written = ::write(m_quit.Get(), &one, sizeof one);
         m_thread.join();
     }
-    const sigset_t set = WatchedSignals();
-    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    // The signals stay blocked: the watcher goes when the program ends, and a second SIGTERM
+    // arriving meanwhile must not turn a clean stop into death by signal.
 }
 
 void CSignalWatcher::Run() {

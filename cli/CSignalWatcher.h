@@ -11,7 +11,8 @@ namespace cli {
 // signals blocked everywhere else) and hands them to the main thread's event loop. A stop also
 // starts a deadline: if the program has not ended kStopDeadlineMs later (the main thread may sit
 // in an alert's blocking network call), the process ends with status 0 from here. Construct it
-// before any other thread exists, so every thread inherits the blocked signals.
+// before any other thread exists, so every thread inherits the blocked signals; they stay
+// blocked after it has gone.
 class CSignalWatcher {
 public:
     static constexpr int kStopDeadlineMs = 800;

@@ -104,6 +104,13 @@ class StagedInstall(unittest.TestCase):
         self.assertTrue(collector.links)
         self.assertEqual([link for link in collector.links if link not in collector.ids], [])
 
+    def test_companion_needs_no_widgets(self):
+        # It runs on servers without a display: not even indirectly may it load Qt Widgets.
+        cli = os.path.join(self.usr, "bin", "pulsewick-cli")
+        result = subprocess.run(["ldd", cli], capture_output=True, text=True, check=True)
+        self.assertIn("libQt6Core", result.stdout)
+        self.assertNotIn("libQt6Widgets", result.stdout)
+
     def test_manual_describes_every_command_of_the_companion(self):
         cli = os.path.join(self.usr, "bin", "pulsewick-cli")
         result = subprocess.run([cli, "--help"], capture_output=True, text=True, check=True)
