@@ -14,6 +14,7 @@
 #include <QEventLoop>
 #include <QMediaDevices>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <chrono>
@@ -128,6 +129,7 @@ CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list
     schedulerHooks.raiseAlerts = [this] {
         if (!m_bStopping)
             m_alerts->RaiseAlerts();
+        ReloadWhenFree();
     };
     schedulerHooks.period = [this] { return m_pList->m_nPeriod; };
     m_scheduler = std::make_unique<CScheduler>(std::move(schedulerHooks), MakePeriodTimer());
@@ -164,6 +166,15 @@ void CHeadlessMonitor::Reload() {
     ReloadNow();
 }
 
+void CHeadlessMonitor::ReloadWhenFree() {
+    // Posted, so it runs once the tick that is on the stack now has ended.
+    if (m_bReloadPending)
+        QTimer::singleShot(0, &m_context, [this] {
+            if (m_bReloadPending && !m_bStopping && !m_scheduler->IsBusy())
+                ReloadNow();
+        });
+}
+
 void CHeadlessMonitor::ReloadNow() {
     m_bReloadPending = false;
     int exitCode = kExitOk;
@@ -191,7 +202,7 @@ CAlertDispatch::Settings CHeadlessMonitor::AlertSettings() const {
 
 int CHeadlessMonitor::CheckConnections() {
     if (m_bReloadPending)
-        ReloadNow();
+        ReloadNow(); // asked for while the last tick was still on the stack
     const auto started = std::chrono::steady_clock::now();
     std::size_t failed = 0;
     CCheckRun run;
@@ -236,6 +247,7 @@ int CHeadlessMonitor::CheckConnections() {
                    "(allow net.ipv4.ping_group_range or grant CAP_NET_RAW)");
     }
     WriteMetricsFile();
+    ReloadWhenFree();
     return result;
 }
 

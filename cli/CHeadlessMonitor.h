@@ -7,6 +7,7 @@
 #include "CommandLauncher.h"
 #include "MonitorMetrics.h"
 
+#include <QObject>
 #include <QString>
 
 #include <memory>
@@ -46,6 +47,7 @@ private:
 
     int CheckConnections();
     void ReloadNow();
+    void ReloadWhenFree();
     void WriteMetricsFile();
     void ShowFailures(const std::string& text);
     void SendPagerAlert();
@@ -61,6 +63,7 @@ private:
     std::unique_ptr<StderrCommandLauncher> m_launcher;
     std::unique_ptr<CAlertDispatch> m_alerts;
     std::unique_ptr<CScheduler> m_scheduler;
+    QObject m_context;               // owns the posted calls, so none outlives the monitor
     QEventLoop* m_runLoop = nullptr; // the wait of the pass in flight
     CCheckRun* m_run = nullptr;
     bool m_bStopping = false;
