@@ -8,6 +8,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <csignal>
+
 namespace cli {
 
 int RunMonitor(const QStringList& args) {
@@ -36,6 +38,10 @@ int RunMonitor(const QStringList& args) {
     if (!list)
         return exitCode;
 
+    // A reader of standard error that went away (a log pipe), or a metrics client that hung up,
+    // must not end the monitor: the write fails and monitoring goes on.
+    ::signal(SIGPIPE, SIG_IGN);
+
     // Before anything can start a thread: every thread must inherit the blocked signals.
     CHeadlessMonitor* monitor = nullptr;
     CSignalWatcher watcher([&monitor] { monitor ? monitor->Stop() : QCoreApplication::exit(0); },
@@ -56,8 +62,10 @@ int RunMonitor(const QStringList& args) {
             PrintError("cannot serve metrics on " + ToBytes(parser.value(metricsOption)) + ": " + *error);
             return kExitFailed;
         }
-        PrintEvent("metrics on http://" + ToBytes(listen->host.toString()) + ":" + std::to_string(server->Port()) +
-                   "/metrics");
+        const QString host = listen->host.protocol() == QAbstractSocket::IPv6Protocol
+                                 ? QLatin1Char('[') + listen->host.toString() + QLatin1Char(']')
+                                 : listen->host.toString();
+        PrintEvent("metrics on http://" + ToBytes(host) + ":" + std::to_string(server->Port()) + "/metrics");
     }
     monitor = &headless;
     headless.Start();

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -171,4 +173,26 @@ TEST_F(MonitorCommand, BadCommandLinesAndFilesGiveTheUsualStatuses) {
     const auto taken = run({path, "--metrics", "127.0.0.1:" + std::to_string(m_open.Port())});
     EXPECT_EQ(taken.first, 1);
     EXPECT_NE(taken.second.find("cannot serve metrics on 127.0.0.1:"), std::string::npos) << taken.second;
+}
+
+TEST_F(MonitorCommand, AReaderOfStandardErrorThatGoesAwayDoesNotEndIt) {
+    AddTcp(m_open.Port());
+    const std::string path = Save();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 2);
+        ::close(fds[0]);
+        ::execl(PULSEWICK_CLI, PULSEWICK_CLI, "monitor", path.c_str(), nullptr);
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    ::close(fds[0]); // every line it writes now fails with EPIPE
+    std::this_thread::sleep_for(1500ms);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
