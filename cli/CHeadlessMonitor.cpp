@@ -66,13 +66,10 @@ std::unique_ptr<IPeriodTimer> MakePeriodTimer() {
     return std::make_unique<CQtPeriodTimer>();
 }
 
-std::string FailureText(const CItem& item) {
-    return item.m_strAddress + ":" + (item.m_bConnect ? std::to_string(item.m_nPort) : std::string("ICMP"));
-}
-
 } // namespace
 
-// Plays when an audio server can be reached; a server has no sound output, so says it skipped.
+// Plays the sound when an audio output can be reached; a server usually has none, and then the
+// alert says that it skipped.
 class CHeadlessMonitor::StderrSoundPlayer final : public ISoundPlayer {
 public:
     explicit StderrSoundPlayer(MonitorMetrics& metrics) : m_metrics(metrics), m_player([] {}) {}
@@ -257,7 +254,7 @@ void CHeadlessMonitor::ShowFailures(const std::string& text) {
     m_pList->ForEach([&](const CItem& item) {
         ++row;
         if (item.m_bResult == 0)
-            PrintEvent("failed: row " + std::to_string(row) + ": " + FailureText(item));
+            PrintEvent("failed: row " + std::to_string(row) + ": " + item.m_strAddress + ":" + PortColumnText(item));
     });
     m_metrics.AlertRaised("popup", "ok");
 }
