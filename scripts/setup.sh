@@ -22,21 +22,8 @@ packages=(
     desktop-file-utils shared-mime-info
 )
 
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-
-if ((${#missing[@]})); then
-    echo "== Installing: ${missing[*]}"
-    sudo_cmd=()
-    if [ "$(id -u)" -ne 0 ]; then
-        command -v sudo >/dev/null || { echo "Please run as root or install sudo." >&2; exit 1; }
-        sudo_cmd=(sudo)
-    fi
-    "${sudo_cmd[@]}" apt-get update -q
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+source "$here/scripts/install-packages.sh"
+install_packages "${packages[@]}"
 
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON
