@@ -14,6 +14,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/ip_icmp.h>
+
+#include <string>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -56,7 +58,7 @@ int BareTcp(std::uint16_t port) {
 }
 
 // The ICMP probe's system calls, without the run around them.
-int BareIcmp(std::uint16_t sequence) {
+int BareIcmp(std::uint16_t sequence, const std::string& address) {
     IcmpSocket sock = IcmpSocket::Open();
     if (!sock)
         return 0;
@@ -76,7 +78,7 @@ int BareIcmp(std::uint16_t sequence) {
     std::memcpy(request, &header, sizeof header);
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+    to.sin_addr.s_addr = ::inet_addr(address.c_str());
     if (::sendto(sock.Get(), request, sizeof request, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0)
         return 0;
     for (;;) {
@@ -119,7 +121,15 @@ struct CleanNetwork {
     std::optional<testsupport::SilentHostNamespace::Inside> inside;
 };
 
-void Bench(const char* what, int entries, std::int32_t connect) {
+// The address of entry i: every entry on 127.0.0.1, or each on a loopback address of its own, as the
+// hosts of a real list are.
+std::string EntryAddress(int i, bool spread) {
+    if (!spread)
+        return "127.0.0.1";
+    return "127." + std::to_string(i / 250 % 250) + "." + std::to_string(i % 250 + 1) + ".1";
+}
+
+void Bench(const char* what, int entries, std::int32_t connect, bool spread = false) {
     int bareOk = 0;
     double bare = 0;
     {
@@ -127,7 +137,8 @@ void Bench(const char* what, int entries, std::int32_t connect) {
         testsupport::LoopbackAcceptor acceptor;
         const auto bareStart = Clock::now();
         for (int i = 0; i < entries; ++i)
-            bareOk += connect ? BareTcp(acceptor.Port()) : BareIcmp(static_cast<std::uint16_t>(i));
+            bareOk += connect ? BareTcp(acceptor.Port())
+                              : BareIcmp(static_cast<std::uint16_t>(i), EntryAddress(i, spread));
         bare = Seconds(Clock::now() - bareStart);
     }
     CleanNetwork network;
@@ -139,7 +150,7 @@ void Bench(const char* what, int entries, std::int32_t connect) {
     for (int i = 0; i < entries; ++i) {
         auto item = std::make_unique<CItem>();
         item->m_bConnect = connect;
-        item->m_strAddress = "127.0.0.1";
+        item->m_strAddress = EntryAddress(i, spread);
         item->m_nPort = port;
         list.AddTail(std::move(item));
     }
@@ -160,6 +171,7 @@ int main(int argc, char** argv) {
     g_inFlight = argc > 2 ? std::atoi(argv[2]) : 0;
     Bench("TCP connect to a local listener", entries, 1);
     Bench("ICMP echo to 127.0.0.1", entries, 0);
+    Bench("ICMP echo to distinct loopback addresses", entries, 0, true);
     if (IsIcmpPrivilegeMissing())
         std::printf("(no ICMP privilege here: the ICMP figures measure failures)\n");
     return 0;

@@ -2,13 +2,26 @@
 
 #include "CItemList.h"
 #include "ListFile.h"
+#include "SmtpAlert.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QtGlobal>
 
 #include <cstdio>
+#include <vector>
 
 namespace cli {
 
 namespace {
 constexpr const char* kProgramPrefix = "pulsewick-cli: ";
+constexpr const char* kSmtpPortOverride = "PULSEWICK_SMTP_PORT";
+} // namespace
+
+std::uint16_t SmtpPort() {
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue(kSmtpPortOverride, &ok);
+    return ok && port > 0 && port <= 65535 ? static_cast<std::uint16_t>(port) : smtp::kPort;
 }
 
 void PrintError(const std::string& text) {
@@ -17,23 +30,24 @@ void PrintError(const std::string& text) {
 }
 
 std::optional<QString> ListAndSwitches(const QStringList& args, std::initializer_list<Switch> switches) {
-    QStringList positional;
-    for (const QString& arg : args) {
-        const Switch* match = nullptr;
-        for (const Switch& candidate : switches) {
-            if (arg == QLatin1String(candidate.name))
-                match = &candidate;
-        }
-        if (match)
-            *match->present = true;
-        else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
-            return std::nullopt;
-        else
-            positional << arg;
-    }
-    if (positional.size() != 1)
+    // "--" ends the options for QCommandLineParser; these commands have always refused it.
+    if (args.contains(QStringLiteral("--")))
         return std::nullopt;
-    return positional.front();
+    QCommandLineParser parser;
+    std::vector<QCommandLineOption> options;
+    options.reserve(switches.size());
+    for (const Switch& candidate : switches) {
+        // Switches are long options only: "--json", never "-json" nor "-j".
+        options.emplace_back(QString::fromLatin1(candidate.name).mid(2));
+        parser.addOption(options.back());
+    }
+    if (!parser.parse(QStringList{QStringLiteral("pulsewick-cli")} + args) || parser.positionalArguments().size() != 1)
+        return std::nullopt;
+    for (std::size_t i = 0; i < options.size(); ++i) {
+        if (parser.isSet(options[i]))
+            *std::data(switches)[i].present = true;
+    }
+    return parser.positionalArguments().front();
 }
 
 void PrintError(const QString& text) {

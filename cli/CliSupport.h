@@ -79,6 +79,10 @@ std::optional<std::int32_t> ParseInt32(const QString& text);
 QString NotAnIntegerText();                                  // "Please enter an integer."
 QString OutOfRangeText(std::int32_t low, std::int32_t high); // "... between %1 and %2."
 
+// The SMTP port of the e-mail alert: 25, unless the environment variable PULSEWICK_SMTP_PORT
+// names another (tests cannot count on binding port 25).
+std::uint16_t SmtpPort();
+
 // Converts between the core's byte strings and Qt strings (the locale's 8-bit encoding).
 QString FromBytes(const std::string& bytes);
 std::string ToBytes(const QString& text);

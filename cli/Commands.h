@@ -14,6 +14,7 @@ inline constexpr const char* kSetSynopsis = "set LIST KEY VALUE";
 inline constexpr const char* kCheckSynopsis = "check LIST [--json] [--save]";
 inline constexpr const char* kTestMailSynopsis = "test-mail LIST";
 inline constexpr const char* kTestPagerSynopsis = "test-pager LIST";
+inline constexpr const char* kMonitorSynopsis = "monitor LIST [--metrics HOST:PORT] [--metrics-file PATH]";
 
 int RunShow(const QStringList& args);
 int RunNew(const QStringList& args);
@@ -23,5 +24,6 @@ int RunSet(const QStringList& args);
 int RunCheck(const QStringList& args);
 int RunTestMail(const QStringList& args);
 int RunTestPager(const QStringList& args);
+int RunMonitor(const QStringList& args);
 
 } // namespace cli

@@ -3,12 +3,10 @@
 #include "CItemList.h"
 #include "SettingKeys.h"
 
-#include <cstdio>
+#include <array>
 
 namespace cli {
 
-namespace {
-// Length of the valid UTF-8 sequence starting at bytes[i], or 0 when there is none.
 std::size_t Utf8SequenceLength(const std::string& bytes, std::size_t i) {
     const auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
     const unsigned char lead = at(i);
@@ -42,51 +40,64 @@ std::size_t Utf8SequenceLength(const std::string& bytes, std::size_t i) {
     return length;
 }
 
+namespace {
+// How each ASCII byte is written: 0 as it is, 'u' as \u00XX, otherwise a backslash and that letter.
+constexpr std::array<char, 128> kAsciiEscapes = [] {
+    std::array<char, 128> table{};
+    for (int c = 0; c < 0x20; ++c)
+        table[c] = 'u';
+    table[0x7F] = 'u';
+    table['"'] = '"';
+    table['\\'] = '\\';
+    table['\n'] = 'n';
+    table['\r'] = 'r';
+    table['\t'] = 't';
+    return table;
+}();
+
 void AppendEscaped(std::string& out, unsigned char byte) {
-    char escape[8];
-    std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-    out += escape;
+    static constexpr char kHex[] = "0123456789abcdef";
+    const char escape[6] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
+    out.append(escape, sizeof escape);
 }
 } // namespace
 
+// A JSON string must be UTF-8, and a list's byte strings need not be: QJsonDocument would turn
+// every stray byte into U+FFFD and lose it, so the bytes are written here, copying runs that
+// need no escape in one piece.
 std::string JsonQuote(const std::string& bytes) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < bytes.size();) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8 + 2);
+    out += '"';
+    const std::size_t size = bytes.size();
+    std::size_t runStart = 0;
+    std::size_t i = 0;
+    const auto flush = [&] { out.append(bytes, runStart, i - runStart); };
+    while (i < size) {
         const auto c = static_cast<unsigned char>(bytes[i]);
         if (c < 0x80) {
-            switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F)
-                    AppendEscaped(out, c);
-                else
-                    out += static_cast<char>(c);
+            const char escape = kAsciiEscapes[c];
+            if (escape == 0) {
+                ++i;
+                continue;
             }
-            ++i;
-            continue;
-        }
-        if (const std::size_t length = Utf8SequenceLength(bytes, i)) {
-            out.append(bytes, i, length);
-            i += length;
+            flush();
+            if (escape == 'u') {
+                AppendEscaped(out, c);
+            } else {
+                out += '\\';
+                out += escape;
+            }
+            runStart = ++i;
+        } else if (const std::size_t length = Utf8SequenceLength(bytes, i)) {
+            i += length; // valid UTF-8 stays in the run
         } else {
+            flush();
             AppendEscaped(out, c);
-            ++i;
+            runStart = ++i;
         }
     }
+    flush();
     out += '"';
     return out;
 }

@@ -1,5 +1,7 @@
 #include "Commands.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -22,6 +24,17 @@ const cli::Command kCommands[] = {
      "Send the alert e-mail for the list's current results now and print how the server took it.", cli::RunTestMail},
     {"test-pager", cli::kTestPagerSynopsis, "Call the pager of a list through its modem now and show what happened.",
      cli::RunTestPager},
+    {"monitor", cli::kMonitorSynopsis,
+     "Monitor as the window's Start does: a pass at once, then one every period of the list, the list's\n"
+     "      check log, and after a failed pass its enabled alerts (the pop-up and the outcome of each alert\n"
+     "      as lines on standard error). SIGTERM or SIGINT stops (status 0), SIGHUP reads LIST again.\n"
+     "      --metrics serves Prometheus metrics at http://HOST:PORT/metrics (HOST 127.0.0.1 when left out);\n"
+     "      --metrics-file writes the same text to PATH after every pass (node_exporter's textfile collector).\n"
+     "      Metrics: pulsewick_probe_success and pulsewick_probe_round_trip_seconds per entry (labels row,\n"
+     "      address, kind, port), pulsewick_last_pass_duration_seconds, pulsewick_last_pass_timestamp_seconds,\n"
+     "      pulsewick_passes_total, pulsewick_failed_passes_total, pulsewick_alerts_total{kind,outcome}.\n"
+     "      As a service: systemctl enable --now pulsewick-monitor@NAME monitors /etc/pulsewick/NAME.pwk.",
+     cli::RunMonitor},
 };
 
 void PrintUsage(FILE* to) {
@@ -52,11 +65,22 @@ int main(int argc, char* argv[]) {
         return cli::kExitUsage;
     }
     const QString name = args.takeFirst();
-    if (name == QLatin1String("-h") || name == QLatin1String("--help") || name == QLatin1String("help")) {
+    // Only the first argument is the program's own: everything after a command is that
+    // command's, "--help" included.
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    parser.addOptions({help, version});
+    // One option, spelled as it is named: "-h" and "--help", not "-hv" nor "--h".
+    const bool parsed =
+        parser.parse({QCoreApplication::arguments().first(), name}) && parser.optionNames().size() == 1 &&
+        name == (parser.optionNames().front().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) +
+                    parser.optionNames().front();
+    if ((parsed && parser.isSet(help)) || name == QLatin1String("help")) {
         PrintUsage(stdout);
         return cli::kExitOk;
     }
-    if (name == QLatin1String("-v") || name == QLatin1String("--version")) {
+    if (parsed && parser.isSet(version)) {
         QTextStream(stdout) << "pulsewick-cli " << PULSEWICK_VERSION << "\n";
         return cli::kExitOk;
     }

@@ -33,12 +33,9 @@ int CListFileLock::Open(const std::string& path, Mode mode) {
     const Clock::time_point deadline = Clock::now() + kWait;
     const int operation = (mode == Mode::shared ? LOCK_SH : LOCK_EX) | LOCK_NB;
     for (;;) {
-        // O_NONBLOCK: a FIFO without a writer opens at once and then reads as empty.
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        // A FIFO without a writer opens at once and then reads as empty.
+        UniqueFd fd = OpenWithoutWaiting(path.c_str(), O_RDONLY);
         if (!fd)
-            return errno;
-        const int flags = ::fcntl(fd.Get(), F_GETFL);
-        if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
             return errno;
         struct stat opened {};
         if (::fstat(fd.Get(), &opened) != 0)

@@ -127,12 +127,9 @@ bool StoreList(const CItemList& list, int fd, const std::string& path, ListFileS
 // Devices and pipes cannot be replaced by renaming; they are written as they are. A FIFO
 // that nobody reads refuses the open (ENXIO) rather than holding the save until someone does.
 ListFileSaveResult SaveInPlace(const CItemList& list, const std::string& target, const std::string& path) {
-    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    // When it opens, a reader is there: it gets the whole list at its own pace.
+    UniqueFd fd = OpenWithoutWaiting(target.c_str(), O_WRONLY);
     if (!fd)
-        return SaveFileError(path, errno);
-    // A reader is there: it gets the whole list at its own pace.
-    const int flags = ::fcntl(fd.Get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
         return SaveFileError(path, errno);
     ListFileSaveResult result;
     if (!StoreList(list, fd.Get(), path, result))

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <utility>
 
@@ -32,3 +35,19 @@ public:
 private:
     int m_fd = -1;
 };
+
+// Opens path (O_CLOEXEC and O_NOCTTY added) without waiting for the other end of a FIFO, then makes
+// the descriptor blocking again for ordinary reads and writes. Gives an invalid descriptor with
+// errno set when either step fails.
+inline UniqueFd OpenWithoutWaiting(const char* path, int flags) {
+    UniqueFd fd(::open(path, flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd)
+        return fd;
+    const int current = ::fcntl(fd.Get(), F_GETFL);
+    if (current < 0 || ::fcntl(fd.Get(), F_SETFL, current & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        fd.Reset();
+        errno = error;
+    }
+    return fd;
+}

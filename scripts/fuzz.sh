@@ -13,17 +13,8 @@ build_dir=${2:-"$here/build-fuzz"}
 # clang, its libFuzzer and sanitizer runtimes, and the symbolizer for readable reports. The
 # fuzzing build is the core alone, so nothing of Qt is needed.
 packages=(clang libclang-rt-14-dev llvm-14 cmake ninja-build)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "== Installing: ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -q
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+source "$here/scripts/install-packages.sh"
+install_packages "${packages[@]}"
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

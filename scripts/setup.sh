@@ -9,31 +9,21 @@ build_dir=${1:-"$here/build"}
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6serialport6-dev libgl-dev
+    qt6-httpserver-dev qt6-websockets-dev # the metrics endpoint (Qt HTTP Server needs WebSockets to configure)
+    prometheus # promtool and a real server for the metrics tests
     # WAV alerts: Qt Multimedia decodes WAV itself and plays through the PulseAudio client
     # (the desktop's PulseAudio or PipeWire server); the media backend plugins are not needed.
     libqt6multimedia6 libpulse0
     pulseaudio # the playback test starts a private server with a null sink
     libgtest-dev libgmock-dev
     iproute2 util-linux procps
+    systemd # systemd-analyze checks the service unit
     python3 python3-aiosmtpd
     desktop-file-utils shared-mime-info
 )
 
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-
-if ((${#missing[@]})); then
-    echo "== Installing: ${missing[*]}"
-    sudo_cmd=()
-    if [ "$(id -u)" -ne 0 ]; then
-        command -v sudo >/dev/null || { echo "Please run as root or install sudo." >&2; exit 1; }
-        sudo_cmd=(sudo)
-    fi
-    "${sudo_cmd[@]}" apt-get update -q
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+source "$here/scripts/install-packages.sh"
+install_packages "${packages[@]}"
 
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON

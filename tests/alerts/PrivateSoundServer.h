@@ -5,7 +5,12 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -35,7 +40,8 @@ public:
         if (!m_server.waitForStarted(10000))
             return;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!std::filesystem::exists(m_socket) && std::chrono::steady_clock::now() < end &&
+        // The socket file appears at bind, before the server listens: wait until it takes a connection.
+        while (!AcceptsConnections() && std::chrono::steady_clock::now() < end &&
                m_server.state() == QProcess::Running)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -51,10 +57,25 @@ public:
     PrivateSoundServer(const PrivateSoundServer&) = delete;
     PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
 
-    bool IsUp() const { return m_server.state() == QProcess::Running && std::filesystem::exists(m_socket); }
+    bool IsUp() const { return m_server.state() == QProcess::Running && AcceptsConnections(); }
     std::string Address() const { return "unix:" + m_socket.string(); }
 
 private:
+    bool AcceptsConnections() const {
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const std::string path = m_socket.string();
+        if (path.empty() || path.size() >= sizeof addr.sun_path)
+            return false;
+        std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return false;
+        const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+        ::close(fd);
+        return ok;
+    }
+
     testsupport::TempDir m_dir;
     std::filesystem::path m_socket;
     QProcess m_server;

@@ -17,6 +17,7 @@ import unittest
 
 ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
 MIME_TYPE = "application/x-pulsewick-list"
+SERVICE = "pulsewick-monitor@.service"
 
 ARGS = None
 
@@ -103,6 +104,13 @@ class StagedInstall(unittest.TestCase):
         self.assertTrue(collector.links)
         self.assertEqual([link for link in collector.links if link not in collector.ids], [])
 
+    def test_companion_needs_no_widgets(self):
+        # It runs on servers without a display: not even indirectly may it load Qt Widgets.
+        cli = os.path.join(self.usr, "bin", "pulsewick-cli")
+        result = subprocess.run(["ldd", cli], capture_output=True, text=True, check=True)
+        self.assertIn("libQt6Core", result.stdout)
+        self.assertNotIn("libQt6Widgets", result.stdout)
+
     def test_manual_describes_every_command_of_the_companion(self):
         cli = os.path.join(self.usr, "bin", "pulsewick-cli")
         result = subprocess.run([cli, "--help"], capture_output=True, text=True, check=True)
@@ -135,6 +143,12 @@ class StagedInstall(unittest.TestCase):
                 self.assertEqual(png_size(path), (size, size), path)
         self.assertTrue(os.path.isfile(os.path.join(self.share, "icons", "hicolor", "scalable", "apps", "pulsewick.svg")))
 
+    def test_service_names_the_installed_program_not_the_stage(self):
+        with open(os.path.join(self.usr, "lib", "systemd", "system", SERVICE), encoding="utf-8") as f:
+            unit = f.read()
+        self.assertIn("\nExecStart=/usr/bin/pulsewick-cli monitor /etc/pulsewick/%i.pwk", unit)
+        self.assertNotIn(self.stage, unit)
+
     def test_staged_install_leaves_the_caches_alone(self):
         self.assertFalse(os.path.exists(os.path.join(self.share, "mime", "globs2")))
         self.assertFalse(os.path.exists(os.path.join(self.share, "applications", "mimeinfo.cache")))
@@ -166,6 +180,16 @@ class DirectInstall(unittest.TestCase):
             if shutil.which("update-desktop-database"):
                 with open(os.path.join(share, "applications", "mimeinfo.cache"), encoding="utf-8") as f:
                     self.assertIn(f"{MIME_TYPE}=pulsewick.desktop;", f.read())
+
+    def test_service_instance_passes_systemd_verification(self):
+        with tempfile.TemporaryDirectory(prefix="pulsewick-prefix-") as prefix:
+            install(ARGS.build_dir, prefix)
+            units = os.path.join(prefix, "lib", "systemd", "system")
+            # verify also checks that ExecStart names an executable: the one just installed.
+            result = subprocess.run(["systemd-analyze", "verify", "./pulsewick-monitor@office.service"],
+                                    cwd=units, capture_output=True, text=True)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            self.assertEqual((result.stdout + result.stderr).strip(), "")
 
 
 def main():

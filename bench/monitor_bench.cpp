@@ -1,0 +1,138 @@
+// pulsewick-cli monitor: processor time while it waits between passes, resident memory with a
+// 10,000-entry list, and the time one /metrics scrape of that list takes. Reports, asserts nothing.
+// Every entry probes a closed port on 127.0.0.1, so a pass is quick and stays on this machine.
+#include "MonitorProcess.h"
+
+#include "CItemList.h"
+#include "ListFile.h"
+#include "LoopbackPorts.h"
+#include "TempDir.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using testsupport::LoopbackPort;
+using testsupport::MonitorProcess;
+
+namespace {
+
+// utime + stime of a process, in seconds.
+double CpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14)
+            utime = std::stoull(field);
+        if (i == 15)
+            stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// A field of /proc/PID/status in KiB: VmRSS, RssAnon (private heap and stacks) or RssFile
+// (mapped files, mostly the Qt libraries' pages, shared with every other Qt program).
+double StatusMiB(pid_t pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field + ":", 0) == 0)
+            return std::stod(line.substr(field.size() + 1)) / 1024.0;
+    return -1;
+}
+
+void PrintMemory(const char* when, pid_t pid) {
+    std::printf("resident memory %s: %.1f MiB (private %.1f MiB, library and file pages %.1f MiB)\n", when,
+                StatusMiB(pid, "VmRSS"), StatusMiB(pid, "RssAnon"), StatusMiB(pid, "RssFile"));
+}
+
+std::string MakeList(const testsupport::TempDir& dir, std::size_t entries, std::uint16_t port) {
+    CItemList list;
+    list.Reserve(entries);
+    for (std::size_t i = 0; i < entries; ++i) {
+        auto item = std::make_unique<CItem>();
+        item->m_bConnect = 1;
+        item->m_strAddress = "127.0.0.1";
+        item->m_nPort = port;
+        list.AddTail(std::move(item));
+    }
+    const std::string path = dir.file("list-" + std::to_string(entries) + ".pwk").string();
+    SaveListFile(list, path);
+    return path;
+}
+
+} // namespace
+
+int main() {
+    testsupport::TempDir dir;
+    LoopbackPort closed(LoopbackPort::Kind::closed);
+
+    {
+        MonitorProcess monitor(dir.path(), {MakeList(dir, 1, closed.Port()), "--metrics", "127.0.0.1:0"});
+        if (!monitor.WaitFor("pass 1:", 30s)) {
+            std::fprintf(stderr, "no first pass:\n%s", monitor.Err().c_str());
+            return 1;
+        }
+        const pid_t pid = monitor.Pid();
+        std::this_thread::sleep_for(1s);
+        PrintMemory("with 1 entry", pid);
+        const double before = CpuSeconds(pid);
+        constexpr int kIdleSeconds = 30;
+        std::this_thread::sleep_for(std::chrono::seconds(kIdleSeconds));
+        const double used = CpuSeconds(pid) - before;
+        std::printf("idle between passes: %.3f s CPU in %d s = %.2f s per hour (clock tick %.3f s)\n", used,
+                    kIdleSeconds, used * 3600.0 / kIdleSeconds, 1.0 / static_cast<double>(::sysconf(_SC_CLK_TCK)));
+        monitor.Signal(SIGTERM);
+        monitor.Wait(5s);
+    }
+
+    constexpr std::size_t kEntries = 10000;
+    const std::string path = MakeList(dir, kEntries, closed.Port());
+    const auto listBytes = std::filesystem::file_size(path);
+    MonitorProcess monitor(dir.path(), {path, "--metrics", "127.0.0.1:0"});
+    const std::uint16_t port = monitor.MetricsPort(30s);
+    const auto started = std::chrono::steady_clock::now();
+    if (port == 0 || !monitor.WaitFor("pass 1:", 300s)) {
+        std::fprintf(stderr, "no first pass:\n%s", monitor.Err().c_str());
+        return 1;
+    }
+    std::printf("first pass over %zu entries: %.2f s\n", kEntries,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    PrintMemory("with 10,000 entries", monitor.Pid());
+    std::printf("list file %.2f MiB; target 2 x list + 20 MiB = %.1f MiB\n", static_cast<double>(listBytes) / 1048576.0,
+                2.0 * static_cast<double>(listBytes) / 1048576.0 + 20.0);
+
+    std::vector<double> ms;
+    std::size_t bytes = 0;
+    for (int i = 0; i < 50; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const auto answer = testsupport::HttpRequest(port, "GET", "/metrics");
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        if (!answer || answer->status != 200) {
+            std::fprintf(stderr, "scrape %d failed\n", i);
+            return 1;
+        }
+        bytes = answer->body.size();
+    }
+    std::sort(ms.begin(), ms.end());
+    double sum = 0;
+    for (const double m : ms)
+        sum += m;
+    std::printf("/metrics with %zu entries (%zu bytes): mean %.2f ms, median %.2f ms, max %.2f ms over %zu scrapes\n",
+                kEntries, bytes, sum / static_cast<double>(ms.size()), ms[ms.size() / 2], ms.back(), ms.size());
+    PrintMemory("after the scrapes", monitor.Pid());
+    monitor.Signal(SIGTERM);
+    monitor.Wait(5s);
+    return 0;
+}

@@ -1,0 +1,299 @@
+#include "CHeadlessMonitor.h"
+
+#include "CAtomicFile.h"
+#include "CCheckRun.h"
+#include "CItemList.h"
+#include "CPagerAlert.h"
+#include "CQtPeriodTimer.h"
+#include "CliSupport.h"
+#include "IcmpProbe.h"
+#include "SmtpAlert.h"
+
+#include <QAudioDevice>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMediaDevices>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+namespace cli {
+
+void PrintEvent(const std::string& line) {
+    const std::string text = line + "\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
+namespace {
+
+std::string Describe(const CItemList& list) {
+    const std::size_t count = list.GetCount();
+    return std::to_string(count) + (count == 1 ? " entry" : " entries") + ", every " +
+           std::to_string(CScheduler::PeriodDelayMs(list.m_nPeriod) / CScheduler::kMsPerMinute) + " min";
+}
+
+// The period timer with every minute shortened when the test seam asks for it.
+class ScaledPeriodTimer final : public IPeriodTimer {
+public:
+    explicit ScaledPeriodTimer(std::int64_t minuteMs) : m_minuteMs(minuteMs) {
+        m_timer.onTick = [this](unsigned id) {
+            if (onTick)
+                onTick(id);
+        };
+    }
+    unsigned Arm(unsigned timerId, std::int64_t delayMs) override {
+        return m_timer.Arm(timerId, delayMs * m_minuteMs / CScheduler::kMsPerMinute);
+    }
+    void Kill(unsigned timerId) override { m_timer.Kill(timerId); }
+
+private:
+    std::int64_t m_minuteMs;
+    CQtPeriodTimer m_timer;
+};
+
+std::unique_ptr<IPeriodTimer> MakePeriodTimer() {
+    bool ok = false;
+    const int minuteMs = qEnvironmentVariableIntValue(CHeadlessMonitor::kMinuteOverride, &ok);
+    if (ok && minuteMs > 0)
+        return std::make_unique<ScaledPeriodTimer>(minuteMs);
+    return std::make_unique<CQtPeriodTimer>();
+}
+
+} // namespace
+
+// Plays the sound when an audio output can be reached; a server usually has none, and then the
+// alert says that it skipped.
+class CHeadlessMonitor::StderrSoundPlayer final : public ISoundPlayer {
+public:
+    explicit StderrSoundPlayer(MonitorMetrics& metrics) : m_metrics(metrics), m_player([] {}) {}
+    void Play(const std::string& path) override {
+        if (QMediaDevices::defaultAudioOutput().isNull()) {
+            PrintEvent("sound: skipped, no audio output: " + path);
+            m_metrics.AlertRaised("sound", "skipped");
+            return;
+        }
+        PrintEvent("sound: playing " + path);
+        m_metrics.AlertRaised("sound", "ok");
+        m_player.Play(path);
+    }
+
+private:
+    MonitorMetrics& m_metrics;
+    CSoundEffectPlayer m_player;
+};
+
+class CHeadlessMonitor::StderrCommandLauncher final : public ICommandLauncher {
+public:
+    explicit StderrCommandLauncher(MonitorMetrics& metrics) : m_metrics(metrics) {}
+    bool Launch(const std::string& commandLine) override {
+        const bool started = m_launcher.Launch(commandLine);
+        PrintEvent((started ? "execute: started: " : "execute: could not start: ") + commandLine);
+        m_metrics.AlertRaised("execute", started ? "ok" : "failed");
+        return started;
+    }
+
+private:
+    MonitorMetrics& m_metrics;
+    CShellCommandLauncher m_launcher;
+};
+
+CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list, QString metricsFile)
+    : m_path(std::move(path)), m_pList(std::move(list)), m_metricsFile(std::move(metricsFile)),
+      m_sound(std::make_unique<StderrSoundPlayer>(m_metrics)),
+      m_launcher(std::make_unique<StderrCommandLauncher>(m_metrics)) {
+    m_metrics.SetEntries(*m_pList);
+
+    CAlertDispatch::Hooks alertHooks;
+    alertHooks.settings = [this] { return AlertSettings(); };
+    alertHooks.showInformation = [this](const std::string& text) { ShowFailures(text); };
+    alertHooks.showStopError = [this](const std::string& text) {
+        PrintEvent("pager: failed: " + text);
+        m_metrics.AlertRaised("pager", "failed");
+    };
+    alertHooks.sendPagerAlert = [this] { SendPagerAlert(); };
+    alertHooks.sendMailAlert = [this] { SendMailAlert(); };
+    m_alerts = std::make_unique<CAlertDispatch>(std::move(alertHooks), *m_sound, *m_launcher);
+
+    CScheduler::Hooks schedulerHooks;
+    schedulerHooks.checkConnections = [this] { return CheckConnections(); };
+    schedulerHooks.raiseAlerts = [this] {
+        if (!m_bStopping)
+            m_alerts->RaiseAlerts();
+        ReloadWhenFree();
+    };
+    schedulerHooks.period = [this] { return m_pList->m_nPeriod; };
+    m_scheduler = std::make_unique<CScheduler>(std::move(schedulerHooks), MakePeriodTimer());
+}
+
+CHeadlessMonitor::~CHeadlessMonitor() = default;
+
+void CHeadlessMonitor::Start() {
+    PrintEvent("monitoring " + ToBytes(m_path) + ": " + Describe(*m_pList));
+    m_scheduler->StartMonitoring();
+}
+
+void CHeadlessMonitor::Stop() {
+    if (m_bStopping)
+        return;
+    m_bStopping = true;
+    PrintEvent("stopping");
+    m_scheduler->StopMonitoring();
+    if (m_run)
+        m_run->Cancel();
+    if (m_runLoop)
+        m_runLoop->quit();
+    QCoreApplication::exit(0);
+}
+
+void CHeadlessMonitor::Reload() {
+    if (m_bStopping)
+        return;
+    // The list must not change under a pass or its alerts (the e-mail names the failed entries).
+    if (m_scheduler->IsBusy()) {
+        m_bReloadPending = true;
+        return;
+    }
+    ReloadNow();
+}
+
+void CHeadlessMonitor::ReloadWhenFree() {
+    // Posted, so it runs once the tick that is on the stack now has ended.
+    if (m_bReloadPending)
+        QTimer::singleShot(0, &m_context, [this] {
+            if (m_bReloadPending && !m_bStopping && !m_scheduler->IsBusy())
+                ReloadNow();
+        });
+}
+
+void CHeadlessMonitor::ReloadNow() {
+    m_bReloadPending = false;
+    int exitCode = kExitOk;
+    std::unique_ptr<CItemList> list = LoadListOrReport(m_path, exitCode);
+    if (!list) {
+        PrintEvent("reload: kept the previous list");
+        return;
+    }
+    m_pList = std::move(list);
+    m_metrics.SetEntries(*m_pList);
+    PrintEvent("reloaded " + ToBytes(m_path) + ": " + Describe(*m_pList));
+}
+
+CAlertDispatch::Settings CHeadlessMonitor::AlertSettings() const {
+    CAlertDispatch::Settings s;
+    if (m_bStopping)
+        return s;
+    s.m_bPopup = m_pList->m_bPopup;
+    s.m_strSoundFile = m_pList->m_strSoundFile;
+    s.m_strExecute = m_pList->m_strExecute;
+    s.m_bPager = m_pList->m_bPager;
+    s.m_bMail = m_pList->m_bMail;
+    return s;
+}
+
+int CHeadlessMonitor::CheckConnections() {
+    if (m_bReloadPending)
+        ReloadNow(); // asked for while the last tick was still on the stack
+    const auto started = std::chrono::steady_clock::now();
+    std::size_t failed = 0;
+    CCheckRun run;
+    const bool running = run.Start(*m_pList, [&](std::size_t row, const CItem& item, int result) {
+        m_metrics.SetResult(row, result, item.m_nLastRoundTripUs);
+        failed += result ? 0 : 1;
+    });
+    if (!running) {
+        PrintEvent("pass: a check run could not be started");
+        return 1; // it probed nothing and found no failure, as in the window
+    }
+    {
+        QEventLoop loop;
+        QSocketNotifier notifier(run.NotifyFd(), QSocketNotifier::Read);
+        QObject::connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
+            if (!run.Deliver())
+                loop.quit();
+        });
+        m_run = &run;
+        m_runLoop = &loop;
+        if (run.Deliver() && !m_bStopping)
+            loop.exec();
+        m_runLoop = nullptr;
+        m_run = nullptr;
+    }
+    const int result = run.Finish();
+    if (m_bStopping)
+        return result;
+
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    m_metrics.PassFinished(result == 0, seconds, std::time(nullptr));
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.3f s", seconds);
+    const std::size_t count = m_pList->GetCount();
+    PrintEvent("pass " + std::to_string(++m_nPass) + ": " +
+               (result ? "all " + std::to_string(count) + " answered"
+                       : std::to_string(failed) + " of " + std::to_string(count) + " did not answer") +
+               " (" + duration + ")");
+    if (!m_bIcmpNoticeGiven && IsIcmpPrivilegeMissing()) {
+        m_bIcmpNoticeGiven = true; // once: it does not change while the process runs
+        PrintEvent("icmp: no permission for ping sockets or raw sockets, so ICMP entries read as not answering "
+                   "(allow net.ipv4.ping_group_range or grant CAP_NET_RAW)");
+    }
+    WriteMetricsFile();
+    ReloadWhenFree();
+    return result;
+}
+
+void CHeadlessMonitor::ShowFailures(const std::string& text) {
+    PrintEvent(text);
+    std::size_t row = 0;
+    m_pList->ForEach([&](const CItem& item) {
+        ++row;
+        if (item.m_bResult == 0)
+            PrintEvent("failed: row " + std::to_string(row) + ": " + item.m_strAddress + ":" + PortColumnText(item));
+    });
+    m_metrics.AlertRaised("popup", "ok");
+}
+
+void CHeadlessMonitor::SendPagerAlert() {
+    CPagerAlert(m_comm, *m_pList).SendPagerAlert(); // a CCommError goes to showStopError
+    PrintEvent("pager: called " + m_pList->m_strPagerNumber);
+    m_metrics.AlertRaised("pager", "ok");
+}
+
+void CHeadlessMonitor::SendMailAlert() {
+    const std::string outcome = ::SendMailAlert(*m_pList, SmtpPort());
+    PrintEvent("e-mail: " + outcome);
+    m_metrics.AlertRaised("mail", outcome == smtp::kOk ? "ok" : "failed");
+}
+
+void CHeadlessMonitor::WriteMetricsFile() {
+    if (m_metricsFile.isEmpty())
+        return;
+    // node_exporter reads the file at any moment: it must never see half of it.
+    std::string target = ToBytes(m_metricsFile);
+    if (char* resolved = ::realpath(target.c_str(), nullptr)) {
+        target = resolved;
+        std::free(resolved);
+    }
+    const std::string text = m_metrics.Text();
+    CAtomicFile file(target);
+    int error = file.Open();
+    for (std::size_t done = 0; error == 0 && done < text.size();) {
+        const ssize_t n = ::write(file.Descriptor(), text.data() + done, text.size() - done);
+        if (n < 0 && errno != EINTR)
+            error = errno;
+        else if (n > 0)
+            done += static_cast<std::size_t>(n);
+    }
+    if (error == 0)
+        error = file.Commit();
+    if (error != 0)
+        PrintEvent("metrics file: writing " + target + " failed: " + std::strerror(error));
+}
+
+} // namespace cli

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "CAlertDispatch.h"
+#include "CCMSCommCtrl.h"
+#include "CScheduler.h"
+#include "CSoundEffectPlayer.h"
+#include "CommandLauncher.h"
+#include "MonitorMetrics.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <string>
+
+class QEventLoop;
+class CCheckRun;
+class CItemList;
+
+namespace cli {
+
+// The window's Start without a window: the shared scheduler runs a pass at once and then one
+// per period of the list, and after a failed pass the shared alert dispatch raises the list's
+// alerts. What the window would show goes to standard error, one plain line per event.
+class CHeadlessMonitor {
+public:
+    // An environment variable that shortens a minute of the period to this many milliseconds.
+    // For tests, which cannot wait minutes for a second pass.
+    static constexpr const char* kMinuteOverride = "PULSEWICK_MINUTE_MS";
+
+    CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list, QString metricsFile);
+    ~CHeadlessMonitor();
+    CHeadlessMonitor(const CHeadlessMonitor&) = delete;
+    CHeadlessMonitor& operator=(const CHeadlessMonitor&) = delete;
+
+    void Start();
+    // Cancels a pass in flight, raises nothing more and ends the application's event loop.
+    void Stop();
+    // Reads the list file again before the next pass; keeps the old list when it cannot.
+    void Reload();
+
+    const MonitorMetrics& Metrics() const { return m_metrics; }
+
+private:
+    class StderrSoundPlayer;
+    class StderrCommandLauncher;
+
+    int CheckConnections();
+    void ReloadNow();
+    void ReloadWhenFree();
+    void WriteMetricsFile();
+    void ShowFailures(const std::string& text);
+    void SendPagerAlert();
+    void SendMailAlert();
+    CAlertDispatch::Settings AlertSettings() const;
+
+    QString m_path;
+    std::unique_ptr<CItemList> m_pList;
+    QString m_metricsFile;
+    MonitorMetrics m_metrics;
+    CCMSCommCtrl m_comm;
+    std::unique_ptr<StderrSoundPlayer> m_sound;
+    std::unique_ptr<StderrCommandLauncher> m_launcher;
+    std::unique_ptr<CAlertDispatch> m_alerts;
+    std::unique_ptr<CScheduler> m_scheduler;
+    QObject m_context;               // owns the posted calls, so none outlives the monitor
+    QEventLoop* m_runLoop = nullptr; // the wait of the pass in flight
+    CCheckRun* m_run = nullptr;
+    bool m_bStopping = false;
+    bool m_bReloadPending = false;
+    bool m_bIcmpNoticeGiven = false;
+    std::uint64_t m_nPass = 0;
+};
+
+// One line on standard error, written in one piece.
+void PrintEvent(const std::string& line);
+
+} // namespace cli

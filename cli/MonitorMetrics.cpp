@@ -1,0 +1,142 @@
+#include "MonitorMetrics.h"
+
+#include "CItemList.h"
+#include "JsonOutput.h"
+
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+constexpr const char* kReplacementCharacter = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
+
+void AppendHeader(std::string& out, const char* name, const char* type, const char* help) {
+    out += "# HELP ";
+    out += name;
+    out += ' ';
+    out += help;
+    out += "\n# TYPE ";
+    out += name;
+    out += ' ';
+    out += type;
+    out += '\n';
+}
+
+// Shortest text that reads back as the same double ("%.17g" would print 0.10000000000000001).
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    return text;
+}
+
+} // namespace
+
+std::string MonitorMetrics::EscapeLabelValue(const std::string& value) {
+    std::string out;
+    out.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            // Prometheus rejects a whole scrape over one label that is not UTF-8, and a list's
+            // addresses are bytes in whatever encoding wrote them: a stray byte becomes U+FFFD.
+            if (const std::size_t length = Utf8SequenceLength(value, i)) {
+                out.append(value, i, length);
+                i += length - 1;
+            } else {
+                out += kReplacementCharacter;
+            }
+            continue;
+        }
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+void MonitorMetrics::SetEntries(const CItemList& list) {
+    m_entries.clear();
+    m_entries.reserve(list.GetCount());
+    std::size_t row = 0;
+    list.ForEach([&](const CItem& item) {
+        Entry entry;
+        entry.labels = "{row=\"" + std::to_string(++row) + "\",address=\"" + EscapeLabelValue(item.m_strAddress) +
+                       "\",kind=\"" + (item.m_bConnect ? "tcp" : "icmp") + "\",port=\"" + std::to_string(item.m_nPort) +
+                       "\"}";
+        m_entries.push_back(std::move(entry));
+    });
+}
+
+void MonitorMetrics::SetResult(std::size_t row, int result, std::int64_t roundTripUs) {
+    if (row >= m_entries.size())
+        return;
+    Entry& entry = m_entries[row];
+    entry.probed = true;
+    entry.result = result ? 1 : 0;
+    entry.roundTripUs = result ? roundTripUs : -1;
+}
+
+void MonitorMetrics::PassFinished(bool failed, double durationSeconds, std::time_t endedAt) {
+    ++m_passes;
+    m_failedPasses += failed ? 1 : 0;
+    m_lastDurationSeconds = durationSeconds;
+    m_lastPassEnd = endedAt;
+}
+
+void MonitorMetrics::AlertRaised(const std::string& kind, const std::string& outcome) {
+    ++m_alerts[{kind, outcome}];
+}
+
+std::string MonitorMetrics::Text() const {
+    std::string out;
+    out.reserve(512 + m_entries.size() * 2 * (m_entries.empty() ? 0 : m_entries.front().labels.size() + 48));
+
+    AppendHeader(out, "pulsewick_probe_success", "gauge", "Whether the entry answered its last probe (1) or not (0).");
+    for (const Entry& entry : m_entries) {
+        if (!entry.probed)
+            continue;
+        out += "pulsewick_probe_success";
+        out += entry.labels;
+        out += entry.result ? " 1\n" : " 0\n";
+    }
+    // Only answered probes have a round trip; a missing sample says "no answer" better than NaN.
+    AppendHeader(out, "pulsewick_probe_round_trip_seconds", "gauge",
+                 "Round-trip time of the entry's last probe, when it was answered.");
+    for (const Entry& entry : m_entries) {
+        if (!entry.probed || entry.roundTripUs < 0)
+            continue;
+        out += "pulsewick_probe_round_trip_seconds";
+        out += entry.labels;
+        out += ' ';
+        out += Number(static_cast<double>(entry.roundTripUs) / 1e6);
+        out += '\n';
+    }
+    AppendHeader(out, "pulsewick_last_pass_duration_seconds", "gauge", "How long the last finished pass took.");
+    out += "pulsewick_last_pass_duration_seconds " + Number(m_lastDurationSeconds) + "\n";
+    AppendHeader(out, "pulsewick_last_pass_timestamp_seconds", "gauge",
+                 "When the last pass ended, in seconds since the epoch (0 before the first).");
+    out += "pulsewick_last_pass_timestamp_seconds " + std::to_string(static_cast<long long>(m_lastPassEnd)) + "\n";
+    AppendHeader(out, "pulsewick_passes_total", "counter", "Passes finished since the monitor started.");
+    out += "pulsewick_passes_total " + std::to_string(m_passes) + "\n";
+    AppendHeader(out, "pulsewick_failed_passes_total", "counter",
+                 "Passes in which one or more entries did not answer.");
+    out += "pulsewick_failed_passes_total " + std::to_string(m_failedPasses) + "\n";
+    AppendHeader(out, "pulsewick_alerts_total", "counter", "Alerts raised after failed passes, by kind and outcome.");
+    for (const auto& [key, count] : m_alerts)
+        out += "pulsewick_alerts_total{kind=\"" + key.first + "\",outcome=\"" + key.second + "\"} " +
+               std::to_string(count) + "\n";
+    return out;
+}
+
+} // namespace cli

@@ -1,0 +1,223 @@
+// The metrics as real clients read them: promtool on the exposition text, a Prometheus server
+// scraping the endpoint, and an endpoint under abuse. Everything on 127.0.0.1.
+#include "MonitorProcess.h"
+
+#include "CItemList.h"
+#include "ListFile.h"
+#include "LoopbackPorts.h"
+#include "MonitorMetrics.h"
+#include "TempDir.h"
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+using namespace std::chrono_literals;
+using testsupport::LoopbackPort;
+using testsupport::MonitorProcess;
+using testsupport::TempDir;
+
+namespace {
+
+std::unique_ptr<CItem> Entry(const std::string& address, std::int32_t connect, std::int32_t port) {
+    auto item = std::make_unique<CItem>();
+    item->m_strAddress = address;
+    item->m_bConnect = connect;
+    item->m_nPort = port;
+    return item;
+}
+
+std::string SaveList(const TempDir& dir, std::uint16_t openPort) {
+    CItemList list;
+    list.AddTail(Entry("127.0.0.1", 1, openPort));
+    list.m_nPeriod = 1;
+    const std::string path = dir.file("list.pwk").string();
+    EXPECT_TRUE(SaveListFile(list, path).Succeeded());
+    return path;
+}
+
+// A loopback socket, non-blocking, connecting to port; -1 when none could be made.
+int ConnectNonBlocking(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::uint16_t FreeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+} // namespace
+
+TEST(MonitorMetrics, LabelValuesWithQuotesBackslashesAndLineBreaksReadBackThroughPromtool) {
+    CItemList list;
+    list.AddTail(Entry("say \"hi\"", 1, 80));
+    list.AddTail(Entry("C:\\host", 0, 80));
+    list.AddTail(Entry("two\nlines", 1, 443));
+    list.AddTail(Entry("Z\xfcrich", 1, 443)); // Latin-1, not UTF-8
+    cli::MonitorMetrics metrics;
+    metrics.SetEntries(list);
+    metrics.SetResult(0, 1, 1500);
+    metrics.SetResult(1, 0, -1);
+    metrics.SetResult(3, 0, -1);
+    metrics.PassFinished(true, 0.25, 1'700'000'000);
+    metrics.AlertRaised("mail", "failed");
+    metrics.AlertRaised("mail", "failed");
+
+    const std::string text = metrics.Text();
+    EXPECT_EQ(testsupport::PromtoolProblems(text), "") << text;
+    EXPECT_NE(text.find("pulsewick_probe_success{row=\"1\",address=\"say \\\"hi\\\"\",kind=\"tcp\",port=\"80\"} 1\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("address=\"C:\\\\host\",kind=\"icmp\",port=\"80\"} 0\n"), std::string::npos);
+    EXPECT_NE(text.find("address=\"Z\xEF\xBF\xBDrich\""), std::string::npos);
+    EXPECT_NE(text.find("pulsewick_probe_round_trip_seconds{row=\"1\","), std::string::npos);
+    EXPECT_EQ(text.find("pulsewick_probe_round_trip_seconds{row=\"2\","), std::string::npos); // no answer, no time
+    EXPECT_EQ(text.find("two\\nlines"), std::string::npos); // not probed yet: no sample
+    metrics.SetResult(2, 1, 2000);
+    EXPECT_NE(metrics.Text().find("address=\"two\\nlines\""), std::string::npos);
+    EXPECT_NE(text.find("pulsewick_alerts_total{kind=\"mail\",outcome=\"failed\"} 2\n"), std::string::npos);
+    EXPECT_NE(text.find("pulsewick_last_pass_timestamp_seconds 1700000000\n"), std::string::npos);
+}
+
+TEST(MetricsEndpoint, APrometheusServerScrapesItAndAnswersProbeSuccess) {
+    TempDir dir;
+    LoopbackPort open(LoopbackPort::Kind::listening);
+    MonitorProcess monitor(dir.path(), {SaveList(dir, open.Port()), "--metrics", ":0"},
+                           {{"PULSEWICK_MINUTE_MS", "1000"}});
+    const std::uint16_t port = monitor.MetricsPort(20s);
+    ASSERT_NE(port, 0) << monitor.Err();
+
+    const std::uint16_t prometheusPort = FreeLoopbackPort();
+    std::ofstream(dir.file("prometheus.yml")) << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+                                                 "scrape_configs:\n  - job_name: pulsewick\n    static_configs:\n"
+                                                 "      - targets: ['127.0.0.1:"
+                                              << port << "']\n";
+    const pid_t prometheus = ::fork();
+    if (prometheus == 0) {
+        const int log = ::open(dir.file("prometheus.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(log, 1);
+        ::dup2(log, 2);
+        const std::string config = "--config.file=" + dir.file("prometheus.yml").string();
+        const std::string storage = "--storage.tsdb.path=" + dir.file("tsdb").string();
+        const std::string listen = "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort);
+        ::execlp("prometheus", "prometheus", config.c_str(), storage.c_str(), listen.c_str(), nullptr);
+        ::_exit(127);
+    }
+    ASSERT_GT(prometheus, 0);
+
+    // The first scrapes come a second or two after the server is up.
+    QJsonArray result;
+    const auto giveUp = std::chrono::steady_clock::now() + 60s;
+    while (result.isEmpty() && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(500ms);
+        const auto answer =
+            testsupport::HttpRequest(prometheusPort, "GET", "/api/v1/query?query=pulsewick_probe_success", 5000);
+        if (answer && answer->status == 200)
+            result = QJsonDocument::fromJson(QByteArray::fromStdString(answer->body))
+                         .object()[QStringLiteral("data")]
+                         .toObject()[QStringLiteral("result")]
+                         .toArray();
+    }
+    ::kill(prometheus, SIGTERM);
+    int status = 0;
+    ::waitpid(prometheus, &status, 0);
+
+    ASSERT_EQ(result.size(), 1) << testsupport::ReadFileBytes(dir.file("prometheus.log")).size();
+    const QJsonObject sample = result[0].toObject();
+    const QJsonObject labels = sample[QStringLiteral("metric")].toObject();
+    EXPECT_EQ(labels[QStringLiteral("row")].toString(), QStringLiteral("1"));
+    EXPECT_EQ(labels[QStringLiteral("address")].toString(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(labels[QStringLiteral("kind")].toString(), QStringLiteral("tcp"));
+    EXPECT_EQ(labels[QStringLiteral("port")].toString(), QString::number(open.Port()));
+    EXPECT_EQ(sample[QStringLiteral("value")].toArray()[1].toString(), QStringLiteral("1"));
+
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.Wait(5s), 0);
+}
+
+TEST(MetricsEndpoint, KeepsServingThroughABurstGarbageAndSlowClientsWhilePassesGoOn) {
+    // A thousand client sockets of our own, plus the usual ones.
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 4096);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ASSERT_GE(limit.rlim_cur, 1200u);
+
+    TempDir dir;
+    LoopbackPort open(LoopbackPort::Kind::listening);
+    MonitorProcess monitor(dir.path(), {SaveList(dir, open.Port()), "--metrics", "127.0.0.1:0"},
+                           {{"PULSEWICK_MINUTE_MS", "500"}});
+    const std::uint16_t port = monitor.MetricsPort(20s);
+    ASSERT_NE(port, 0) << monitor.Err();
+    ASSERT_TRUE(monitor.WaitFor("pass 1:", 20s));
+
+    // The burst: every connection at once; a third send garbage, a third the start of a request
+    // that never ends, the rest nothing at all. All of them stay open.
+    constexpr int kBurst = 1000;
+    std::vector<int> clients;
+    for (int i = 0; i < kBurst; ++i)
+        clients.push_back(ConnectNonBlocking(port));
+    std::this_thread::sleep_for(200ms); // the handshakes complete on loopback
+    const std::string garbage("\x16\x03\x01\x00\xff GARBAGE \r\n\r\n\0\0", 24);
+    for (int i = 0; i < kBurst; ++i) {
+        if (clients[i] >= 0 && i % 3 == 0)
+            (void)::send(clients[i], garbage.data(), garbage.size(), MSG_NOSIGNAL);
+        else if (clients[i] >= 0 && i % 3 == 1)
+            (void)::send(clients[i], "GET /metr", 9, MSG_NOSIGNAL);
+    }
+    // One client that sends far more than any request needs is cut off.
+    const int flooder = ConnectNonBlocking(port);
+    std::this_thread::sleep_for(100ms);
+    const std::string huge = "GET /metrics HTTP/1.1\r\nX-Pad: " + std::string(64 * 1024, 'a');
+    (void)::send(flooder, huge.data(), huge.size(), MSG_NOSIGNAL);
+
+    const int passesBefore = monitor.CountLines("pass ");
+    const auto answer = testsupport::HttpRequest(port, "GET", "/metrics", 15000);
+    ASSERT_TRUE(answer) << "no answer while the burst connections are open";
+    EXPECT_EQ(answer->status, 200);
+    EXPECT_NE(answer->body.find("pulsewick_probe_success{row=\"1\""), std::string::npos);
+
+    // Passes go on every half second meanwhile.
+    std::this_thread::sleep_for(3s);
+    EXPECT_GE(monitor.CountLines("pass ") - passesBefore, 3) << monitor.Err();
+    EXPECT_EQ(testsupport::ReadUntilClosed(flooder, 5000) >= 0, true); // the server closed it
+
+    for (const int fd : clients)
+        if (fd >= 0)
+            ::close(fd);
+    ::close(flooder);
+    EXPECT_EQ(testsupport::HttpRequest(port, "GET", "/metrics")->status, 200);
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.Wait(5s), 0);
+}

@@ -1,0 +1,198 @@
+// pulsewick-cli monitor as a process: the schedule, the alerts, the signals and the metrics it
+// writes, against servers on 127.0.0.1 only.
+#include "MonitorProcess.h"
+
+#include "CItemList.h"
+#include "ListFile.h"
+#include "LoopbackPorts.h"
+#include "SmtpSink.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+using namespace std::chrono_literals;
+using testsupport::LoopbackPort;
+using testsupport::MonitorProcess;
+using testsupport::TempDir;
+
+namespace {
+
+class MonitorCommand : public ::testing::Test {
+protected:
+    void AddTcp(std::uint16_t port) {
+        auto item = std::make_unique<CItem>();
+        item->m_bConnect = 1;
+        item->m_strAddress = "127.0.0.1";
+        item->m_nPort = port;
+        m_list.AddTail(std::move(item));
+    }
+    std::string Save() {
+        EXPECT_TRUE(SaveListFile(m_list, m_path).Succeeded());
+        return m_path;
+    }
+    static std::string ReadText(const std::filesystem::path& path) {
+        const auto bytes = testsupport::ReadFileBytes(path);
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+    TempDir m_dir;
+    CItemList m_list;
+    std::string m_path = m_dir.file("list.pwk").string();
+    LoopbackPort m_open{LoopbackPort::Kind::listening};
+    LoopbackPort m_closed{LoopbackPort::Kind::closed};
+};
+
+} // namespace
+
+TEST_F(MonitorCommand, FirstPassAtOnceWithMetricsOverHttpAndInAFileThatPromtoolAccepts) {
+    AddTcp(m_open.Port());
+    AddTcp(m_closed.Port());
+    m_list.m_nPeriod = 15; // the next pass is a quarter of an hour away: only the first can come
+    const auto file = m_dir.file("pulsewick.prom");
+    MonitorProcess monitor(m_dir.path(), {Save(), "--metrics", "127.0.0.1:0", "--metrics-file", file.string()});
+
+    ASSERT_TRUE(monitor.WaitFor("pass 1: 1 of 2 did not answer", 20s)) << monitor.Err();
+    const std::uint16_t port = monitor.MetricsPort(1s);
+    ASSERT_NE(port, 0) << monitor.Err();
+    const auto answer = testsupport::HttpRequest(port, "GET", "/metrics");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+    const std::string open = "{row=\"1\",address=\"127.0.0.1\",kind=\"tcp\",port=\"" + std::to_string(m_open.Port());
+    EXPECT_NE(answer->body.find("pulsewick_probe_success" + open + "\"} 1\n"), std::string::npos) << answer->body;
+    EXPECT_NE(answer->body.find("pulsewick_probe_round_trip_seconds" + open), std::string::npos);
+    EXPECT_NE(answer->body.find("\",port=\"" + std::to_string(m_closed.Port()) + "\"} 0\n"), std::string::npos);
+    EXPECT_NE(answer->body.find("pulsewick_failed_passes_total 1\n"), std::string::npos);
+    EXPECT_EQ(testsupport::PromtoolProblems(answer->body), "");
+    // The file holds what the endpoint serves (nothing changed in between).
+    EXPECT_EQ(ReadText(file), answer->body);
+
+    EXPECT_EQ(testsupport::HttpRequest(port, "GET", "/")->status, 404);
+    EXPECT_EQ(testsupport::HttpRequest(port, "POST", "/metrics")->status, 404);
+
+    monitor.Signal(SIGINT);
+    EXPECT_EQ(monitor.Wait(5s), 0);
+}
+
+TEST_F(MonitorCommand, FailedPassRaisesExecuteThenMailAndRearmsForTheNextPass) {
+    TempDir spool;
+    testsupport::SmtpSink sink(spool.path());
+    AddTcp(m_closed.Port());
+    m_list.m_bPopup = 1;
+    const auto marker = m_dir.file("executed");
+    m_list.m_strExecute = "echo ran >> '" + marker.string() + "'";
+    m_list.m_bMail = 1;
+    m_list.m_strServer = "127.0.0.1";
+    m_list.m_strFrom = "monitor@pulsewick.invalid";
+    m_list.m_strTo = "ops@pulsewick.invalid";
+    m_list.m_nPeriod = 1;
+    MonitorProcess monitor(m_dir.path(), {Save()},
+                           {{"PULSEWICK_SMTP_PORT", std::to_string(sink.Port())}, {"PULSEWICK_MINUTE_MS", "1500"}});
+
+    ASSERT_TRUE(monitor.WaitFor("e-mail: OK\n", 30s)) << monitor.Err();
+    const std::string err = monitor.Err();
+    const std::size_t popup = err.find("One or more connection failed!\n");
+    const std::size_t failed = err.find("failed: row 1: 127.0.0.1:" + std::to_string(m_closed.Port()) + "\n");
+    const std::size_t execute = err.find("execute: started: echo ran");
+    const std::size_t mail = err.find("e-mail: OK");
+    EXPECT_LT(popup, failed) << err;
+    EXPECT_LT(failed, execute) << err;
+    EXPECT_LT(execute, mail) << err;
+    EXPECT_EQ(sink.Count(), 1);
+    EXPECT_NE(sink.Get(1)->content.find("127.0.0.1:" + std::to_string(m_closed.Port()) + "\r\n"), std::string::npos);
+
+    // One period (1.5 s here) after the end of the alerts, the next pass and its alerts.
+    EXPECT_TRUE(monitor.WaitFor("pass 2:", 20s)) << monitor.Err();
+    EXPECT_TRUE(monitor.WaitFor("e-mail: OK\n", 20s, mail + 1)) << monitor.Err();
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.Wait(5s), 0);
+    EXPECT_EQ(ReadText(marker), "ran\nran\n");
+}
+
+TEST_F(MonitorCommand, SighupWithACorruptFileKeepsTheOldListAndAGoodOneReplacesIt) {
+    AddTcp(m_open.Port());
+    m_list.m_nPeriod = 1;
+    MonitorProcess monitor(m_dir.path(), {Save()}, {{"PULSEWICK_MINUTE_MS", "700"}});
+    ASSERT_TRUE(monitor.WaitFor("pass 1: all 1 answered", 20s)) << monitor.Err();
+
+    std::ofstream(m_path, std::ios::trunc) << "garbage";
+    monitor.Signal(SIGHUP);
+    ASSERT_TRUE(monitor.WaitFor("reload: kept the previous list\n", 20s)) << monitor.Err();
+    EXPECT_NE(monitor.Err().find("pulsewick-cli: Error: Load failure.  File may be corrupted.\n"), std::string::npos);
+    const std::size_t kept = monitor.Err().size();
+    EXPECT_TRUE(monitor.WaitFor("all 1 answered", 20s, kept)) << monitor.Err();
+
+    AddTcp(m_closed.Port());
+    Save();
+    monitor.Signal(SIGHUP);
+    ASSERT_TRUE(monitor.WaitFor("reloaded " + m_path + ": 2 entries, every 1 min\n", 20s)) << monitor.Err();
+    EXPECT_TRUE(monitor.WaitFor("1 of 2 did not answer", 20s)) << monitor.Err();
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.Wait(5s), 0);
+}
+
+TEST_F(MonitorCommand, SigtermDuringASilentProbeEndsWithinOneSecond) {
+    LoopbackPort silent(LoopbackPort::Kind::stalled); // a connect that is never answered
+    AddTcp(silent.Port());
+    MonitorProcess monitor(m_dir.path(), {Save()});
+    ASSERT_TRUE(monitor.WaitFor("monitoring ", 20s)) << monitor.Err();
+    std::this_thread::sleep_for(500ms); // the first pass is now waiting on the probe
+
+    const auto signalled = std::chrono::steady_clock::now();
+    monitor.Signal(SIGTERM);
+    const std::optional<int> status = monitor.Wait(5s);
+    const auto took = std::chrono::steady_clock::now() - signalled;
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(took, 1s);
+    // A cancelled pass reports nothing and raises nothing.
+    EXPECT_EQ(monitor.CountLines("pass "), 0) << monitor.Err();
+}
+
+TEST_F(MonitorCommand, BadCommandLinesAndFilesGiveTheUsualStatuses) {
+    const std::string path = Save();
+    const auto run = [&](std::vector<std::string> args) {
+        MonitorProcess monitor(m_dir.path(), std::move(args));
+        const std::optional<int> status = monitor.Wait(10s);
+        return std::make_pair(status, monitor.Err());
+    };
+    EXPECT_EQ(run({}).first, 2);
+    EXPECT_EQ(run({path, path}).first, 2);
+    EXPECT_EQ(run({path, "--metrics", "127.0.0.1:notaport"}).first, 2);
+    EXPECT_EQ(run({path, "--bogus"}).first, 2);
+    const auto missing = run({m_dir.file("missing.pwk").string()});
+    EXPECT_EQ(missing.first, 3);
+    EXPECT_NE(missing.second.find("failed (returned a 0x2)."), std::string::npos) << missing.second;
+    // A port that is taken: said, and status 1.
+    const auto taken = run({path, "--metrics", "127.0.0.1:" + std::to_string(m_open.Port())});
+    EXPECT_EQ(taken.first, 1);
+    EXPECT_NE(taken.second.find("cannot serve metrics on 127.0.0.1:"), std::string::npos) << taken.second;
+}
+
+TEST_F(MonitorCommand, AReaderOfStandardErrorThatGoesAwayDoesNotEndIt) {
+    AddTcp(m_open.Port());
+    const std::string path = Save();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 2);
+        ::close(fds[0]);
+        ::execl(PULSEWICK_CLI, PULSEWICK_CLI, "monitor", path.c_str(), nullptr);
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    ::close(fds[0]); // every line it writes now fails with EPIPE
+    std::this_thread::sleep_for(1500ms);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
