@@ -172,6 +172,11 @@ void CMainDlg::ConnectControls() {
     if (auto* spin = GetDlgItem<CSpinButtonCtrl>(IDC_PERIOD_SPIN))
         connect(spin, &CSpinButtonCtrl::stepped, this, copyPeriod);
     OnKillFocus(IDC_EXECUTE, [this] { ReadFieldsThen([this] { m_pList->m_strExecute = m_strExecute; }); });
+    // Typing is already an unsaved change: the title's mark follows it at once.
+    for (int id : {IDC_PERIOD, IDC_EXECUTE}) {
+        if (auto* field = GetDlgItem<QLineEdit>(id))
+            connect(field, &QLineEdit::textEdited, this, [this] { UpdateStatus(); });
+    }
 
     onClick(IDC_SOUND_BROWSE, [this] {
         const ui::FileDialogRequest request{.mode = ui::FileDialogRequest::Mode::open,

@@ -80,6 +80,11 @@ TEST_F(TellsTest, UnsavedChangesAreAskedAboutAndNothingElseIs) {
     EXPECT_TRUE(h.prompts.fileRequests.empty());
 
     // A period typed and not yet left counts, and Save writes it to the list's own file.
+    h.Click(IDC_POPUP);
+    EXPECT_FALSE(h.dlg().isWindowModified());
+    QTest::keyClicks(h.Edit(IDC_PERIOD), "2");
+    EXPECT_TRUE(h.dlg().isWindowModified()) << "marked while typing";
+    h.Click(IDC_POPUP);
     h.Edit(IDC_PERIOD)->setText("42");
     h.prompts.saveAnswers = {ui::SaveAnswer::save};
     Escape();
