@@ -1,5 +1,7 @@
 #include "CTimedSocket.h"
 
+#include "AddressResolver.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QThread>
@@ -140,40 +142,46 @@ int CTimedSocket::FailIo(int error) {
 }
 
 bool CTimedSocket::Create() {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+    return Bind(AF_INET);
+}
+
+bool CTimedSocket::Bind(int family) {
+    UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
     if (!fd.IsValid())
         return Fail(errno);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    any.sin_port = 0;
-    if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0)
+    sockaddr_storage any{};
+    socklen_t length = 0;
+    if (family == AF_INET6) {
+        length = HostAddress::IPv6(in6addr_any).ToSockaddr(0, any);
+    } else {
+        length = HostAddress::IPv4(htonl(INADDR_ANY)).ToSockaddr(0, any);
+    }
+    if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&any), length) != 0)
         return Fail(errno);
     m_socket = std::move(fd);
+    m_family = family;
     return true;
 }
 
 bool CTimedSocket::Connect(const std::string& host, unsigned int port) {
     if (!m_socket.IsValid())
         return Fail(EBADF);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = ::inet_addr(host.c_str());
-    if (address.sin_addr.s_addr == INADDR_NONE) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
-        if (rc != 0 || found == nullptr)
-            return Fail(rc == EAI_SYSTEM ? errno : (rc != 0 ? rc : EAI_NONAME));
-        address.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-        ::freeaddrinfo(found);
+    std::optional<HostAddress> destination = ParseAddressLiteral(host);
+    if (!destination) {
+        if (!IsLookupName(host))
+            return Fail(EAI_NONAME);
+        int rc = 0;
+        destination = LookUpHost(host, &rc);
+        if (!destination)
+            return Fail(rc == EAI_SYSTEM ? errno : rc);
     }
+    if (destination->Family() != m_family && !Bind(destination->Family()))
+        return false;
+    sockaddr_storage address;
+    const socklen_t length = destination->ToSockaddr(static_cast<std::uint16_t>(port), address);
 
     CBlockingCall call(*this);
-    if (::connect(m_socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+    if (::connect(m_socket.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0)
         return true;
     if (errno != EINPROGRESS)
         return Fail(errno);

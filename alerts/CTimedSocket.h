@@ -2,6 +2,8 @@
 
 #include "UniqueFd.h"
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -45,7 +47,9 @@ public:
 
     // Makes a TCP stream socket bound to any local address and port. Returns false on failure.
     bool Create();
-    // Connects to a dotted IPv4 address, or else to the first IPv4 address the name resolves to.
+    // Connects to a dotted IPv4 address or an IPv6 literal ([brackets] and %zone allowed), or
+    // else to the first IPv4 address the name resolves to, its first IPv6 address when it has
+    // no IPv4 one. An IPv6 destination gets an IPv6 socket in place of the one Create made.
     // The name lookup itself is neither guarded nor cancellable. Returns false on failure.
     bool Connect(const std::string& host, unsigned int port);
     // Sends all count bytes, waiting while the system takes no more. Returns count or -1.
@@ -85,13 +89,15 @@ private:
     // Sleeps until the socket is ready for events, the wake-up interval passes, or the call is
     // cancelled. Returns the socket's poll events (0 after a plain wake-up), -1 when cancelled.
     int WaitReady(short events);
+    bool Bind(int family); // a new socket of family, bound to any local address and port
     bool Fail(int error);  // sets the last error, returns false
     int FailIo(int error); // sets the last error, returns -1
 
     const std::chrono::steady_clock::time_point m_deadline;
     UniqueFd m_socket;
-    UniqueFd m_hEvent; // signalled by the destructor to release the watchdog
-    UniqueFd m_wakeFd; // signalled by a cancellation to end the wait at once
+    int m_family = AF_INET; // of m_socket
+    UniqueFd m_hEvent;      // signalled by the destructor to release the watchdog
+    UniqueFd m_wakeFd;      // signalled by a cancellation to end the wait at once
     std::thread m_watchdog;
     std::atomic<WatchdogState> m_watchdogState{WatchdogState::None};
     int m_nLastError = 0;

@@ -71,9 +71,11 @@ void MonitorMetrics::SetEntries(const CItemList& list) {
     std::size_t row = 0;
     list.ForEach([&](const CItem& item) {
         Entry entry;
+        // An ICMP entry keeps a stored port it does not use: its port label stays empty rather than
+        // suggest one.
+        const std::string port = item.m_bConnect ? std::to_string(item.m_nPort) : std::string();
         entry.labels = "{row=\"" + std::to_string(++row) + "\",address=\"" + EscapeLabelValue(item.m_strAddress) +
-                       "\",kind=\"" + (item.m_bConnect ? "tcp" : "icmp") + "\",port=\"" + std::to_string(item.m_nPort) +
-                       "\"}";
+                       "\",kind=\"" + (item.m_bConnect ? "tcp" : "icmp") + "\",port=\"" + port + "\"}";
         m_entries.push_back(std::move(entry));
     });
 }

@@ -21,7 +21,7 @@ public:
 
     std::int32_t m_bResult = 0;  // non-zero: the last probe was answered
     std::int32_t m_bConnect = 1; // 0: ICMP echo; otherwise TCP connect to m_nPort
-    std::string m_strAddress;    // host name or dotted IPv4 address, as typed
+    std::string m_strAddress;    // host name, dotted IPv4 or IPv6 address, as typed
     std::int32_t m_nPort = 80;   // kept while the probe kind is ICMP
 
     // Round-trip time of the last probe in microseconds, -1 when it was not answered.

@@ -1,5 +1,6 @@
 #include "IcmpProbe.h"
 
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
@@ -55,13 +56,17 @@ bool IsPrivilegeError(int error) {
 struct Received {
     const unsigned char* icmp = nullptr;
     std::size_t length = 0;
-    in_addr_t source = 0;
+    HostAddress source;
 };
 
-bool Parse(IcmpSocket::Kind kind, const unsigned char* buffer, std::size_t length, const sockaddr_in& from,
-           Received& out) {
-    if (kind == IcmpSocket::Kind::datagram) {
-        out = {buffer, length, from.sin_addr.s_addr};
+bool Parse(IcmpSocket::Kind kind, const unsigned char* buffer, std::size_t length, const sockaddr_storage& from,
+           socklen_t fromLength, Received& out) {
+    if (kind == IcmpSocket::Kind::datagram || from.ss_family == AF_INET6) {
+        // Both ICMPv6 sockets hand over the ICMPv6 message alone.
+        const auto source = HostAddress::FromSockaddr(reinterpret_cast<const sockaddr*>(&from), fromLength);
+        if (!source)
+            return false;
+        out = {buffer, length, *source};
         return true;
     }
     // A raw socket hands over the IP header too.
@@ -72,29 +77,37 @@ bool Parse(IcmpSocket::Kind kind, const unsigned char* buffer, std::size_t lengt
     const std::size_t headerLength = std::size_t{ip.ihl} * 4;
     if (headerLength < sizeof(iphdr) || length < headerLength)
         return false;
-    out = {buffer + headerLength, length - headerLength, ip.saddr};
+    out = {buffer + headerLength, length - headerLength, HostAddress::IPv4(ip.saddr)};
     return true;
 }
 
 } // namespace
 
-IcmpSocket IcmpSocket::Open() {
+IcmpSocket IcmpSocket::Open(sa_family_t family) {
+    const int protocol = family == AF_INET6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP};
     IcmpSocket sock;
-    sock.m_fd.Reset(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP));
+    sock.m_fd.Reset(::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol));
     if (sock.m_fd) {
         sock.m_kind = Kind::datagram;
         return sock;
     }
     const int pingError = errno;
-    sock.m_fd.Reset(::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP));
+    sock.m_fd.Reset(::socket(family, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol));
     if (!sock.m_fd) {
         if (IsPrivilegeError(pingError) && IsPrivilegeError(errno))
             g_icmpPrivilegeMissing = true;
         return sock;
     }
     // Let the kernel drop everything but echo replies, so errors and other traffic never wake us.
-    const IcmpFilter filter{~(1U << ICMP_ECHOREPLY)};
-    ::setsockopt(sock.m_fd.Get(), SOL_RAW, kIcmpFilterOption, &filter, sizeof filter);
+    if (family == AF_INET6) {
+        icmp6_filter filter;
+        ICMP6_FILTER_SETBLOCKALL(&filter);
+        ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &filter);
+        ::setsockopt(sock.m_fd.Get(), IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+    } else {
+        const IcmpFilter filter{~(1U << ICMP_ECHOREPLY)};
+        ::setsockopt(sock.m_fd.Get(), SOL_RAW, kIcmpFilterOption, &filter, sizeof filter);
+    }
     sock.m_kind = Kind::raw;
     return sock;
 }
@@ -107,8 +120,9 @@ ProbeOutcome ProbeIcmp(const std::string& address) {
     return ProbeConnection(0, address, 0);
 }
 
-AsyncProbe::Step IcmpEchoProbe::Begin(in_addr_t destination) {
-    IcmpSocket sock = IcmpSocket::Open();
+AsyncProbe::Step IcmpEchoProbe::Begin(const HostAddress& destination) {
+    const bool v6 = destination.IsIPv6();
+    IcmpSocket sock = IcmpSocket::Open(destination.Family());
     if (!sock) {
         if (IsOutOfDescriptors(errno))
             return Step::noDescriptor;
@@ -127,34 +141,38 @@ AsyncProbe::Step IcmpEchoProbe::Begin(in_addr_t destination) {
 
     unsigned char request[sizeof(icmphdr) + kIcmpRequestData.size()] = {};
     icmphdr header{};
-    header.type = ICMP_ECHO;
+    // An ICMPv6 echo has the same layout; its checksum covers addresses the kernel picks, so
+    // the kernel fills it in.
+    header.type = static_cast<std::uint8_t>(v6 ? int{ICMP6_ECHO_REQUEST} : int{ICMP_ECHO});
     header.un.echo.id = htons(m_identifier);
     header.un.echo.sequence = htons(m_sequence);
     std::memcpy(request, &header, sizeof header);
     std::memcpy(request + sizeof header, kIcmpRequestData.data(), kIcmpRequestData.size());
-    header.checksum = InternetChecksum(request, sizeof request);
-    std::memcpy(request, &header, sizeof header);
+    if (!v6) {
+        header.checksum = InternetChecksum(request, sizeof request);
+        std::memcpy(request, &header, sizeof header);
+    }
 
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = destination;
+    sockaddr_storage to;
+    const socklen_t toLength = destination.ToSockaddr(0, to);
     if (kind == IcmpSocket::Kind::raw) {
         // A connected raw socket is handed only what comes from its peer: with many probes in
         // flight, the replies of other hosts are not even copied to it.
-        if (::connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0)
+        if (::connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&to), toLength) != 0)
             return FailedWith(errno);
     }
 
     m_start = Clock::now();
     m_deadline = m_start + std::chrono::milliseconds(kIcmpTimeoutMs);
-    if (::sendto(m_fd.Get(), request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
+    if (::sendto(m_fd.Get(), request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), toLength) < 0)
         return FailedWith(errno);
     if (kind == IcmpSocket::Kind::datagram) {
-        sockaddr_in bound{};
+        sockaddr_storage bound{};
         socklen_t length = sizeof bound;
         if (::getsockname(m_fd.Get(), reinterpret_cast<sockaddr*>(&bound), &length) != 0)
             return Failed();
-        m_identifier = ntohs(bound.sin_port);
+        // The port field sits at the same place in both families.
+        m_identifier = ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
     }
     m_events = POLLIN;
     // A near host (loopback above all) has often answered already: no need to wait for it.
@@ -166,7 +184,7 @@ AsyncProbe::Step IcmpEchoProbe::OnReady(short) {
     // Drain what arrived; on a raw socket some of it may be the replies of other probes or programs.
     for (;;) {
         unsigned char buffer[kIcmpReplyBufferSize];
-        sockaddr_in from{};
+        sockaddr_storage from{};
         socklen_t fromLength = sizeof from;
         const ssize_t got =
             ::recvfrom(m_fd.Get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
@@ -178,12 +196,14 @@ AsyncProbe::Step IcmpEchoProbe::OnReady(short) {
             continue; // an ICMP error reported on the socket, or an interrupted call: no answer yet
         }
         Received reply;
-        if (!Parse(kind, buffer, static_cast<std::size_t>(got), from, reply) || reply.length < sizeof(icmphdr))
+        if (!Parse(kind, buffer, static_cast<std::size_t>(got), from, fromLength, reply) ||
+            reply.length < sizeof(icmphdr))
             continue;
         icmphdr echo;
         std::memcpy(&echo, reply.icmp, sizeof echo);
-        if (echo.type != ICMP_ECHOREPLY || reply.source != m_destination || ntohs(echo.un.echo.id) != m_identifier ||
-            ntohs(echo.un.echo.sequence) != m_sequence)
+        const int replyType = m_destination.IsIPv6() ? ICMP6_ECHO_REPLY : ICMP_ECHOREPLY;
+        if (echo.type != replyType || !reply.source.SameAddress(m_destination) ||
+            ntohs(echo.un.echo.id) != m_identifier || ntohs(echo.un.echo.sequence) != m_sequence)
             continue;
         // A reply echoes our data; a stray packet that happens to match the numbers does not.
         if (reply.length < sizeof echo + kIcmpRequestData.size() ||

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-// Sends one echo request to address and waits up to kIcmpTimeoutMs for the echo reply. Only an
-// echo reply from the probed address with our identifier and sequence counts: an ICMP error
-// (unreachable, time exceeded) is no answer.
+// Sends one echo request to address (ICMP, or ICMPv6 for an IPv6 address) and waits up to
+// kIcmpTimeoutMs for the echo reply. Only an echo reply from the probed address with our
+// identifier and sequence counts: an ICMP error (unreachable, time exceeded) is no answer.
 ProbeOutcome ProbeIcmp(const std::string& address);
 
 inline constexpr int kIcmpTimeoutMs = 10000;
@@ -18,25 +18,26 @@ inline constexpr int kIcmpTimeoutMs = 10000;
 // as they come until ours arrives or kIcmpTimeoutMs have passed since the request.
 class IcmpEchoProbe final : public AsyncProbe {
 public:
-    Step Begin(in_addr_t destination) override;
+    Step Begin(const HostAddress& destination) override;
     Step OnReady(short revents) override;
 
 private:
     int m_kind = 0; // IcmpSocket::Kind of the socket
-    in_addr_t m_destination = 0;
+    HostAddress m_destination;
     std::uint16_t m_identifier = 0;
     std::uint16_t m_sequence = 0;
 };
 inline constexpr std::string_view kIcmpRequestData{"Hi there!", 10}; // the text and its zero byte
 inline constexpr std::size_t kIcmpReplyBufferSize = 100;
 
-// One socket for ICMP echo: the unprivileged ping socket when the system allows it
-// (net.ipv4.ping_group_range), else a raw socket (root or CAP_NET_RAW).
+// One socket for ICMP echo (AF_INET) or ICMPv6 echo (AF_INET6): the unprivileged ping socket when
+// the system allows it (net.ipv4.ping_group_range, which rules both), else a raw socket (root or
+// CAP_NET_RAW).
 class IcmpSocket {
 public:
     enum class Kind { none, datagram, raw };
 
-    static IcmpSocket Open();
+    static IcmpSocket Open(sa_family_t family = AF_INET);
 
     Kind GetKind() const { return m_kind; }
     int Get() const { return m_fd.Get(); }

@@ -40,7 +40,7 @@ void NameLookupBatch::HelperLoop() {
         auto [key, name] = std::move(m_queue.front());
         m_queue.pop_front();
         lock.unlock();
-        const std::optional<in_addr_t> address = LookUpIPv4(name);
+        const std::optional<HostAddress> address = LookUpHost(name);
         lock.lock();
         if (m_abandoned)
             break;

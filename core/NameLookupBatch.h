@@ -1,8 +1,7 @@
 #pragma once
 
+#include "HostAddress.h"
 #include "UniqueFd.h"
-
-#include <netinet/in.h>
 
 #include <cstddef>
 #include <deque>
@@ -22,7 +21,7 @@ class NameLookupBatch : public std::enable_shared_from_this<NameLookupBatch> {
 public:
     static constexpr std::size_t kMaxHelpers = 16;
 
-    using Result = std::pair<std::size_t, std::optional<in_addr_t>>;
+    using Result = std::pair<std::size_t, std::optional<HostAddress>>;
 
     // Null when no wake-up descriptor can be had.
     static std::shared_ptr<NameLookupBatch> Create();

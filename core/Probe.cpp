@@ -36,7 +36,7 @@ std::unique_ptr<AsyncProbe> MakeProbe(std::int32_t bConnect, std::int32_t port) 
     return std::make_unique<TcpConnectProbe>(static_cast<std::uint16_t>(port));
 }
 
-ProbeOutcome RunProbeAlone(AsyncProbe& probe, in_addr_t destination) {
+ProbeOutcome RunProbeAlone(AsyncProbe& probe, const HostAddress& destination) {
     AsyncProbe::Step step = probe.Begin(destination);
     while (step == AsyncProbe::Step::waiting) {
         int timeoutMs = -1;
@@ -58,7 +58,7 @@ ProbeOutcome ProbeConnection(std::int32_t bConnect, const std::string& address, 
     const std::unique_ptr<AsyncProbe> probe = MakeProbe(bConnect, port);
     if (!probe)
         return {0, -1, ProbeFailure::badPort};
-    const auto destination = ResolveIPv4(address);
+    const auto destination = ResolveHost(address);
     if (!destination)
         return {0, -1, ProbeFailure::hostNotFound};
     return RunProbeAlone(*probe, *destination);

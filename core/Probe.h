@@ -1,9 +1,8 @@
 #pragma once
 
+#include "HostAddress.h"
 #include "ProbeFailure.h"
 #include "UniqueFd.h"
-
-#include <netinet/in.h>
 
 #include <chrono>
 #include <cstdint>
@@ -32,8 +31,8 @@ public:
 
     virtual ~AsyncProbe() = default;
 
-    // Sends the request to destination (an IPv4 address in network byte order).
-    virtual Step Begin(in_addr_t destination) = 0;
+    // Sends the request to destination, over IPv4 or IPv6 as the address is.
+    virtual Step Begin(const HostAddress& destination) = 0;
     // The descriptor reported revents (poll flags).
     virtual Step OnReady(short revents) = 0;
     // Deadline() has passed without an answer.
@@ -67,7 +66,7 @@ std::unique_ptr<AsyncProbe> MakeProbe(std::int32_t bConnect, std::int32_t port);
 
 // Runs one probe to its end on the calling thread, waiting in AbortablePoll only, so that a
 // stopped worker leaves at once. A probe without a descriptor to spare answers 0.
-ProbeOutcome RunProbeAlone(AsyncProbe& probe, in_addr_t destination);
+ProbeOutcome RunProbeAlone(AsyncProbe& probe, const HostAddress& destination);
 
 // Probes one connection without touching any entry: an ICMP echo when bConnect is 0, else a TCP
 // connect to port. Blocks in AbortablePoll only, so a stopped worker leaves at once.

@@ -53,7 +53,7 @@ void ProbePass::Prepare() {
     const std::size_t count = m_entries.size();
     m_remaining = count;
     m_probes.resize(count);
-    m_destinations.assign(count, 0);
+    m_destinations.assign(count, HostAddress{});
     std::unordered_map<std::string, std::size_t> submitted; // one lookup per distinct name
     for (std::size_t index = 0; index < count; ++index) {
         const PassEntry& entry = m_entries[index];
@@ -62,12 +62,12 @@ void ProbePass::Prepare() {
             Done(index, {0, -1, ProbeFailure::badPort});
             continue;
         }
-        if (const auto dotted = ParseDottedIPv4(entry.address)) {
-            m_destinations[index] = *dotted;
+        if (const auto literal = ParseAddressLiteral(entry.address)) {
+            m_destinations[index] = *literal;
             m_ready.push(index);
             continue;
         }
-        if (entry.address.empty()) {
+        if (!IsLookupName(entry.address)) {
             Done(index, {0, -1, ProbeFailure::hostNotFound});
             continue;
         }
@@ -83,7 +83,7 @@ void ProbePass::Prepare() {
             if (!m_lookups.batch || !m_lookups.batch->Submit(m_waitingForName.size(), entry.address)) {
                 // No helper to be had: look the name up here, still abortable.
                 submitted.erase(known);
-                const auto address = ResolveIPv4(entry.address);
+                const auto address = ResolveHost(entry.address);
                 if (!address) {
                     Done(index, {0, -1, ProbeFailure::hostNotFound});
                     continue;
@@ -151,7 +151,7 @@ void ProbePass::Land(std::size_t index) {
     if (m_limit < m_fullLimit)
         ++m_limit;
     if (m_entries[index].connect == 0) {
-        const in_addr_t host = m_destinations[index];
+        const HostAddress& host = m_destinations[index];
         --m_echoesInFlight[host];
         const auto waiting = m_echoesWaiting.find(host);
         if (waiting != m_echoesWaiting.end()) {

@@ -4,8 +4,6 @@
 #include "Probe.h"
 #include "UniqueFd.h"
 
-#include <netinet/in.h>
-
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -74,12 +72,13 @@ private:
     DoneFn m_onDone;
 
     std::vector<std::unique_ptr<AsyncProbe>> m_probes; // per entry; null once done
-    std::vector<in_addr_t> m_destinations;
+    std::vector<HostAddress> m_destinations;
     std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> m_ready; // lowest row first
     std::priority_queue<Deadline, std::vector<Deadline>, std::greater<>> m_deadlines;
     std::vector<std::vector<std::size_t>> m_waitingForName; // per submitted name: its entries
-    std::unordered_map<in_addr_t, std::size_t> m_echoesInFlight;
-    std::unordered_map<in_addr_t, std::deque<std::size_t>> m_echoesWaiting; // for a host at its limit
+    std::unordered_map<HostAddress, std::size_t, HostAddress::Hash> m_echoesInFlight;
+    // For a host at its limit: the entries waiting for an echo slot.
+    std::unordered_map<HostAddress, std::deque<std::size_t>, HostAddress::Hash> m_echoesWaiting;
     NameLookupBatchGuard m_lookups;
 
     UniqueFd m_epoll;

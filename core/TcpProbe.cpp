@@ -9,21 +9,19 @@ ProbeOutcome ProbeTcp(const std::string& address, std::int32_t port) {
     return ProbeConnection(1, address, port);
 }
 
-AsyncProbe::Step TcpConnectProbe::Begin(in_addr_t destination) {
+AsyncProbe::Step TcpConnectProbe::Begin(const HostAddress& destination) {
     // No bind before the connect: a port bound on its own must be free of every TIME-WAIT
     // socket, while connect only needs the whole address pair to be unique, so a machine that
     // made many connections lately would read "No" for ports that answer.
-    m_fd.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    m_fd.Reset(::socket(destination.Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!m_fd)
         return IsOutOfDescriptors(errno) ? Step::noDescriptor : Failed();
 
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_addr.s_addr = destination;
-    remote.sin_port = htons(m_port);
+    sockaddr_storage remote;
+    const socklen_t remoteLength = destination.ToSockaddr(m_port, remote);
 
     m_start = Clock::now();
-    if (::connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0)
+    if (::connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&remote), remoteLength) == 0)
         return Answered();
     if (errno != EINPROGRESS)
         return FailedWith(errno);

@@ -16,7 +16,7 @@ class TcpConnectProbe final : public AsyncProbe {
 public:
     explicit TcpConnectProbe(std::uint16_t port) : m_port(port) {}
 
-    Step Begin(in_addr_t destination) override;
+    Step Begin(const HostAddress& destination) override;
     Step OnReady(short revents) override;
 
 private:

@@ -171,6 +171,27 @@ TEST(SmtpAlertDialogue, WellBehavedServerNeverAnsweringQuit) {
     EXPECT_EQ(server.Received(), Join(FailedRunCommands(), 6));
 }
 
+// The mail server may be an IPv6 host, given as a literal or as a name with only an IPv6
+// address; HELO names it exactly as it was configured.
+TEST(SmtpAlertDialogue, IPv6ServerByLiteralOrName) {
+    const auto deliver = [](const std::string& serverText) {
+        ScriptedServer server(Script(GoodReplies()), 0, /*ipv6=*/true);
+        auto list = FailedRunList();
+        list->m_strServer = serverText;
+        EXPECT_EQ(SendMailAlert(*list, server.Port()), smtp::kOk) << serverText;
+        ASSERT_TRUE(server.WaitForEnd(5s));
+        auto commands = FailedRunCommands();
+        commands[0] = "HELO " + serverText + "\r\n";
+        EXPECT_EQ(server.Received(), Join(commands, 6));
+    };
+    deliver("::1");
+    deliver("[::1]");
+    std::string reason;
+    if (!testsupport::RunWithHostsFile(
+            "::1 pulsewick-mail6.test\n", [&] { deliver("pulsewick-mail6.test"); }, &reason))
+        GTEST_SKIP() << reason;
+}
+
 struct BadStep {
     std::size_t stage;   // 0: the greeting; n: the reply to the n-th command
     const char* reply;   // kClose: the server closes instead

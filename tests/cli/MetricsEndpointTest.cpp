@@ -99,7 +99,7 @@ TEST(MonitorMetrics, LabelValuesWithQuotesBackslashesAndLineBreaksReadBackThroug
     EXPECT_NE(text.find("pulsewick_probe_success{row=\"1\",address=\"say \\\"hi\\\"\",kind=\"tcp\",port=\"80\"} 1\n"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("address=\"C:\\\\host\",kind=\"icmp\",port=\"80\"} 0\n"), std::string::npos);
+    EXPECT_NE(text.find("address=\"C:\\\\host\",kind=\"icmp\",port=\"\"} 0\n"), std::string::npos);
     EXPECT_NE(text.find("address=\"Z\xEF\xBF\xBDrich\""), std::string::npos);
     EXPECT_NE(text.find("pulsewick_probe_round_trip_seconds{row=\"1\","), std::string::npos);
     EXPECT_EQ(text.find("pulsewick_probe_round_trip_seconds{row=\"2\","), std::string::npos); // no answer, no time

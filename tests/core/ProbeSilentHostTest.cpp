@@ -113,6 +113,13 @@ TEST_F(SilentHost, IcmpWaitEndsWhenStopped) {
     ExpectStopEndsProbe(Entry(0, SilentHostNamespace::kSilentAddress), 500ms);
 }
 
+TEST_F(SilentHost, IPv6WaitsEndWhenStopped) {
+    if (!m_ns.HasIPv6())
+        GTEST_SKIP() << "no IPv6 here";
+    ExpectStopEndsProbe(Entry(0, SilentHostNamespace::kSilentAddress6), 500ms);
+    ExpectStopEndsProbe(Entry(1, SilentHostNamespace::kSilentAddress6), 1500ms);
+}
+
 // The name server of /etc/resolv.conf, when it is an IPv4 address that is not on loopback.
 static std::string RemoteNameServer() {
     std::ifstream conf("/etc/resolv.conf");

@@ -1,12 +1,19 @@
 #pragma once
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <cstdint>
 #include <thread>
 
 namespace testsupport {
 
-// A TCP port on 127.0.0.1 in one of three states, held for the object's life.
+// The loopback address (127.0.0.1, or ::1 when ipv6) with port (host byte order); returns its length.
+socklen_t LoopbackAddress(bool ipv6, std::uint16_t port, sockaddr_storage& out);
+// The port (host byte order) of an IPv4 or IPv6 socket address.
+std::uint16_t PortOf(const sockaddr_storage& address);
+
+// A TCP port on 127.0.0.1 (::1 when ipv6) in one of three states, held for the object's life.
 class LoopbackPort {
 public:
     enum class Kind {
@@ -15,7 +22,7 @@ public:
         stalled,   // listening with a full queue: a connect's handshake gets no answer
     };
 
-    explicit LoopbackPort(Kind kind);
+    explicit LoopbackPort(Kind kind, bool ipv6 = false);
     ~LoopbackPort();
     LoopbackPort(const LoopbackPort&) = delete;
     LoopbackPort& operator=(const LoopbackPort&) = delete;

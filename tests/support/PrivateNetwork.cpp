@@ -4,11 +4,13 @@
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -107,6 +109,40 @@ std::optional<std::string> RunInPrivateNetwork(const std::function<std::string()
     if (entered)
         return result;
     return RunInChild(body, reason);
+}
+
+bool RunWithHostsFile(const std::string& hostsText, const std::function<void()>& body, std::string* reason) {
+    char path[] = "/tmp/pulsewick-hosts-XXXXXX";
+    const int fd = ::mkstemp(path);
+    if (fd < 0 || ::write(fd, hostsText.data(), hostsText.size()) != static_cast<ssize_t>(hostsText.size())) {
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(path);
+        }
+        if (reason)
+            *reason = "cannot write a hosts file";
+        return false;
+    }
+    ::close(fd);
+    std::string failure;
+    std::thread([&] {
+        const ScopedPrivateNetwork network;
+        if (!network.IsActive()) {
+            failure = "no network namespace can be made here";
+            return;
+        }
+        // The mount namespace stays with this thread (and those it starts) and goes with them.
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(path, "/etc/hosts", nullptr, MS_BIND, nullptr) != 0) {
+            failure = std::string("cannot mount a hosts file: ") + std::strerror(errno);
+            return;
+        }
+        body();
+    }).join();
+    ::unlink(path);
+    if (!failure.empty() && reason)
+        *reason = failure;
+    return failure.empty();
 }
 
 } // namespace testsupport

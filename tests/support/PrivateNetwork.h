@@ -32,4 +32,10 @@ private:
     bool m_active = false;
 };
 
+// Runs body on a thread of its own in a private network (as ScopedPrivateNetwork) that sees
+// hostsText as /etc/hosts, through a mount namespace of its own; threads that body starts see
+// the same. Returns false when that cannot be made here (then *reason says why). Needs
+// CAP_SYS_ADMIN.
+bool RunWithHostsFile(const std::string& hostsText, const std::function<void()>& body, std::string* reason = nullptr);
+
 } // namespace testsupport

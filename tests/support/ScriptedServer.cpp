@@ -1,5 +1,7 @@
 #include "ScriptedServer.h"
 
+#include "LoopbackPorts.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
@@ -12,20 +14,17 @@
 
 namespace testsupport {
 
-ScriptedServer::ScriptedServer(std::vector<Step> script, std::uint16_t port) {
-    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+ScriptedServer::ScriptedServer(std::vector<Step> script, std::uint16_t port, bool ipv6) {
+    m_listen = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     m_stop = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_listen < 0 || m_stop < 0)
         throw std::runtime_error("scripted server: no socket");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    socklen_t length = sizeof address;
-    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_listen, 4) != 0 ||
+    sockaddr_storage address;
+    socklen_t length = LoopbackAddress(ipv6, port, address);
+    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(m_listen, 4) != 0 ||
         ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("scripted server: cannot listen");
-    m_port = ntohs(address.sin_port);
+    m_port = PortOf(address);
     m_thread = std::thread(&ScriptedServer::Run, this, std::move(script));
 }
 

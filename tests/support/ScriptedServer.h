@@ -10,7 +10,7 @@
 
 namespace testsupport {
 
-// A TCP server on 127.0.0.1 (port chosen by the system) that takes one connection and plays
+// A TCP server on 127.0.0.1 or ::1 (port chosen by the system) that takes one connection and plays
 // a script, for clients that must cope with servers misbehaving on purpose. After the script
 // it goes on reading (and recording) everything until the client closes, unless the script
 // stopped reading. Everything received is kept.
@@ -34,7 +34,7 @@ public:
 
     // port 0: one the system chooses. A fixed port (e.g. a well-known one inside a network
     // namespace of the test's own) makes the constructor throw when it is taken.
-    explicit ScriptedServer(std::vector<Step> script, std::uint16_t port = 0);
+    explicit ScriptedServer(std::vector<Step> script, std::uint16_t port = 0, bool ipv6 = false);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;

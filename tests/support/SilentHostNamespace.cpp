@@ -75,6 +75,11 @@ SilentHostNamespace::SilentHostNamespace(bool pingSockets) {
         return;
     }
     m_available = true;
+    // The same over IPv6: a permanent neighbour that nobody is, and a network where nobody
+    // answers the neighbour solicitation.
+    m_ipv6 = Run(in + "addr add fd00:213::1/64 dev silent0 nodad") &&
+             Run(in + "neigh replace fd00:213::2 lladdr 02:00:00:00:02:13 dev silent0 nud permanent") &&
+             Run(in + "addr add fd00:213:1::1/64 dev unreach0 nodad");
 }
 
 bool SilentHostNamespace::RouteToSilence(const std::string& address, int prefixLength) const {
@@ -105,6 +110,17 @@ SilentHostNamespace::Inside::~Inside() {
 }
 
 long long SnmpCounter(const std::string& group, const std::string& name) {
+    if (!group.empty() && group.back() == '6') {
+        // One "GroupName value" pair a line.
+        std::ifstream snmp6("/proc/thread-self/net/snmp6");
+        std::string key;
+        long long value = 0;
+        while (snmp6 >> key >> value) {
+            if (key == group + name)
+                return value;
+        }
+        return -1;
+    }
     std::ifstream snmp("/proc/thread-self/net/snmp");
     std::string names;
     std::string values;
