@@ -133,8 +133,6 @@ signals:
     // A check run has started or ended (the window is disabled exactly in between).
     void checkRunStarted();
     void checkRunFinished(int result);
-    // The status line, the title or the tray state may read differently now.
-    void statusChanged();
 
 protected:
     void DoDataExchange(CDataExchange& dx) override;
@@ -187,7 +185,6 @@ private:
     bool m_bInTray = false;            // hidden by the close box while monitoring goes on
     bool m_bEnded = false;             // Quit while in the tray
     QEventLoop* m_pTrayLoop = nullptr; // exec() waiting while the window is in the tray
-    bool m_bScheduledRun = false;
     QLabel* m_pStatusLine = nullptr;
     PassSummary m_lastPass;
     PassSummary m_currentPass;

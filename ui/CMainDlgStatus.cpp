@@ -118,5 +118,4 @@ void CMainDlg::UpdateStatus() {
         m_pStatusLine->setText(StatusLineText());
     if (m_tray)
         m_tray->Update();
-    emit statusChanged();
 }

@@ -24,7 +24,6 @@ public:
     bool IsShown() const;
     State CurrentState() const { return m_state; }
     QString ToolTip() const;
-    QMenu* Menu() const { return m_menu; }
     // The menu's actions, for the keyboard-less ways in (a click on the icon shows the window).
     QAction* ShowAction() const { return m_show; }
     QAction* PingNowAction() const { return m_pingNow; }
