@@ -160,6 +160,8 @@ void CScheduler::Arm(std::int64_t delayMs) {
     unsigned timerId = 0;
     alerts::RunContained(kArmStep, [this, delayMs, &timerId] { timerId = m_timer->Arm(kTimerId, delayMs); });
     m_nTimerID = timerId;
+    if (timerId != 0 && m_hooks.armed)
+        alerts::RunContained(kArmStep, [this, delayMs] { m_hooks.armed(delayMs); });
 }
 
 bool CScheduler::MustWait() const {

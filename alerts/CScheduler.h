@@ -28,6 +28,8 @@ public:
         std::function<std::int32_t()> period;  // the list's current period, in minutes
         // True while a scheduled run must wait (e.g. an edit dialog is open on an entry).
         std::function<bool()> runMustWait;
+        // The period timer has been armed to fall due after delayMs (optional).
+        std::function<void(std::int64_t delayMs)> armed;
     };
 
     static constexpr unsigned kTimerId = 1;

@@ -109,10 +109,10 @@ std::string RoundTripText(std::int64_t us) {
     return text;
 }
 
-std::string RowLine(std::size_t row, const CItem& item, const std::string& status, bool withTime) {
+// The last column: the round trip of an answer, the reason of a failure.
+std::string RowLine(std::size_t row, const CItem& item, const std::string& status, const std::string& last) {
     std::string line = "  " + Padded(std::to_string(row + 1), 6) + Padded(JsonQuote(item.m_strAddress), 24) +
-                       Padded(PortColumnText(item), 7) + Padded(status, 13) +
-                       (withTime ? RoundTripText(item.m_nLastRoundTripUs) : std::string());
+                       Padded(PortColumnText(item), 7) + Padded(status, 13) + last;
     while (!line.empty() && line.back() == ' ')
         line.pop_back();
     return line + "\n";
@@ -132,6 +132,8 @@ std::string RowJson(std::size_t row, const CItem& item, bool probed) {
         } else {
             out += "null";
         }
+        const std::string reason = item.m_bResult ? std::string() : ProbeFailureText(item.m_nLastFailure);
+        out += ", \"reason\": " + (reason.empty() ? std::string("null") : JsonQuote(reason));
     }
     return out + "}";
 }
@@ -152,7 +154,7 @@ int RunCheck(const QStringList& args) {
 
     if (!json && !list->IsEmpty())
         PrintOut("  " + Padded("Row", 6) + Padded("IP Address", 24) + Padded("Port", 7) + Padded("OK", 13) +
-                 "Round trip\n");
+                 "Round trip or reason\n");
     std::vector<bool> probed(list->GetCount(), false);
     // Rows come in list order; the only gaps are probes still under way at an interruption.
     std::size_t nextRow = 0;
@@ -160,8 +162,9 @@ int RunCheck(const QStringList& args) {
         for (; nextRow < end; ++nextRow) {
             const CItem& item = list->GetAt(nextRow);
             if (!json)
-                PrintOut(probed[nextRow] ? RowLine(nextRow, item, item.m_bResult ? "Yes" : "No", item.m_bResult != 0)
-                                         : RowLine(nextRow, item, "not probed", false));
+                PrintOut(!probed[nextRow] ? RowLine(nextRow, item, "not probed", {})
+                         : item.m_bResult ? RowLine(nextRow, item, "Yes", RoundTripText(item.m_nLastRoundTripUs))
+                                          : RowLine(nextRow, item, "No", ProbeFailureText(item.m_nLastFailure)));
         }
     };
     int result = -1;

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -152,6 +153,8 @@ void CheckRunShared::RecordInOrder(bool skipUnfinished) {
         CItem& item = list->GetAt(nextToRecord);
         item.m_bResult = outcome->result;
         item.m_nLastRoundTripUs = outcome->roundTripUs;
+        item.m_nLastFailure = outcome->failure;
+        item.m_tLastProbe = static_cast<std::int64_t>(std::time(nullptr));
         RecordResult(*list, item, outcome->result);
         pending.emplace_back(nextToRecord, outcome->result);
     }

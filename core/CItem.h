@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CSerializable.h"
+#include "ProbeFailure.h"
 
 #include <cstdint>
 #include <string>
@@ -26,4 +27,8 @@ public:
     // Round-trip time of the last probe in microseconds, -1 when it was not answered.
     // Shown to the user only; never written to a list file.
     std::int64_t m_nLastRoundTripUs = -1;
+    // Why the last probe was not answered, and when it ended (seconds since the epoch, -1 when
+    // not probed since the list was loaded). Shown only, never written to a list file.
+    ProbeFailure m_nLastFailure = ProbeFailure::unknown;
+    std::int64_t m_tLastProbe = -1;
 };

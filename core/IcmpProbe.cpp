@@ -123,8 +123,11 @@ ProbeOutcome ProbeIcmp(const std::string& address) {
 AsyncProbe::Step IcmpEchoProbe::Begin(const HostAddress& destination) {
     const bool v6 = destination.IsIPv6();
     IcmpSocket sock = IcmpSocket::Open(destination.Family());
-    if (!sock)
-        return IsOutOfDescriptors(errno) ? Step::noDescriptor : Failed();
+    if (!sock) {
+        if (IsOutOfDescriptors(errno))
+            return Step::noDescriptor;
+        return Failed(IsIcmpPrivilegeMissing() ? ProbeFailure::noPermission : ProbeFailure::unknown);
+    }
     const IcmpSocket::Kind kind = sock.GetKind();
     m_kind = static_cast<int>(kind);
     m_fd = sock.Release();
@@ -156,13 +159,13 @@ AsyncProbe::Step IcmpEchoProbe::Begin(const HostAddress& destination) {
         // A connected raw socket is handed only what comes from its peer: with many probes in
         // flight, the replies of other hosts are not even copied to it.
         if (::connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&to), toLength) != 0)
-            return Failed();
+            return FailedWith(errno);
     }
 
     m_start = Clock::now();
     m_deadline = m_start + std::chrono::milliseconds(kIcmpTimeoutMs);
     if (::sendto(m_fd.Get(), request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), toLength) < 0)
-        return Failed();
+        return FailedWith(errno);
     if (kind == IcmpSocket::Kind::datagram) {
         sockaddr_storage bound{};
         socklen_t length = sizeof bound;

@@ -9,6 +9,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <ctime>
 
 AsyncProbe::Step AsyncProbe::Finish(ProbeOutcome outcome) {
     m_outcome = outcome;
@@ -56,10 +57,10 @@ ProbeOutcome RunProbeAlone(AsyncProbe& probe, const HostAddress& destination) {
 ProbeOutcome ProbeConnection(std::int32_t bConnect, const std::string& address, std::int32_t port) {
     const std::unique_ptr<AsyncProbe> probe = MakeProbe(bConnect, port);
     if (!probe)
-        return {};
+        return {0, -1, ProbeFailure::badPort};
     const auto destination = ResolveHost(address);
     if (!destination)
-        return {};
+        return {0, -1, ProbeFailure::hostNotFound};
     return RunProbeAlone(*probe, *destination);
 }
 
@@ -67,5 +68,7 @@ int CItem::Check() {
     const ProbeOutcome outcome = ProbeConnection(m_bConnect, m_strAddress, m_nPort);
     m_bResult = outcome.result;
     m_nLastRoundTripUs = outcome.roundTripUs;
+    m_nLastFailure = outcome.failure;
+    m_tLastProbe = std::time(nullptr);
     return m_bResult;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HostAddress.h"
+#include "ProbeFailure.h"
 #include "UniqueFd.h"
 
 #include <chrono>
@@ -9,10 +10,11 @@
 #include <optional>
 #include <string>
 
-// What one probe found: 1 answered / 0 not, and how long the answer took.
+// What one probe found: 1 answered / 0 not, how long the answer took, and why there was none.
 struct ProbeOutcome {
     int result = 0;
-    std::int64_t roundTripUs = -1; // microseconds; -1 when not answered
+    std::int64_t roundTripUs = -1;                // microseconds; -1 when not answered
+    ProbeFailure failure = ProbeFailure::unknown; // when result is 0
 };
 
 // One probe as a state machine over one non-blocking descriptor of its own, so that a pass can
@@ -34,7 +36,7 @@ public:
     // The descriptor reported revents (poll flags).
     virtual Step OnReady(short revents) = 0;
     // Deadline() has passed without an answer.
-    Step OnDeadline() { return Finish({}); }
+    Step OnDeadline() { return Failed(ProbeFailure::timedOut); }
 
     int Fd() const { return m_fd.Get(); }
     short Events() const { return m_events; }
@@ -44,7 +46,9 @@ public:
 protected:
     Step Finish(ProbeOutcome outcome);
     Step Answered(); // the outcome of an answer that came now
-    Step Failed() { return Finish({}); }
+    Step Failed(ProbeFailure why = ProbeFailure::unknown) { return Finish({0, -1, why}); }
+    // A socket call failed with errno error.
+    Step FailedWith(int error) { return Failed(ProbeFailureFromErrno(error)); }
 
     UniqueFd m_fd;
     short m_events = 0;

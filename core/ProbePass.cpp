@@ -59,7 +59,7 @@ void ProbePass::Prepare() {
         const PassEntry& entry = m_entries[index];
         m_probes[index] = MakeProbe(entry.connect, entry.port);
         if (!m_probes[index]) {
-            Done(index, {});
+            Done(index, {0, -1, ProbeFailure::badPort});
             continue;
         }
         if (const auto literal = ParseAddressLiteral(entry.address)) {
@@ -68,7 +68,7 @@ void ProbePass::Prepare() {
             continue;
         }
         if (!IsLookupName(entry.address)) {
-            Done(index, {});
+            Done(index, {0, -1, ProbeFailure::hostNotFound});
             continue;
         }
         const auto [known, added] = submitted.try_emplace(entry.address, m_waitingForName.size());
@@ -85,7 +85,7 @@ void ProbePass::Prepare() {
                 submitted.erase(known);
                 const auto address = ResolveHost(entry.address);
                 if (!address) {
-                    Done(index, {});
+                    Done(index, {0, -1, ProbeFailure::hostNotFound});
                     continue;
                 }
                 m_destinations[index] = *address;
@@ -212,7 +212,7 @@ void ProbePass::OnLookups() {
                 m_destinations[index] = *address;
                 m_ready.push(index);
             } else {
-                Done(index, {});
+                Done(index, {0, -1, ProbeFailure::hostNotFound});
             }
         }
     }

@@ -24,7 +24,7 @@ AsyncProbe::Step TcpConnectProbe::Begin(const HostAddress& destination) {
     if (::connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&remote), remoteLength) == 0)
         return Answered();
     if (errno != EINPROGRESS)
-        return Failed();
+        return FailedWith(errno);
     m_events = POLLOUT;
     // A near host (loopback above all) has often finished the handshake already: no need to
     // wait for it.
@@ -37,7 +37,9 @@ AsyncProbe::Step TcpConnectProbe::Begin(const HostAddress& destination) {
 AsyncProbe::Step TcpConnectProbe::OnReady(short) {
     int error = 0;
     socklen_t length = sizeof error;
-    if (::getsockopt(m_fd.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+    if (::getsockopt(m_fd.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
         return Failed();
+    if (error != 0)
+        return FailedWith(error);
     return Answered();
 }

@@ -20,6 +20,9 @@ packages=(
     systemd # systemd-analyze checks the service unit
     python3 python3-aiosmtpd
     desktop-file-utils shared-mime-info
+    # the window-stacking test: the real window under Xvfb with the openbox window manager,
+    # and xprop to read the stacking order
+    xvfb openbox x11-utils
 )
 
 source "$here/scripts/install-packages.sh"

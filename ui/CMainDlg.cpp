@@ -1,14 +1,17 @@
 #include "CMainDlg.h"
 
+#include "BackgroundTask.h"
 #include "CAlertDispatch.h"
 #include "CDataExchange.h"
 #include "CItemList.h"
 #include "CPagerAlert.h"
 #include "CScheduler.h"
 #include "CSpinButtonCtrl.h"
+#include "CTrayIcon.h"
 #include "CommandLauncher.h"
 #include "IPeriodTimer.h"
 #include "ISoundPlayer.h"
+#include "ListCopy.h"
 #include "LocalText.h"
 #include "ResourceIds.h"
 #include "SmtpAlert.h"
@@ -88,7 +91,8 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
         return s;
     };
     alertHooks.showInformation = [this](const std::string& text) {
-        ui::ShowMessage(this, ui::FromLocal(text), ui::MessageIcon::information);
+        // The pop-up names what failed behind its details button.
+        ui::Prompts().MessageBox(this, ui::FromLocal(text), ui::MessageIcon::information, FailedEntriesText());
     };
     alertHooks.showStopError = [this](const std::string& text) {
         ui::ShowMessage(this, ui::FromLocal(text), ui::MessageIcon::critical);
@@ -105,12 +109,19 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
     schedulerHooks.period = [this] { return m_pList->m_nPeriod; };
     // No run before the window and its splash are on the screen (see OnInitDialog).
     schedulerHooks.runMustWait = [this] { return m_nEditorDepth > 0 || !m_bStartUpDone; };
+    schedulerHooks.armed = [this](std::int64_t delayMs) {
+        m_nextPass = QDateTime::currentDateTime().addMSecs(delayMs);
+        UpdateStatus();
+    };
     m_scheduler = std::make_unique<CScheduler>(std::move(schedulerHooks), std::move(m_services.timer));
 
     if (auto* spin = GetDlgItem<CSpinButtonCtrl>(IDC_PERIOD_SPIN))
         spin->SetRange(kMinPeriod, kMaxPeriod);
     setWindowIcon(QCoreApplication::instance() ? QApplication::windowIcon() : QIcon());
     ConnectControls();
+    SetTabOrder();
+    MarkSaved({});
+    CreateStatusLine();
 }
 
 CMainDlg::~CMainDlg() {
@@ -155,11 +166,17 @@ void CMainDlg::ConnectControls() {
         // Only a period that passed validation reaches the list.
         if (UpdateData(true))
             m_pList->m_nPeriod = m_nPeriod;
+        UpdateStatus();
     };
     OnKillFocus(IDC_PERIOD, copyPeriod);
     if (auto* spin = GetDlgItem<CSpinButtonCtrl>(IDC_PERIOD_SPIN))
         connect(spin, &CSpinButtonCtrl::stepped, this, copyPeriod);
     OnKillFocus(IDC_EXECUTE, [this] { ReadFieldsThen([this] { m_pList->m_strExecute = m_strExecute; }); });
+    // Typing is already an unsaved change: the title's mark follows it at once.
+    for (int id : {IDC_PERIOD, IDC_EXECUTE}) {
+        if (auto* field = GetDlgItem<QLineEdit>(id))
+            connect(field, &QLineEdit::textEdited, this, [this] { UpdateStatus(); });
+    }
 
     onClick(IDC_SOUND_BROWSE, [this] {
         const ui::FileDialogRequest request{.mode = ui::FileDialogRequest::Mode::open,
@@ -191,13 +208,37 @@ void CMainDlg::ConnectControls() {
     onClick(IDC_PAGER_SETTINGS, [this] {
         if (m_services.editPager)
             m_services.editPager(*m_pList, this);
+        UpdateStatus();
     });
     onClick(IDC_MAIL_SETTINGS, [this] {
         if (m_services.editMail)
             m_services.editMail(*m_pList, this);
+        UpdateStatus();
     });
     if (QTreeWidget* list = ListView())
         connect(list, &QTreeWidget::itemDoubleClicked, this, [this] { EditSelectedEntries(); });
+}
+
+void CMainDlg::SetTabOrder() {
+    // The template lists the pager and e-mail rows last; Tab follows what the user sees: the
+    // list, the alert and schedule settings top to bottom, then the buttons down the right.
+    static constexpr int kVisualOrder[] = {IDC_LIST,        IDC_POPUP,          IDC_SOUND_FILE, IDC_SOUND_BROWSE,
+                                           IDC_SOUND_CLEAR, IDC_EXECUTE,        IDC_PAGER,      IDC_PAGER_SETTINGS,
+                                           IDC_MAIL,        IDC_MAIL_SETTINGS,  IDC_PERIOD,     IDC_START_AUTO,
+                                           IDC_LOG_NEVER,   IDC_LOG_ON_FAILURE, IDC_LOG_ALWAYS, IDC_LOG_FILE,
+                                           IDC_LOG_BROWSE,  IDC_LOG_CLEAR,      IDC_EDIT,       IDC_ADD,
+                                           IDC_DELETE,      IDC_PING_NOW,       IDC_SAVE_LIST,  IDC_LOAD_LIST,
+                                           IDC_START,       IDC_STOP,           IDHELP,         IDC_ABOUT,
+                                           IDCANCEL};
+    QWidget* previous = nullptr;
+    for (int id : kVisualOrder) {
+        QWidget* w = GetDlgItem(id);
+        if (!w)
+            continue;
+        if (previous)
+            QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
 }
 
 void CMainDlg::ReadFieldsThen(const std::function<void()>& copy) {
@@ -212,6 +253,7 @@ void CMainDlg::ReadFieldsThen(const std::function<void()>& copy) {
         dx.m_bButtonsOnly = true;
         DoDataExchange(dx);
     }
+    UpdateStatus();
 }
 
 void CMainDlg::DoDataExchange(CDataExchange& dx) {
@@ -256,15 +298,30 @@ void CMainDlg::FinishStartUp(bool showSplash) {
 void CMainDlg::OnCancel() {
     if (m_bInCheckRun)
         return; // the window is disabled for the run; a close request from the desktop waits too
-    if (m_scheduler->m_bRunning)
-        StopMonitoring();
-    EndDialog(QDialog::Rejected);
+    if (!ConfirmDiscardChanges())
+        return;
+    EndProgram();
 }
 
 void CMainDlg::OnOK() {
     if (m_bInCheckRun)
         return;
-    CDialog::OnOK();
+    if (!UpdateData(true) || !ConfirmDiscardChanges())
+        return;
+    EndDialog(QDialog::Accepted);
+}
+
+void CMainDlg::EndProgram() {
+    if (m_scheduler->m_bRunning)
+        StopMonitoring();
+    m_bInTray = false;
+    if (m_pTrayLoop) {
+        // Hidden in the tray, the window has no exec() round to end; exec() waits for this.
+        m_bEnded = true;
+        m_pTrayLoop->quit();
+        return;
+    }
+    EndDialog(QDialog::Rejected);
 }
 
 void CMainDlg::RefreshFromList() {
@@ -283,6 +340,7 @@ void CMainDlg::RefreshFromList() {
 }
 
 void CMainDlg::UpdateControls() {
+    UpdateStatus();
     const bool idle = m_scheduler->m_bRunning == 0;
     auto enable = [this](int id, bool on) {
         if (QWidget* w = GetDlgItem(id))
@@ -308,6 +366,7 @@ void CMainDlg::SetFileSetting(std::string& windowCopy, std::string& listSetting,
     windowCopy = path;
     listSetting = path;
     UpdateData(false);
+    UpdateStatus();
 }
 
 QString CMainDlg::HelpFilePath() {
@@ -351,6 +410,8 @@ void CMainDlg::PingNow() {
 }
 
 void CMainDlg::RaiseAlerts() {
+    // The desktop hears of it first: the notification never waits, the pop-up does.
+    ui::Prompts().Notify(QString::fromLatin1(CAlertDispatch::kPopupText), PassText());
     m_alerts->RaiseAlerts();
 }
 
@@ -365,7 +426,11 @@ void CMainDlg::WaitForModem(int limitSeconds) {
 }
 
 void CMainDlg::SendMailAlert() {
-    // The window shows nothing about how the dialogue ended. While the socket waits, its calls
-    // deliver only the window's pending repaints: no input reaches the window mid-dialogue.
-    ::SendMailAlert(*m_pList);
+    // The dialogue may wait on a silent server for seconds: it runs on a thread of its own with
+    // a copy of the list (the user may edit meanwhile), and the window keeps answering. The
+    // dispatch, and with it the re-arming of the timer, goes on only once it has ended. The
+    // window shows nothing about how it ended.
+    std::shared_ptr<const CItemList> copy = CopyList(*m_pList);
+    auto send = m_services.sendMail ? m_services.sendMail : [](const CItemList& list) { (void)::SendMailAlert(list); };
+    ui::RunBesideEventLoop([copy, send] { send(*copy); });
 }

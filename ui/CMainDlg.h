@@ -8,6 +8,7 @@
 #include "ISoundPlayer.h"
 #include "UserPrompts.h"
 
+#include <QDateTime>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +18,9 @@ class CAlertDispatch;
 class CItem;
 class CItemList;
 class CScheduler;
+class CTrayIcon;
+class QEventLoop;
+class QLabel;
 class QTreeWidget;
 
 // The main window: the connection list, every alert, schedule and log setting, the list
@@ -36,6 +40,18 @@ public:
         std::function<void(CItemList& list, QWidget* parent)> editMail;  // e-mail properties
         std::function<void(QWidget* parent)> showAbout;                  // the About box
         std::function<void(QWidget* owner)> showSplash;                  // the start-up picture
+        // The e-mail dialogue for a private copy of the list; runs off the user-interface thread.
+        std::function<void(const CItemList& list)> sendMail;
+        // Whether the window may offer a system-tray icon (the desktop's answer by default).
+        std::function<bool()> trayAvailable;
+    };
+
+    // How the last check run ended, for the status line, the tray and the notification.
+    struct PassSummary {
+        QDateTime when; // local time the run ended; invalid before the first run
+        int probed = 0; // entries whose probe ended in this run
+        int failed = 0;
+        bool cancelled = false;
     };
 
     // How a load of a list file ended.
@@ -64,6 +80,30 @@ public:
     int IsRunning() const;    // m_bRunning of the schedule
     unsigned TimerId() const; // m_nTimerID of the schedule
     bool IsCheckRunInProgress() const { return m_bInCheckRun; }
+
+    // The list file the list came from or was last saved to; empty for a list never saved.
+    const std::string& ListPath() const { return m_strListPath; }
+    // The list differs from its file (or from a new list): entries added, edited or deleted, or
+    // any setting changed, including a period or command typed but not yet left. Probe results
+    // do not count.
+    bool IsModified() const;
+    // Before the list is given up: asks "Save changes to NAME?" when it has unsaved changes.
+    // True when the caller may go on (nothing to save, saved, or discarded).
+    bool ConfirmDiscardChanges();
+    // The desktop ends the session: from now on closing never waits for an answer.
+    void OnSessionEnding();
+    QString StatusLineText() const; // the status line under the controls
+    const PassSummary& LastPass() const { return m_lastPass; }
+    CTrayIcon* TrayIcon() const { return m_tray.get(); }
+    // Closing the window while monitoring keeps monitoring in the tray when this is set (a
+    // setting of the user's desktop account, not of the list).
+    static bool MinimiseToTray();
+    static void SetMinimiseToTray(bool on);
+    // Shows the window again from the tray.
+    void ShowFromTray();
+    // Ends the program as the "&Close" button does (through the save question).
+    void Quit();
+    int exec() override;
 
     // Commands and operations.
     void RefreshList();
@@ -99,6 +139,7 @@ protected:
     bool OnInitDialog() override;
     void OnCancel() override;
     void OnOK() override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void ConnectControls();
@@ -113,6 +154,21 @@ private:
     void ChooseFile(const ui::FileDialogRequest& request, std::string& windowCopy, std::string& listSetting);
     void SetFileSetting(std::string& windowCopy, std::string& listSetting, const std::string& path);
 
+    // The list's document state: saving with or without a name, what counts as unsaved.
+    bool SaveListAs();
+    bool SaveListTo(const std::string& path);
+    void MarkSaved(const std::string& path);
+    bool FieldsDifferFromList() const;
+    QString DocumentName() const;
+    void EndProgram();
+
+    // What the window says about monitoring: title, status line, tray, notification.
+    void CreateStatusLine();
+    void UpdateStatus();
+    void OnPassEnded();
+    void SetTabOrder();
+    QString PassText() const;
+    QString FailedEntriesText() const;
     Services m_services;
     std::string m_commandLineTail;
     std::unique_ptr<CItemList> m_pList;
@@ -122,6 +178,18 @@ private:
     int m_nEditorDepth = 0; // edit dialogs open on entries; a scheduled run waits for them
     bool m_bInCheckRun = false;
     bool m_bStartUpDone = false; // the window has been shown and the splash asked for
+
+    std::string m_strListPath;
+    std::unique_ptr<CItemList> m_pSavedContent; // the list as its file holds it
+    bool m_bSessionEnding = false;
+    bool m_bInTray = false;            // hidden by the close box while monitoring goes on
+    bool m_bEnded = false;             // Quit while in the tray
+    QEventLoop* m_pTrayLoop = nullptr; // exec() waiting while the window is in the tray
+    QLabel* m_pStatusLine = nullptr;
+    PassSummary m_lastPass;
+    PassSummary m_currentPass;
+    QDateTime m_nextPass; // when the armed period timer falls due; invalid when none
+    std::unique_ptr<CTrayIcon> m_tray;
 };
 
 // The desktop's services: Qt timer, sound effects, the shell, the shared check run, the dialogs.

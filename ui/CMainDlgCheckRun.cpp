@@ -13,6 +13,7 @@ int CMainDlg::CheckConnections() {
         return 1; // never two runs at once; the scheduler does not ask for one
     std::unique_ptr<ICheckRunner> runner = m_services.makeCheckRunner();
     m_bInCheckRun = true;
+    m_currentPass = {};
     const bool started =
         runner->Start(*m_pList, [this](std::size_t row, const CItem&, int result) { SetRowStatus(row, result); });
 
@@ -23,6 +24,7 @@ int CMainDlg::CheckConnections() {
         progress->setEnabled(true); // a child window of the disabled main window
         progress->Create();
         progress->SetTotal(m_pList->GetCount());
+        UpdateStatus();
         emit checkRunStarted();
 
         QEventLoop loop;
@@ -43,11 +45,13 @@ int CMainDlg::CheckConnections() {
         setEnabled(true);
         // Stops a worker that still runs (after a cancel) and hands over the rows it finished.
         result = runner->Finish();
+        m_currentPass.cancelled = progress->m_bCancelled;
     } else {
         emit checkRunStarted();
         setEnabled(true);
     }
     m_bInCheckRun = false;
+    OnPassEnded();
     emit checkRunFinished(result);
     return result;
 }

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include "DesktopNotification.h"
+
 namespace ui {
 namespace {
 
@@ -13,10 +15,29 @@ constexpr const char* kFallbackProgramName = "pulsewick";
 
 class DesktopPrompts final : public IUserPrompts {
 public:
-    void MessageBox(QWidget* parent, const QString& text, MessageIcon icon) override {
+    using IUserPrompts::MessageBox;
+    void MessageBox(QWidget* parent, const QString& text, MessageIcon icon, const QString& detailText) override {
         QMessageBox box(ToQt(icon), ProgramName(), text, QMessageBox::Ok, parent);
+        if (!detailText.isEmpty())
+            box.setDetailedText(detailText);
         box.exec();
     }
+
+    SaveAnswer AskSaveChanges(QWidget* parent, const QString& text) override {
+        QMessageBox box(QMessageBox::Warning, ProgramName(), text,
+                        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+        box.setDefaultButton(QMessageBox::Save);
+        switch (box.exec()) {
+        case QMessageBox::Save:
+            return SaveAnswer::save;
+        case QMessageBox::Discard:
+            return SaveAnswer::discard;
+        default:
+            return SaveAnswer::cancel; // Escape and the close box too
+        }
+    }
+
+    void Notify(const QString& summary, const QString& body) override { SendDesktopNotification(summary, body); }
 
     QString GetFileName(QWidget* parent, const FileDialogRequest& request) override {
         QFileDialog dialog(parent);

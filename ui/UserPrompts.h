@@ -24,17 +24,26 @@ struct FileDialogRequest {
     bool confirmOverwrite = false; // save: ask before an existing file is chosen
 };
 
+// The answer to "Save changes to NAME?".
+enum class SaveAnswer { save, discard, cancel };
+
 class IUserPrompts {
 public:
     virtual ~IUserPrompts() = default;
-    // A modal message box with an OK button, captioned with ProgramName().
-    virtual void MessageBox(QWidget* parent, const QString& text, MessageIcon icon) = 0;
+    // A modal message box with an OK button, captioned with ProgramName(); a detail text, when
+    // given, is offered behind the box's details button.
+    virtual void MessageBox(QWidget* parent, const QString& text, MessageIcon icon, const QString& detailText) = 0;
+    void MessageBox(QWidget* parent, const QString& text, MessageIcon icon) { MessageBox(parent, text, icon, {}); }
+    // Asks whether the edited list is to be saved before it is given up: Save, Discard or Cancel.
+    virtual SaveAnswer AskSaveChanges(QWidget* parent, const QString& text) = 0;
     // The chosen path, or an empty string when the user cancelled.
     virtual QString GetFileName(QWidget* parent, const FileDialogRequest& request) = 0;
     // The desktop's alert sound.
     virtual void Beep() = 0;
     // Opens a document with the desktop's viewer; false when that failed.
     virtual bool OpenUrl(const QUrl& url) = 0;
+    // A desktop notification (a passing bubble, never modal); nothing when the desktop has none.
+    virtual void Notify(const QString& summary, const QString& body) = 0;
 };
 
 // The prompts in use: the desktop's own unless a replacement is installed.

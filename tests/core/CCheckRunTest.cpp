@@ -2,6 +2,8 @@
 #include "CItem.h"
 #include "CItemList.h"
 #include "LoopbackPorts.h"
+#include "PrivateNetwork.h"
+#include "ProbeFailure.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -240,4 +243,45 @@ TEST_F(CheckRun, ListCanBeFreedRightAfterACancel) {
         run.Finish();
         list.reset(); // a freed list here makes a sanitizer build, or the heap, complain
     }
+}
+
+// Each failed entry carries why, and every probed entry when, as far as the list; inside a
+// network namespace of the test's own a name lookup fails at once and 192.0.2.1 has no route.
+TEST(CheckRunReasons, EachEntryCarriesTheReasonAndTimeOfItsLastProbe) {
+    std::string skipReason;
+    const auto found = testsupport::RunInPrivateNetwork(
+        [] {
+            LoopbackPort open(LoopbackPort::Kind::listening);
+            LoopbackPort closed(LoopbackPort::Kind::closed);
+            CItemList list;
+            const std::pair<std::string, int> entries[] = {
+                {"127.0.0.1", closed.Port()}, {"nowhere.invalid", 80}, {"192.0.2.1", 80},
+                {"192.0.2.1", -1} /* ICMP */, {"127.0.0.1", 70000},    {"127.0.0.1", open.Port()}};
+            for (const auto& [address, port] : entries) {
+                auto item = std::make_unique<CItem>();
+                item->m_strAddress = address;
+                item->m_bConnect = port >= 0 ? 1 : 0;
+                item->m_nPort = port;
+                list.AddTail(std::move(item));
+            }
+            const auto before = static_cast<std::int64_t>(std::time(nullptr));
+            CCheckRun run;
+            run.RunBlocking(list, [](std::size_t, const CItem&, int) {});
+            std::string out;
+            list.ForEach([&](const CItem& item) {
+                const bool timed = item.m_tLastProbe >= before && item.m_tLastProbe <= std::time(nullptr);
+                out += std::to_string(item.m_bResult) + ":" + ProbeFailureText(item.m_nLastFailure) +
+                       (timed ? "" : " (no time)") + "\n";
+            });
+            return out;
+        },
+        &skipReason);
+    if (!found)
+        GTEST_SKIP() << skipReason;
+    EXPECT_EQ(*found, "0:connection refused\n"
+                      "0:host name not found\n"
+                      "0:network unreachable\n"
+                      "0:network unreachable\n"
+                      "0:port out of range\n"
+                      "1:\n");
 }

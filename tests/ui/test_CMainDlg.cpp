@@ -74,7 +74,7 @@ protected:
 TEST_F(MainDlgTest, StartsWithAnEmptyListAndTheDefaultSettings) {
     CMainDlg& dlg = h.Open();
     QTreeWidget* view = dlg.ListView();
-    ASSERT_EQ(view->columnCount(), 3);
+    ASSERT_EQ(view->columnCount(), 6); // then the round trip, the time checked and the reason
     EXPECT_EQ(view->headerItem()->text(0), "IP Address");
     EXPECT_EQ(view->headerItem()->text(1), "Port");
     EXPECT_EQ(view->headerItem()->text(2), "OK");
@@ -288,6 +288,7 @@ TEST_F(MainDlgTest, AnInvalidPeriodIsRefusedWithTheFocusBackAndTheListUnchanged)
     EXPECT_EQ(h.prompts.messages.size(), 1u);
     EXPECT_TRUE(h.dlg().isVisible());
     period->setText("100000");
+    h.prompts.saveAnswers = {ui::SaveAnswer::discard}; // the typed period is an unsaved change
     QTest::keyClick(period, Qt::Key_Return);
     EXPECT_FALSE(h.dlg().isVisible());
     EXPECT_EQ(h.dlg().result(), QDialog::Accepted);
@@ -420,6 +421,7 @@ TEST_F(MainDlgTest, SaveAndLoadUseTheListFileAndReportFailures) {
     h.dlg().RefreshList();
     h.prompts.messages.clear();
     h.prompts.fileAnswers = {path};
+    h.prompts.saveAnswers = {ui::SaveAnswer::discard}; // the emptied list differs from its file
     h.Click(IDC_LOAD_LIST);
     EXPECT_TRUE(h.prompts.messages.empty());
     EXPECT_EQ(h.dlg().List().GetCount(), 1u);
@@ -477,6 +479,7 @@ TEST_F(MainDlgTest, MonitoringGreysTheEditingControlsAndCloseStopsIt) {
     EXPECT_FALSE(h.timer->IsArmed());
     EXPECT_TRUE(h.Item(IDC_MAIL_SETTINGS)->isEnabled());
     h.Click(IDC_START);
+    h.prompts.saveAnswers = {ui::SaveAnswer::discard};
     QTest::keyClick(&h.dlg(), Qt::Key_Escape);
     EXPECT_FALSE(h.dlg().isVisible());
     EXPECT_EQ(h.dlg().result(), QDialog::Rejected);

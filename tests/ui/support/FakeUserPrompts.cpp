@@ -8,8 +8,8 @@ FakeUserPrompts::~FakeUserPrompts() {
     ui::SetPrompts(m_previous);
 }
 
-void FakeUserPrompts::MessageBox(QWidget*, const QString& text, ui::MessageIcon icon) {
-    messages.push_back({ui::ProgramName(), text, icon, m_beepPending});
+void FakeUserPrompts::MessageBox(QWidget*, const QString& text, ui::MessageIcon icon, const QString& detailText) {
+    messages.push_back({ui::ProgramName(), text, icon, m_beepPending, detailText});
     m_beepPending = false;
     if (onMessage)
         onMessage(messages.back());
@@ -22,6 +22,19 @@ QString FakeUserPrompts::GetFileName(QWidget*, const ui::FileDialogRequest& requ
     QString answer = fileAnswers.front();
     fileAnswers.pop_front();
     return answer;
+}
+
+ui::SaveAnswer FakeUserPrompts::AskSaveChanges(QWidget*, const QString& text) {
+    saveQuestions.push_back(text);
+    if (saveAnswers.empty())
+        return ui::SaveAnswer::cancel;
+    const ui::SaveAnswer answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    return answer;
+}
+
+void FakeUserPrompts::Notify(const QString& summary, const QString& body) {
+    notifications.push_back({summary, body});
 }
 
 void FakeUserPrompts::Beep() {

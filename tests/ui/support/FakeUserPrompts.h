@@ -18,6 +18,7 @@ public:
         QString text;
         ui::MessageIcon icon;
         bool afterBeep; // the alert sound came right before it
+        QString detailText;
     };
 
     FakeUserPrompts();
@@ -25,7 +26,10 @@ public:
     FakeUserPrompts(const FakeUserPrompts&) = delete;
     FakeUserPrompts& operator=(const FakeUserPrompts&) = delete;
 
-    void MessageBox(QWidget* parent, const QString& text, ui::MessageIcon icon) override;
+    using ui::IUserPrompts::MessageBox;
+    void MessageBox(QWidget* parent, const QString& text, ui::MessageIcon icon, const QString& detailText) override;
+    ui::SaveAnswer AskSaveChanges(QWidget* parent, const QString& text) override;
+    void Notify(const QString& summary, const QString& body) override;
     QString GetFileName(QWidget* parent, const ui::FileDialogRequest& request) override;
     void Beep() override;
     bool OpenUrl(const QUrl& url) override;
@@ -39,6 +43,9 @@ public:
     std::vector<ui::FileDialogRequest> fileRequests;
     std::vector<QUrl> openedUrls;
     bool openUrlResult = true;
+    std::vector<QString> saveQuestions;     // texts of "Save changes to ...?" asked so far
+    std::deque<ui::SaveAnswer> saveAnswers; // next answers; none left = Cancel
+    std::vector<QStringList> notifications; // summary and body of each desktop notification
     // Runs while a message box is "open" (e.g. to look at the window behind it).
     std::function<void(const Message&)> onMessage;
 

@@ -1,5 +1,7 @@
 #include "ScriptedCheckRunner.h"
 
+#include <ctime>
+
 #include "CItemList.h"
 
 #include <QTimer>
@@ -43,7 +45,13 @@ void ScriptedCheckRunner::CompleteNext() {
     const int outcome = m_next < m_script.outcomes.size() ? m_script.outcomes[m_next] : 1;
     if (outcome == ScriptedRuns::kHang)
         return; // the probe never answers; only a cancel ends the run
-    m_list->GetAt(m_next).m_bResult = outcome;
+    CItem& entry = m_list->GetAt(m_next);
+    entry.m_bResult = outcome;
+    entry.m_nLastRoundTripUs = outcome ? m_script.roundTripUs : -1;
+    entry.m_nLastFailure = outcome                             ? ProbeFailure::unknown
+                           : m_next < m_script.failures.size() ? m_script.failures[m_next]
+                                                               : ProbeFailure::timedOut;
+    entry.m_tLastProbe = static_cast<std::int64_t>(std::time(nullptr));
     if (outcome == 0)
         m_allOk = 0;
     m_pending.emplace_back(m_next, outcome);

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "ICheckRunner.h"
+#include "ProbeFailure.h"
 
 #include <QObject>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -13,7 +15,9 @@
 struct ScriptedRuns {
     static constexpr int kHang = -1;
 
-    std::vector<int> outcomes; // per row; rows beyond it answer
+    std::vector<int> outcomes;          // per row; rows beyond it answer
+    std::vector<ProbeFailure> failures; // why a row failed; rows beyond it timed out
+    std::int64_t roundTripUs = 1500;    // of every answer
     int stepMs = 5;
     bool failToStart = false;
     std::function<void()> onStarted; // runs right after a run has started

@@ -1,0 +1,42 @@
+#include "ProbeFailure.h"
+
+#include <cerrno>
+
+const char* ProbeFailureText(ProbeFailure failure) {
+    switch (failure) {
+    case ProbeFailure::unknown:
+        return "";
+    case ProbeFailure::refused:
+        return "connection refused";
+    case ProbeFailure::timedOut:
+        return "no answer within the time limit";
+    case ProbeFailure::hostNotFound:
+        return "host name not found";
+    case ProbeFailure::unreachable:
+        return "network unreachable";
+    case ProbeFailure::noPermission:
+        return "no permission for ICMP";
+    case ProbeFailure::badPort:
+        return "port out of range";
+    }
+    return "";
+}
+
+ProbeFailure ProbeFailureFromErrno(int error) {
+    switch (error) {
+    case ECONNREFUSED:
+        return ProbeFailure::refused;
+    case ETIMEDOUT:
+        return ProbeFailure::timedOut;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case EHOSTDOWN:
+        return ProbeFailure::unreachable;
+    case EPERM:
+    case EACCES:
+        return ProbeFailure::noPermission;
+    default:
+        return ProbeFailure::unknown;
+    }
+}

@@ -1,0 +1,267 @@
+// What the main window tells the user: unsaved changes, the status line and title, the
+// pop-up's detail, the keyboard, the e-mail alert beside the window, and the tray icon.
+#include "MainDlgHarness.h"
+
+#include "CItemList.h"
+#include "CTrayIcon.h"
+#include "ListFile.h"
+#include "ResourceIds.h"
+#include "TempDir.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace res;
+
+namespace {
+
+std::unique_ptr<CItem> Entry(const std::string& address, int connect, int port) {
+    auto e = std::make_unique<CItem>();
+    e->m_strAddress = address;
+    e->m_bConnect = connect;
+    e->m_nPort = port;
+    return e;
+}
+
+class TellsTest : public ::testing::Test {
+protected:
+    MainDlgHarness h;
+    testsupport::TempDir dir;
+
+    // A window on a saved list of two entries, freshly loaded: nothing unsaved.
+    std::string OpenSaved() {
+        CItemList list;
+        list.AddTail(Entry("alpha.invalid", 1, 80));
+        list.AddTail(Entry("beta.invalid", 0, 80));
+        const std::string path = dir.file("office.pwk").string();
+        EXPECT_TRUE(SaveListFile(list, path).Succeeded());
+        h.Open(path);
+        return path;
+    }
+    QString Status() { return h.dlg().findChild<QLabel*>("statusLine")->text(); }
+    void Escape() { QTest::keyClick(&h.dlg(), Qt::Key_Escape); }
+};
+
+} // namespace
+
+TEST_F(TellsTest, UnsavedChangesAreAskedAboutAndNothingElseIs) {
+    const std::string path = OpenSaved();
+    EXPECT_EQ(h.dlg().windowTitle(), "office.pwk[*] - Pulsewick");
+    EXPECT_FALSE(h.dlg().isWindowModified());
+
+    // A check run changes results only: no question.
+    h.runs.outcomes = {0, 1};
+    h.Click(IDC_PING_NOW);
+    EXPECT_FALSE(h.dlg().isWindowModified());
+
+    h.Click(IDC_POPUP);
+    EXPECT_TRUE(h.dlg().isWindowModified());
+    for (auto close : std::vector<std::function<void()>>{[&] { Escape(); }, [&] { h.dlg().close(); },
+                                                         [&] { QTest::keyClick(&h.dlg(), Qt::Key_Return); },
+                                                         [&] { h.Click(IDCANCEL); }}) {
+        close(); // Cancel: the window and the list stay
+        EXPECT_TRUE(h.dlg().isVisible());
+    }
+    EXPECT_EQ(h.prompts.saveQuestions, std::vector<QString>(4, "Save changes to office.pwk?"));
+
+    // Load List asks first; Cancel keeps the list and asks for no file.
+    h.Click(IDC_LOAD_LIST);
+    EXPECT_TRUE(h.prompts.fileRequests.empty());
+
+    // A period typed and not yet left counts, and Save writes it to the list's own file.
+    h.Click(IDC_POPUP);
+    EXPECT_FALSE(h.dlg().isWindowModified());
+    QTest::keyClicks(h.Edit(IDC_PERIOD), "2");
+    EXPECT_TRUE(h.dlg().isWindowModified()) << "marked while typing";
+    h.Click(IDC_POPUP);
+    h.Edit(IDC_PERIOD)->setText("42");
+    h.prompts.saveAnswers = {ui::SaveAnswer::save};
+    Escape();
+    EXPECT_FALSE(h.dlg().isVisible());
+    EXPECT_TRUE(h.prompts.fileRequests.empty()) << "a list with a file is saved to it";
+    const ListFileLoadResult saved = LoadListFile(path);
+    ASSERT_TRUE(saved.HasList());
+    EXPECT_EQ(saved.list->m_nPeriod, 42);
+    EXPECT_EQ(saved.list->m_bPopup, 1);
+}
+
+TEST_F(TellsTest, ANewListAsksForANameAndASessionEndNeverAsks) {
+    h.Open();
+    EXPECT_EQ(h.dlg().windowTitle(), "Untitled[*] - Pulsewick");
+    Escape();
+    EXPECT_FALSE(h.dlg().isVisible()) << "nothing changed: no question";
+    EXPECT_TRUE(h.prompts.saveQuestions.empty());
+
+    h.dlg().show();
+    h.Click(IDC_ADD);
+    h.prompts.saveAnswers = {ui::SaveAnswer::save}; // and then the file dialog is cancelled
+    Escape();
+    EXPECT_EQ(h.prompts.saveQuestions.back(), "Save changes to Untitled?");
+    EXPECT_EQ(h.prompts.fileRequests.size(), 1u);
+    EXPECT_TRUE(h.dlg().isVisible()) << "a save that did not happen keeps the window";
+
+    const QString path = QString::fromStdString(dir.file("new.pwk").string());
+    h.prompts.fileAnswers = {path};
+    h.Click(IDC_SAVE_LIST);
+    EXPECT_EQ(h.dlg().windowTitle(), "new.pwk[*] - Pulsewick");
+    EXPECT_FALSE(h.dlg().isWindowModified());
+
+    h.Click(IDC_ADD);
+    h.dlg().OnSessionEnding();
+    h.dlg().close();
+    EXPECT_FALSE(h.dlg().isVisible());
+    EXPECT_EQ(h.prompts.saveQuestions.size(), 1u);
+}
+
+TEST_F(TellsTest, TheStatusLineFollowsMonitoringAndThePopUpNamesWhatFailed) {
+    OpenSaved();
+    h.Click(IDC_POPUP);
+    EXPECT_EQ(Status(), "Not monitoring.");
+
+    QString duringRun;
+    QObject::connect(&h.dlg(), &CMainDlg::checkRunStarted, &h.dlg(), [&] { duringRun = Status(); });
+    h.runs.outcomes = {0, 0};
+    h.runs.failures = {ProbeFailure::refused, ProbeFailure::noPermission};
+    h.Click(IDC_START);
+    ASSERT_TRUE(h.timer->Fire());
+    EXPECT_EQ(duringRun, "Pass in progress.");
+    const QString now = QDateTime::currentDateTime().toString("HH:mm");
+    const QString next = QDateTime::currentDateTime().addSecs(15 * 60).toString("HH:mm");
+    EXPECT_EQ(Status(), "Monitoring, next pass at " + next + ".  Last pass at " + now + ": 2 of 2 failed.");
+
+    // Each row tells when it was checked and why it failed; the ICMP row also how to grant it.
+    QTreeWidgetItem* row = h.dlg().ListView()->topLevelItem(0);
+    EXPECT_EQ(row->text(3), "");
+    EXPECT_TRUE(row->text(4).startsWith(now + ":")) << row->text(4).toStdString();
+    EXPECT_EQ(row->text(5), "connection refused");
+    EXPECT_TRUE(h.dlg().ListView()->topLevelItem(1)->toolTip(5).contains("cap_net_raw"));
+
+    ASSERT_EQ(h.prompts.messages.size(), 1u);
+    EXPECT_EQ(h.prompts.messages[0].text, "One or more connection failed!");
+    EXPECT_EQ(h.prompts.messages[0].detailText,
+              "alpha.invalid:80: connection refused\nbeta.invalid (ICMP): no permission for ICMP");
+    ASSERT_EQ(h.prompts.notifications.size(), 1u) << "a failed pass also tells the desktop";
+    EXPECT_EQ(h.prompts.notifications[0][0], "One or more connection failed!");
+
+    h.runs.outcomes = {1, 1};
+    h.Click(IDC_STOP);
+    h.Click(IDC_PING_NOW);
+    EXPECT_EQ(Status(), "Not monitoring.  Last pass at " + now + ": all 2 answered.");
+    EXPECT_EQ(row->text(3), "1.5 ms");
+    EXPECT_EQ(row->text(5), "");
+    EXPECT_EQ(h.prompts.notifications.size(), 1u) << "Ping Now raises no alert";
+}
+
+TEST_F(TellsTest, TabFollowsTheWindowAndARepeatedMnemonicReachesTheNextButton) {
+    h.Open();
+    QApplication::setActiveWindow(&h.dlg());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&h.dlg()));
+    h.calls.clear();
+    const std::pair<int, int> steps[] = {{IDC_EXECUTE, IDC_PAGER}, {IDC_MAIL, IDC_PERIOD}, {IDC_LOG_NEVER, IDC_EDIT}};
+    for (const auto& [from, to] : steps) {
+        h.Item(from)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), h.Item(to)) << "Tab from " << from;
+    }
+    h.Item(IDCANCEL)->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), h.Item(IDC_LIST)) << "after Close comes the list, not the pager row";
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), h.Item(IDC_ADD));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), h.Item(IDC_ABOUT));
+    EXPECT_TRUE(h.calls.empty()) << "a shared mnemonic only moves the focus";
+}
+
+// The e-mail dialogue runs beside the window: clicks are answered at once, the timer waits for
+// the dialogue, and a Stop given meanwhile wins.
+TEST_F(TellsTest, TheWindowAnswersDuringTheMailAndAStopMeanwhileWins) {
+    std::atomic<bool> release{false};
+    std::function<void()> duringMail;
+    h.sendMail = [&](const CItemList& copy) {
+        EXPECT_EQ(copy.GetAt(0).m_strAddress, "alpha.invalid");
+        QMetaObject::invokeMethod(&h.dlg(), duringMail, Qt::QueuedConnection);
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!release && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    };
+    OpenSaved();
+    h.Click(IDC_MAIL);
+    h.runs.outcomes = {0};
+
+    bool stopMeanwhile = false;
+    // Runs on the window's thread while the dialogue is still going on.
+    duringMail = [&] {
+        EXPECT_TRUE(h.dlg().isEnabled());
+        h.Click(IDC_ABOUT);
+        EXPECT_EQ(h.calls, std::vector<std::string>{"about"}) << "answered during the dialogue";
+        EXPECT_FALSE(h.timer->IsArmed()) << "armed again only after the e-mail alert";
+        if (stopMeanwhile)
+            h.Click(IDC_STOP);
+        release = true;
+    };
+    for (bool stop : {false, true}) {
+        stopMeanwhile = stop;
+        release = false;
+        h.calls.clear();
+        h.Click(IDC_START);
+        ASSERT_TRUE(h.timer->Fire());
+        EXPECT_TRUE(release);
+        EXPECT_EQ(h.timer->IsArmed(), !stop);
+        EXPECT_EQ(h.dlg().IsRunning(), stop ? 0 : 1);
+        h.Click(IDC_STOP);
+    }
+}
+
+TEST_F(TellsTest, TheTrayShowsTheStateAndItsMenuWorksTheWindow) {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(dir.path().string()));
+    h.trayAvailable = true;
+    OpenSaved();
+    CTrayIcon* tray = h.dlg().TrayIcon();
+    ASSERT_NE(tray, nullptr);
+    EXPECT_EQ(tray->CurrentState(), CTrayIcon::State::idle);
+
+    h.runs.outcomes = {1, 0};
+    tray->StartStopAction()->trigger();
+    EXPECT_EQ(tray->StartStopAction()->text(), "St&op");
+    ASSERT_TRUE(h.timer->Fire());
+    EXPECT_EQ(tray->CurrentState(), CTrayIcon::State::failed);
+    EXPECT_TRUE(tray->ToolTip().contains("1 of 2 failed")) << tray->ToolTip().toStdString();
+    h.runs.outcomes = {1, 1};
+    tray->PingNowAction()->trigger();
+    EXPECT_EQ(tray->CurrentState(), CTrayIcon::State::allAnswered);
+
+    // The close box while monitoring: ends the program unless the user chose the tray.
+    EXPECT_FALSE(CMainDlg::MinimiseToTray());
+    tray->MinimiseAction()->trigger();
+    EXPECT_TRUE(CMainDlg::MinimiseToTray());
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(dir.file("pulsewick/pulsewick.ini").string())));
+    h.dlg().close();
+    EXPECT_FALSE(h.dlg().isVisible());
+    EXPECT_EQ(h.dlg().IsRunning(), 1) << "monitoring goes on in the tray";
+    tray->ShowAction()->trigger();
+    EXPECT_TRUE(h.dlg().isVisible());
+
+    // Quit goes through the question.
+    h.Click(IDC_STOP);
+    h.Click(IDC_POPUP);
+    tray->QuitAction()->trigger();
+    EXPECT_EQ(h.prompts.saveQuestions.size(), 1u);
+    EXPECT_TRUE(h.dlg().isVisible());
+    h.prompts.saveAnswers = {ui::SaveAnswer::discard};
+    tray->QuitAction()->trigger();
+    EXPECT_FALSE(h.dlg().isVisible());
+    CMainDlg::SetMinimiseToTray(false);
+}

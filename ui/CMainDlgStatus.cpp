@@ -1,0 +1,121 @@
+// What the main window says about monitoring: the status line, the title with the list's name
+// and its unsaved mark, the tray icon and the text of the alerts.
+#include "CMainDlg.h"
+
+#include "CDialogBuilder.h"
+#include "CItemList.h"
+#include "CScheduler.h"
+#include "CTrayIcon.h"
+#include "LocalText.h"
+#include "ProbeFailure.h"
+#include "ResourceIds.h"
+#include "UserPrompts.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QSessionManager>
+#include <QSystemTrayIcon>
+
+using namespace res;
+
+namespace {
+// The status line sits under the logging group, across the window, in dialog units.
+constexpr int kStatusLeft = 14;
+constexpr int kStatusTop = 272;
+constexpr int kStatusHeight = 10;
+constexpr int kStatusBottomMargin = 4;
+constexpr const char* kTimeFormat = "HH:mm";
+
+QString EntryText(const CItem& entry) {
+    const QString address = ui::FromLocal(entry.m_strAddress);
+    QString text = entry.m_bConnect ? QStringLiteral("%1:%2").arg(address).arg(entry.m_nPort)
+                                    : QStringLiteral("%1 (ICMP)").arg(address);
+    if (const char* reason = ProbeFailureText(entry.m_nLastFailure); entry.m_tLastProbe >= 0 && *reason)
+        text += QStringLiteral(": ") + QString::fromLatin1(reason);
+    return text;
+}
+} // namespace
+
+void CMainDlg::CreateStatusLine() {
+    const QSize base = CDialogBuilder::BaseUnits(font());
+    const QRect line = CDialogBuilder::MapDialogRect(
+        QRect(kStatusLeft, kStatusTop, Template().cx - 2 * kStatusLeft, kStatusHeight), base);
+    m_pStatusLine = new QLabel(this);
+    m_pStatusLine->setObjectName(QStringLiteral("statusLine"));
+    m_pStatusLine->setGeometry(line);
+    m_pStatusLine->setTextFormat(Qt::PlainText);
+    setFixedHeight(line.bottom() + 1 +
+                   CDialogBuilder::MapDialogRect(QRect(0, 0, 0, kStatusBottomMargin), base).height());
+
+    // A session ended by the desktop must never wait on the save question.
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        connect(app, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { OnSessionEnding(); });
+
+    const bool trayAvailable =
+        m_services.trayAvailable ? m_services.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+    if (trayAvailable)
+        m_tray = std::make_unique<CTrayIcon>(*this);
+    UpdateStatus();
+}
+
+QString CMainDlg::PassText() const {
+    const PassSummary& pass = m_lastPass;
+    if (!pass.when.isValid())
+        return QStringLiteral("No pass yet.");
+    const QString at = pass.when.toString(QString::fromLatin1(kTimeFormat));
+    QString outcome;
+    if (pass.failed == 0 && !pass.cancelled)
+        outcome = pass.probed == 1 ? QStringLiteral("the entry answered")
+                                   : QStringLiteral("all %1 answered").arg(pass.probed);
+    else if (pass.failed == 0)
+        outcome = QStringLiteral("cancelled, %1 answered").arg(pass.probed);
+    else
+        outcome = QStringLiteral("%1%2 of %3 failed")
+                      .arg(pass.cancelled ? QStringLiteral("cancelled, ") : QString())
+                      .arg(pass.failed)
+                      .arg(pass.probed);
+    return QStringLiteral("Last pass at %1: %2.").arg(at, outcome);
+}
+
+QString CMainDlg::StatusLineText() const {
+    QString state;
+    if (m_bInCheckRun)
+        state = QStringLiteral("Pass in progress.");
+    else if (!IsRunning())
+        state = QStringLiteral("Not monitoring.");
+    else if (m_scheduler->IsBusy())
+        state = QStringLiteral("Monitoring, alerts in progress.");
+    else if (m_nextPass.isValid() && TimerId() != 0)
+        state =
+            QStringLiteral("Monitoring, next pass at %1.").arg(m_nextPass.toString(QString::fromLatin1(kTimeFormat)));
+    else
+        state = QStringLiteral("Monitoring.");
+    return m_lastPass.when.isValid() ? state + QStringLiteral("  ") + PassText() : state;
+}
+
+QString CMainDlg::FailedEntriesText() const {
+    QStringList lines;
+    m_pList->ForEach([&lines](const CItem& entry) {
+        if (entry.m_bResult == 0)
+            lines << EntryText(entry);
+    });
+    return lines.join(QLatin1Char('\n'));
+}
+
+void CMainDlg::OnPassEnded() {
+    m_currentPass.when = QDateTime::currentDateTime();
+    m_lastPass = m_currentPass;
+    UpdateStatus();
+}
+
+void CMainDlg::UpdateStatus() {
+    if (!m_pSavedContent || !m_scheduler)
+        return; // still being built
+    // "[*]" is where Qt draws the unsaved mark.
+    setWindowTitle(QStringLiteral("%1[*] - %2").arg(DocumentName(), QString::fromUtf8(Template().caption)));
+    setWindowModified(IsModified());
+    if (m_pStatusLine)
+        m_pStatusLine->setText(StatusLineText());
+    if (m_tray)
+        m_tray->Update();
+}
