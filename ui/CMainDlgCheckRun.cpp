@@ -27,16 +27,21 @@ int CMainDlg::CheckConnections() {
         UpdateStatus();
         emit checkRunStarted();
 
+        // Every hand-over moves the bar, the first one too: probes that ended before it have no
+        // wake-up of their own left.
+        const auto deliver = [&] {
+            const bool running = runner->Deliver();
+            progress->SetFinished(runner->FinishedCount());
+            return running;
+        };
         QEventLoop loop;
         QSocketNotifier notifier(runner->NotifyFd(), QSocketNotifier::Read);
         connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
-            const bool running = runner->Deliver();
-            progress->SetFinished(runner->FinishedCount());
-            if (!running)
+            if (!deliver())
                 loop.quit();
         });
         connect(progress.get(), &CProgressDlg::cancelled, &loop, &QEventLoop::quit);
-        if (runner->Deliver() && !progress->m_bCancelled)
+        if (deliver() && !progress->m_bCancelled)
             loop.exec();
         notifier.setEnabled(false);
 

@@ -118,6 +118,23 @@ TEST_F(CheckRunTest, TheProgressBarRunsFromZeroToTheNumberOfEntriesAsTheyFinish)
     EXPECT_EQ(values, (std::vector<int>{0, 1, 2, 3, 4})) << "one step per finished entry, nothing cycling";
 }
 
+TEST_F(CheckRunTest, RowsThatEndBeforeTheWindowFirstLooksMoveTheBar) {
+    OpenWith(4, 0);
+    h.runs.finishedAtStart = 3;
+    h.runs.outcomes = {1, 1, 1, ScriptedRuns::kHang};
+    int shown = -1;
+    QElapsedTimer clock;
+    clock.start();
+    h.runs.onStarted = [&] {
+        CancelWhen([&] {
+            shown = h.dlg().findChild<CProgressDlg*>()->m_progress->value();
+            return shown == 3 || clock.elapsed() > 5000;
+        });
+    };
+    h.dlg().CheckConnections();
+    EXPECT_EQ(shown, 3) << "the rows that ended before the window first looked never moved the bar";
+}
+
 TEST_F(CheckRunTest, CancelBeforeAFailureReportsSuccessAndKeepsTheRowsNotReached) {
     OpenWith(3, 7); // 7 marks "not probed in this run"; the rows show "Yes" for it
     h.runs.outcomes = {1, ScriptedRuns::kHang, 0};

@@ -28,6 +28,8 @@ bool ScriptedCheckRunner::Start(CItemList& list, StatusFn onStatus) {
     m_onStatus = std::move(onStatus);
     m_running = true;
     ++m_script.started;
+    for (std::size_t i = 0; i < m_script.finishedAtStart && m_next < m_list->GetCount(); ++i)
+        CompleteRow();
     QTimer::singleShot(m_script.stepMs, &m_timers, [this] { CompleteNext(); });
     if (m_script.onStarted)
         m_script.onStarted();
@@ -42,9 +44,15 @@ void ScriptedCheckRunner::CompleteNext() {
         Signal();
         return;
     }
+    if (!CompleteRow())
+        return; // the probe never answers; only a cancel ends the run
+    QTimer::singleShot(m_script.stepMs, &m_timers, [this] { CompleteNext(); });
+}
+
+bool ScriptedCheckRunner::CompleteRow() {
     const int outcome = m_next < m_script.outcomes.size() ? m_script.outcomes[m_next] : 1;
     if (outcome == ScriptedRuns::kHang)
-        return; // the probe never answers; only a cancel ends the run
+        return false;
     CItem& entry = m_list->GetAt(m_next);
     entry.m_bResult = outcome;
     entry.m_nLastRoundTripUs = outcome ? m_script.roundTripUs : -1;
@@ -57,7 +65,7 @@ void ScriptedCheckRunner::CompleteNext() {
     m_pending.emplace_back(m_next, outcome);
     ++m_next;
     Signal();
-    QTimer::singleShot(m_script.stepMs, &m_timers, [this] { CompleteNext(); });
+    return true;
 }
 
 void ScriptedCheckRunner::Signal() {

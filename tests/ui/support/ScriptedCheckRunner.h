@@ -19,6 +19,7 @@ struct ScriptedRuns {
     std::vector<ProbeFailure> failures; // why a row failed; rows beyond it timed out
     std::int64_t roundTripUs = 1500;    // of every answer
     int stepMs = 5;
+    std::size_t finishedAtStart = 0; // rows that end inside Start, before the window first looks
     bool failToStart = false;
     std::function<void()> onStarted; // runs right after a run has started
 
@@ -44,6 +45,7 @@ public:
 
 private:
     void CompleteNext();
+    bool CompleteRow(); // ends the next row; false when it is one that hangs
     void Signal();
 
     ScriptedRuns& m_script;
