@@ -6,6 +6,7 @@
 #include "IcmpProbe.h"
 #include "LoopbackPorts.h"
 #include "PrivateNetwork.h"
+#include "ProbeEntry.h"
 #include "SilentHostNamespace.h"
 #include "TempDir.h"
 
@@ -25,15 +26,6 @@ using testsupport::SnmpCounter;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-CItem Entry(std::int32_t connect, const std::string& address, std::int32_t port = 0) {
-    CItem item;
-    item.m_bConnect = connect;
-    item.m_strAddress = address;
-    item.m_nPort = port;
-    item.m_bResult = 7; // neither result: shows that Check wrote it
-    return item;
-}
 
 void Add(CItemList& list, const CItem& entry) {
     list.AddTail(std::make_unique<CItem>(entry));
@@ -91,7 +83,7 @@ TEST(IPv6Loopback, EchoAndConnectAnswer) {
     LoopbackPort open(LoopbackPort::Kind::listening, /*ipv6=*/true);
     LoopbackPort closed(LoopbackPort::Kind::closed, /*ipv6=*/true);
 
-    CItem tcp = Entry(1, "[::1]", open.Port());
+    CItem tcp = ProbeEntry(1, "[::1]", open.Port());
     EXPECT_EQ(tcp.Check(), 1);
     EXPECT_GE(tcp.m_nLastRoundTripUs, 0);
     const int peer = open.Accept(2000);
@@ -99,14 +91,14 @@ TEST(IPv6Loopback, EchoAndConnectAnswer) {
     if (peer >= 0)
         ::close(peer);
 
-    CItem refused = Entry(1, "::1", closed.Port());
+    CItem refused = ProbeEntry(1, "::1", closed.Port());
     const auto start = Clock::now();
     EXPECT_EQ(refused.Check(), 0);
     EXPECT_LT(Clock::now() - start, 2s);
     EXPECT_EQ(refused.m_nLastRoundTripUs, -1);
 
     for (const char* address : {"::1", "[::1]"}) {
-        CItem echo = Entry(0, address);
+        CItem echo = ProbeEntry(0, address);
         const int result = echo.Check();
         if (IsIcmpPrivilegeMissing())
             GTEST_SKIP() << "no privilege for ICMP sockets here";
@@ -122,7 +114,7 @@ TEST(IPv6Loopback, PingSocketIsPreferred) {
     SilentHostNamespace::Inside inside(ns);
     EXPECT_EQ(IcmpSocket::Open(AF_INET6).GetKind(), IcmpSocket::Kind::datagram);
     const long long echoesBefore = SnmpCounter("Icmp6", "OutEchos");
-    CItem item = Entry(0, "::1");
+    CItem item = ProbeEntry(0, "::1");
     EXPECT_EQ(item.Check(), 1);
     EXPECT_EQ(SnmpCounter("Icmp6", "OutEchos"), echoesBefore + 1) << "exactly one request";
 }
@@ -141,12 +133,12 @@ TEST(IPv6Names, NameWithOnlyAnIPv6AddressIsProbedOverIPv6) {
             EXPECT_EQ(Text(*six), "::1");
 
             LoopbackPort open(LoopbackPort::Kind::listening, /*ipv6=*/true);
-            CItem alone = Entry(1, "pulsewick-six.test", open.Port());
+            CItem alone = ProbeEntry(1, "pulsewick-six.test", open.Port());
             EXPECT_EQ(alone.Check(), 1);
             // Through a whole pass too, where names are looked up on helper threads.
             CItemList list;
-            Add(list, Entry(1, "pulsewick-six.test", open.Port()));
-            Add(list, Entry(1, "pulsewick-both.test", open.Port())); // 127.0.0.1: nobody listens
+            Add(list, ProbeEntry(1, "pulsewick-six.test", open.Port()));
+            Add(list, ProbeEntry(1, "pulsewick-both.test", open.Port())); // 127.0.0.1: nobody listens
             EXPECT_EQ(CCheckRun().RunBlocking(list, nullptr), 0);
             EXPECT_EQ(list.GetAt(0).m_bResult, 1);
             EXPECT_EQ(list.GetAt(1).m_bResult, 0);
@@ -173,14 +165,14 @@ TEST(IPv6SilentPass, SilentAndUnreachableHostsReadNoInOneTimeOut) {
     CItemList list;
     list.m_nLogMode = 2;
     list.m_strLogFile = dir.file("check.log").string();
-    Add(list, Entry(0, silent));
-    Add(list, Entry(0, "[" + unreachable + "]"));
-    Add(list, Entry(1, "[::1]", open.Port()));
-    Add(list, Entry(0, "127.0.0.1"));
+    Add(list, ProbeEntry(0, silent));
+    Add(list, ProbeEntry(0, "[" + unreachable + "]"));
+    Add(list, ProbeEntry(1, "[::1]", open.Port()));
+    Add(list, ProbeEntry(0, "127.0.0.1"));
     // More echoes to one host than may be in flight at once: the rest wait their turn.
     for (int i = 0; i < 12; ++i)
-        Add(list, Entry(0, i % 2 ? "::1" : "[::1]"));
-    Add(list, Entry(0, silent));
+        Add(list, ProbeEntry(0, i % 2 ? "::1" : "[::1]"));
+    Add(list, ProbeEntry(0, silent));
 
     const long long unreachableBefore = SnmpCounter("Icmp6", "InDestUnreachs");
     const auto start = Clock::now();

@@ -2,6 +2,7 @@
 #include "IcmpProbe.h"
 #include "LoopbackPorts.h"
 #include "PrivateNetwork.h"
+#include "ProbeEntry.h"
 #include "SilentHostNamespace.h"
 #include "TcpProbe.h"
 
@@ -25,15 +26,6 @@ using testsupport::SnmpCounter;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-CItem Entry(std::int32_t connect, const std::string& address, std::int32_t port = 0) {
-    CItem item;
-    item.m_bConnect = connect;
-    item.m_strAddress = address;
-    item.m_nPort = port;
-    item.m_bResult = 7; // neither result: shows that Check wrote it
-    return item;
-}
 
 // Capabilities are per thread on Linux: drops CAP_NET_RAW from the calling thread only.
 bool DropRawSocketPrivilege() {
@@ -75,7 +67,7 @@ bool PingSocketsAllowedHere() {
 
 TEST(TcpProbe, ListenerAnswersAndSeesACloseWithoutData) {
     LoopbackPort port(LoopbackPort::Kind::listening);
-    CItem item = Entry(1, "127.0.0.1", port.Port());
+    CItem item = ProbeEntry(1, "127.0.0.1", port.Port());
     EXPECT_EQ(item.Check(), 1);
     EXPECT_EQ(item.m_bResult, 1);
     EXPECT_GE(item.m_nLastRoundTripUs, 0);
@@ -88,7 +80,7 @@ TEST(TcpProbe, ListenerAnswersAndSeesACloseWithoutData) {
 
 TEST(TcpProbe, HostNameIsResolved) {
     LoopbackPort port(LoopbackPort::Kind::listening);
-    CItem item = Entry(1, "localhost", port.Port());
+    CItem item = ProbeEntry(1, "localhost", port.Port());
     EXPECT_EQ(item.Check(), 1);
 }
 
@@ -101,7 +93,7 @@ TEST(TcpProbe, RefusedOrImpossibleConnectionsFailAtOnce) {
              {"", 80},
          }) {
         SCOPED_TRACE(address + ":" + std::to_string(portNumber));
-        CItem item = Entry(1, address, portNumber);
+        CItem item = ProbeEntry(1, address, portNumber);
         item.m_nLastRoundTripUs = 5;
         const auto start = Clock::now();
         EXPECT_EQ(item.Check(), 0);
@@ -131,7 +123,7 @@ TEST(TcpProbe, AnswersWhileEveryLocalPortIsHeldInTimeWait) {
     ::close(bound);
     ASSERT_TRUE(bindFailed) << "the range should be full for a port bound on its own";
 
-    CItem item = Entry(1, "127.0.0.1", probed.Port());
+    CItem item = ProbeEntry(1, "127.0.0.1", probed.Port());
     EXPECT_EQ(item.Check(), 1);
     const int peer = probed.Accept(2000);
     EXPECT_GE(peer, 0);
@@ -140,7 +132,7 @@ TEST(TcpProbe, AnswersWhileEveryLocalPortIsHeldInTimeWait) {
 }
 
 TEST(IcmpProbe, LoopbackAnswers) {
-    CItem item = Entry(0, "127.0.0.1", 12345);
+    CItem item = ProbeEntry(0, "127.0.0.1", 12345);
     const int result = item.Check();
     if (IsIcmpPrivilegeMissing())
         GTEST_SKIP() << "no privilege for ICMP sockets here";
@@ -158,7 +150,7 @@ TEST(IcmpProbe, WithoutPrivilegeTheResultIsZeroAndTheCallerCanTell) {
     std::thread([&] {
         dropped = DropRawSocketPrivilege();
         if (dropped) {
-            CItem item = Entry(0, "127.0.0.1");
+            CItem item = ProbeEntry(0, "127.0.0.1");
             result = item.Check();
         }
     }).join();
@@ -179,7 +171,7 @@ TEST(Probes, UnresolvableNameGivesZeroWithNothingSent) {
     const long long echoesBefore = SnmpCounter("Icmp", "OutEchos");
     const long long opensBefore = SnmpCounter("Tcp", "ActiveOpens");
     for (const std::int32_t connect : {0, 1}) {
-        CItem item = Entry(connect, "pulsewick-probe.invalid", 80);
+        CItem item = ProbeEntry(connect, "pulsewick-probe.invalid", 80);
         const auto start = Clock::now();
         EXPECT_EQ(item.Check(), 0);
         EXPECT_EQ(item.m_bResult, 0);
@@ -196,7 +188,7 @@ TEST(IcmpProbe, PingSocketIsPreferredAndAnswered) {
     SilentHostNamespace::Inside inside(ns);
     EXPECT_EQ(IcmpSocket::Open().GetKind(), IcmpSocket::Kind::datagram);
     const long long echoesBefore = SnmpCounter("Icmp", "OutEchos");
-    CItem item = Entry(0, "127.0.0.1");
+    CItem item = ProbeEntry(0, "127.0.0.1");
     EXPECT_EQ(item.Check(), 1);
     EXPECT_EQ(SnmpCounter("Icmp", "OutEchos"), echoesBefore + 1) << "exactly one request";
 }
@@ -209,6 +201,6 @@ TEST(IcmpProbe, RawSocketIsTheFallback) {
     if (PingSocketsAllowedHere())
         GTEST_SKIP() << "ping sockets are allowed";
     EXPECT_EQ(IcmpSocket::Open().GetKind(), IcmpSocket::Kind::raw);
-    CItem item = Entry(0, "127.0.0.1");
+    CItem item = ProbeEntry(0, "127.0.0.1");
     EXPECT_EQ(item.Check(), 1);
 }
