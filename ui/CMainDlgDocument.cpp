@@ -22,7 +22,7 @@ using namespace res;
 namespace {
 constexpr const char* kUntitled = "Untitled";
 constexpr const char* kSaveQuestion = "Save changes to %1?";
-// Where the user's own desktop settings live: ~/.config/pulsewick/pulsewick.conf.
+// Where the user's own desktop settings live: ~/.config/pulsewick/pulsewick.ini.
 constexpr const char* kSettingsOrganisation = "pulsewick";
 constexpr const char* kSettingsApplication = "pulsewick";
 constexpr const char* kMinimiseToTrayKey = "window/minimiseToTray";
