@@ -15,8 +15,8 @@
 #include <netinet/in.h>
 #include <netinet/ip_icmp.h>
 
-#include <string>
 #include <poll.h>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -137,8 +137,8 @@ void Bench(const char* what, int entries, std::int32_t connect, bool spread = fa
         testsupport::LoopbackAcceptor acceptor;
         const auto bareStart = Clock::now();
         for (int i = 0; i < entries; ++i)
-            bareOk += connect ? BareTcp(acceptor.Port())
-                              : BareIcmp(static_cast<std::uint16_t>(i), EntryAddress(i, spread));
+            bareOk +=
+                connect ? BareTcp(acceptor.Port()) : BareIcmp(static_cast<std::uint16_t>(i), EntryAddress(i, spread));
         bare = Seconds(Clock::now() - bareStart);
     }
     CleanNetwork network;

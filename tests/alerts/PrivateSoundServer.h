@@ -41,8 +41,7 @@ public:
             return;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         // The socket file appears at bind, before the server listens: wait until it takes a connection.
-        while (!AcceptsConnections() && std::chrono::steady_clock::now() < end &&
-               m_server.state() == QProcess::Running)
+        while (!AcceptsConnections() && std::chrono::steady_clock::now() < end && m_server.state() == QProcess::Running)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ~PrivateSoundServer() {
