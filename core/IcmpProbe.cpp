@@ -116,10 +116,6 @@ bool IsIcmpPrivilegeMissing() {
     return g_icmpPrivilegeMissing;
 }
 
-ProbeOutcome ProbeIcmp(const std::string& address) {
-    return ProbeConnection(0, address, 0);
-}
-
 AsyncProbe::Step IcmpEchoProbe::Begin(const HostAddress& destination) {
     const bool v6 = destination.IsIPv6();
     IcmpSocket sock = IcmpSocket::Open(destination.Family());
@@ -128,8 +124,7 @@ AsyncProbe::Step IcmpEchoProbe::Begin(const HostAddress& destination) {
             return Step::noDescriptor;
         return Failed(IsIcmpPrivilegeMissing() ? ProbeFailure::noPermission : ProbeFailure::unknown);
     }
-    const IcmpSocket::Kind kind = sock.GetKind();
-    m_kind = static_cast<int>(kind);
+    m_kind = sock.GetKind();
     m_fd = sock.Release();
     m_destination = destination;
 
@@ -155,7 +150,7 @@ AsyncProbe::Step IcmpEchoProbe::Begin(const HostAddress& destination) {
 
     sockaddr_storage to;
     const socklen_t toLength = destination.ToSockaddr(0, to);
-    if (kind == IcmpSocket::Kind::raw) {
+    if (m_kind == IcmpSocket::Kind::raw) {
         // A connected raw socket is handed only what comes from its peer: with many probes in
         // flight, the replies of other hosts are not even copied to it.
         if (::connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&to), toLength) != 0)
@@ -166,7 +161,7 @@ AsyncProbe::Step IcmpEchoProbe::Begin(const HostAddress& destination) {
     m_deadline = m_start + std::chrono::milliseconds(kIcmpTimeoutMs);
     if (::sendto(m_fd.Get(), request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), toLength) < 0)
         return FailedWith(errno);
-    if (kind == IcmpSocket::Kind::datagram) {
+    if (m_kind == IcmpSocket::Kind::datagram) {
         sockaddr_storage bound{};
         socklen_t length = sizeof bound;
         if (::getsockname(m_fd.Get(), reinterpret_cast<sockaddr*>(&bound), &length) != 0)
@@ -180,7 +175,6 @@ AsyncProbe::Step IcmpEchoProbe::Begin(const HostAddress& destination) {
 }
 
 AsyncProbe::Step IcmpEchoProbe::OnReady(short) {
-    const auto kind = static_cast<IcmpSocket::Kind>(m_kind);
     // Drain what arrived; on a raw socket some of it may be the replies of other probes or programs.
     for (;;) {
         unsigned char buffer[kIcmpReplyBufferSize];
@@ -196,7 +190,7 @@ AsyncProbe::Step IcmpEchoProbe::OnReady(short) {
             continue; // an ICMP error reported on the socket, or an interrupted call: no answer yet
         }
         Received reply;
-        if (!Parse(kind, buffer, static_cast<std::size_t>(got), from, fromLength, reply) ||
+        if (!Parse(m_kind, buffer, static_cast<std::size_t>(got), from, fromLength, reply) ||
             reply.length < sizeof(icmphdr))
             continue;
         icmphdr echo;

@@ -4,29 +4,9 @@
 #include "UniqueFd.h"
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
-// Sends one echo request to address (ICMP, or ICMPv6 for an IPv6 address) and waits up to
-// kIcmpTimeoutMs for the echo reply. Only an echo reply from the probed address with our
-// identifier and sequence counts: an ICMP error (unreachable, time exceeded) is no answer.
-ProbeOutcome ProbeIcmp(const std::string& address);
-
 inline constexpr int kIcmpTimeoutMs = 10000;
-
-// The ICMP probe as a state machine: one request on a socket of its own, then replies are read
-// as they come until ours arrives or kIcmpTimeoutMs have passed since the request.
-class IcmpEchoProbe final : public AsyncProbe {
-public:
-    Step Begin(const HostAddress& destination) override;
-    Step OnReady(short revents) override;
-
-private:
-    int m_kind = 0; // IcmpSocket::Kind of the socket
-    HostAddress m_destination;
-    std::uint16_t m_identifier = 0;
-    std::uint16_t m_sequence = 0;
-};
 inline constexpr std::string_view kIcmpRequestData{"Hi there!", 10}; // the text and its zero byte
 inline constexpr std::size_t kIcmpReplyBufferSize = 100;
 
@@ -50,6 +30,22 @@ public:
 private:
     Kind m_kind = Kind::none;
     UniqueFd m_fd;
+};
+
+// The ICMP probe as a state machine: one echo request (ICMP, or ICMPv6 for an IPv6 address) on a
+// socket of its own, then replies are read as they come until ours arrives or kIcmpTimeoutMs
+// have passed since the request. Only an echo reply from the probed address with our identifier
+// and sequence counts: an ICMP error (unreachable, time exceeded) is no answer.
+class IcmpEchoProbe final : public AsyncProbe {
+public:
+    Step Begin(const HostAddress& destination) override;
+    Step OnReady(short revents) override;
+
+private:
+    IcmpSocket::Kind m_kind = IcmpSocket::Kind::none;
+    HostAddress m_destination;
+    std::uint16_t m_identifier = 0;
+    std::uint16_t m_sequence = 0;
 };
 
 // True once an ICMP probe of this process found that neither socket may be opened for lack of

@@ -5,10 +5,6 @@
 
 #include <cerrno>
 
-ProbeOutcome ProbeTcp(const std::string& address, std::int32_t port) {
-    return ProbeConnection(1, address, port);
-}
-
 AsyncProbe::Step TcpConnectProbe::Begin(const HostAddress& destination) {
     // No bind before the connect: a port bound on its own must be free of every TIME-WAIT
     // socket, while connect only needs the whole address pair to be unique, so a machine that
