@@ -430,7 +430,9 @@ void CMainDlg::SendMailAlert() {
     // a copy of the list (the user may edit meanwhile), and the window keeps answering. The
     // dispatch, and with it the re-arming of the timer, goes on only once it has ended. The
     // window shows nothing about how it ended.
-    std::shared_ptr<const CItemList> copy = CopyList(*m_pList);
-    auto send = m_services.sendMail ? m_services.sendMail : [](const CItemList& list) { (void)::SendMailAlert(list); };
-    ui::RunBesideEventLoop([copy, send] { send(*copy); });
+    // Both live on this frame until the thread has been joined.
+    const std::unique_ptr<const CItemList> copy = CopyList(*m_pList);
+    const auto send =
+        m_services.sendMail ? m_services.sendMail : [](const CItemList& list) { (void)::SendMailAlert(list); };
+    ui::RunBesideEventLoop([&copy, &send] { send(*copy); });
 }

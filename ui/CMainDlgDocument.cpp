@@ -13,7 +13,6 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QSettings>
 

@@ -8,15 +8,11 @@
 #include "CTrayIcon.h"
 #include "LocalText.h"
 #include "ProbeFailure.h"
-#include "ResourceIds.h"
-#include "UserPrompts.h"
 
 #include <QGuiApplication>
 #include <QLabel>
 #include <QSessionManager>
 #include <QSystemTrayIcon>
-
-using namespace res;
 
 namespace {
 // The status line sits under the logging group, across the window, in dialog units.

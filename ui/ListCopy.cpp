@@ -14,6 +14,7 @@ auto Settings(List& l) {
                     l.m_bMail, l.m_strSubject, l.m_strTo, l.m_strServer, l.m_strFrom);
 }
 
+// What makes an entry the same entry for the comparison; probe results do not count.
 template <typename Item>
 auto Identity(Item& e) {
     return std::tie(e.m_strAddress, e.m_bConnect, e.m_nPort);
@@ -25,13 +26,8 @@ std::unique_ptr<CItemList> CopyList(const CItemList& list) {
     auto copy = std::make_unique<CItemList>();
     Settings(*copy) = Settings(list);
     copy->Reserve(list.GetCount());
-    list.ForEach([&copy](const CItem& entry) {
-        auto e = std::make_unique<CItem>();
-        Identity(*e) = Identity(entry);
-        e->m_bResult = entry.m_bResult;
-        e->m_nLastRoundTripUs = entry.m_nLastRoundTripUs;
-        copy->AddTail(std::move(e));
-    });
+    // An entry copies as a value; only the list, which owns its entries, needs this walk.
+    list.ForEach([&copy](const CItem& entry) { copy->AddTail(std::make_unique<CItem>(entry)); });
     return copy;
 }
 
