@@ -60,10 +60,8 @@ CMetricsServer::CMetricsServer(TextFn text) : m_tcp(new CGuardedTcpServer(&m_htt
 }
 
 std::optional<std::string> CMetricsServer::Listen(const QHostAddress& address, std::uint16_t port) {
-    if (!m_tcp->listen(address, port)) {
-        const std::string error = m_tcp->errorString().toStdString();
-        return error;
-    }
+    if (!m_tcp->listen(address, port))
+        return m_tcp->errorString().toStdString();
     m_http.bind(m_tcp);
     return std::nullopt;
 }

@@ -192,9 +192,7 @@ int RunCheck(const QStringList& args) {
     }
 
     printUpTo(probed.size());
-    bool allProbed = true;
-    for (const bool rowProbed : probed)
-        allProbed = allProbed && rowProbed;
+    const bool allProbed = std::find(probed.begin(), probed.end(), false) == probed.end();
     if (json) {
         std::string out = "{\n  \"result\": " + std::to_string(result) +
                           ",\n  \"interrupted\": " + (interrupted ? "true" : "false") + ",\n  \"entries\": [";

@@ -1,5 +1,8 @@
 #include "SettingKeys.h"
 
+#include "CPagerAlert.h"
+#include "CScheduler.h"
+
 #include <array>
 #include <limits>
 
@@ -27,14 +30,14 @@ const std::array kKeys{
     Text("soundFile", &CItemList::m_strSoundFile),
     Text("execute", &CItemList::m_strExecute),
     Flag("pager", &CItemList::m_bPager),
-    Number("period", &CItemList::m_nPeriod, 1, 100000),
+    Number("period", &CItemList::m_nPeriod, CScheduler::kMinPeriod, CScheduler::kMaxPeriod),
     Flag("startAuto", &CItemList::m_bStartAuto),
     Number("logMode", &CItemList::m_nLogMode, 0, 2),
     Text("logFile", &CItemList::m_strLogFile),
     Text("modemInit", &CItemList::m_strModemInit),
     Text("messageCode", &CItemList::m_strMessageCode),
     Text("pagerNumber", &CItemList::m_strPagerNumber),
-    Number("pause", &CItemList::m_nPause, 0, 50),
+    Number("pause", &CItemList::m_nPause, CPagerAlert::kMinPause, CPagerAlert::kMaxPause),
     Number("comPort", &CItemList::m_nComPort, -1, 8),
     Flag("mail", &CItemList::m_bMail),
     Text("from", &CItemList::m_strFrom),

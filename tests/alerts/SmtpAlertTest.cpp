@@ -56,6 +56,11 @@ const char* kFailedRunHeaders = "From: monitor@pulsewick.invalid\r\n"
                                 "Subject: Connections down\r\n"
                                 "\r\n";
 
+// The envelope the SMTP sink records for a list with the usual server, sender and recipient.
+const char* kSinkEnvelope = "HELO 127.0.0.1\n"
+                            "MAIL FROM monitor@pulsewick.invalid\n"
+                            "RCPT TO admin@pulsewick.invalid\n";
+
 // What the client sends, command by command, for FailedRunList.
 std::vector<std::string> FailedRunCommands() {
     return {"HELO 127.0.0.1\r\n",
@@ -119,9 +124,7 @@ TEST(SmtpAlertRealServer, MessageArrivesExactly) {
 
     ASSERT_EQ(sink.Count(), 2);
     const auto first = sink.Get(1);
-    EXPECT_EQ(first->envelope, "HELO 127.0.0.1\n"
-                               "MAIL FROM monitor@pulsewick.invalid\n"
-                               "RCPT TO admin@pulsewick.invalid\n");
+    EXPECT_EQ(first->envelope, kSinkEnvelope);
     EXPECT_EQ(first->content, std::string(kFailedRunHeaders) + kFailedRunBody + "\r\n");
     const auto second = sink.Get(2);
     EXPECT_EQ(second->content, "From: monitor@pulsewick.invalid\r\n"
@@ -149,9 +152,7 @@ TEST(SmtpAlertRealServer, ValuesEndAtTheirFirstLineBreakAndLeadingDotsArrive) {
 
     ASSERT_EQ(sink.Count(), 1);
     const auto message = sink.Get(1);
-    EXPECT_EQ(message->envelope, "HELO 127.0.0.1\n"
-                                 "MAIL FROM monitor@pulsewick.invalid\n"
-                                 "RCPT TO admin@pulsewick.invalid\n");
+    EXPECT_EQ(message->envelope, kSinkEnvelope);
     EXPECT_EQ(message->content, std::string(kFailedRunHeaders) + "The following connections have failed:\r\n"
                                                                  "192.168.0.7:ICMP\r\n"
                                                                  ".:80\r\n"

@@ -65,18 +65,6 @@ int ConnectNonBlocking(std::uint16_t port) {
     return fd;
 }
 
-std::uint16_t FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 } // namespace
 
 TEST(MonitorMetrics, LabelValuesWithQuotesBackslashesAndLineBreaksReadBackThroughPromtool) {
@@ -118,7 +106,8 @@ TEST(MetricsEndpoint, APrometheusServerScrapesItAndAnswersProbeSuccess) {
     const std::uint16_t port = monitor.MetricsPort(20s);
     ASSERT_NE(port, 0) << monitor.Err();
 
-    const std::uint16_t prometheusPort = FreeLoopbackPort();
+    // Bound and released at once: a port nobody uses now, for Prometheus to listen on.
+    const std::uint16_t prometheusPort = LoopbackPort(LoopbackPort::Kind::closed).Port();
     std::ofstream(dir.file("prometheus.yml")) << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
                                                  "scrape_configs:\n  - job_name: pulsewick\n    static_configs:\n"
                                                  "      - targets: ['127.0.0.1:"
