@@ -10,7 +10,7 @@
 #include "CCMSCommCtrl.h"
 #include "CItemList.h"
 #include "CPagerAlert.h"
-#include "CQtPeriodTimer.h"
+#include "CScaledPeriodTimer.h"
 #include "CScheduler.h"
 #include "CSoundEffectPlayer.h"
 #include "CommandLauncher.h"
@@ -47,24 +47,6 @@ constexpr int kSilentServerEvery = 200; // each silent server holds its pass for
 constexpr int kPopupThrowsEvery = 25;
 // One minute of the schedule lasts this long here.
 constexpr std::int64_t kShortMinuteMs = 20;
-
-// The real Qt timer behind the scheduler's seam, with every delay scaled from minutes down.
-class ShortenedPeriodTimer final : public IPeriodTimer {
-public:
-    ShortenedPeriodTimer() {
-        m_timer.onTick = [this](unsigned timerId) {
-            if (const auto tick = onTick)
-                tick(timerId);
-        };
-    }
-    unsigned Arm(unsigned timerId, std::int64_t delayMs) override {
-        return m_timer.Arm(timerId, std::max<std::int64_t>(1, delayMs * kShortMinuteMs / CScheduler::kMsPerMinute));
-    }
-    void Kill(unsigned timerId) override { m_timer.Kill(timerId); }
-
-private:
-    CQtPeriodTimer m_timer;
-};
 
 struct Usage {
     long descriptors = 0;
@@ -231,7 +213,7 @@ int main(int argc, char* argv[]) {
         }
     };
     hooks.period = [&list] { return list.m_nPeriod; };
-    scheduler = std::make_unique<CScheduler>(std::move(hooks), std::make_unique<ShortenedPeriodTimer>());
+    scheduler = std::make_unique<CScheduler>(std::move(hooks), std::make_unique<CScaledPeriodTimer>(kShortMinuteMs));
 
     std::printf("soak: %d passes, one minute = %lld ms, sound server %s\n", passesWanted,
                 static_cast<long long>(kShortMinuteMs), soundServer.IsUp() ? "up" : "not available");

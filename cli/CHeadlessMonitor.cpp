@@ -5,6 +5,7 @@
 #include "CItemList.h"
 #include "CPagerAlert.h"
 #include "CQtPeriodTimer.h"
+#include "CScaledPeriodTimer.h"
 #include "CliSupport.h"
 #include "IcmpProbe.h"
 #include "SmtpAlert.h"
@@ -39,30 +40,11 @@ std::string Describe(const CItemList& list) {
            std::to_string(CScheduler::PeriodDelayMs(list.m_nPeriod) / CScheduler::kMsPerMinute) + " min";
 }
 
-// The period timer with every minute shortened when the test seam asks for it.
-class ScaledPeriodTimer final : public IPeriodTimer {
-public:
-    explicit ScaledPeriodTimer(std::int64_t minuteMs) : m_minuteMs(minuteMs) {
-        m_timer.onTick = [this](unsigned id) {
-            if (onTick)
-                onTick(id);
-        };
-    }
-    unsigned Arm(unsigned timerId, std::int64_t delayMs) override {
-        return m_timer.Arm(timerId, delayMs * m_minuteMs / CScheduler::kMsPerMinute);
-    }
-    void Kill(unsigned timerId) override { m_timer.Kill(timerId); }
-
-private:
-    std::int64_t m_minuteMs;
-    CQtPeriodTimer m_timer;
-};
-
 std::unique_ptr<IPeriodTimer> MakePeriodTimer() {
     bool ok = false;
     const int minuteMs = qEnvironmentVariableIntValue(CHeadlessMonitor::kMinuteOverride, &ok);
     if (ok && minuteMs > 0)
-        return std::make_unique<ScaledPeriodTimer>(minuteMs);
+        return std::make_unique<CScaledPeriodTimer>(minuteMs);
     return std::make_unique<CQtPeriodTimer>();
 }
 
