@@ -257,23 +257,17 @@ void CHeadlessMonitor::WriteMetricsFile() {
     if (m_metricsFile.isEmpty())
         return;
     // node_exporter reads the file at any moment: it must never see half of it.
-    std::string target = ToBytes(m_metricsFile);
-    if (char* resolved = ::realpath(target.c_str(), nullptr)) {
-        target = resolved;
-        std::free(resolved);
+    std::string target;
+    int error = CAtomicFile::ResolveLinks(ToBytes(m_metricsFile), target);
+    if (error == 0) {
+        const std::string text = m_metrics.Text();
+        CAtomicFile file(target);
+        error = file.Open();
+        if (error == 0)
+            error = WriteAll(file.Descriptor(), text.data(), text.size());
+        if (error == 0)
+            error = file.Commit();
     }
-    const std::string text = m_metrics.Text();
-    CAtomicFile file(target);
-    int error = file.Open();
-    for (std::size_t done = 0; error == 0 && done < text.size();) {
-        const ssize_t n = ::write(file.Descriptor(), text.data() + done, text.size() - done);
-        if (n < 0 && errno != EINTR)
-            error = errno;
-        else if (n > 0)
-            done += static_cast<std::size_t>(n);
-    }
-    if (error == 0)
-        error = file.Commit();
     if (error != 0)
         PrintEvent("metrics file: writing " + target + " failed: " + std::strerror(error));
 }

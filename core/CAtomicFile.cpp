@@ -10,6 +10,7 @@ constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any new f
 constexpr mode_t kPermissionBits = 07777;
 constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
 constexpr int kTemporaryNameAttempts = 100;
+constexpr int kMaxLinkHops = 40; // as the kernel allows before ELOOP
 
 std::string FolderOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -57,6 +58,35 @@ int CloseKeepingErrno(int fd) {
     return result == 0 || errno == EINTR ? 0 : errno;
 }
 } // namespace
+
+int CAtomicFile::ResolveLinks(const std::string& path, std::string& resolved) {
+    resolved = path;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat st {};
+        if (::lstat(resolved.c_str(), &st) != 0)
+            return errno == ENOENT ? 0 : errno;
+        if (!S_ISLNK(st.st_mode))
+            return 0;
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096), '\0');
+        for (;;) {
+            const ssize_t n = ::readlink(resolved.c_str(), target.data(), target.size());
+            if (n < 0)
+                return errno;
+            if (static_cast<std::size_t>(n) < target.size()) {
+                target.resize(static_cast<std::size_t>(n));
+                break;
+            }
+            target.resize(target.size() * 2);
+        }
+        if (target.empty() || target.front() != '/') {
+            const auto slash = resolved.rfind('/');
+            if (slash != std::string::npos)
+                target = resolved.substr(0, slash + 1) + target;
+        }
+        resolved = std::move(target);
+    }
+    return ELOOP;
+}
 
 CAtomicFile::CAtomicFile(std::string target) : m_target(std::move(target)) {}
 

@@ -12,7 +12,11 @@
 // killed while saving leaves nothing behind; elsewhere it is a hidden file beside the target.
 class CAtomicFile {
 public:
-    // target must already have its symbolic links resolved.
+    // Follows symbolic links so that a save replaces the file a link points to, not the link;
+    // a link to a file that does not exist yet resolves to that file's path. Returns 0 or errno.
+    static int ResolveLinks(const std::string& path, std::string& resolved);
+
+    // target must already have its symbolic links resolved (ResolveLinks).
     explicit CAtomicFile(std::string target);
     ~CAtomicFile();
     CAtomicFile(const CAtomicFile&) = delete;

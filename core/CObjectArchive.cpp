@@ -1,6 +1,7 @@
 #include "CObjectArchive.h"
 
 #include "ClassRegistry.h"
+#include "UniqueFd.h"
 #include "Utf16.h"
 
 #include <algorithm>
@@ -58,16 +59,8 @@ void CObjectArchive::Write(const void* buffer, std::size_t count) {
 }
 
 void CObjectArchive::Flush() {
-    std::size_t done = 0;
-    while (done < m_bufPos) {
-        const ssize_t n = ::write(m_fd, m_buffer.data() + done, m_bufPos - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw CFileException(errno);
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    if (const int error = WriteAll(m_fd, m_buffer.data(), m_bufPos))
+        throw CFileException(error);
     m_bufPos = 0;
 }
 

@@ -16,7 +16,6 @@ const char* const kLoadFailureText = "Error: Load failure.  File may be corrupte
 const char* const kFileOpenErrorPrefix = "File Open Error: ";
 
 namespace {
-constexpr int kMaxLinkHops = 40; // as the kernel allows before ELOOP
 
 std::string FormatWithErrno(const char* format, const std::string& path, int error) {
     const int length = std::snprintf(nullptr, 0, format, path.c_str(), static_cast<unsigned long>(error));
@@ -62,47 +61,10 @@ StreamCopy CopyToTemporaryFile(int from, UniqueFd& to) {
         copied += static_cast<std::uint64_t>(n);
         if (copied > kMaxStreamedListSize)
             return {0, true};
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t written = ::write(to.Get(), buffer + done, static_cast<std::size_t>(n - done));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written < 0)
-                return {errno};
-            done += written;
-        }
+        if (const int error = WriteAll(to.Get(), buffer, static_cast<std::size_t>(n)))
+            return {error};
     }
     return {::lseek(to.Get(), 0, SEEK_SET) < 0 ? errno : 0};
-}
-
-// Follows symbolic links so that a save replaces the file a link points to, not the link.
-// A link to a file that does not exist yet resolves to that file's path.
-int ResolveLinks(const std::string& path, std::string& resolved) {
-    resolved = path;
-    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        struct stat st {};
-        if (::lstat(resolved.c_str(), &st) != 0)
-            return errno == ENOENT ? 0 : errno;
-        if (!S_ISLNK(st.st_mode))
-            return 0;
-        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096), '\0');
-        for (;;) {
-            const ssize_t n = ::readlink(resolved.c_str(), target.data(), target.size());
-            if (n < 0)
-                return errno;
-            if (static_cast<std::size_t>(n) < target.size()) {
-                target.resize(static_cast<std::size_t>(n));
-                break;
-            }
-            target.resize(target.size() * 2);
-        }
-        if (target.empty() || target.front() != '/') {
-            const auto slash = resolved.rfind('/');
-            if (slash != std::string::npos)
-                target = resolved.substr(0, slash + 1) + target;
-        }
-        resolved = std::move(target);
-    }
-    return ELOOP;
 }
 
 ListFileSaveResult SaveFileError(const std::string& path, int error) {
@@ -209,7 +171,7 @@ ListFileLoadResult LoadListFile(const std::string& path, CListFileLock* editLock
 
 ListFileSaveResult SaveListFile(const CItemList& list, const std::string& path, const CListFileLock* editLock) {
     std::string target;
-    if (const int error = ResolveLinks(path, target))
+    if (const int error = CAtomicFile::ResolveLinks(path, target))
         return SaveFileError(path, error);
 
     struct stat st {};

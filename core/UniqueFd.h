@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 
 #include <utility>
 
@@ -50,4 +51,17 @@ inline UniqueFd OpenWithoutWaiting(const char* path, int flags) {
         errno = error;
     }
     return fd;
+}
+
+// Writes all size bytes to fd, going on after a signal or a short write. Returns 0 or errno.
+inline int WriteAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = ::write(fd, bytes + done, size - done);
+        if (n < 0 && errno != EINTR)
+            return errno;
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+    }
+    return 0;
 }
