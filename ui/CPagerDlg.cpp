@@ -2,6 +2,7 @@
 
 #include "CDataExchange.h"
 #include "CItemList.h"
+#include "CPagerAlert.h"
 #include "ResourceIds.h"
 
 CPagerDlg::CPagerDlg(CItemList& list, QWidget* owner) : CDialog(res::IDD_PAGER, owner), m_pList(&list) {}
@@ -10,7 +11,7 @@ void CPagerDlg::DoDataExchange(CDataExchange& dx) {
     DDX_Text(dx, res::IDC_MODEM_INIT, m_strModemInit);
     DDX_Text(dx, res::IDC_MESSAGE_CODE, m_strMessageCode);
     DDX_Text(dx, res::IDC_PAGER_NUMBER, m_strPagerNumber);
-    DDX_Text(dx, res::IDC_PAUSE, m_nPause, kMinPause, kMaxPause);
+    DDX_Text(dx, res::IDC_PAUSE, m_nPause, CPagerAlert::kMinPause, CPagerAlert::kMaxPause);
     // Writing an index outside the port list leaves no port selected; reading that gives -1.
     DDX_CBIndex(dx, res::IDC_COM_PORT, m_nComPort);
 }

@@ -12,9 +12,6 @@ class CItemList;
 class CPagerDlg : public CDialog {
     Q_OBJECT
 public:
-    static constexpr std::int32_t kMinPause = 0;
-    static constexpr std::int32_t kMaxPause = 50;
-
     CPagerDlg(CItemList& list, QWidget* owner);
 
     std::string m_strModemInit;
