@@ -1,17 +1,44 @@
 #include "CommandLauncher.h"
 
+#include "DescriptorLimit.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <optional>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
 
+namespace {
+
+constexpr int kFirstInheritable = STDERR_FILENO + 1;
+
+// Leaves the command only the standard descriptors: every other one (a probe's socket, a file
+// some library opened without O_CLOEXEC) closes when the shell starts. Closing on exec rather
+// than now keeps the pipe that reports a failed exec. Async-signal-safe.
+void CloseOnExecAboveStandard() {
+    if (::close_range(kFirstInheritable, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
+        return;
+    // A kernel before 5.11: every descriptor the limit allows.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    for (rlim_t fd = kFirstInheritable; fd < limit.rlim_cur; ++fd)
+        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+}
+
+} // namespace
+
 bool CShellCommandLauncher::Launch(const std::string& commandLine) {
     // Everything the children need is prepared here: after fork only async-signal-safe calls.
     char* const argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), const_cast<char*>(commandLine.c_str()),
                           nullptr};
+    // The command gets the descriptor limit this program started with, not the raised one
+    // its passes need: many programs size tables or close loops by it.
+    const std::optional<rlimit> startingLimit = StartingDescriptorLimit();
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0)
         return false;
@@ -29,9 +56,14 @@ bool CShellCommandLauncher::Launch(const std::string& commandLine) {
         const pid_t grandchild = fork();
         if (grandchild != 0)
             _exit(grandchild < 0 ? 1 : 0);
-        const int devNull = open("/dev/null", O_RDONLY);
-        if (devNull >= 0)
-            dup2(devNull, STDIN_FILENO);
+        CloseOnExecAboveStandard();
+        const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (devNull > STDIN_FILENO)
+            dup2(devNull, STDIN_FILENO); // the copy does not close on exec; the original does
+        else if (devNull == STDIN_FILENO)
+            fcntl(devNull, F_SETFD, 0);
+        if (startingLimit)
+            setrlimit(RLIMIT_NOFILE, &*startingLimit);
         // The command starts as from a terminal: nothing blocked, nothing ignored (the program
         // may ignore SIGPIPE for its sockets; a pipeline in the command must not inherit that).
         sigset_t none;

@@ -1,8 +1,8 @@
 #include "DescriptorLimit.h"
 
 #include <dirent.h>
-#include <sys/resource.h>
 
+#include <atomic>
 #include <mutex>
 
 namespace {
@@ -24,6 +24,10 @@ std::size_t CountOpenDescriptors() {
     return count > 0 ? count - 1 : 0; // less the one that reads the folder
 }
 
+// The soft limit before it was raised; set once, before the raise.
+std::atomic<bool> g_raised{false};
+rlim_t g_startingSoftLimit = 0;
+
 } // namespace
 
 void RaiseDescriptorLimit() {
@@ -36,10 +40,21 @@ void RaiseDescriptorLimit() {
                                   ? kEnoughDescriptors
                                   : limit.rlim_max;
         if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+            g_startingSoftLimit = limit.rlim_cur;
+            g_raised.store(true, std::memory_order_release);
             limit.rlim_cur = wanted;
             ::setrlimit(RLIMIT_NOFILE, &limit);
         }
     });
+}
+
+std::optional<rlimit> StartingDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return std::nullopt;
+    if (g_raised.load(std::memory_order_acquire))
+        limit.rlim_cur = g_startingSoftLimit;
+    return limit;
 }
 
 std::size_t SpareDescriptors(std::size_t reserve) {

@@ -1,4 +1,6 @@
 #include "CommandLauncher.h"
+#include "DescriptorLimit.h"
+#include "InChild.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -6,9 +8,12 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -84,6 +89,38 @@ TEST(CommandLauncherTest, CommandDoesNotInheritIgnoredSignals) {
     const std::string line = ReadText(dir.file("status")); // "SigIgn:\t<hex mask>"
     const auto mask = std::stoull(line.substr(line.find('\t') + 1), nullptr, 16);
     EXPECT_EQ(mask & (1ULL << (SIGPIPE - 1)), 0u) << line;
+}
+
+TEST(CommandLauncherTest, CommandGetsTheStartingDescriptorLimitAndOnlyTheStandardDescriptors) {
+    testsupport::TempDir dir;
+    constexpr rlim_t kStartingLimit = 512;
+    // The shell records its limit and process id, then becomes a sleep that keeps its descriptors.
+    const std::string command = "ulimit -n > " + Quoted(dir.file("limit")) + "; echo $$ > " + Quoted(dir.file("part")) +
+                                " && mv " + Quoted(dir.file("part")) + " " + Quoted(dir.file("pid")) +
+                                "; exec sleep 60";
+    // In a child, where the limit can start low and be raised once, as a pass raises it.
+    const int launched = testsupport::InChild([&] {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        if (limit.rlim_max <= kStartingLimit)
+            return 2;
+        limit.rlim_cur = kStartingLimit;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        RaiseDescriptorLimit();
+        [[maybe_unused]] const int leaked = ::open("/dev/null", O_RDONLY); // no O_CLOEXEC, as some libraries do
+        return CShellCommandLauncher().Launch(command) ? 0 : 1;
+    });
+    if (launched == 2)
+        GTEST_SKIP() << "the hard descriptor limit leaves no room to raise";
+    ASSERT_EQ(launched, 0);
+    ASSERT_TRUE(WaitForFile(dir.file("pid"), 20s));
+    const pid_t shell = std::stoi(ReadText(dir.file("pid")));
+    std::set<std::string> descriptors;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(shell) + "/fd"))
+        descriptors.insert(entry.path().filename().string());
+    ::kill(shell, SIGTERM);
+    EXPECT_EQ(descriptors, (std::set<std::string>{"0", "1", "2"}));
+    EXPECT_EQ(ReadText(dir.file("limit")), std::to_string(kStartingLimit) + "\n");
 }
 
 } // namespace
