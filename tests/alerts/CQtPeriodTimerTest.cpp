@@ -1,10 +1,12 @@
 #include "CQtPeriodTimer.h"
+#include "CScaledPeriodTimer.h"
 #include "QtTestApp.h"
 
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <vector>
@@ -67,6 +69,29 @@ TEST(CQtPeriodTimerTest, KillAndReArmFromInsideTheTick) {
     ProcessEventsUntil([] { return false; }, 200);
     EXPECT_EQ(ticks, 4);
     EXPECT_EQ(timer.Arm(0, 5), 0u) << "identifier 0 is never a timer";
+}
+
+TEST(CQtPeriodTimerTest, ScaledMinutesShortenDelaysAndNeverOverflow) {
+    QtTestApp();
+    const std::int64_t longestPeriod = INT64_C(6000000000); // 100000 minutes
+    struct Case {
+        std::int64_t minuteMs;
+        std::int64_t delayMs;
+        bool ticksSoon; // within a generous second
+    };
+    for (const Case& c : {Case{INT_MAX, longestPeriod, false}, Case{20, 3 * 60000, true}, Case{INT_MAX, 100, true}}) {
+        SCOPED_TRACE(std::to_string(c.minuteMs) + " ms a minute, " + std::to_string(c.delayMs) + " ms");
+        CScaledPeriodTimer timer(c.minuteMs);
+        bool ticked = false;
+        timer.onTick = [&](unsigned) { ticked = true; };
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_EQ(timer.Arm(1, c.delayMs), 1u);
+        EXPECT_EQ(ProcessEventsUntil([&] { return ticked; }, 1000), c.ticksSoon);
+        if (c.ticksSoon) {
+            EXPECT_GE(clock.elapsed(), c.delayMs * std::min<std::int64_t>(c.minuteMs, 60000) / 60000);
+        }
+    }
 }
 
 } // namespace
