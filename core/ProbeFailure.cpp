@@ -18,6 +18,8 @@ const char* ProbeFailureText(ProbeFailure failure) {
         return "no permission for ICMP";
     case ProbeFailure::badPort:
         return "port out of range";
+    case ProbeFailure::blocked:
+        return "blocked by a firewall or security policy";
     }
     return "";
 }
@@ -33,9 +35,11 @@ ProbeFailure ProbeFailureFromErrno(int error) {
     case ENETDOWN:
     case EHOSTDOWN:
         return ProbeFailure::unreachable;
+    // The socket is ours already: a refusal now comes from a packet filter (EPERM) or a
+    // security module (EACCES), not from a missing privilege for ICMP sockets.
     case EPERM:
     case EACCES:
-        return ProbeFailure::noPermission;
+        return ProbeFailure::blocked;
     default:
         return ProbeFailure::unknown;
     }

@@ -11,6 +11,7 @@ enum class ProbeFailure : std::uint8_t {
     unreachable,  // no route to the network or the host
     noPermission, // ICMP needs a ping socket or a raw socket, and neither is allowed
     badPort,      // a port outside 0..65535 cannot be attempted
+    blocked,      // the system refused to send: a firewall rule or a security module
 };
 
 // The reason in words, e.g. "connection refused"; empty for unknown.

@@ -60,7 +60,7 @@ void FillProbeCells(QTreeWidgetItem& row, const CItem& entry) {
         probed && !entry.m_bResult ? QString::fromLatin1(ProbeFailureText(entry.m_nLastFailure)) : QString();
     row.setText(kReasonColumn, reason);
     QString tip;
-    if (entry.m_nLastFailure == ProbeFailure::noPermission && !reason.isEmpty()) {
+    if (!entry.m_bConnect && entry.m_nLastFailure == ProbeFailure::noPermission && !reason.isEmpty()) {
         // How to grant it, with this program's own path.
         tip = QString::fromLatin1(kIcmpPrivilegeHelp).trimmed();
         tip.replace(QStringLiteral("PROGRAM"), QCoreApplication::applicationFilePath());

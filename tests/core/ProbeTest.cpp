@@ -1,9 +1,11 @@
 #include "CItem.h"
 #include "IcmpProbe.h"
+#include "InChild.h"
 #include "LoopbackPorts.h"
 #include "PrivateNetwork.h"
 #include "ProbeEntry.h"
 #include "SilentHostNamespace.h"
+#include "SyscallFilter.h"
 #include "TcpProbe.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -100,6 +103,29 @@ TEST(TcpProbe, RefusedOrImpossibleConnectionsFailAtOnce) {
         EXPECT_LT(Clock::now() - start, 2s);
         EXPECT_EQ(item.m_bResult, 0);
         EXPECT_EQ(item.m_nLastRoundTripUs, -1);
+    }
+}
+
+TEST(Probes, SendingRefusedByTheSystemIsBlockedNotAMissingIcmpPrivilege) {
+    LoopbackPort listening(LoopbackPort::Kind::listening);
+    const bool icmpHere = static_cast<bool>(IcmpSocket::Open(AF_INET));
+    for (const int error : {EPERM, EACCES}) {
+        for (const std::int32_t connect : {1, 0}) {
+            if (!connect && !icmpHere)
+                continue; // without an ICMP socket nothing is ever sent
+            SCOPED_TRACE(std::string(connect ? "tcp, " : "icmp, ") + std::strerror(error));
+            // The reason comes back as the exit code of a child, where the filter stays.
+            const int failure = testsupport::InChild([&] {
+                // As a packet filter (EPERM) or a security module (EACCES) refuses what is sent.
+                if (!testsupport::FilterSyscalls({__NR_connect, __NR_sendto},
+                                                 SECCOMP_RET_ERRNO | static_cast<std::uint32_t>(error)))
+                    return 100;
+                return static_cast<int>(ProbeConnection(connect, "127.0.0.1", listening.Port()).failure);
+            });
+            ASSERT_NE(failure, 100) << "no seccomp filter can be installed here";
+            EXPECT_STREQ(ProbeFailureText(static_cast<ProbeFailure>(failure)),
+                         "blocked by a firewall or security policy");
+        }
     }
 }
 

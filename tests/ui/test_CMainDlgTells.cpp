@@ -132,7 +132,7 @@ TEST_F(TellsTest, TheStatusLineFollowsMonitoringAndThePopUpNamesWhatFailed) {
     QString duringRun;
     QObject::connect(&h.dlg(), &CMainDlg::checkRunStarted, &h.dlg(), [&] { duringRun = Status(); });
     h.runs.outcomes = {0, 0};
-    h.runs.failures = {ProbeFailure::refused, ProbeFailure::noPermission};
+    h.runs.failures = {ProbeFailure::blocked, ProbeFailure::noPermission};
     h.Click(IDC_START);
     ASSERT_TRUE(h.timer->Fire());
     EXPECT_EQ(duringRun, "Pass in progress.");
@@ -140,17 +140,19 @@ TEST_F(TellsTest, TheStatusLineFollowsMonitoringAndThePopUpNamesWhatFailed) {
     const QString next = QDateTime::currentDateTime().addSecs(15 * 60).toString("HH:mm");
     EXPECT_EQ(Status(), "Monitoring, next pass at " + next + ".  Last pass at " + now + ": 2 of 2 failed.");
 
-    // Each row tells when it was checked and why it failed; the ICMP row also how to grant it.
+    // Each row tells when it was checked and why it failed; only the ICMP row how to grant ICMP.
     QTreeWidgetItem* row = h.dlg().ListView()->topLevelItem(0);
     EXPECT_EQ(row->text(3), "");
     EXPECT_TRUE(row->text(4).startsWith(now + ":")) << row->text(4).toStdString();
-    EXPECT_EQ(row->text(5), "connection refused");
+    EXPECT_EQ(row->text(5), "blocked by a firewall or security policy");
+    EXPECT_EQ(row->toolTip(5), row->text(5));
     EXPECT_TRUE(h.dlg().ListView()->topLevelItem(1)->toolTip(5).contains("cap_net_raw"));
 
     ASSERT_EQ(h.prompts.messages.size(), 1u);
     EXPECT_EQ(h.prompts.messages[0].text, "One or more connection failed!");
-    EXPECT_EQ(h.prompts.messages[0].detailText,
-              "alpha.invalid:80: connection refused\nbeta.invalid (ICMP): no permission for ICMP");
+    EXPECT_EQ(
+        h.prompts.messages[0].detailText,
+        "alpha.invalid:80: blocked by a firewall or security policy\nbeta.invalid (ICMP): no permission for ICMP");
     ASSERT_EQ(h.prompts.notifications.size(), 1u) << "a failed pass also tells the desktop";
     EXPECT_EQ(h.prompts.notifications[0][0], "One or more connection failed!");
 
