@@ -6,9 +6,11 @@
 #include "UniqueFd.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +40,28 @@ struct StreamCopy {
     bool tooLong = false; // the source held more than a list can
 };
 
+// Longest pause of a pipe's or device's writer before its content counts as ended (a list cut
+// short then fails as one): as long as another editor's lock is waited for.
+constexpr std::chrono::milliseconds kStreamSilence = CListFileLock::kWait;
+
+// Waits until a stream opened non-blocking has more to read, or the deadline has passed.
+// Returns 0, ETIMEDOUT or errno.
+int WaitForMore(int fd, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return ETIMEDOUT;
+        pollfd wait{fd, POLLIN, 0};
+        const int ready = ::poll(&wait, 1, static_cast<int>(left.count()));
+        if (ready > 0)
+            return 0; // data, or the writer went: the next read tells
+        if (ready == 0)
+            return ETIMEDOUT;
+        if (errno != EINTR)
+            return errno;
+    }
+}
+
 StreamCopy CopyToTemporaryFile(int from, UniqueFd& to) {
     std::FILE* temporary = std::tmpfile();
     if (!temporary)
@@ -50,14 +74,29 @@ StreamCopy CopyToTemporaryFile(int from, UniqueFd& to) {
     to.Reset(duplicate);
     char buffer[CObjectArchive::kBufferSize];
     std::uint64_t copied = 0;
+    // Reads never block: a FIFO whose writer stays silent would hold the load for ever. Without
+    // any writer a read gives the end at once.
+    const int flags = ::fcntl(from, F_GETFL);
+    if (flags < 0 || ::fcntl(from, F_SETFL, flags | O_NONBLOCK) != 0)
+        return {errno};
+    auto silentUntil = std::chrono::steady_clock::now() + kStreamSilence;
     for (;;) {
         const ssize_t n = ::read(from, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const int waited = WaitForMore(from, silentUntil);
+            if (waited == ETIMEDOUT)
+                break;
+            if (waited != 0)
+                return {waited};
+            continue;
+        }
         if (n < 0)
             return {errno};
         if (n == 0)
             break;
+        silentUntil = std::chrono::steady_clock::now() + kStreamSilence;
         copied += static_cast<std::uint64_t>(n);
         if (copied > kMaxStreamedListSize)
             return {0, true};

@@ -40,7 +40,9 @@ struct ListFileSaveResult {
 
 // Reads the list in the file at path into a new list; never touches any list in use. Other
 // editors are kept out while it reads (a shared lock). A pipe or device is read to its end, up
-// to kMaxStreamedListSize bytes; a FIFO without a writer reads as an empty file.
+// to kMaxStreamedListSize bytes; a FIFO without a writer reads as an empty file, and one whose
+// writer falls silent for as long as a lock is waited for (CListFileLock::kWait) as a file that
+// ends there.
 // With editLock, the file is locked for an edit instead: the exclusive lock stays in *editLock
 // for the SaveListFile that ends the edit, so no other editor's change falls in between.
 ListFileLoadResult LoadListFile(const std::string& path, CListFileLock* editLock = nullptr);

@@ -340,6 +340,31 @@ TEST(ListFileLoad, APipeLoadsLikeAFileAndOneWithoutAWriterLikeAnEmptyFile) {
     EXPECT_EQ(loaded, 0);
 }
 
+TEST(ListFileLoad, APipeWhoseWriterFallsSilentEndsThere) {
+    TempDir dir;
+    const auto fifo = dir.file("pipe.pwk");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const Bytes list = samples::TwoEntryCurrent();
+    // A writer that stays but writes nothing more: the load takes what came as the whole file.
+    for (const std::size_t sent : {std::size_t{0}, list.size() / 2, list.size()}) {
+        SCOPED_TRACE(std::to_string(sent) + " bytes sent");
+        const UniqueFd writer(::open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+        ASSERT_TRUE(writer);
+        ASSERT_EQ(::write(writer.Get(), list.data(), sent), static_cast<ssize_t>(sent));
+        const int code = InChild(
+            [&] {
+                ::close(writer.Get()); // the writer is the test's alone
+                const auto result = LoadListFile(fifo.string());
+                if (sent < list.size())
+                    return result.status == ListFileStatus::archiveError && result.cause == ArchiveCause::endOfFile ? 0
+                                                                                                                    : 1;
+                return result.HasList() && result.list->GetCount() == 2 ? 0 : 1;
+            },
+            30);
+        EXPECT_EQ(code, 0) << "14 + 128: the load waited for the writer for ever";
+    }
+}
+
 TEST(ListFileLoad, AnEndlessStreamEndsAsACutFile) {
     // Bounded, so the temporary copy stops; the child's alarm catches an unbounded one.
     const int code = InChild(
