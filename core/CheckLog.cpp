@@ -4,6 +4,7 @@
 #include "UniqueFd.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +14,18 @@ namespace {
 
 constexpr mode_t kLogFileMode = 0666; // read and write for all, as the umask allows
 constexpr const char* kLineEnd = "\r\n";
+
+// A write that stopped part-way (a full disk, a file size limit) leaves the start of a line, to
+// which the next line would be glued: cut it off again, so the log holds whole lines only.
+// Only when nothing was appended after it, which would be cut off as well.
+void UndoPartialLine(int fd, off_t lineStart, std::size_t written) {
+    struct stat st {};
+    if (written == 0 || lineStart < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_size != lineStart + static_cast<off_t>(written))
+        return;
+    while (::ftruncate(fd, lineStart) != 0 && errno == EINTR) {
+    }
+}
 
 } // namespace
 
@@ -47,16 +60,20 @@ void AppendCheckLog(const std::string& path, const CItem& item, int result) {
     const bool haveTime = now != static_cast<std::time_t>(-1) && ::localtime_r(&now, &local) != nullptr;
     const std::string line = FormatCheckLogLine(haveTime ? &local : nullptr, item, result);
 
-    const char* data = line.data();
-    std::size_t left = line.size();
-    while (left > 0) {
-        const ssize_t written = ::write(file.Get(), data, left);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
+    off_t lineStart = -1; // where the first bytes of the line went; unknown for a pipe
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t written = ::write(file.Get(), line.data() + done, line.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            UndoPartialLine(file.Get(), lineStart, done);
             return;
         }
-        data += written;
-        left -= static_cast<std::size_t>(written);
+        if (done == 0) {
+            const off_t end = ::lseek(file.Get(), 0, SEEK_CUR); // appending puts the offset after our bytes
+            lineStart = end < 0 ? -1 : end - written;
+        }
+        done += static_cast<std::size_t>(written);
     }
 }

@@ -1,10 +1,14 @@
 #include "CheckLog.h"
 #include "CItem.h"
+#include "InChild.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <regex>
 #include <string>
@@ -94,4 +98,35 @@ TEST(CheckLog, UnusablePathsAreSilentlyIgnored) {
     const auto fifo = dir.file("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     AppendCheckLog(fifo.string(), Entry(0, "x", 0), 0);
+}
+
+TEST(CheckLog, AWriteThatStopsPartWayLeavesOnlyWholeLines) {
+    // A file size limit stands for a full disk: the write stops where the room ends (EFBIG
+    // once SIGXFSZ is ignored, as ENOSPC would).
+    const std::string old = "old line\r\n";
+    const CItem entry = Entry(1, "10.0.0.1", 25);
+    const std::size_t lineLength = FormatCheckLogLine(nullptr, entry, 0).size();
+    for (const std::size_t room : {std::size_t{0}, std::size_t{1}, std::size_t{10}, lineLength - 1}) {
+        SCOPED_TRACE("room for " + std::to_string(room) + " bytes");
+        TempDir dir;
+        const auto path = dir.file("check.log");
+        testsupport::WriteFileBytes(path, {old.begin(), old.end()});
+        const int code = testsupport::InChild([&] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            const rlimit full{static_cast<rlim_t>(old.size() + room), limit.rlim_max};
+            if (::setrlimit(RLIMIT_FSIZE, &full) != 0)
+                return 1;
+            AppendCheckLog(path.string(), entry, 0); // does not fit
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                return 2;
+            AppendCheckLog(path.string(), entry, 1); // room again
+            return 0;
+        });
+        ASSERT_EQ(code, 0);
+        const std::string text = ReadText(path);
+        const std::regex expected(R"(old line\r\n\d{1,2}/\d{1,2}/\d\d \d{1,2}:\d\d:\d\d, 1, "10\.0\.0\.1", 1, 25\r\n)");
+        EXPECT_TRUE(std::regex_match(text, expected)) << text;
+    }
 }
