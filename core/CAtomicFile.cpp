@@ -1,8 +1,12 @@
 #include "CAtomicFile.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <random>
+#include <string_view>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -26,19 +30,26 @@ std::string NameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+constexpr char kNameDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t kRandomDigits = 8;
+constexpr const char* kTemporarySuffix = ".tmp";
+
+std::string TemporaryPrefix(const std::string& target) {
+    return "." + NameOf(target) + ".";
+}
+
 // Tries fresh hidden names beside target with attempt (which returns 0 or an errno value)
 // until one is free. Returns the name taken through name.
 template <typename Attempt>
 int WithTemporaryName(const std::string& target, std::string& name, Attempt&& attempt) {
-    const std::string prefix = FolderOf(target) + "/." + NameOf(target) + ".";
+    const std::string prefix = FolderOf(target) + "/" + TemporaryPrefix(target);
     std::random_device seed;
     std::mt19937_64 random(seed());
-    static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int tries = 0; tries < kTemporaryNameAttempts; ++tries) {
         std::string candidate = prefix;
-        for (int i = 0; i < 8; ++i)
-            candidate += kDigits[random() % (sizeof kDigits - 1)];
-        candidate += ".tmp";
+        for (std::size_t i = 0; i < kRandomDigits; ++i)
+            candidate += kNameDigits[random() % (sizeof kNameDigits - 1)];
+        candidate += kTemporarySuffix;
         const int error = attempt(candidate);
         if (error == 0)
             name = std::move(candidate);
@@ -46,6 +57,29 @@ int WithTemporaryName(const std::string& target, std::string& name, Attempt&& at
             return error;
     }
     return EEXIST;
+}
+
+// Whether name is one WithTemporaryName makes for a target whose own name gives prefix.
+bool IsTemporaryName(const std::string& name, const std::string& prefix) {
+    const std::string suffix = kTemporarySuffix;
+    if (name.size() != prefix.size() + kRandomDigits + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(prefix.size() + kRandomDigits, suffix.size(), suffix) != 0)
+        return false;
+    const std::string_view digits(name.data() + prefix.size(), kRandomDigits);
+    return digits.find_first_not_of(kNameDigits) == std::string_view::npos;
+}
+
+// Removes name in folder when it is a regular file that nobody holds locked: its saver is gone.
+void RemoveIfUnlocked(int folder, const char* name) {
+    const UniqueFd fd(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {};
+    if (!fd || ::fstat(fd.Get(), &opened) != 0 || !S_ISREG(opened.st_mode) || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+        return;
+    // Still the same file under the name: never remove one that took the name meanwhile.
+    struct stat named {};
+    if (::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+        named.st_ino == opened.st_ino)
+        ::unlinkat(folder, name, 0);
 }
 
 std::string DescriptorPath(int fd) {
@@ -88,6 +122,17 @@ int CAtomicFile::ResolveLinks(const std::string& path, std::string& resolved) {
     return ELOOP;
 }
 
+void CAtomicFile::RemoveAbandoned(const std::string& target) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(FolderOf(target).c_str()), ::closedir);
+    if (!listing)
+        return;
+    const std::string prefix = TemporaryPrefix(target);
+    while (const dirent* entry = ::readdir(listing.get())) {
+        if (IsTemporaryName(entry->d_name, prefix))
+            RemoveIfUnlocked(::dirfd(listing.get()), entry->d_name);
+    }
+}
+
 CAtomicFile::CAtomicFile(std::string target) : m_target(std::move(target)) {}
 
 CAtomicFile::~CAtomicFile() {
@@ -100,6 +145,16 @@ void CAtomicFile::Discard() {
         ::unlink(m_tempPath.c_str());
         m_tempPath.clear();
     }
+    m_liveMark.Reset();
+}
+
+// Locks the new temporary file (before it has a name, where it starts without one) and keeps
+// the lock through a second descriptor until the rename, since Commit closes the first before
+// it. Where the file system has no locks nothing is marked, and RemoveAbandoned cannot lock the
+// file either, so it leaves it alone.
+void CAtomicFile::MarkLive() {
+    if (::flock(m_fd.Get(), LOCK_EX | LOCK_NB) == 0)
+        m_liveMark.Reset(::fcntl(m_fd.Get(), F_DUPFD_CLOEXEC, 0));
 }
 
 int CAtomicFile::CheckWritable(const struct stat& st) const {
@@ -132,13 +187,16 @@ bool CAtomicFile::CreateUnnamed(mode_t mode) {
 }
 
 int CAtomicFile::CreateTemporary(mode_t mode) {
-    if (CreateUnnamed(mode))
+    if (CreateUnnamed(mode)) {
+        MarkLive();
         return 0;
+    }
     return WithTemporaryName(m_target, m_tempPath, [&](const std::string& candidate) {
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0)
             return errno;
         m_fd.Reset(fd);
+        MarkLive();
         return 0;
     });
 }
@@ -210,6 +268,7 @@ int CAtomicFile::Commit() {
         return error;
     }
     m_tempPath.clear();
+    m_liveMark.Reset();
     // Make the rename itself durable; a folder that cannot be synced changes nothing here.
     const UniqueFd folder(::open(FolderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder)

@@ -8,13 +8,20 @@
 // A file replaced all at once: the new content goes to a temporary file in the target's
 // folder, which takes the target's name only when Commit() has flushed it to disk. Until
 // then the target is untouched; an uncommitted temporary file is removed on destruction.
-// Where the file system offers it the temporary file has no name until Commit(), so a process
-// killed while saving leaves nothing behind; elsewhere it is a hidden file beside the target.
+// Where the file system offers it the temporary file has no name until Commit() names it just
+// before the rename; elsewhere it is a hidden file beside the target from the start. A process
+// killed while the file has a name leaves it behind, so the file carries a lock (flock) for as
+// long as its saver lives, and RemoveAbandoned clears the files whose savers are gone.
 class CAtomicFile {
 public:
     // Follows symbolic links so that a save replaces the file a link points to, not the link;
     // a link to a file that does not exist yet resolves to that file's path. Returns 0 or errno.
     static int ResolveLinks(const std::string& path, std::string& resolved);
+
+    // Removes the temporary files of target left by savers that were killed before their
+    // rename; a file whose saver still lives keeps its lock and stays. Meant for a saver that
+    // holds the target's exclusive lock, so no saver that locks can be about to create one.
+    static void RemoveAbandoned(const std::string& target);
 
     // target must already have its symbolic links resolved (ResolveLinks).
     explicit CAtomicFile(std::string target);
@@ -33,11 +40,13 @@ private:
     int CheckWritable(const struct stat& st) const;
     int CreateTemporary(mode_t mode);
     bool CreateUnnamed(mode_t mode);
+    void MarkLive();
     int NameUnnamed();
     void Discard();
 
     std::string m_target;
     std::string m_tempPath; // empty while the temporary file has no name
     UniqueFd m_fd;
+    UniqueFd m_liveMark; // holds the temporary file's lock until the rename, after m_fd is closed
     bool m_unnamed = false;
 };

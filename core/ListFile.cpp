@@ -222,6 +222,9 @@ ListFileSaveResult SaveListFile(const CItemList& list, const std::string& path, 
     CListFileLock saveLock;
     if (!editLock && saveLock.Open(target, CListFileLock::Mode::exclusive) == EWOULDBLOCK)
         return SaveFileError(path, EWOULDBLOCK);
+    // With the lock no other editor is saving: what a killed one left is cleared now.
+    if (editLock ? editLock->IsLocked() : saveLock.IsLocked())
+        CAtomicFile::RemoveAbandoned(target);
 
     CAtomicFile file(target);
     if (const int error = file.Open())

@@ -1,7 +1,9 @@
+#include "CAtomicFile.h"
 #include "CListFileLock.h"
 #include "InChild.h"
 #include "ListFile.h"
 #include "ListFileSamples.h"
+#include "SyscallFilter.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +17,9 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using samples::Bytes;
@@ -204,6 +208,76 @@ TEST(ListFileSave, AKilledSaveLeavesNoTemporaryFile) {
         EXPECT_EQ(FilesIn(dir.path()), 1u);
         WriteFileBytes(path, old);
     }
+}
+
+// Meets every rename of the calling process with action instead.
+bool FilterRenames(std::uint32_t action) {
+#ifdef __NR_rename
+    return testsupport::FilterSyscalls({__NR_rename, __NR_renameat, __NR_renameat2}, action);
+#else
+    return testsupport::FilterSyscalls({__NR_renameat, __NR_renameat2}, action);
+#endif
+}
+
+bool WaitForFiles(const fs::path& folder, std::size_t count) {
+    for (int waited = 0; FilesIn(folder) != count; ++waited) {
+        if (waited == 2000)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+TEST(ListFileSave, TheNextSaveRemovesWhatASaveKilledBeforeItsRenameLeftButNotALiveSaversFile) {
+    TempDir dir;
+    const auto path = dir.file("list.pwk");
+    WriteFileBytes(path, samples::TwoEntryOld());
+    // Killed at its rename, when the complete temporary file has a name.
+    const int killed = InChild([&] {
+        if (!FilterRenames(SECCOMP_RET_KILL_PROCESS))
+            return 100;
+        SaveListFile(*samples::TwoEntryList(), path.string());
+        return 0;
+    });
+    if (killed == 100)
+        GTEST_SKIP() << "no seccomp filter can be installed here";
+    ASSERT_EQ(killed, 128 + SIGSYS);
+    ASSERT_EQ(FilesIn(dir.path()), 2u) << "the killed save left its temporary file";
+
+    // A saver that lives on, held at its rename; it saves without the list's lock, as the
+    // monitor's metrics file is saved.
+    const std::string liveText = "live";
+    const pid_t live = ::fork();
+    if (live == 0) {
+        ::alarm(60);
+        std::signal(SIGSYS, [](int) {
+            for (;;)
+                ::pause();
+        });
+        CAtomicFile file(path.string());
+        if (FilterRenames(SECCOMP_RET_TRAP) && file.Open() == 0 &&
+            ::write(file.Descriptor(), liveText.data(), liveText.size()) == static_cast<ssize_t>(liveText.size()))
+            file.Commit();
+        ::_exit(1);
+    }
+    ASSERT_GT(live, 0);
+    const bool waiting = WaitForFiles(dir.path(), 3);
+    const bool saved = waiting && SaveListFile(*samples::TwoEntryList(), path.string()).Succeeded();
+    std::vector<Bytes> left;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        if (entry.path() != path)
+            left.push_back(ReadFileBytes(entry.path()));
+    ::kill(live, SIGKILL);
+    ::waitpid(live, nullptr, 0);
+    ASSERT_TRUE(waiting) << "the live saver did not reach its rename";
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(ReadFileBytes(path), samples::TwoEntryCurrent());
+    EXPECT_EQ(left, (std::vector<Bytes>{Bytes(liveText.begin(), liveText.end())}))
+        << "only the live saver's file stays";
+
+    // Now that saver is gone too.
+    EXPECT_TRUE(SaveListFile(*samples::TwoEntryList(), path.string()).Succeeded());
+    EXPECT_EQ(FilesIn(dir.path()), 1u);
 }
 
 TEST(ListFileSave, AFifoWithoutAReaderFailsAtOnce) {
