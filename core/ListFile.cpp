@@ -138,6 +138,7 @@ ListFileLoadResult LoadListFile(const std::string& path, CListFileLock* editLock
         return fileError(errno);
     if (S_ISDIR(st.st_mode))
         return fileError(EISDIR);
+    result.stamp = StampOf(st); // taken under the lock, so it is the version read
     UniqueFd copy;
     if (!S_ISREG(st.st_mode)) {
         const StreamCopy copied = CopyToTemporaryFile(fd, copy);
@@ -190,7 +191,9 @@ ListFileSaveResult SaveListFile(const CItemList& list, const std::string& path, 
     ListFileSaveResult result;
     if (!StoreList(list, file.Descriptor(), path, result))
         return result; // the temporary file goes away with `file`; the target is untouched
+    const std::optional<ListFileStamp> stamp = StampOf(file.Descriptor()); // naming it changes neither
     if (const int error = file.Commit())
         return SaveFileError(path, error);
+    result.stamp = stamp;
     return result;
 }

@@ -33,6 +33,15 @@ ui::SaveAnswer FakeUserPrompts::AskSaveChanges(QWidget*, const QString& text) {
     return answer;
 }
 
+ui::OverwriteAnswer FakeUserPrompts::AskOverwrite(QWidget*, const QString& text) {
+    overwriteQuestions.push_back(text);
+    if (overwriteAnswers.empty())
+        return ui::OverwriteAnswer::cancel;
+    const ui::OverwriteAnswer answer = overwriteAnswers.front();
+    overwriteAnswers.pop_front();
+    return answer;
+}
+
 void FakeUserPrompts::Notify(const QString& summary, const QString& body) {
     notifications.push_back({summary, body});
 }
