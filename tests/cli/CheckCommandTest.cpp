@@ -1,13 +1,13 @@
 #include "CItemList.h"
 #include "ListFile.h"
 #include "LoopbackPorts.h"
+#include "RunProgram.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -28,8 +28,6 @@ using namespace std::chrono_literals;
 using testsupport::LoopbackPort;
 using testsupport::TempDir;
 
-extern char** environ;
-
 namespace {
 
 constexpr int kCannotDropPrivilege = 126;
@@ -45,19 +43,10 @@ std::string ReadText(const std::filesystem::path& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Runs pulsewick-cli with args beside a running check (its output goes to the test's own);
-// returns its exit status.
+// Runs pulsewick-cli with args; returns its exit status.
 int Companion(std::vector<std::string> args) {
     args.insert(args.begin(), PULSEWICK_CLI);
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    int status = 0;
-    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0 || ::waitpid(pid, &status, 0) < 0)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return testsupport::RunProgram(std::move(args));
 }
 
 // Runs `pulsewick-cli check ARGS`; a non-empty interruptOnceOut sends SIGINT as soon as the

@@ -4,35 +4,23 @@
 #include "CItemList.h"
 #include "ListFile.h"
 #include "ResourceIds.h"
+#include "RunProgram.h"
 #include "TempDir.h"
 
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <spawn.h>
-#include <sys/wait.h>
-
 using namespace res;
-
-extern char** environ;
 
 namespace {
 
 const QString kQuestion =
     QStringLiteral("office.pwk was changed by another program since it was loaded or last saved. Overwrite it?");
 
-// Runs the companion program with args; returns its exit status.
+// Runs pulsewick-cli with args; returns its exit status.
 int Companion(std::vector<std::string> args) {
     args.insert(args.begin(), PULSEWICK_CLI);
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    int status = 0;
-    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0 || ::waitpid(pid, &status, 0) < 0)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return testsupport::RunProgram(std::move(args));
 }
 
 class SaveOverChange : public ::testing::Test {
