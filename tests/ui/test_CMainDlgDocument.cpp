@@ -55,22 +55,25 @@ protected:
 } // namespace
 
 // Save and the save of the unsaved-changes question ask before a change of another program is
-// written over; Cancel keeps that change, the window's list and the window.
+// written over; Cancel keeps that change, the window's list and the window. A save to another
+// file asks nothing (the file dialog did), and each save notes the version written.
 TEST_F(SaveOverChange, AsksBeforeOverwritingAChangeOfAnotherProgram) {
+    enum class How { save, saveElsewhere, close }; // close: "Save changes to office.pwk?" on Escape
     struct Case {
         const char* what;
         bool changedOutside;
-        bool byClosing; // through "Save changes to office.pwk?" on Escape, else the Save button
+        How how;
         ui::OverwriteAnswer answer;
-        std::pair<int, int> onDisk; // pop-up and period
+        std::pair<int, int> onDisk; // pop-up and period of office.pwk
     };
     const Case cases[] = {
-        {"save, nothing changed outside", false, false, ui::OverwriteAnswer::cancel, {1, 15}},
-        {"save, overwrite", true, false, ui::OverwriteAnswer::overwrite, {1, 15}},
-        {"save, cancel", true, false, ui::OverwriteAnswer::cancel, {0, 7}},
-        {"close, nothing changed outside", false, true, ui::OverwriteAnswer::cancel, {1, 15}},
-        {"close, overwrite", true, true, ui::OverwriteAnswer::overwrite, {1, 15}},
-        {"close, cancel", true, true, ui::OverwriteAnswer::cancel, {0, 7}},
+        {"save, nothing changed outside", false, How::save, ui::OverwriteAnswer::cancel, {1, 15}},
+        {"save, overwrite", true, How::save, ui::OverwriteAnswer::overwrite, {1, 15}},
+        {"save, cancel", true, How::save, ui::OverwriteAnswer::cancel, {0, 7}},
+        {"save to another file", true, How::saveElsewhere, ui::OverwriteAnswer::cancel, {0, 7}},
+        {"close, nothing changed outside", false, How::close, ui::OverwriteAnswer::cancel, {1, 15}},
+        {"close, overwrite", true, How::close, ui::OverwriteAnswer::overwrite, {1, 15}},
+        {"close, cancel", true, How::close, ui::OverwriteAnswer::cancel, {0, 7}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -78,45 +81,26 @@ TEST_F(SaveOverChange, AsksBeforeOverwritingAChangeOfAnotherProgram) {
         if (c.changedOutside)
             SetPeriodOutside(m_path);
         h.prompts.overwriteAnswers = {c.answer};
-        if (c.byClosing) {
+        if (c.how == How::close) {
             h.prompts.saveAnswers = {ui::SaveAnswer::save};
             QTest::keyClick(&h.dlg(), Qt::Key_Escape);
         } else {
-            SaveAs(m_path);
+            SaveAs(c.how == How::save ? m_path : m_dir.file("other.pwk").string());
         }
-        const bool cancelled = c.changedOutside && c.answer == ui::OverwriteAnswer::cancel;
-        EXPECT_EQ(h.prompts.overwriteQuestions, c.changedOutside ? std::vector{kQuestion} : std::vector<QString>{});
+        const bool asked = c.changedOutside && c.how != How::saveElsewhere;
+        const bool cancelled = asked && c.answer == ui::OverwriteAnswer::cancel;
+        EXPECT_EQ(h.prompts.overwriteQuestions, asked ? std::vector{kQuestion} : std::vector<QString>{});
         EXPECT_EQ(OnDisk(m_path), c.onDisk);
         EXPECT_EQ(h.dlg().List().m_bPopup, 1) << "the window's list stays as it was";
         EXPECT_EQ(h.dlg().List().m_nPeriod, 15);
         EXPECT_EQ(h.dlg().isWindowModified(), cancelled);
-        EXPECT_EQ(h.dlg().isVisible(), !c.byClosing || cancelled);
+        EXPECT_EQ(h.dlg().isVisible(), c.how != How::close || cancelled);
         EXPECT_TRUE(h.prompts.messages.empty());
+        if (c.how != How::close && !cancelled) {
+            h.Click(IDC_POPUP);
+            SaveAs(m_path); // over what this window wrote last, or (elsewhere) no longer its file
+            EXPECT_EQ(h.prompts.overwriteQuestions.size(), asked ? 1u : 0u) << "asked again";
+            EXPECT_EQ(OnDisk(m_path).first, 0);
+        }
     }
-}
-
-// What the window compares with is the file's version at its last load or save, and only the
-// file it loaded or saved last is compared at all.
-TEST_F(SaveOverChange, EachLoadAndSaveNotesTheVersionCompared) {
-    MainDlgHarness& h = Open();
-    const std::string other = m_dir.file("other.pwk").string();
-    SetPeriodOutside(m_path);
-    SaveAs(other); // another file: no question, though the loaded one changed
-    EXPECT_TRUE(h.prompts.overwriteQuestions.empty());
-    SaveAs(m_path); // no longer the window's file: the file dialog asked already
-    EXPECT_TRUE(h.prompts.overwriteQuestions.empty());
-    EXPECT_EQ(OnDisk(m_path), std::pair(1, 15));
-
-    h.Click(IDC_POPUP);
-    SaveAs(m_path); // saved just now by the window itself
-    EXPECT_TRUE(h.prompts.overwriteQuestions.empty());
-
-    SetPeriodOutside(m_path);
-    h.prompts.fileAnswers = {QString::fromStdString(m_path)};
-    h.Click(IDC_LOAD_LIST);
-    EXPECT_EQ(h.dlg().List().m_nPeriod, 7);
-    h.Click(IDC_POPUP);
-    SaveAs(m_path); // loaded just now
-    EXPECT_TRUE(h.prompts.overwriteQuestions.empty());
-    EXPECT_EQ(OnDisk(m_path), std::pair(1, 7));
 }
