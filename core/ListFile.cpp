@@ -68,7 +68,7 @@ StreamCopy CopyToTemporaryFile(int from, UniqueFd& to) {
 }
 
 ListFileSaveResult SaveFileError(const std::string& path, int error) {
-    return {ListFileStatus::fileError, error, OpenFailedText(path, error)};
+    return {ListFileStatus::fileError, error, OpenFailedText(path, error), std::nullopt};
 }
 
 // Writes the whole list through an archive on fd; fills result on failure.
@@ -81,7 +81,7 @@ bool StoreList(const CItemList& list, int fd, const std::string& path, ListFileS
     } catch (const CFileException& e) {
         result = SaveFileError(path, e.m_errno);
     } catch (const CArchiveException&) {
-        result = {ListFileStatus::archiveError, 0, kFileOpenErrorPrefix + path};
+        result = {ListFileStatus::archiveError, 0, kFileOpenErrorPrefix + path, std::nullopt};
     }
     return false;
 }
