@@ -3,10 +3,13 @@
 
 #include "CCheckRun.h"
 #include "CItemList.h"
+#include "CListFileLock.h"
 #include "IcmpProbe.h"
+#include "ProbeResults.h"
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -138,6 +141,23 @@ std::string RowJson(std::size_t row, const CItem& item, bool probed) {
     return out + "}";
 }
 
+// Records the results of the pass in the list file as it is now. The pass took no lock, so other
+// editors may have changed the file meanwhile: it is read again under the edit lock and only the
+// results go into it, so their changes stay. Nothing new to record leaves the file untouched.
+int SaveResults(const CItemList& probedList, const std::vector<bool>& probed, const QString& path) {
+    struct stat st {};
+    if (::stat(ToBytes(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return SaveListOrReport(probedList, path); // a pipe or device keeps no list to read again
+    int exitCode = kExitOk;
+    CListFileLock lock;
+    const std::unique_ptr<CItemList> now = LoadListOrReport(path, exitCode, &lock);
+    if (!now)
+        return exitCode;
+    if (RecordProbeResults(probedList, probed, *now) == 0)
+        return kExitOk;
+    return SaveListOrReport(*now, path, &lock);
+}
+
 } // namespace
 
 int RunCheck(const QStringList& args) {
@@ -211,7 +231,7 @@ int RunCheck(const QStringList& args) {
         PrintError(std::string("interrupted; the entries not reached were not probed"));
 
     if (save) {
-        const int saved = SaveListOrReport(*list, *path);
+        const int saved = SaveResults(*list, probed, *path);
         if (saved != kExitOk)
             return saved;
     }

@@ -107,7 +107,7 @@ StreamCopy CopyToTemporaryFile(int from, UniqueFd& to) {
 }
 
 ListFileSaveResult SaveFileError(const std::string& path, int error) {
-    return {ListFileStatus::fileError, error, OpenFailedText(path, error)};
+    return {ListFileStatus::fileError, error, OpenFailedText(path, error), std::nullopt};
 }
 
 // Writes the whole list through an archive on fd; fills result on failure.
@@ -120,7 +120,7 @@ bool StoreList(const CItemList& list, int fd, const std::string& path, ListFileS
     } catch (const CFileException& e) {
         result = SaveFileError(path, e.m_errno);
     } catch (const CArchiveException&) {
-        result = {ListFileStatus::archiveError, 0, kFileOpenErrorPrefix + path};
+        result = {ListFileStatus::archiveError, 0, kFileOpenErrorPrefix + path, std::nullopt};
     }
     return false;
 }
@@ -177,6 +177,7 @@ ListFileLoadResult LoadListFile(const std::string& path, CListFileLock* editLock
         return fileError(errno);
     if (S_ISDIR(st.st_mode))
         return fileError(EISDIR);
+    result.stamp = StampOf(st); // taken under the lock, so it is the version read
     UniqueFd copy;
     if (!S_ISREG(st.st_mode)) {
         const StreamCopy copied = CopyToTemporaryFile(fd, copy);
@@ -232,7 +233,9 @@ ListFileSaveResult SaveListFile(const CItemList& list, const std::string& path, 
     ListFileSaveResult result;
     if (!StoreList(list, file.Descriptor(), path, result))
         return result; // the temporary file goes away with `file`; the target is untouched
+    const std::optional<ListFileStamp> stamp = StampOf(file.Descriptor()); // naming it changes neither
     if (const int error = file.Commit())
         return SaveFileError(path, error);
+    result.stamp = stamp;
     return result;
 }

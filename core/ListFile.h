@@ -2,6 +2,7 @@
 
 #include "ArchiveError.h"
 #include "CItemList.h"
+#include "ListFileStamp.h"
 
 #include <cstdint>
 #include <memory>
@@ -26,14 +27,16 @@ struct ListFileLoadResult {
     ArchiveCause cause = ArchiveCause::endOfFile; // of an archive error
     std::string message;                          // what the user is told first; empty on success and for noList
     std::string causeText;                        // archive error: the cause's own text, shown after message
+    std::optional<ListFileStamp> stamp;           // the file read, when it is a regular file
 
     bool HasList() const { return status == ListFileStatus::ok; }
 };
 
 struct ListFileSaveResult {
     ListFileStatus status = ListFileStatus::ok;
-    int error = 0;       // errno of a file error
-    std::string message; // empty on success
+    int error = 0;                      // errno of a file error
+    std::string message;                // empty on success
+    std::optional<ListFileStamp> stamp; // the file written, when it is a regular file
 
     bool Succeeded() const { return status == ListFileStatus::ok; }
 };

@@ -6,12 +6,14 @@
 #include "ICheckRunner.h"
 #include "IPeriodTimer.h"
 #include "ISoundPlayer.h"
+#include "ListFileStamp.h"
 #include "UserPrompts.h"
 
 #include <QDateTime>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class CAlertDispatch;
@@ -157,7 +159,8 @@ private:
     // The list's document state: saving with or without a name, what counts as unsaved.
     bool SaveListAs();
     bool SaveListTo(const std::string& path);
-    void MarkSaved(const std::string& path);
+    // The list now matches the file at path, whose version on disk is stamp.
+    void MarkSaved(const std::string& path, const std::optional<ListFileStamp>& stamp = std::nullopt);
     bool FieldsDifferFromList() const;
     QString DocumentName() const;
     void EndProgram();
@@ -181,6 +184,7 @@ private:
 
     std::string m_strListPath;
     std::unique_ptr<CItemList> m_pSavedContent; // the list as its file holds it
+    std::optional<ListFileStamp> m_savedStamp;  // the version of the file read or written last
     bool m_bSessionEnding = false;
     bool m_bInTray = false;            // hidden by the close box while monitoring goes on
     bool m_bEnded = false;             // Quit while in the tray

@@ -3,6 +3,7 @@
 #include "CMainDlg.h"
 
 #include "CItemList.h"
+#include "CListFileLock.h"
 #include "CTrayIcon.h"
 #include "ListCopy.h"
 #include "ListFile.h"
@@ -16,15 +17,29 @@
 #include <QLineEdit>
 #include <QSettings>
 
+#include <cerrno>
+#include <filesystem>
+
 using namespace res;
 
 namespace {
 constexpr const char* kUntitled = "Untitled";
 constexpr const char* kSaveQuestion = "Save changes to %1?";
+constexpr const char* kChangedOutsideQuestion =
+    "%1 was changed by another program since it was loaded or last saved. Overwrite it?";
 // Where the user's own desktop settings live: ~/.config/pulsewick/pulsewick.ini.
 constexpr const char* kSettingsOrganisation = "pulsewick";
 constexpr const char* kSettingsApplication = "pulsewick";
 constexpr const char* kMinimiseToTrayKey = "window/minimiseToTray";
+
+// Whether two paths name the same file, also through links or another spelling.
+bool SamePath(const std::string& a, const std::string& b) {
+    std::error_code errorA;
+    std::error_code errorB;
+    const std::filesystem::path canonicalA = std::filesystem::weakly_canonical(a, errorA);
+    const std::filesystem::path canonicalB = std::filesystem::weakly_canonical(b, errorB);
+    return errorA || errorB ? a == b : canonicalA == canonicalB;
+}
 
 QSettings UserSettings() {
     return QSettings(QSettings::IniFormat, QSettings::UserScope, QString::fromLatin1(kSettingsOrganisation),
@@ -49,19 +64,40 @@ QString CMainDlg::DocumentName() const {
     return m_strListPath.empty() ? QString::fromLatin1(kUntitled) : QFileInfo(ui::FromLocal(m_strListPath)).fileName();
 }
 
-void CMainDlg::MarkSaved(const std::string& path) {
+void CMainDlg::MarkSaved(const std::string& path, const std::optional<ListFileStamp>& stamp) {
     m_strListPath = path;
+    m_savedStamp = stamp;
     m_pSavedContent = CopyList(*m_pList);
     UpdateStatus();
 }
 
 bool CMainDlg::SaveListTo(const std::string& path) {
-    const ListFileSaveResult result = SaveListFile(*m_pList, path);
+    // Over the file the list came from, another program (the companion, a second window) may have
+    // saved a change of its own since: that is not lost without asking. The file stays locked from
+    // the look to the save, so no change can fall in between unseen.
+    CListFileLock lock;
+    if (!m_strListPath.empty() && SamePath(path, m_strListPath)) {
+        const int error = lock.Open(path, CListFileLock::Mode::exclusive);
+        if (error == EWOULDBLOCK) {
+            ui::ShowMessage(this, ui::FromLocal(OpenFailedText(path, error)), ui::MessageIcon::warning, true);
+            return false;
+        }
+        const std::optional<ListFileStamp> onDisk = error ? std::nullopt : StampOf(lock.Descriptor());
+        if (!onDisk) {
+            lock.Release(); // gone, or a pipe or device: no content of another program's to lose
+        } else if (onDisk != m_savedStamp) {
+            lock.Release(); // other editors need not wait for the answer
+            const QString question = QString::fromLatin1(kChangedOutsideQuestion).arg(DocumentName());
+            if (ui::Prompts().AskOverwrite(this, question) != ui::OverwriteAnswer::overwrite)
+                return false;
+        }
+    }
+    const ListFileSaveResult result = SaveListFile(*m_pList, path, lock.IsLocked() ? &lock : nullptr);
     if (!result.Succeeded()) {
         ui::ShowMessage(this, ui::FromLocal(result.message), ui::MessageIcon::warning, true);
         return false;
     }
-    MarkSaved(path);
+    MarkSaved(path, result.stamp);
     return true;
 }
 

@@ -202,7 +202,7 @@ CMainDlg::LoadOutcome CMainDlg::LoadListFile(const std::string& path) {
     case ListFileStatus::ok:
         // Rows of the view point into the old list: rebuild before anything can look at them.
         m_pList = std::move(result.list);
-        MarkSaved(path);
+        MarkSaved(path, result.stamp);
         break;
     case ListFileStatus::noList:
         outcome = LoadOutcome::noList;

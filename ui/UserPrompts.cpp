@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "DesktopNotification.h"
 
@@ -12,6 +13,7 @@ namespace ui {
 namespace {
 
 constexpr const char* kFallbackProgramName = "pulsewick";
+constexpr const char* kOverwriteButton = "&Overwrite";
 
 class DesktopPrompts final : public IUserPrompts {
 public:
@@ -35,6 +37,15 @@ public:
         default:
             return SaveAnswer::cancel; // Escape and the close box too
         }
+    }
+
+    OverwriteAnswer AskOverwrite(QWidget* parent, const QString& text) override {
+        QMessageBox box(QMessageBox::Warning, ProgramName(), text, QMessageBox::Cancel, parent);
+        const QAbstractButton* overwrite =
+            box.addButton(QString::fromLatin1(kOverwriteButton), QMessageBox::AcceptRole);
+        box.setDefaultButton(QMessageBox::Cancel); // losing the other program's change takes a deliberate choice
+        box.exec();
+        return box.clickedButton() == overwrite ? OverwriteAnswer::overwrite : OverwriteAnswer::cancel;
     }
 
     void Notify(const QString& summary, const QString& body) override { SendDesktopNotification(summary, body); }

@@ -26,6 +26,8 @@ struct FileDialogRequest {
 
 // The answer to "Save changes to NAME?".
 enum class SaveAnswer { save, discard, cancel };
+// The answer to whether a file that another program changed is to be overwritten.
+enum class OverwriteAnswer { overwrite, cancel };
 
 class IUserPrompts {
 public:
@@ -36,6 +38,8 @@ public:
     void MessageBox(QWidget* parent, const QString& text, MessageIcon icon) { MessageBox(parent, text, icon, {}); }
     // Asks whether the edited list is to be saved before it is given up: Save, Discard or Cancel.
     virtual SaveAnswer AskSaveChanges(QWidget* parent, const QString& text) = 0;
+    // Asks whether a file is to be overwritten: Overwrite or Cancel (the default).
+    virtual OverwriteAnswer AskOverwrite(QWidget* parent, const QString& text) = 0;
     // The chosen path, or an empty string when the user cancelled.
     virtual QString GetFileName(QWidget* parent, const FileDialogRequest& request) = 0;
     // The desktop's alert sound.

@@ -1,6 +1,7 @@
 #include "CItemList.h"
 #include "ListFile.h"
 #include "LoopbackPorts.h"
+#include "RunProgram.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,9 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -40,17 +43,24 @@ std::string ReadText(const std::filesystem::path& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+// Runs pulsewick-cli with args; returns its exit status.
+int Companion(std::vector<std::string> args) {
+    args.insert(args.begin(), PULSEWICK_CLI);
+    return testsupport::RunProgram(std::move(args));
+}
+
 // Runs `pulsewick-cli check ARGS`; a non-empty interruptOnceOut sends SIGINT as soon as the
-// output holds that text (the run is under way then, however slowly the program started).
-// withoutRawSockets drops the raw-socket capability from the child first.
+// output holds that text (the run is under way then, however slowly the program started), after
+// beforeInterrupt has run. withoutRawSockets drops the raw-socket capability from the child first.
 CliRun Check(const TempDir& dir, std::vector<std::string> args, const std::string& interruptOnceOut = {},
-             bool withoutRawSockets = false) {
+             bool withoutRawSockets = false, const std::function<void()>& beforeInterrupt = {}) {
     args.insert(args.begin(), {PULSEWICK_CLI, "check"});
     std::vector<char*> argv;
     for (auto& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
     const auto out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
+    std::filesystem::remove(out); // what an earlier run printed must not pass for this one's
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -73,6 +83,8 @@ CliRun Check(const TempDir& dir, std::vector<std::string> args, const std::strin
         };
         while (!printed() && std::chrono::steady_clock::now() < giveUp)
             std::this_thread::sleep_for(10ms);
+        if (beforeInterrupt)
+            beforeInterrupt();
         ::kill(pid, SIGINT);
     }
     int status = 0;
@@ -165,6 +177,61 @@ TEST_F(CheckCommand, CtrlCStopsTheRunAndListsEveryRowInOrder) {
     EXPECT_NE(row3, std::string::npos) << run.out;
     EXPECT_GT(row3, row2) << run.out;
     EXPECT_NE(run.err.find("interrupted"), std::string::npos) << run.err;
+}
+
+// Each entry as "tcp HOST:PORT=RESULT" or "icmp HOST=RESULT".
+std::vector<std::string> Rows(const CItemList& list) {
+    std::vector<std::string> rows;
+    for (std::size_t row = 0; row < list.GetCount(); ++row) {
+        const CItem& item = list.GetAt(row);
+        rows.push_back((item.m_bConnect ? "tcp " + item.m_strAddress + ":" + std::to_string(item.m_nPort)
+                                        : "icmp " + item.m_strAddress) +
+                       "=" + std::to_string(item.m_bResult));
+    }
+    return rows;
+}
+
+// A check takes no lock while it probes, so other editors change the list meanwhile; its save
+// then records only its results, and only for the entries it probed.
+TEST_F(CheckCommand, SaveKeepsWhatAnotherEditorChangedDuringThePass) {
+    struct Case {
+        std::vector<std::string> edit; // the list's path goes after the command
+        std::vector<std::string> rows; // R, O and S stand for the refused, open and stalled entries
+        std::int32_t period;
+    };
+    const Case cases[] = {
+        {{"add", "icmp", "127.0.0.9"}, {"R=0", "O=1", "S=0", "icmp 127.0.0.9=0"}, 15},
+        {{"set", "period", "7"}, {"R=0", "O=1", "S=0"}, 7},
+        {{"remove", "1"}, {"O=1", "S=0"}, 15}, // moved up: still its own result
+        {{"remove", "2"}, {"R=0", "S=0"}, 15}, // never another entry's result
+    };
+    for (const Case& c : cases) {
+        LoopbackPort stalled(LoopbackPort::Kind::stalled); // one connection each: the queue stays full
+        const std::map<char, std::string> entries{{'R', "tcp 127.0.0.1:" + std::to_string(m_closed.Port())},
+                                                  {'O', "tcp 127.0.0.1:" + std::to_string(m_open.Port())},
+                                                  {'S', "tcp 127.0.0.1:" + std::to_string(stalled.Port())}};
+        std::vector<std::string> rows = c.rows;
+        for (std::string& row : rows) {
+            if (entries.count(row[0]))
+                row.replace(0, 1, entries.at(row[0]));
+        }
+        m_list.RemoveAll();
+        Add(1, m_closed.Port());
+        m_list.GetAt(0).m_bResult = 1; // results on disk that the pass turns round
+        Add(1, m_open.Port());
+        Add(1, stalled.Port());
+        const std::string path = Save();
+        std::vector<std::string> edit = c.edit;
+        edit.insert(edit.begin() + 1, path);
+
+        // " Yes " is row 2: rows 1 and 2 are probed, row 3 waits until the interruption.
+        const CliRun run = Check(m_dir, {path, "--save"}, " Yes ", false, [&] { EXPECT_EQ(Companion(edit), 0); });
+        EXPECT_EQ(run.status, 1) << run.err;
+        const ListFileLoadResult saved = LoadListFile(path);
+        ASSERT_TRUE(saved.HasList()) << c.edit[0];
+        EXPECT_EQ(Rows(*saved.list), rows) << c.edit[0];
+        EXPECT_EQ(saved.list->m_nPeriod, c.period) << c.edit[0];
+    }
 }
 
 TEST_F(CheckCommand, ExplainsOnceHowToGrantIcmp) {

@@ -2,6 +2,18 @@
 
 #include <QStringList>
 
+namespace {
+// The next answer the test gave, or whenNone (what a user's Cancel gives) when none is left.
+template <typename Answer>
+Answer Next(std::deque<Answer>& answers, Answer whenNone) {
+    if (answers.empty())
+        return whenNone;
+    Answer answer = std::move(answers.front());
+    answers.pop_front();
+    return answer;
+}
+} // namespace
+
 FakeUserPrompts::FakeUserPrompts() : m_previous(ui::SetPrompts(this)) {}
 
 FakeUserPrompts::~FakeUserPrompts() {
@@ -17,20 +29,17 @@ void FakeUserPrompts::MessageBox(QWidget*, const QString& text, ui::MessageIcon 
 
 QString FakeUserPrompts::GetFileName(QWidget*, const ui::FileDialogRequest& request) {
     fileRequests.push_back(request);
-    if (fileAnswers.empty())
-        return {};
-    QString answer = fileAnswers.front();
-    fileAnswers.pop_front();
-    return answer;
+    return Next(fileAnswers, QString());
 }
 
 ui::SaveAnswer FakeUserPrompts::AskSaveChanges(QWidget*, const QString& text) {
     saveQuestions.push_back(text);
-    if (saveAnswers.empty())
-        return ui::SaveAnswer::cancel;
-    const ui::SaveAnswer answer = saveAnswers.front();
-    saveAnswers.pop_front();
-    return answer;
+    return Next(saveAnswers, ui::SaveAnswer::cancel);
+}
+
+ui::OverwriteAnswer FakeUserPrompts::AskOverwrite(QWidget*, const QString& text) {
+    overwriteQuestions.push_back(text);
+    return Next(overwriteAnswers, ui::OverwriteAnswer::cancel);
 }
 
 void FakeUserPrompts::Notify(const QString& summary, const QString& body) {

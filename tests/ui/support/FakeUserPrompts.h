@@ -29,6 +29,7 @@ public:
     using ui::IUserPrompts::MessageBox;
     void MessageBox(QWidget* parent, const QString& text, ui::MessageIcon icon, const QString& detailText) override;
     ui::SaveAnswer AskSaveChanges(QWidget* parent, const QString& text) override;
+    ui::OverwriteAnswer AskOverwrite(QWidget* parent, const QString& text) override;
     void Notify(const QString& summary, const QString& body) override;
     QString GetFileName(QWidget* parent, const ui::FileDialogRequest& request) override;
     void Beep() override;
@@ -43,9 +44,11 @@ public:
     std::vector<ui::FileDialogRequest> fileRequests;
     std::vector<QUrl> openedUrls;
     bool openUrlResult = true;
-    std::vector<QString> saveQuestions;     // texts of "Save changes to ...?" asked so far
-    std::deque<ui::SaveAnswer> saveAnswers; // next answers; none left = Cancel
-    std::vector<QStringList> notifications; // summary and body of each desktop notification
+    std::vector<QString> saveQuestions;               // texts of "Save changes to ...?" asked so far
+    std::deque<ui::SaveAnswer> saveAnswers;           // next answers; none left = Cancel
+    std::vector<QString> overwriteQuestions;          // texts of "... Overwrite it?" asked so far
+    std::deque<ui::OverwriteAnswer> overwriteAnswers; // next answers; none left = Cancel
+    std::vector<QStringList> notifications;           // summary and body of each desktop notification
     // Runs while a message box is "open" (e.g. to look at the window behind it).
     std::function<void(const Message&)> onMessage;
 
