@@ -23,17 +23,6 @@ std::atomic<std::uint16_t> g_nextSession{1};
 // of them from being dropped (the kernel caps what an unprivileged process may ask for).
 constexpr int kReceiveBufferBytes = 4 << 20;
 
-std::uint16_t InternetChecksum(const unsigned char* data, std::size_t length) {
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i + 1 < length; i += 2)
-        sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
-    if (length % 2)
-        sum += static_cast<std::uint32_t>(data[length - 1] << 8);
-    while (sum >> 16)
-        sum = (sum & 0xffff) + (sum >> 16);
-    return htons(static_cast<std::uint16_t>(~sum));
-}
-
 // The ICMP part of a datagram read from the socket, and who sent it.
 struct Received {
     const unsigned char* icmp = nullptr;
@@ -68,6 +57,17 @@ bool IsSendBufferFull(int error) {
 }
 
 } // namespace
+
+std::uint16_t InternetChecksum(const unsigned char* data, std::size_t length) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i + 1 < length; i += 2)
+        sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
+    if (length % 2)
+        sum += static_cast<std::uint32_t>(data[length - 1] << 8);
+    while (sum >> 16)
+        sum = (sum & 0xffff) + (sum >> 16);
+    return htons(static_cast<std::uint16_t>(~sum));
+}
 
 IcmpEchoSession::IcmpEchoSession()
     : m_rawIdentifier(static_cast<std::uint16_t>(::getpid() * 31 + g_nextSession.fetch_add(1) * 7919)) {}

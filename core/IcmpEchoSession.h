@@ -13,6 +13,9 @@
 #include <unordered_map>
 #include <vector>
 
+// The Internet checksum of an ICMP message, ready to be stored in it.
+std::uint16_t InternetChecksum(const unsigned char* data, std::size_t length);
+
 // Many ICMP echo probes over one socket per address family, opened on first use. Each request
 // gets a sequence number of its own on its family's socket; a reply is credited to the probe
 // whose identifier, sequence, data and source address it carries, and to no other. Each echo

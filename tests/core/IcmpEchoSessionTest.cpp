@@ -69,12 +69,7 @@ public:
         std::memcpy(packet, &icmp, sizeof icmp);
         std::memcpy(packet + sizeof icmp, data.data(), data.size());
         const std::size_t length = sizeof icmp + data.size();
-        std::uint32_t sum = 0;
-        for (std::size_t i = 0; i < length; i += 2)
-            sum += static_cast<std::uint32_t>(packet[i] << 8 | packet[i + 1]);
-        while (sum >> 16)
-            sum = (sum & 0xffff) + (sum >> 16);
-        const std::uint16_t checksum = htons(static_cast<std::uint16_t>(~sum));
+        const std::uint16_t checksum = InternetChecksum(packet, length);
         std::memcpy(packet + offsetof(icmphdr, checksum), &checksum, sizeof checksum);
         const sockaddr_in dest{AF_INET, 0, {::inet_addr(to)}, {}};
         ASSERT_EQ(::sendto(m_fd.Get(), packet, length, 0, reinterpret_cast<const sockaddr*>(&dest), sizeof dest),
