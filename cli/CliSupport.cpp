@@ -59,9 +59,10 @@ int UsageError(const char* synopsis) {
     return kExitUsage;
 }
 
+// No flush: on a terminal stdio writes each line as it ends, into a pipe or a file it writes
+// whole buffers (and the rest at exit), so a long list is not a write per row.
 void PrintOut(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    std::fflush(stdout);
 }
 
 std::unique_ptr<CItemList> LoadListOrReport(const QString& path, int& exitCode, CListFileLock* editLock) {

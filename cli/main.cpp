@@ -8,6 +8,14 @@
 #include <cstdio>
 #include <iterator>
 
+#ifdef PULSEWICK_CLI_LEAN
+#include "AlertsProgram.h"
+// Never called: main hands these commands over before it gets to the table.
+#define PULSEWICK_ALERTS_COMMAND(run) nullptr
+#else
+#define PULSEWICK_ALERTS_COMMAND(run) run
+#endif
+
 namespace {
 
 const cli::Command kCommands[] = {
@@ -21,9 +29,10 @@ const cli::Command kCommands[] = {
      "      Exit status 0 when every entry answered. --save writes the results back into LIST.",
      cli::RunCheck},
     {"test-mail", cli::kTestMailSynopsis,
-     "Send the alert e-mail for the list's current results now and print how the server took it.", cli::RunTestMail},
+     "Send the alert e-mail for the list's current results now and print how the server took it.",
+     PULSEWICK_ALERTS_COMMAND(cli::RunTestMail)},
     {"test-pager", cli::kTestPagerSynopsis, "Call the pager of a list through its modem now and show what happened.",
-     cli::RunTestPager},
+     PULSEWICK_ALERTS_COMMAND(cli::RunTestPager)},
     {"monitor", cli::kMonitorSynopsis,
      "Monitor as the window's Start does: a pass at once, then one every period of the list, the list's\n"
      "      check log, and after a failed pass its enabled alerts (the pop-up and the outcome of each alert\n"
@@ -34,7 +43,7 @@ const cli::Command kCommands[] = {
      "      address, kind, port), pulsewick_last_pass_duration_seconds, pulsewick_last_pass_timestamp_seconds,\n"
      "      pulsewick_passes_total, pulsewick_failed_passes_total, pulsewick_alerts_total{kind,outcome}.\n"
      "      As a service: systemctl enable --now pulsewick-monitor@NAME monitors /etc/pulsewick/NAME.pwk.",
-     cli::RunMonitor},
+     PULSEWICK_ALERTS_COMMAND(cli::RunMonitor)},
 };
 
 void PrintUsage(FILE* to) {
@@ -54,6 +63,10 @@ void PrintUsage(FILE* to) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef PULSEWICK_CLI_LEAN
+    if (argc > 1 && cli::IsAlertsCommand(argv[1]))
+        return cli::RunAlertsProgram(argv);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pulsewick-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PULSEWICK_VERSION));

@@ -279,6 +279,9 @@ int CCheckRun::RunBlocking(CItemList& list, StatusFn onStatus, int cancelFd) {
         }
         if (!Deliver())
             break;
+        // With every row in, only the worker's end is left: wait for that alone.
+        if (FinishedCount() >= m_shared->list->GetCount())
+            continue;
         // Let rows gather, while still answering a cancel at once.
         if (count == 2) {
             ::poll(&fds[1], 1, kDeliverIntervalMs);

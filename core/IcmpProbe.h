@@ -4,7 +4,10 @@
 #include "UniqueFd.h"
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
+
+class IcmpEchoSession;
 
 inline constexpr int kIcmpTimeoutMs = 10000;
 inline constexpr std::string_view kIcmpRequestData{"Hi there!", 10}; // the text and its zero byte
@@ -32,20 +35,22 @@ private:
     UniqueFd m_fd;
 };
 
-// The ICMP probe as a state machine: one echo request (ICMP, or ICMPv6 for an IPv6 address) on a
-// socket of its own, then replies are read as they come until ours arrives or kIcmpTimeoutMs
-// have passed since the request. Only an echo reply from the probed address with our identifier
-// and sequence counts: an ICMP error (unreachable, time exceeded) is no answer.
+// One ICMP probe on its own: one echo request (ICMP, or ICMPv6 for an IPv6 address) over a
+// session of its own, answered by the first reply that the session credits to it, or given up
+// kIcmpTimeoutMs after the request. An ICMP error (unreachable, time exceeded) is no answer.
+// A pass sends its echoes through one shared session instead.
 class IcmpEchoProbe final : public AsyncProbe {
 public:
+    IcmpEchoProbe();
+    ~IcmpEchoProbe() override;
+
     Step Begin(const HostAddress& destination) override;
     Step OnReady(short revents) override;
+    int Fd() const override;
 
 private:
-    IcmpSocket::Kind m_kind = IcmpSocket::Kind::none;
-    HostAddress m_destination;
-    std::uint16_t m_identifier = 0;
-    std::uint16_t m_sequence = 0;
+    std::unique_ptr<IcmpEchoSession> m_session;
+    sa_family_t m_family = AF_INET;
 };
 
 // True once an ICMP probe of this process found that neither socket may be opened for lack of

@@ -19,8 +19,9 @@ std::shared_ptr<NameLookupBatch> NameLookupBatch::Create() {
 bool NameLookupBatch::Submit(std::size_t key, std::string name) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_queue.emplace_back(key, std::move(name));
-    if (m_helpers >= kMaxHelpers || m_helpers >= m_queue.size())
-        return true; // a running helper will get to it
+    // A helper in a lookup takes nothing from the queue until that lookup ends.
+    if (m_helpers >= kMaxHelpers || m_helpers - m_busy >= m_queue.size())
+        return true; // a free helper will get to it
     try {
         // The helper holds the batch, so an abandoned batch lives until its last helper ends.
         std::thread([self = shared_from_this()] { self->HelperLoop(); }).detach();
@@ -39,9 +40,11 @@ void NameLookupBatch::HelperLoop() {
     while (!m_abandoned && !m_queue.empty()) {
         auto [key, name] = std::move(m_queue.front());
         m_queue.pop_front();
+        ++m_busy;
         lock.unlock();
         const std::optional<HostAddress> address = LookUpHost(name);
         lock.lock();
+        --m_busy;
         if (m_abandoned)
             break;
         m_results.emplace_back(key, address);

@@ -12,14 +12,17 @@
 #include <utility>
 #include <vector>
 
-// The name lookups of one pass, done on a few helper threads so that slow names do not hold up
-// the pass. The helpers call the system resolver (getaddrinfo), so names resolve exactly as for
-// every other program here (/etc/hosts, NSS modules, the configured name servers), and a
-// resolver that cannot be interrupted is simply left to finish: an abandoned batch drops what
-// is still queued, and each helper ends after the lookup in hand.
+// The name lookups of one pass, each on a helper thread of its own up to kMaxHelpers, so that
+// all the names of a list are under way together and a name server that never answers costs
+// the pass one resolver time-out, not one per handful of names. The helpers call the system
+// resolver (getaddrinfo), so names resolve exactly as for every other program here
+// (/etc/hosts, NSS modules, the configured name servers), and a resolver that cannot be
+// interrupted is simply left to finish: an abandoned batch drops what is still queued, and
+// each helper ends after the lookup in hand.
 class NameLookupBatch : public std::enable_shared_from_this<NameLookupBatch> {
 public:
-    static constexpr std::size_t kMaxHelpers = 16;
+    // Each lookup under way holds a thread and a socket or two of the resolver's.
+    static constexpr std::size_t kMaxHelpers = 256;
 
     using Result = std::pair<std::size_t, std::optional<HostAddress>>;
 
@@ -50,6 +53,7 @@ private:
     std::deque<std::pair<std::size_t, std::string>> m_queue;
     std::vector<Result> m_results;
     std::size_t m_helpers = 0; // helper threads still running
+    std::size_t m_busy = 0;    // of them, those in a lookup
     bool m_abandoned = false;
 };
 

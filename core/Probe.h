@@ -38,7 +38,7 @@ public:
     // Deadline() has passed without an answer.
     Step OnDeadline() { return Failed(ProbeFailure::timedOut); }
 
-    int Fd() const { return m_fd.Get(); }
+    virtual int Fd() const { return m_fd.Get(); }
     short Events() const { return m_events; }
     const std::optional<Clock::time_point>& Deadline() const { return m_deadline; }
     const ProbeOutcome& Outcome() const { return m_outcome; }

@@ -3,6 +3,7 @@
 #include "AbortableThread.h"
 #include "AddressResolver.h"
 #include "DescriptorLimit.h"
+#include "IcmpProbe.h"
 
 #include <poll.h>
 #include <sys/epoll.h>
@@ -10,11 +11,22 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <string>
+#include <unordered_map>
 
 namespace {
 
 constexpr std::uint64_t kLookupKey = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint64_t kEchoKey = kLookupKey - 1; // minus the slot of the family
 constexpr int kEventsPerWake = 256;
+
+std::size_t EchoSlot(sa_family_t family) {
+    return family == AF_INET6 ? 1 : 0;
+}
+
+bool IsDue(AsyncProbe::Clock::time_point retryAt) {
+    return retryAt == AsyncProbe::Clock::time_point{} || AsyncProbe::Clock::now() >= retryAt;
+}
 
 } // namespace
 
@@ -57,14 +69,15 @@ void ProbePass::Prepare() {
     std::unordered_map<std::string, std::size_t> submitted; // one lookup per distinct name
     for (std::size_t index = 0; index < count; ++index) {
         const PassEntry& entry = m_entries[index];
-        m_probes[index] = MakeProbe(entry.connect, entry.port);
-        if (!m_probes[index]) {
-            Done(index, {0, -1, ProbeFailure::badPort});
-            continue;
+        if (entry.connect != 0) {
+            m_probes[index] = MakeProbe(entry.connect, entry.port);
+            if (!m_probes[index]) {
+                Done(index, {0, -1, ProbeFailure::badPort});
+                continue;
+            }
         }
         if (const auto literal = ParseAddressLiteral(entry.address)) {
-            m_destinations[index] = *literal;
-            m_ready.push(index);
+            MakeReady(index, *literal);
             continue;
         }
         if (!IsLookupName(entry.address)) {
@@ -88,8 +101,7 @@ void ProbePass::Prepare() {
                     Done(index, {0, -1, ProbeFailure::hostNotFound});
                     continue;
                 }
-                m_destinations[index] = *address;
-                m_ready.push(index);
+                MakeReady(index, *address);
                 continue;
             }
             m_waitingForName.emplace_back();
@@ -98,17 +110,22 @@ void ProbePass::Prepare() {
     }
 }
 
+void ProbePass::MakeReady(std::size_t index, const HostAddress& destination) {
+    m_destinations[index] = destination;
+    (m_entries[index].connect == 0 ? m_readyEchoes : m_readyConnects).push(index);
+}
+
 void ProbePass::StartReady() {
-    while (!m_ready.empty() && m_inFlight < m_limit) {
-        if (m_retryAt != Clock::time_point{} && Clock::now() < m_retryAt)
-            return;
+    while (!m_readyEchoes.empty() && IsDue(m_echoRetryAt)) {
+        m_echoRetryAt = {};
+        const std::size_t index = m_readyEchoes.top();
+        m_readyEchoes.pop();
+        SendEcho(index);
+    }
+    while (!m_readyConnects.empty() && m_inFlight < m_limit && IsDue(m_retryAt)) {
         m_retryAt = {};
-        const std::size_t index = m_ready.top();
-        m_ready.pop();
-        if (m_entries[index].connect == 0 && m_echoesInFlight[m_destinations[index]] >= kMaxEchoesPerHost) {
-            m_echoesWaiting[m_destinations[index]].push_back(index);
-            continue;
-        }
+        const std::size_t index = m_readyConnects.top();
+        m_readyConnects.pop();
         Launch(index);
     }
 }
@@ -125,15 +142,13 @@ void ProbePass::Launch(std::size_t index) {
             return;
         }
         ++m_inFlight;
-        if (m_entries[index].connect == 0)
-            ++m_echoesInFlight[m_destinations[index]];
         if (probe.Deadline())
             m_deadlines.emplace(*probe.Deadline(), index);
         return;
     }
     case AsyncProbe::Step::noDescriptor:
         // Descriptors ran out below our estimate (something else took them): wait for a slot.
-        m_ready.push(index);
+        m_readyConnects.push(index);
         m_limit = std::max<std::size_t>(m_inFlight, 1);
         if (m_inFlight == 0)
             m_retryAt = Clock::now() + std::chrono::milliseconds(kDescriptorRetryMs);
@@ -144,32 +159,95 @@ void ProbePass::Launch(std::size_t index) {
     }
 }
 
-// A probe in flight has ended: its slot, and its host's echo slot, go to the next.
+// A connect in flight has ended: its slot goes to the next.
 void ProbePass::Land(std::size_t index) {
     --m_inFlight;
     // After a shortage, one more slot with every probe that ends, until the next shortage.
     if (m_limit < m_fullLimit)
         ++m_limit;
-    if (m_entries[index].connect == 0) {
-        const HostAddress& host = m_destinations[index];
-        --m_echoesInFlight[host];
-        const auto waiting = m_echoesWaiting.find(host);
-        if (waiting != m_echoesWaiting.end()) {
-            m_ready.push(waiting->second.front());
-            waiting->second.pop_front();
-            if (waiting->second.empty())
-                m_echoesWaiting.erase(waiting);
-        }
-    }
     Done(index, m_probes[index]->Outcome());
+}
+
+void ProbePass::SendEcho(std::size_t index) {
+    const HostAddress& destination = m_destinations[index];
+    const sa_family_t family = destination.Family();
+    if (m_echoes.IsBlocked(family)) {
+        m_echoesParked.push_back(index);
+        return;
+    }
+    const IcmpEchoSession::SendResult sent = m_echoes.Send(index, destination);
+    switch (sent.status) {
+    case IcmpEchoSession::Sent::waiting:
+        if (!WatchEchoes(family, false)) {
+            // Only when kernel memory ran out: finish this one alone rather than lose it.
+            m_echoes.Close(family);
+            IcmpEchoProbe alone;
+            Done(index, RunProbeAlone(alone, destination));
+            return;
+        }
+        // A near host (loopback above all) has often answered already; reading at once also
+        // keeps a long burst of replies from overflowing the socket.
+        OnEchoSocket(family, EPOLLIN);
+        return;
+    case IcmpEchoSession::Sent::failed:
+        Done(index, {0, -1, sent.failure});
+        return;
+    case IcmpEchoSession::Sent::noDescriptor:
+        m_readyEchoes.push(index);
+        m_echoRetryAt = Clock::now() + std::chrono::milliseconds(kDescriptorRetryMs);
+        return;
+    case IcmpEchoSession::Sent::busy:
+        m_echoesParked.push_back(index);
+        if (m_echoes.IsBlocked(family) && !WatchEchoes(family, true))
+            m_echoes.ClearBlocked(family); // retried when the next echo ends
+        return;
+    }
+}
+
+// Puts family's echo socket into the epoll set, or changes whether it waits for room to send.
+bool ProbePass::WatchEchoes(sa_family_t family, bool writable) {
+    const std::size_t slot = EchoSlot(family);
+    if (m_echoWatched[slot] && !writable)
+        return true;
+    epoll_event watch{static_cast<std::uint32_t>(writable ? EPOLLIN | EPOLLOUT : EPOLLIN), {}};
+    watch.data.u64 = kEchoKey - slot;
+    const int operation = m_echoWatched[slot] ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+    if (::epoll_ctl(m_epoll.Get(), operation, m_echoes.Fd(family), &watch) != 0)
+        return false;
+    m_echoWatched[slot] = true;
+    return true;
+}
+
+void ProbePass::OnEchoSocket(sa_family_t family, std::uint32_t events) {
+    if (events & EPOLLOUT) {
+        m_echoes.ClearBlocked(family);
+        WatchEchoes(family, false); // reading is all it waits for again
+    }
+    m_answered.clear();
+    m_echoes.Drain(family, m_answered);
+    for (const IcmpEchoSession::Answer& answer : m_answered)
+        Done(answer.key, {1, answer.roundTripUs});
+    if (!m_answered.empty() || (events & EPOLLOUT))
+        EchoesEnded();
+}
+
+// Room on an echo socket again: the parked echoes go back in line.
+void ProbePass::EchoesEnded() {
+    for (const std::size_t index : m_echoesParked)
+        m_readyEchoes.push(index);
+    m_echoesParked.clear();
 }
 
 int ProbePass::WaitTimeoutMs() const {
     std::optional<Clock::time_point> until;
     if (!m_deadlines.empty())
         until = m_deadlines.top().first;
-    if (m_retryAt != Clock::time_point{} && (!until || m_retryAt < *until))
-        until = m_retryAt;
+    const auto echoDeadline = m_echoes.NextDeadline();
+    if (echoDeadline && (!until || *echoDeadline < *until))
+        until = echoDeadline;
+    for (const auto retryAt : {m_retryAt, m_echoRetryAt})
+        if (retryAt != Clock::time_point{} && (!until || retryAt < *until))
+            until = retryAt;
     if (!until)
         return -1;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - Clock::now()).count();
@@ -183,8 +261,13 @@ void ProbePass::Wait() {
     epoll_event events[kEventsPerWake];
     const int ready = ::epoll_wait(m_epoll.Get(), events, kEventsPerWake, 0);
     for (int i = 0; i < ready; ++i) {
-        if (events[i].data.u64 == kLookupKey) {
+        const std::uint64_t key = events[i].data.u64;
+        if (key == kLookupKey) {
             OnLookups();
+            continue;
+        }
+        if (key == kEchoKey || key == kEchoKey - 1) {
+            OnEchoSocket(key == kEchoKey ? AF_INET : AF_INET6, events[i].events);
             continue;
         }
         const std::size_t index = static_cast<std::size_t>(events[i].data.u64);
@@ -203,14 +286,19 @@ void ProbePass::Wait() {
         m_probes[index]->OnDeadline();
         Land(index);
     }
+    m_expired.clear();
+    m_echoes.Expire(now, m_expired);
+    for (const std::size_t index : m_expired)
+        Done(index, {0, -1, ProbeFailure::timedOut});
+    if (!m_expired.empty())
+        EchoesEnded();
 }
 
 void ProbePass::OnLookups() {
     for (const auto& [key, address] : m_lookups.batch->TakeResults()) {
         for (const std::size_t index : m_waitingForName[key]) {
             if (address) {
-                m_destinations[index] = *address;
-                m_ready.push(index);
+                MakeReady(index, *address);
             } else {
                 Done(index, {0, -1, ProbeFailure::hostNotFound});
             }
@@ -218,7 +306,8 @@ void ProbePass::OnLookups() {
     }
 }
 
-void ProbePass::Done(std::size_t index, const ProbeOutcome& outcome) {
+// The outcome is a copy: the probe that held it is gone before the caller hears of it.
+void ProbePass::Done(std::size_t index, ProbeOutcome outcome) {
     if (index < m_probes.size())
         m_probes[index].reset();
     --m_remaining;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "IcmpEchoSession.h"
 #include "NameLookupBatch.h"
 #include "Probe.h"
 #include "UniqueFd.h"
@@ -7,12 +8,10 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <queue>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -28,8 +27,10 @@ struct PassEntry {
 // closes every socket), name lookups on helper threads, and each probe with exactly the
 // semantics it has on its own. A pass takes about as long as its slowest probe.
 //
-// At most maxInFlight probes hold a socket at a time, and never more than the descriptors
-// left under the process's limit: the others wait for a free slot, none fails for want of one.
+// Every ICMP echo of the pass goes through one socket per address family, so any number of
+// them may be in flight together. Each TCP connect holds a socket of its own: at most
+// maxInFlight of them at a time, and never more than the descriptors left under the process's
+// limit; the others wait for a free slot, none fails for want of one.
 class ProbePass {
 public:
     static constexpr std::size_t kDefaultMaxInFlight = 4096;
@@ -37,10 +38,6 @@ public:
     static constexpr std::size_t kReservedDescriptors = 64;
     // How long to wait before trying again when descriptors ran out with nothing in flight.
     static constexpr int kDescriptorRetryMs = 100;
-    // Echo requests in flight to one address. Each raw ICMP socket gets a copy of every reply
-    // of its peer, so many echoes to one host cost the square of their number; distinct hosts
-    // are not limited by this.
-    static constexpr std::size_t kMaxEchoesPerHost = 8;
 
     // Called for each entry once its probe has ended, in the order they end.
     using DoneFn = std::function<void(std::size_t index, const ProbeOutcome& outcome)>;
@@ -56,35 +53,46 @@ public:
 private:
     using Clock = AsyncProbe::Clock;
     using Deadline = std::pair<Clock::time_point, std::size_t>;
+    using ReadyQueue = std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>>; // lowest row first
 
     void Prepare();
     void RunOneAtATime();
+    void MakeReady(std::size_t index, const HostAddress& destination);
     void StartReady();
     void Wait();
     void OnLookups();
     void Launch(std::size_t index);
     void Land(std::size_t index);
-    void Done(std::size_t index, const ProbeOutcome& outcome);
+    void SendEcho(std::size_t index);
+    bool WatchEchoes(sa_family_t family, bool writable);
+    void OnEchoSocket(sa_family_t family, std::uint32_t events);
+    void EchoesEnded();
+    void Done(std::size_t index, ProbeOutcome outcome);
     int WaitTimeoutMs() const;
 
     std::vector<PassEntry> m_entries;
     std::size_t m_maxInFlight;
     DoneFn m_onDone;
 
-    std::vector<std::unique_ptr<AsyncProbe>> m_probes; // per entry; null once done
+    std::vector<std::unique_ptr<AsyncProbe>> m_probes; // per TCP entry; null once done
     std::vector<HostAddress> m_destinations;
-    std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> m_ready; // lowest row first
+    ReadyQueue m_readyConnects;
+    ReadyQueue m_readyEchoes;
     std::priority_queue<Deadline, std::vector<Deadline>, std::greater<>> m_deadlines;
     std::vector<std::vector<std::size_t>> m_waitingForName; // per submitted name: its entries
-    std::unordered_map<HostAddress, std::size_t, HostAddress::Hash> m_echoesInFlight;
-    // For a host at its limit: the entries waiting for an echo slot.
-    std::unordered_map<HostAddress, std::deque<std::size_t>, HostAddress::Hash> m_echoesWaiting;
     NameLookupBatchGuard m_lookups;
+
+    IcmpEchoSession m_echoes;
+    std::vector<std::size_t> m_echoesParked; // waiting until the echo socket takes more
+    std::vector<IcmpEchoSession::Answer> m_answered;
+    std::vector<std::size_t> m_expired;
+    bool m_echoWatched[2] = {false, false}; // per family: the socket is in the epoll set
 
     UniqueFd m_epoll;
     std::size_t m_remaining = 0;
-    std::size_t m_inFlight = 0;
-    std::size_t m_limit = 0;     // probes in flight at most, for now
+    std::size_t m_inFlight = 0;  // connects
+    std::size_t m_limit = 0;     // connects in flight at most, for now
     std::size_t m_fullLimit = 0; // and when descriptors do not run short
     Clock::time_point m_retryAt{};
+    Clock::time_point m_echoRetryAt{};
 };

@@ -261,3 +261,36 @@ TEST(CliJson, BytesThatAreNotUtf8AreEscaped) {
 }
 
 } // namespace
+
+// The commands that only read, edit and check a list start with Qt Core alone; the alert
+// commands are handed to the alerts program with their exit status. The dynamic loader lists
+// every object it maps, those opened later included.
+TEST(CliStart, ListCommandsLoadNoGuiSoundSerialHttpOrDbusLibrary) {
+    TempDir dir;
+    const std::string list = dir.file("lean.pwk").string();
+    const std::vector<std::pair<std::vector<std::string>, int>> commands = {
+        {{"new", list}, 0},
+        {{"add", list, "icmp", "127.0.0.1"}, 0},
+        {{"add", list, "tcp", "127.0.0.1", "1"}, 0},
+        {{"set", list, "period", "5"}, 0},
+        {{"remove", list, "2"}, 0},
+        {{"show", list}, 0},
+        {{"check", list}, 0},
+        {{"check", list, "--json"}, 0},
+        {{"--help"}, 0},
+    };
+    ::setenv("LD_DEBUG", "files", 1);
+    for (const auto& [args, status] : commands) {
+        const CliRun run = Cli(dir, args);
+        EXPECT_EQ(run.status, status) << args.front() << ": " << run.err;
+        EXPECT_NE(run.err.find("libQt6Core.so"), std::string::npos) << "the loader's list is there";
+        for (const char* heavy : {"Gui", "Widgets", "Multimedia", "SerialPort", "HttpServer", "Network", "DBus"})
+            EXPECT_EQ(run.err.find(std::string("libQt6") + heavy), std::string::npos)
+                << args.front() << " loads " << heavy;
+    }
+    const CliRun monitor = Cli(dir, {"monitor"});
+    ::unsetenv("LD_DEBUG");
+    EXPECT_EQ(monitor.status, 2);
+    EXPECT_NE(monitor.err.find("libQt6HttpServer.so"), std::string::npos) << "monitor runs in the alerts program";
+    EXPECT_NE(monitor.err.find("usage: pulsewick-cli monitor"), std::string::npos);
+}

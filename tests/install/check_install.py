@@ -111,6 +111,15 @@ class StagedInstall(unittest.TestCase):
         self.assertIn("libQt6Core", result.stdout)
         self.assertNotIn("libQt6Widgets", result.stdout)
 
+    def test_alert_commands_reach_the_alerts_program(self):
+        # pulsewick-cli hands these to the program installed in libexec, which alone loads
+        # the sound, serial port and HTTP libraries.
+        cli = os.path.join(self.usr, "bin", "pulsewick-cli")
+        for command in ["monitor", "test-mail", "test-pager"]:
+            result = subprocess.run([cli, command], capture_output=True, text=True)
+            self.assertEqual(result.returncode, 2, result.stderr)
+            self.assertIn("usage: pulsewick-cli " + command, result.stderr)
+
     def test_manual_describes_every_command_of_the_companion(self):
         cli = os.path.join(self.usr, "bin", "pulsewick-cli")
         result = subprocess.run([cli, "--help"], capture_output=True, text=True, check=True)

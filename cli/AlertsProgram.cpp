@@ -1,0 +1,47 @@
+#include "AlertsProgram.h"
+
+#include "CliSupport.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace cli {
+
+namespace {
+
+constexpr const char* kAlertsCommands[] = {"monitor", "test-mail", "test-pager"};
+
+// Beside this program in a build tree, else where the installation puts it.
+std::string AlertsProgramPath() {
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return PULSEWICK_CLI_ALERTS_NAME;
+    const std::string path(self, static_cast<std::size_t>(length));
+    const std::string dir = path.substr(0, path.rfind('/') + 1);
+    const std::string beside = dir + PULSEWICK_CLI_ALERTS_NAME;
+    if (::access(beside.c_str(), X_OK) == 0)
+        return beside;
+    return dir + PULSEWICK_CLI_ALERTS_FROM_BIN + "/" + PULSEWICK_CLI_ALERTS_NAME;
+}
+
+} // namespace
+
+bool IsAlertsCommand(const char* name) {
+    for (const char* command : kAlertsCommands)
+        if (std::strcmp(name, command) == 0)
+            return true;
+    return false;
+}
+
+int RunAlertsProgram(char* argv[]) {
+    const std::string path = AlertsProgramPath();
+    ::execv(path.c_str(), argv);
+    PrintError("cannot start " + path + ": " + std::strerror(errno));
+    return kExitFileError;
+}
+
+} // namespace cli

@@ -1,0 +1,171 @@
+// Echoes that share one socket: a reply is credited to the probe it answers and to no other,
+// and a long list of echoes needs no descriptor per entry. Each case runs once over raw
+// sockets and once over ping sockets, in a namespace of the test's own.
+#include "IcmpEchoSession.h"
+#include "ProbePass.h"
+#include "SilentHostNamespace.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/ip.h>
+#include <netinet/ip_icmp.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+using testsupport::SilentHostNamespace;
+
+namespace {
+
+HostAddress Loopback(const std::string& text) {
+    return HostAddress::IPv4(::inet_addr(text.c_str()));
+}
+
+struct Echo {
+    std::uint16_t identifier = 0;
+    std::uint16_t sequence = 0;
+};
+
+// A raw socket of the test's own: it sees the requests on loopback and forges replies.
+class Forger {
+public:
+    explicit Forger(const char* source) : m_fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP)) {
+        const sockaddr_in from{AF_INET, 0, {::inet_addr(source)}, {}};
+        ::bind(m_fd.Get(), reinterpret_cast<const sockaddr*>(&from), sizeof from);
+    }
+
+    // The next echo request seen, or nothing within a few seconds.
+    std::optional<Echo> NextRequest() {
+        for (;;) {
+            pollfd wait{m_fd.Get(), POLLIN, 0};
+            if (::poll(&wait, 1, 5000) != 1)
+                return std::nullopt;
+            unsigned char buffer[200];
+            const ssize_t got = ::recv(m_fd.Get(), buffer, sizeof buffer, 0);
+            const std::size_t header = std::size_t{static_cast<unsigned char>(buffer[0] & 0x0f)} * 4;
+            if (got < static_cast<ssize_t>(header + sizeof(icmphdr)))
+                continue;
+            icmphdr icmp;
+            std::memcpy(&icmp, buffer + header, sizeof icmp);
+            if (icmp.type == ICMP_ECHO)
+                return Echo{ntohs(icmp.un.echo.id), ntohs(icmp.un.echo.sequence)};
+        }
+    }
+
+    void Reply(const char* to, Echo echo, std::string_view data) {
+        unsigned char packet[sizeof(icmphdr) + 32] = {};
+        icmphdr icmp{};
+        icmp.type = ICMP_ECHOREPLY;
+        icmp.un.echo.id = htons(echo.identifier);
+        icmp.un.echo.sequence = htons(echo.sequence);
+        std::memcpy(packet, &icmp, sizeof icmp);
+        std::memcpy(packet + sizeof icmp, data.data(), data.size());
+        const std::size_t length = sizeof icmp + data.size();
+        const std::uint16_t checksum = InternetChecksum(packet, length);
+        std::memcpy(packet + offsetof(icmphdr, checksum), &checksum, sizeof checksum);
+        const sockaddr_in dest{AF_INET, 0, {::inet_addr(to)}, {}};
+        ASSERT_EQ(::sendto(m_fd.Get(), packet, length, 0, reinterpret_cast<const sockaddr*>(&dest), sizeof dest),
+                  static_cast<ssize_t>(length));
+    }
+
+private:
+    UniqueFd m_fd;
+};
+
+// Param: whether the namespace allows ping sockets (else the session falls back to raw ones).
+class SharedEchoes : public ::testing::TestWithParam<bool> {
+protected:
+    SharedEchoes() : m_ns(GetParam()) {}
+    void SetUp() override {
+        if (!m_ns.IsAvailable())
+            GTEST_SKIP() << m_ns.Reason();
+        m_inside = std::make_unique<SilentHostNamespace::Inside>(m_ns);
+    }
+    void TearDown() override { m_inside.reset(); }
+
+    SilentHostNamespace m_ns;
+    std::unique_ptr<SilentHostNamespace::Inside> m_inside;
+};
+
+} // namespace
+
+TEST_P(SharedEchoes, AReplyIsCreditedOnlyToTheEchoItAnswers) {
+    // Loopback stays silent, so every reply is one the test forges.
+    ASSERT_EQ(std::system(("ip netns exec " + m_ns.Name() + " sysctl -q -w net.ipv4.icmp_echo_ignore_all=1").c_str()),
+              0);
+    Forger sniffer("127.0.0.1");
+    Forger stranger("127.0.0.2");
+    IcmpEchoSession session;
+    ASSERT_EQ(session.Send(1, Loopback("127.0.0.1")).status, IcmpEchoSession::Sent::waiting);
+    ASSERT_EQ(session.Send(2, Loopback("127.0.0.1")).status, IcmpEchoSession::Sent::waiting);
+    const auto first = sniffer.NextRequest();
+    const auto second = sniffer.NextRequest();
+    ASSERT_TRUE(first && second);
+    ASSERT_EQ(first->identifier, second->identifier) << "one socket, one identifier";
+    ASSERT_NE(first->sequence, second->sequence);
+
+    const std::string_view data{"Hi there!", 10};
+    sniffer.Reply("127.0.0.1", {static_cast<std::uint16_t>(first->identifier + 1), first->sequence}, data);
+    sniffer.Reply("127.0.0.1", *first, "Hi there?");
+    sniffer.Reply("127.0.0.1", *first, data.substr(0, 4));
+    stranger.Reply("127.0.0.1", *first, data); // the right numbers from the wrong host
+    sniffer.Reply("127.0.0.1", *second, data);
+
+    std::vector<IcmpEchoSession::Answer> answered;
+    for (int i = 0; i < 50 && answered.empty(); ++i) {
+        pollfd wait{session.Fd(AF_INET), POLLIN, 0};
+        ::poll(&wait, 1, 100);
+        session.Drain(AF_INET, answered);
+    }
+    ::poll(nullptr, 0, 200);
+    session.Drain(AF_INET, answered);
+    ASSERT_EQ(answered.size(), 1u);
+    EXPECT_EQ(answered[0].key, 2u);
+
+    sniffer.Reply("127.0.0.1", *second, data); // a duplicate of an answered echo
+    ::poll(nullptr, 0, 200);
+    session.Drain(AF_INET, answered);
+    EXPECT_EQ(answered.size(), 1u);
+
+    std::vector<IcmpEchoSession::Key> expired;
+    session.Expire(IcmpEchoSession::Clock::now(), expired);
+    EXPECT_TRUE(expired.empty()) << "no echo ends before its time";
+    session.Expire(IcmpEchoSession::Clock::now() + std::chrono::milliseconds(kIcmpTimeoutMs), expired);
+    EXPECT_EQ(expired, std::vector<IcmpEchoSession::Key>{1});
+    EXPECT_EQ(session.InFlight(), 0u);
+}
+
+TEST_P(SharedEchoes, AThousandEchoesUnderASoftLimitOf64Descriptors) {
+    std::vector<PassEntry> entries;
+    for (int i = 0; i < 1000; ++i)
+        entries.push_back({0, "127.0." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250), 0});
+    entries.push_back({0, "127.0.0.1", 0}); // the same host twice in flight
+    entries.push_back({0, "::1", 0});
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    std::vector<ProbeOutcome> outcomes(entries.size(), ProbeOutcome{7});
+    ProbePass pass(entries, ProbePass::kDefaultMaxInFlight,
+                   [&](std::size_t index, const ProbeOutcome& outcome) { outcomes[index] = outcome; });
+    pass.Run();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        ASSERT_EQ(outcomes[i].result, 1) << entries[i].address;
+        ASSERT_GE(outcomes[i].roundTripUs, 0) << entries[i].address;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RawAndPing, SharedEchoes, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "PingSockets" : "RawSockets"; });
