@@ -247,7 +247,7 @@ void CHeadlessMonitor::SendPagerAlert() {
 }
 
 void CHeadlessMonitor::SendMailAlert() {
-    const std::string outcome = ::SendMailAlert(*m_pList, SmtpPort());
+    const std::string outcome = ::SendMailAlert(*m_pList, m_mailOptions);
     PrintEvent("e-mail: " + outcome);
     m_metrics.AlertRaised("mail", outcome == smtp::kOk ? "ok" : "failed");
 }
