@@ -30,7 +30,8 @@ void CAlertDispatch::RaiseAlerts() {
     // Whether the command started is not looked at.
     alerts::RunContained(kExecuteStep, [this] {
         if (const std::string command = CurrentSettings().m_strExecute; !command.empty())
-            (void)m_commandLauncher.Launch(command);
+            (void)m_commandLauncher.Launch(command, m_hooks.executeEnvironment ? m_hooks.executeEnvironment()
+                                                                               : std::vector<std::string>{});
     });
 
     alerts::RunContained(kPagerStep, [this] {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class ICommandLauncher;
 class ISoundPlayer;
@@ -40,6 +41,9 @@ public:
         // May throw CCommError.
         std::function<void()> sendPagerAlert;
         std::function<void()> sendMailAlert;
+        // What the execute alert's command gets in its environment ("NAME=value" each); see
+        // AlertEnvironment.h. None when unset.
+        std::function<std::vector<std::string>()> executeEnvironment;
     };
 
     CAlertDispatch(Hooks hooks, ISoundPlayer& soundPlayer, ICommandLauncher& commandLauncher);

@@ -1,8 +1,11 @@
 #include "SmtpAlert.h"
 
 #include "CItemList.h"
-#include "CTimedSocket.h"
+#include "CSmtpConnection.h"
+#include "SmtpOptions.h"
+#include "SmtpSession.h"
 
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -33,70 +36,86 @@ std::string FailureLine(const CItem& item) {
     return DotStuffed(OneLine(item.m_strAddress) + ":" + kind + "\r\n");
 }
 
-// Sends one command and takes one reply; returns the outcome text on failure, null when the
-// reply starts with code.
-const char* Exchange(CTimedSocket& socket, const std::string& command, std::string_view code, const char* error,
-                     const char* unexpected) {
+// Sends one command and takes its reply: one receive in the plain dialogue, the whole reply
+// otherwise, where a refusal also tells what the server said. Returns the outcome text on
+// failure, nothing when the reply starts with code.
+std::optional<std::string> Exchange(CSmtpConnection& connection, bool wholeReplies, const std::string& command,
+                                    std::string_view code, const char* error, const char* unexpected) {
     std::string reply;
-    socket.SendString(command.c_str());
-    if (socket.ReceiveString(reply) <= 0)
+    connection.Send(command);
+    if (wholeReplies ? !connection.ReceiveReply(reply) : connection.Receive(reply) <= 0)
         return error;
-    return StartsWith(reply, code) ? nullptr : unexpected;
+    if (StartsWith(reply, code))
+        return std::nullopt;
+    return wholeReplies ? std::string(unexpected) + " (" + smtp::FirstLine(reply) + ")" : std::string(unexpected);
+}
+
+// The plain dialogue's opening: any greeting, then HELO with the server's own name. Whatever
+// still starts with "22" after HELO is the rest of a greeting that came in pieces.
+const char* Helo(CSmtpConnection& connection, const std::string& server) {
+    std::string reply;
+    if (connection.Receive(reply) <= 0)
+        return smtp::kNoGreeting;
+    connection.Send("HELO " + server + "\r\n");
+    do {
+        if (connection.Receive(reply) <= 0)
+            return smtp::kHeloError;
+    } while (StartsWith(reply, "22"));
+    return StartsWith(reply, "25") ? nullptr : smtp::kHeloUnexpected;
 }
 
 } // namespace
 
 std::string SendMailAlert(const CItemList& list) {
-    return SendMailAlert(list, smtp::kPort);
+    return SendMailAlert(list, SmtpOptions{});
 }
 
 std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
+    SmtpOptions options;
+    options.port = port;
+    return SendMailAlert(list, options);
+}
+
+std::string SendMailAlert(const CItemList& list, const SmtpOptions& options) {
     const std::string server = OneLine(list.m_strServer);
     const std::string from = OneLine(list.m_strFrom);
     const std::string to = OneLine(list.m_strTo);
     const std::string subject = OneLine(list.m_strSubject);
 
-    // The socket's budget starts now and covers the whole dialogue; a failed creation shows up
-    // as a failed connect.
-    CTimedSocket socket;
-    socket.Create();
-    if (!socket.Connect(server, port))
+    // The connection's budget starts now and covers the whole dialogue, TLS included.
+    CSmtpConnection connection;
+    if (!connection.Connect(server, options.port))
         return smtp::kConnectFailed;
 
-    std::string reply;
-    if (socket.ReceiveString(reply) <= 0)
-        return smtp::kNoGreeting;
+    const bool plain = options.IsPlain();
+    if (plain) {
+        if (const char* failed = Helo(connection, server))
+            return failed;
+    } else if (auto failed = smtp::OpenSession(connection, server, options)) {
+        return *failed;
+    }
 
-    // Whatever still starts with "22" after HELO is the rest of a greeting that came in pieces.
-    socket.SendString(("HELO " + server + "\r\n").c_str());
-    do {
-        if (socket.ReceiveString(reply) <= 0)
-            return smtp::kHeloError;
-    } while (StartsWith(reply, "22"));
-    if (!StartsWith(reply, "25"))
-        return smtp::kHeloUnexpected;
-
-    if (const char* failed =
-            Exchange(socket, "MAIL FROM:<" + from + ">\r\n", "25", smtp::kMailFromError, smtp::kMailFromUnexpected))
-        return failed;
-    if (const char* failed =
-            Exchange(socket, "RCPT TO:<" + to + ">\r\n", "25", smtp::kRcptToError, smtp::kRcptToUnexpected))
-        return failed;
-    if (const char* failed = Exchange(socket, "DATA\r\n", "354", smtp::kDataError, smtp::kDataUnexpected))
-        return failed;
+    if (auto failed = Exchange(connection, !plain, "MAIL FROM:<" + from + ">\r\n", "25", smtp::kMailFromError,
+                               smtp::kMailFromUnexpected))
+        return *failed;
+    if (auto failed =
+            Exchange(connection, !plain, "RCPT TO:<" + to + ">\r\n", "25", smtp::kRcptToError, smtp::kRcptToUnexpected))
+        return *failed;
+    if (auto failed = Exchange(connection, !plain, "DATA\r\n", "354", smtp::kDataError, smtp::kDataUnexpected))
+        return *failed;
 
     // Sent as held up to the first line break: no encoding, no other header. A failed send shows
     // up in the reply to the end of the body.
-    socket.SendString(("From: " + from + "\r\n" + "To: " + to + "\r\n" + "Subject: " + subject + "\r\n\r\n").c_str());
-    socket.SendString((std::string(smtp::kBodyHeading) + "\r\n").c_str());
-    list.ForEach([&socket](const CItem& item) {
+    connection.Send("From: " + from + "\r\n" + "To: " + to + "\r\n" + "Subject: " + subject + "\r\n\r\n");
+    connection.Send(std::string(smtp::kBodyHeading) + "\r\n");
+    list.ForEach([&connection](const CItem& item) {
         if (item.m_bResult == 0)
-            socket.SendString(FailureLine(item).c_str());
+            connection.Send(FailureLine(item));
     });
-    if (const char* failed = Exchange(socket, "\r\n.\r\n", "25", smtp::kBodyError, smtp::kBodyUnexpected))
-        return failed;
+    if (auto failed = Exchange(connection, !plain, "\r\n.\r\n", "25", smtp::kBodyError, smtp::kBodyUnexpected))
+        return *failed;
 
     // The message is delivered; a server slow to say goodbye must not hold us.
-    socket.SendString("QUIT\r\n");
+    connection.Send("QUIT\r\n");
     return smtp::kOk;
 }

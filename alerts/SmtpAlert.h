@@ -4,6 +4,7 @@
 #include <string>
 
 class CItemList;
+struct SmtpOptions;
 
 // The e-mail alert: one plain-text message through the list's SMTP server naming every entry
 // whose last probe failed. One connection, a fixed command sequence, nothing retried.
@@ -42,3 +43,9 @@ std::string SendMailAlert(const CItemList& list);
 
 // The same with the server on another port; for tests, which cannot count on port 25.
 std::string SendMailAlert(const CItemList& list, std::uint16_t port);
+
+// The same through a provider's server: another port, TLS from the first byte or after STARTTLS,
+// a login. Options that ask for none of these give exactly the plain dialogue above. Otherwise
+// the dialogue greets with EHLO, reads whole (multi-line) replies, and a failure names its step
+// and quotes the server ("the server refused the login (535 5.7.8 ...)").
+std::string SendMailAlert(const CItemList& list, const SmtpOptions& options);

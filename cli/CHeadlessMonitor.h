@@ -6,6 +6,7 @@
 #include "CSoundEffectPlayer.h"
 #include "CommandLauncher.h"
 #include "MonitorMetrics.h"
+#include "SmtpOptions.h"
 
 #include <QObject>
 #include <QString>
@@ -38,6 +39,8 @@ public:
     void Stop();
     // Reads the list file again before the next pass; keeps the old list when it cannot.
     void Reload();
+    // How the e-mail alert reaches its server; the plain dialogue on port 25 unless set.
+    void SetMailOptions(SmtpOptions options) { m_mailOptions = std::move(options); }
 
     const MonitorMetrics& Metrics() const { return m_metrics; }
 
@@ -58,6 +61,7 @@ private:
     std::unique_ptr<CItemList> m_pList;
     QString m_metricsFile;
     MonitorMetrics m_metrics;
+    SmtpOptions m_mailOptions;
     CCMSCommCtrl m_comm;
     std::unique_ptr<StderrSoundPlayer> m_sound;
     std::unique_ptr<StderrCommandLauncher> m_launcher;

@@ -12,9 +12,14 @@ inline constexpr const char* kAddSynopsis = "add LIST icmp HOST | add LIST tcp H
 inline constexpr const char* kRemoveSynopsis = "remove LIST ROW";
 inline constexpr const char* kSetSynopsis = "set LIST KEY VALUE";
 inline constexpr const char* kCheckSynopsis = "check LIST [--json] [--save]";
-inline constexpr const char* kTestMailSynopsis = "test-mail LIST";
+// The e-mail options of test-mail and monitor (MailOptions.h), a literal to join the synopses.
+#define PULSEWICK_MAIL_OPTIONS_SYNOPSIS                                                                                \
+    "[--smtp-port N] [--smtp-security none|starttls|tls] [--smtp-user NAME --smtp-password-file PATH] "                \
+    "[--smtp-ca-file PATH]"
+inline constexpr const char* kTestMailSynopsis = "test-mail LIST " PULSEWICK_MAIL_OPTIONS_SYNOPSIS;
 inline constexpr const char* kTestPagerSynopsis = "test-pager LIST";
-inline constexpr const char* kMonitorSynopsis = "monitor LIST [--metrics HOST:PORT] [--metrics-file PATH]";
+inline constexpr const char* kMonitorSynopsis =
+    "monitor LIST [--metrics HOST:PORT] [--metrics-file PATH] " PULSEWICK_MAIL_OPTIONS_SYNOPSIS;
 
 int RunShow(const QStringList& args);
 int RunNew(const QStringList& args);

@@ -4,6 +4,7 @@
 #include "CItemList.h"
 #include "CMetricsServer.h"
 #include "CSignalWatcher.h"
+#include "MailOptions.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,6 +18,7 @@ int RunMonitor(const QStringList& args) {
     const QCommandLineOption metricsOption(QStringLiteral("metrics"), QString(), QStringLiteral("HOST:PORT"));
     const QCommandLineOption metricsFileOption(QStringLiteral("metrics-file"), QString(), QStringLiteral("PATH"));
     parser.addOptions({metricsOption, metricsFileOption});
+    parser.addOptions(MailCommandLineOptions());
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     if (!parser.parse(QStringList{QStringLiteral("monitor")} + args) || parser.positionalArguments().size() != 1 ||
         parser.values(metricsOption).size() > 1 || parser.values(metricsFileOption).size() > 1)
@@ -34,6 +36,9 @@ int RunMonitor(const QStringList& args) {
     const QString metricsFile = parser.value(metricsFileOption);
 
     int exitCode = kExitOk;
+    const std::optional<SmtpOptions> mailOptions = ReadMailOptions(parser, exitCode);
+    if (!mailOptions)
+        return exitCode == kExitUsage ? UsageError(kMonitorSynopsis) : exitCode;
     std::unique_ptr<CItemList> list = LoadListOrReport(path, exitCode);
     if (!list)
         return exitCode;
@@ -55,6 +60,7 @@ int RunMonitor(const QStringList& args) {
     }
 
     CHeadlessMonitor headless(path, std::move(list), metricsFile);
+    headless.SetMailOptions(*mailOptions);
     std::unique_ptr<CMetricsServer> server;
     if (listen) {
         server = std::make_unique<CMetricsServer>([&headless] { return headless.Metrics().Text(); });

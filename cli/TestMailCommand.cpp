@@ -1,19 +1,28 @@
 #include "Commands.h"
 
 #include "CItemList.h"
+#include "MailOptions.h"
 #include "SmtpAlert.h"
+
+#include <QCommandLineParser>
 
 namespace cli {
 
 int RunTestMail(const QStringList& args) {
-    const std::optional<QString> path = ListAndSwitches(args, {});
-    if (!path)
+    // "--" ends the options for QCommandLineParser; this command has always refused it.
+    QCommandLineParser parser;
+    parser.addOptions(MailCommandLineOptions());
+    if (args.contains(QStringLiteral("--")) || !parser.parse(QStringList{QStringLiteral("test-mail")} + args) ||
+        parser.positionalArguments().size() != 1)
         return UsageError(kTestMailSynopsis);
     int exitCode = kExitOk;
-    const std::unique_ptr<CItemList> list = LoadListOrReport(*path, exitCode);
+    const std::optional<SmtpOptions> options = ReadMailOptions(parser, exitCode);
+    if (!options)
+        return exitCode == kExitUsage ? UsageError(kTestMailSynopsis) : exitCode;
+    const std::unique_ptr<CItemList> list = LoadListOrReport(parser.positionalArguments().front(), exitCode);
     if (!list)
         return exitCode;
-    const std::string outcome = SendMailAlert(*list, SmtpPort());
+    const std::string outcome = SendMailAlert(*list, *options);
     PrintOut(outcome + "\n");
     return outcome == smtp::kOk ? kExitOk : kExitFailed;
 }

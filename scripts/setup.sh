@@ -19,6 +19,9 @@ packages=(
     iproute2 util-linux procps
     systemd # systemd-analyze checks the service unit
     python3 python3-aiosmtpd
+    libssl-dev # the e-mail alert's STARTTLS and TLS
+    qtkeychain-qt6-dev # the e-mail login's password in the desktop's secret store
+    python3-cryptography # the throw-away certificate of the TLS mail server in the tests
     desktop-file-utils shared-mime-info
     # the window-stacking test: the real window under Xvfb with the openbox window manager,
     # and xprop to read the stacking order

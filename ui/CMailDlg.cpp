@@ -2,14 +2,25 @@
 
 #include "CDataExchange.h"
 #include "CItemList.h"
+#include "CMailAccount.h"
 #include "ResourceIds.h"
 
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 
-CMailDlg::CMailDlg(CItemList& list, QWidget* owner) : CDialog(res::IDD_MAIL, owner), m_pList(&list) {
+CMailDlg::CMailDlg(CItemList& list, QWidget* owner) : CMailDlg(list, nullptr, owner) {}
+
+CMailDlg::CMailDlg(CItemList& list, CMailAccount* account, QWidget* owner)
+    : CDialog(res::IDD_MAIL, owner), m_pList(&list), m_pAccount(account) {
     // textEdited, not textChanged: only the user's typing, pasting and deleting count.
     if (auto* from = GetDlgItem<QLineEdit>(res::IDC_MAIL_FROM))
         connect(from, &QLineEdit::textEdited, this, [this] { OnChangeFrom(); });
+    if (m_pAccount) {
+        AddProviderGroup();
+        connect(m_pAccount, &CMailAccount::StoreStateChanged, this, [this] { ShowStoreState(); });
+    }
 }
 
 void CMailDlg::DoDataExchange(CDataExchange& dx) {
@@ -26,6 +37,15 @@ bool CMailDlg::OnInitDialog() {
     m_strTo = m_pList->m_strTo;
     m_strSubject = m_pList->m_strSubject;
     UpdateData(false);
+    if (m_pAccount) {
+        const SmtpOptions options = m_pAccount->Options();
+        m_port->setValue(options.port);
+        m_security->setCurrentIndex(m_security->findData(static_cast<int>(options.security)));
+        m_user->setText(QString::fromStdString(options.user));
+        m_password->setText(QString::fromStdString(options.password));
+        m_caFile->setText(QString::fromStdString(options.caFile));
+        ShowStoreState();
+    }
     return true;
 }
 
@@ -35,6 +55,8 @@ void CMailDlg::OnOK() {
     m_pList->m_strServer = m_strServer;
     m_pList->m_strTo = m_strTo;
     m_pList->m_strSubject = m_strSubject;
+    if (m_pAccount)
+        m_pAccount->Store(ProviderOptions());
     EndDialog(QDialog::Accepted);
 }
 

@@ -10,12 +10,12 @@
 #include "LocalText.h"
 #include "ResourceIds.h"
 #include "UserPrompts.h"
+#include "UserSettings.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QSettings>
 
 #include <cerrno>
 #include <filesystem>
@@ -27,9 +27,6 @@ constexpr const char* kUntitled = "Untitled";
 constexpr const char* kSaveQuestion = "Save changes to %1?";
 constexpr const char* kChangedOutsideQuestion =
     "%1 was changed by another program since it was loaded or last saved. Overwrite it?";
-// Where the user's own desktop settings live: ~/.config/pulsewick/pulsewick.ini.
-constexpr const char* kSettingsOrganisation = "pulsewick";
-constexpr const char* kSettingsApplication = "pulsewick";
 constexpr const char* kMinimiseToTrayKey = "window/minimiseToTray";
 
 // Whether two paths name the same file, also through links or another spelling.
@@ -41,10 +38,6 @@ bool SamePath(const std::string& a, const std::string& b) {
     return errorA || errorB ? a == b : canonicalA == canonicalB;
 }
 
-QSettings UserSettings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QString::fromLatin1(kSettingsOrganisation),
-                     QString::fromLatin1(kSettingsApplication));
-}
 } // namespace
 
 bool CMainDlg::FieldsDifferFromList() const {
@@ -181,9 +174,9 @@ void CMainDlg::Quit() {
 }
 
 bool CMainDlg::MinimiseToTray() {
-    return UserSettings().value(QString::fromLatin1(kMinimiseToTrayKey), false).toBool();
+    return ui::UserSettings().value(QString::fromLatin1(kMinimiseToTrayKey), false).toBool();
 }
 
 void CMainDlg::SetMinimiseToTray(bool on) {
-    UserSettings().setValue(QString::fromLatin1(kMinimiseToTrayKey), on);
+    ui::UserSettings().setValue(QString::fromLatin1(kMinimiseToTrayKey), on);
 }

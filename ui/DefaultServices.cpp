@@ -1,6 +1,7 @@
 #include "CAboutDlg.h"
 #include "CCheckRunner.h"
 #include "CItemDlg.h"
+#include "CMailAccount.h"
 #include "CMailDlg.h"
 #include "CMainDlg.h"
 #include "CPagerDlg.h"
@@ -8,7 +9,10 @@
 #include "CSoundEffectPlayer.h"
 #include "CSplashWindow.h"
 #include "CommandLauncher.h"
+#include "SmtpAlert.h"
 #include "UserPrompts.h"
+
+#include <memory>
 
 CMainDlg::Services DefaultMainDlgServices() {
     CMainDlg::Services services;
@@ -22,7 +26,10 @@ CMainDlg::Services DefaultMainDlgServices() {
     };
     // The main window ignores the result of its dialogs: the entry or the list is the channel.
     services.editPager = [](CItemList& list, QWidget* owner) { CPagerDlg(list, owner).DoModal(); };
-    services.editMail = [](CItemList& list, QWidget* owner) { CMailDlg(list, owner).DoModal(); };
+    // The provider settings and the password, shared by the dialog and the alert.
+    const auto account = std::make_shared<CMailAccount>();
+    services.editMail = [account](CItemList& list, QWidget* owner) { CMailDlg(list, account.get(), owner).DoModal(); };
+    services.sendMail = [account](const CItemList& list) { (void)::SendMailAlert(list, account->Options()); };
     services.showAbout = [](QWidget* parent) { CAboutDlg(parent).DoModal(); };
     services.showSplash = [](QWidget* owner) {
         CSplashWindow::EnableSplashScreen(true);

@@ -112,3 +112,54 @@ TEST_F(TestMailCommand, BadCommandLinesAndFiles) {
     EXPECT_EQ(corrupt.exitCode, 4) << corrupt.err;
     EXPECT_EQ(corrupt.out, "");
 }
+
+// A provider's server: STARTTLS, a login with the password from a file (as systemd's
+// LoadCredential= gives it, line end and all), the server's own certificate trusted.
+TEST_F(TestMailCommand, ThroughAProvidersServer) {
+    testsupport::TempDir spool;
+    testsupport::SmtpSink sink(spool.path(), {"--security", "starttls", "--login", "alerts:pa ss"});
+    const std::string passwordFile = m_dir.file("password").string();
+    testsupport::WriteFileBytes(passwordFile, {'p', 'a', ' ', 's', 's', '\n'});
+    const QStringList login{QStringLiteral("--smtp-user"), QStringLiteral("alerts"),
+                            QStringLiteral("--smtp-password-file"), QString::fromStdString(passwordFile)};
+    const QStringList args = QStringList{QStringLiteral("test-mail"),       WriteList(),
+                                         QStringLiteral("--smtp-security"), QStringLiteral("starttls"),
+                                         QStringLiteral("--smtp-port"),     QString::number(sink.Port())} +
+                             login;
+
+    const CliRun untrusted = RunCli(args, 1);
+    EXPECT_EQ(untrusted.exitCode, 1);
+    EXPECT_EQ(untrusted.out, "the server's certificate is not trusted (self-signed certificate)\n");
+
+    const CliRun run = RunCli(
+        args + QStringList{QStringLiteral("--smtp-ca-file"), QString::fromStdString(sink.Certificate().string())}, 1);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "OK\n");
+    EXPECT_EQ(sink.AuthLog(), "PLAIN alerts pa ss\n");
+    EXPECT_EQ(sink.Count(), 1);
+}
+
+TEST_F(TestMailCommand, BadMailOptions) {
+    ScriptedServer unused({});
+    const QString list = WriteList();
+    const QString missing = QString::fromStdString(m_dir.file("missing").string());
+    const struct {
+        QStringList options;
+        int exitCode;
+        const char* message;
+    } cases[] = {
+        {{"--smtp-port", "0"}, 2, "not a port (1 to 65535): '0'"},
+        {{"--smtp-port", "25", "--smtp-port", "26"}, 2, "--smtp-port given more than once"},
+        {{"--smtp-security", "ssl"}, 2, "not a mail security (none, starttls or tls): 'ssl'"},
+        {{"--smtp-user", "alerts"}, 2, "--smtp-user and --smtp-password-file go together"},
+        {{"--smtp-user", "alerts", "--smtp-password-file", missing}, 3, "cannot read the password file"},
+        {{"--smtp-ca-file", list}, 2, "--smtp-ca-file needs --smtp-security starttls or tls"},
+        {{"--smtp-security", "tls", "--smtp-ca-file", missing}, 3, "cannot read the certificate file"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = RunCli(QStringList{QStringLiteral("test-mail"), list} + c.options, unused.Port());
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.options.join(' ').toStdString();
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}

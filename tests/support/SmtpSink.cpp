@@ -22,7 +22,9 @@ std::string ReadText(const std::filesystem::path& path) {
 
 } // namespace
 
-SmtpSink::SmtpSink(const std::filesystem::path& outdir) : m_outdir(outdir) {
+SmtpSink::SmtpSink(const std::filesystem::path& outdir) : SmtpSink(outdir, {}) {}
+
+SmtpSink::SmtpSink(const std::filesystem::path& outdir, const std::vector<std::string>& options) : m_outdir(outdir) {
     const std::string script = std::string(PULSEWICK_TEST_SUPPORT_DIR) + "/smtp_sink.py";
     const std::string python = PULSEWICK_SYSTEM_PYTHON;
     const std::string dir = outdir.string();
@@ -33,9 +35,12 @@ SmtpSink::SmtpSink(const std::filesystem::path& outdir) : m_outdir(outdir) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    char* const argv[] = {const_cast<char*>(python.c_str()), const_cast<char*>(script.c_str()),
-                          const_cast<char*>(dir.c_str()), nullptr};
-    const int rc = posix_spawn(&m_pid, python.c_str(), &actions, nullptr, argv, environ);
+    std::vector<char*> argv{const_cast<char*>(python.c_str()), const_cast<char*>(script.c_str()),
+                            const_cast<char*>(dir.c_str())};
+    for (const std::string& option : options)
+        argv.push_back(const_cast<char*>(option.c_str()));
+    argv.push_back(nullptr);
+    const int rc = posix_spawn(&m_pid, python.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
@@ -74,6 +79,10 @@ std::optional<SmtpSink::Message> SmtpSink::Get(int n) const {
     if (!std::filesystem::exists(base.string() + ".eml"))
         return std::nullopt;
     return Message{ReadText(base.string() + ".envelope"), ReadText(base.string() + ".eml")};
+}
+
+std::string SmtpSink::AuthLog() const {
+    return ReadText(m_outdir / "auth.log");
 }
 
 int SmtpSink::Count() const {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace testsupport {
 
@@ -13,11 +14,14 @@ namespace testsupport {
 class SmtpSink {
 public:
     struct Message {
-        std::string envelope; // "HELO ...\nMAIL FROM ...\nRCPT TO ...\n"
+        std::string envelope; // "HELO ...\nMAIL FROM ...\nRCPT TO ...\n" (EHLO after EHLO)
         std::string content;  // the raw data, exactly as received
     };
 
     explicit SmtpSink(const std::filesystem::path& outdir);
+    // A provider's server: options of smtp_sink.py such as {"--security", "starttls", "--login",
+    // "user:secret"}.
+    SmtpSink(const std::filesystem::path& outdir, const std::vector<std::string>& options);
     ~SmtpSink();
     SmtpSink(const SmtpSink&) = delete;
     SmtpSink& operator=(const SmtpSink&) = delete;
@@ -26,6 +30,10 @@ public:
     // Message number n (from 1), if it has arrived.
     std::optional<Message> Get(int n) const;
     int Count() const;
+    // Every login attempt so far, one "MECHANISM USER PASSWORD" line each.
+    std::string AuthLog() const;
+    // The server's throw-away certificate (with --security starttls or tls).
+    std::filesystem::path Certificate() const { return m_outdir / "server.pem"; }
 
 private:
     std::filesystem::path m_outdir;

@@ -1,11 +1,19 @@
 #include "CItemList.h"
+#include "CMailAccount.h"
 #include "CMailDlg.h"
 #include "FakeUserPrompts.h"
 #include "ResourceIds.h"
+#include "TempDir.h"
 
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+
 #include <QTest>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
@@ -158,3 +166,54 @@ TEST_F(MailDlgTest, OkCopiesAllFourFieldsIncludingEmptyOnes) {
 }
 
 } // namespace
+
+template <typename T>
+T* Child(CMailDlg& dlg, const char* name) {
+    return dlg.findChild<T*>(QString::fromLatin1(name));
+}
+
+// The provider group keeps its settings in the user's settings file, never in the list, and the
+// password never in the file; Cancel keeps nothing.
+TEST(MailDlgProvider, KeepsTheProviderInTheUserSettingsOnly) {
+    FakeUserPrompts prompts;
+    testsupport::TempDir dir;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(dir.path().string()));
+    const std::filesystem::path ini = dir.path() / "pulsewick" / "pulsewick.ini";
+    CItemList list;
+    CMailAccount account;
+    {
+        CMailDlg dlg(list, &account, nullptr);
+        dlg.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+        EXPECT_EQ(Child<QSpinBox>(dlg, CMailDlg::kPortName)->value(), 25);
+        Child<QLineEdit>(dlg, CMailDlg::kUserName)->setText("alerts");
+        dlg.GetDlgItem<QPushButton>(res::IDCANCEL)->click();
+    }
+    EXPECT_FALSE(std::filesystem::exists(ini));
+
+    {
+        CMailDlg dlg(list, &account, nullptr);
+        dlg.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+        auto* security = Child<QComboBox>(dlg, CMailDlg::kSecurityName);
+        security->setCurrentIndex(security->findText("TLS"));
+        emit security->activated(security->currentIndex());
+        EXPECT_EQ(Child<QSpinBox>(dlg, CMailDlg::kPortName)->value(), 465);
+        Child<QLineEdit>(dlg, CMailDlg::kUserName)->setText("alerts");
+        Child<QLineEdit>(dlg, CMailDlg::kPasswordName)->setText("hunter2");
+        // Whether or not this machine has a secret store, the dialog says which.
+        EXPECT_FALSE(Child<QLabel>(dlg, CMailDlg::kStoreNoteName)->text().isEmpty());
+        dlg.GetDlgItem<QPushButton>(res::IDOK)->click();
+    }
+    const std::vector<unsigned char> bytes = testsupport::ReadFileBytes(ini);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text, "[mail]\nport=465\nsecurity=tls\nuser=alerts\n");
+    EXPECT_EQ(account.Options().password, "hunter2");
+    EXPECT_EQ(list.m_strServer, CItemList().m_strServer);
+
+    // A new start reads the settings back.
+    const SmtpOptions again = CMailAccount().Options();
+    EXPECT_EQ(again.port, 465);
+    EXPECT_EQ(again.security, SmtpSecurity::Tls);
+    EXPECT_EQ(again.user, "alerts");
+}

@@ -1,0 +1,148 @@
+#include "CTlsSession.h"
+
+#include "AddressResolver.h"
+#include "CTimedSocket.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <cerrno>
+#include <climits>
+
+namespace {
+
+// The BIO that carries OpenSSL's records over the timed socket; its data is the socket.
+int SocketWrite(BIO* bio, const char* data, int count) {
+    auto* socket = static_cast<CTimedSocket*>(BIO_get_data(bio));
+    return socket->Send(data, count);
+}
+
+int SocketRead(BIO* bio, char* buffer, int size) {
+    auto* socket = static_cast<CTimedSocket*>(BIO_get_data(bio));
+    return socket->Receive(buffer, size);
+}
+
+long SocketControl(BIO*, int command, long, void*) {
+    // Writes go out at once; nothing to flush. Every other request is unsupported.
+    return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+BIO_METHOD* SocketMethod() {
+    static const std::unique_ptr<BIO_METHOD, decltype(&BIO_meth_free)> method = [] {
+        std::unique_ptr<BIO_METHOD, decltype(&BIO_meth_free)> made(
+            BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "pulsewick timed socket"), &BIO_meth_free);
+        if (made) {
+            BIO_meth_set_write(made.get(), SocketWrite);
+            BIO_meth_set_read(made.get(), SocketRead);
+            BIO_meth_set_ctrl(made.get(), SocketControl);
+        }
+        return made;
+    }();
+    return method.get();
+}
+
+// OpenSSL's own words for the last error it queued, or fallback when it queued none.
+std::string LibraryError(const std::string& fallback) {
+    const unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0)
+        return fallback;
+    const char* reason = ERR_reason_error_string(code);
+    return reason ? reason : fallback;
+}
+
+std::string HandshakeFailure(SSL* ssl, CTimedSocket& socket, int rc) {
+    const long verified = SSL_get_verify_result(ssl);
+    if (verified != X509_V_OK) {
+        ERR_clear_error();
+        return std::string("the server's certificate is not trusted (") + X509_verify_cert_error_string(verified) + ")";
+    }
+    if (SSL_get_error(ssl, rc) == SSL_ERROR_SYSCALL) {
+        ERR_clear_error();
+        if (socket.GetLastError() == EINTR)
+            return "the TLS handshake did not finish in time";
+        return "the connection broke during the TLS handshake";
+    }
+    return "the TLS handshake failed (" + LibraryError("no reason given") + ")";
+}
+
+} // namespace
+
+void CTlsSession::Deleter::operator()(ssl_st* ssl) const {
+    SSL_free(ssl);
+}
+
+void CTlsSession::Deleter::operator()(ssl_ctx_st* context) const {
+    SSL_CTX_free(context);
+}
+
+CTlsSession::CTlsSession(std::unique_ptr<ssl_ctx_st, Deleter> context, std::unique_ptr<ssl_st, Deleter> ssl)
+    : m_context(std::move(context)), m_ssl(std::move(ssl)) {}
+
+CTlsSession::~CTlsSession() = default;
+
+std::variant<std::unique_ptr<CTlsSession>, std::string>
+CTlsSession::Start(CTimedSocket& socket, const std::string& host, const std::string& caFile) {
+    ERR_clear_error();
+    std::unique_ptr<ssl_ctx_st, Deleter> context(SSL_CTX_new(TLS_client_method()));
+    if (!context || SocketMethod() == nullptr)
+        return "TLS cannot be set up (" + LibraryError("out of memory") + ")";
+    SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+    if (SSL_CTX_set_default_verify_paths(context.get()) != 1)
+        return "the system's trusted certificates cannot be read (" + LibraryError("no reason given") + ")";
+    if (!caFile.empty()) {
+        if (SSL_CTX_load_verify_locations(context.get(), caFile.c_str(), nullptr) != 1)
+            return "the certificate file " + caFile + " cannot be used (" + LibraryError("no reason given") + ")";
+        // A self-signed server's own certificate in the file is enough: it need not be a CA.
+        X509_VERIFY_PARAM_set_flags(SSL_CTX_get0_param(context.get()), X509_V_FLAG_PARTIAL_CHAIN);
+    }
+
+    std::unique_ptr<ssl_st, Deleter> ssl(SSL_new(context.get()));
+    BIO* bio = ssl ? BIO_new(SocketMethod()) : nullptr;
+    if (!bio)
+        return "TLS cannot be set up (" + LibraryError("out of memory") + ")";
+    BIO_set_data(bio, &socket);
+    BIO_set_init(bio, 1);
+    SSL_set_bio(ssl.get(), bio, bio); // the session owns the BIO from here
+
+    // The certificate must name what the user typed: an address literal as an address.
+
+    if (const std::optional<HostAddress> address = ParseAddressLiteral(host)) {
+        X509_VERIFY_PARAM* param = SSL_get0_param(ssl.get());
+        if (address->Family() == AF_INET6) {
+            const in6_addr bytes = address->GetIPv6();
+            X509_VERIFY_PARAM_set1_ip(param, reinterpret_cast<const unsigned char*>(&bytes), sizeof bytes);
+        } else {
+            const in_addr_t bytes = address->GetIPv4();
+            X509_VERIFY_PARAM_set1_ip(param, reinterpret_cast<const unsigned char*>(&bytes), sizeof bytes);
+        }
+    } else {
+        SSL_set_tlsext_host_name(ssl.get(), host.c_str());
+        SSL_set1_host(ssl.get(), host.c_str());
+    }
+
+    const int rc = SSL_connect(ssl.get());
+    if (rc != 1)
+        return HandshakeFailure(ssl.get(), socket, rc);
+    return std::unique_ptr<CTlsSession>(new CTlsSession(std::move(context), std::move(ssl)));
+}
+
+int CTlsSession::Write(const void* data, int count) {
+    if (count == 0)
+        return 0;
+    const int written = SSL_write(m_ssl.get(), data, count);
+    ERR_clear_error();
+    return written > 0 ? written : -1;
+}
+
+int CTlsSession::Read(void* buffer, int size) {
+    const int n = SSL_read(m_ssl.get(), buffer, size);
+    if (n > 0)
+        return n;
+    const int error = SSL_get_error(m_ssl.get(), n);
+    ERR_clear_error();
+    return error == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+}

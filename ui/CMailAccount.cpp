@@ -1,0 +1,111 @@
+#include "CMailAccount.h"
+
+#include "UserSettings.h"
+
+#include <qt6keychain/keychain.h>
+
+namespace {
+
+const QString kPortKey = QStringLiteral("mail/port");
+const QString kSecurityKey = QStringLiteral("mail/security");
+const QString kUserKey = QStringLiteral("mail/user");
+const QString kCaFileKey = QStringLiteral("mail/caFile");
+
+// The secret store's service and the entry per user name.
+const QString kKeychainService = QStringLiteral("pulsewick");
+QString KeychainKey(const std::string& user) {
+    return QStringLiteral("smtp-login/") + QString::fromStdString(user);
+}
+
+// A value that equals its default is removed, so the file holds only what the user changed.
+void Put(QSettings& settings, const QString& key, const QVariant& value, const QVariant& fallback) {
+    if (value == fallback)
+        settings.remove(key);
+    else
+        settings.setValue(key, value);
+}
+
+CMailAccount::SecretStore StateAfter(const QKeychain::Job& job) {
+    switch (job.error()) {
+    case QKeychain::NoError:
+    case QKeychain::EntryNotFound:
+        return CMailAccount::SecretStore::Available;
+    default:
+        return CMailAccount::SecretStore::Unavailable;
+    }
+}
+
+} // namespace
+
+CMailAccount::CMailAccount(QObject* parent) : QObject(parent) {
+    const QSettings settings = ui::UserSettings();
+    const int port = settings.value(kPortKey, SmtpOptions::kDefaultPort).toInt();
+    if (port > 0 && port <= 65535)
+        m_options.port = static_cast<std::uint16_t>(port);
+    const auto security = SmtpSecurityFromName(settings.value(kSecurityKey).toString().toStdString());
+    m_options.security = security.value_or(SmtpSecurity::None);
+    m_options.user = settings.value(kUserKey).toString().toStdString();
+    m_options.caFile = settings.value(kCaFileKey).toString().toStdString();
+    // Read even without a user name: the answer tells whether there is a store at all.
+    ReadPassword(m_options.user);
+}
+
+SmtpOptions CMailAccount::Options() const {
+    std::lock_guard lock(m_mutex);
+    return m_options;
+}
+
+void CMailAccount::Store(const SmtpOptions& options) {
+    SmtpOptions old;
+    {
+        std::lock_guard lock(m_mutex);
+        old = std::exchange(m_options, options);
+    }
+    QSettings settings = ui::UserSettings();
+    Put(settings, kPortKey, options.port, SmtpOptions::kDefaultPort);
+    Put(settings, kSecurityKey, QString::fromLatin1(SmtpSecurityName(options.security)),
+        QString::fromLatin1(SmtpSecurityName(SmtpSecurity::None)));
+    Put(settings, kUserKey, QString::fromStdString(options.user), QString());
+    Put(settings, kCaFileKey, QString::fromStdString(options.caFile), QString());
+
+    if (!old.user.empty() && old.user != options.user)
+        DeletePassword(old.user);
+    if (!options.user.empty() && (old.user != options.user || old.password != options.password))
+        WritePassword(options.user, options.password);
+}
+
+void CMailAccount::SetStoreState(SecretStore state) {
+    if (state == m_store)
+        return;
+    m_store = state;
+    emit StoreStateChanged();
+}
+
+void CMailAccount::ReadPassword(const std::string& user) {
+    auto* job = new QKeychain::ReadPasswordJob(kKeychainService, this); // deletes itself when done
+    job->setKey(KeychainKey(user));
+    connect(job, &QKeychain::Job::finished, this, [this, job, user] {
+        SetStoreState(StateAfter(*job));
+        if (job->error() != QKeychain::NoError || user.empty())
+            return;
+        std::lock_guard lock(m_mutex);
+        // A password typed meanwhile is newer than the stored one.
+        if (m_options.user == user && m_options.password.empty())
+            m_options.password = job->textData().toStdString();
+    });
+    job->start();
+}
+
+void CMailAccount::WritePassword(const std::string& user, const std::string& password) {
+    auto* job = new QKeychain::WritePasswordJob(kKeychainService, this);
+    job->setKey(KeychainKey(user));
+    job->setTextData(QString::fromStdString(password));
+    connect(job, &QKeychain::Job::finished, this, [this, job] { SetStoreState(StateAfter(*job)); });
+    job->start();
+}
+
+void CMailAccount::DeletePassword(const std::string& user) {
+    auto* job = new QKeychain::DeletePasswordJob(kKeychainService, this);
+    job->setKey(KeychainKey(user));
+    job->start();
+}
