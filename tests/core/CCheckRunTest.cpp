@@ -4,7 +4,7 @@
 #include "LoopbackPorts.h"
 #include "PrivateNetwork.h"
 #include "ProbeFailure.h"
-#include "ProcessCounts.h"
+#include "SilentHostNamespace.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -249,7 +249,7 @@ TEST_F(CheckRun, ALogWriteThatHangsHoldsUpNeitherTheRowsNorCancel) {
     const rlimit unlimited = limit;
     limit.rlim_cur = 0;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    const int threadsBefore = testsupport::ThreadCount();
+    const int threadsBefore = testsupport::CountThreads();
 
     CCheckRun run;
     ASSERT_TRUE(run.Start(m_list, Recorder()));
@@ -277,9 +277,9 @@ TEST_F(CheckRun, ALogWriteThatHangsHoldsUpNeitherTheRowsNorCancel) {
 
     // The stopped worker leaves once its write is over.
     const auto gone = std::chrono::steady_clock::now() + 20s;
-    while (testsupport::ThreadCount() > threadsBefore && std::chrono::steady_clock::now() < gone)
+    while (testsupport::CountThreads() > threadsBefore && std::chrono::steady_clock::now() < gone)
         std::this_thread::sleep_for(5ms);
-    EXPECT_LE(testsupport::ThreadCount(), threadsBefore);
+    EXPECT_LE(testsupport::CountThreads(), threadsBefore);
     ::sigaction(SIGXFSZ, &before, nullptr);
 }
 
