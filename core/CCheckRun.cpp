@@ -173,7 +173,8 @@ unsigned int CheckThreadProc(void*) {
     if (!shared)
         return 0;
     WorkerExit exit{*shared};
-    if (list && list->GetCount() != 0)
+    // The list is read only under the run's mutex: a run cancelled meanwhile may have freed it.
+    if (list)
         ProbeAndRecord(*shared, *list);
     return 0;
 }
