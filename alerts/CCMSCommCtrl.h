@@ -39,7 +39,6 @@ public:
     // thread's Qt events are dispatched when the program has an application object, so a window
     // stays usable. Returns whether characters are waiting; throws when the line failed meanwhile.
     virtual bool WaitForInput(int timeoutMs);
-    bool IsPortOpen() const { return m_port.isOpen(); }
     // The device that port number n stands for.
     static std::string DevicePath(int port);
     // The chosen port as users see it, e.g. "COM2 (/dev/ttyS1)".

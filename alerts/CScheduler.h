@@ -62,7 +62,6 @@ public:
 
     // True while a scheduled run or a Ping Now run (with its alerts) is on the stack.
     bool IsBusy() const { return m_bInTick || m_bInCheck; }
-    bool HasDeferredTick() const { return m_bTickPending; }
 
     int m_bRunning = 0;      // monitoring is on (also set for a Ping Now run while stopped)
     unsigned m_nTimerID = 0; // identifier of the armed period timer, 0 when none

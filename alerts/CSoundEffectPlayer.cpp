@@ -14,10 +14,6 @@ CSoundEffectPlayer::CSoundEffectPlayer(std::function<void()> alertSound) : m_ale
 
 CSoundEffectPlayer::~CSoundEffectPlayer() = default;
 
-int CSoundEffectPlayer::PendingCount() const {
-    return static_cast<int>(m_effects.findChildren<QSoundEffect*>(Qt::FindDirectChildrenOnly).size());
-}
-
 void CSoundEffectPlayer::AlertSound() const {
     if (m_alertSound)
         m_alertSound();

@@ -24,9 +24,6 @@ public:
 
     void Play(const std::string& path) override;
 
-    // Effects still loading or playing.
-    int PendingCount() const;
-
 private:
     void AlertSound() const;
 

@@ -2,10 +2,6 @@
 
 #include "AddressResolver.h"
 
-#include <QCoreApplication>
-#include <QEvent>
-#include <QThread>
-
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
@@ -18,20 +14,6 @@
 #include <system_error>
 
 namespace {
-
-thread_local CTimedSocket::PaintHook t_paintHook;
-
-// Repaints are the only thing a GUI thread handles while a call waits: widgets post an
-// UpdateRequest when they need painting, and nothing else in the queue (input, timers,
-// queued signals) is delivered until the call returns.
-void DeliverPendingRepaints() {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
-}
-
-bool IsGuiThread() {
-    const QCoreApplication* app = QCoreApplication::instance();
-    return app != nullptr && app->inherits("QGuiApplication") && QThread::currentThread() == app->thread();
-}
 
 int ToPollTimeout(std::chrono::steady_clock::duration duration) {
     // Round up so that a wait never ends before its time.
@@ -100,34 +82,26 @@ void CTimedSocket::StartWatchdog() {
     // Without the release event the destructor could not stop the watchdog: go without one.
     if (!m_hEvent.IsValid())
         return;
-    m_watchdogState = WatchdogState::Started;
     try {
         m_watchdog = std::thread(&CTimedSocket::WatchdogThreadProc, this);
     } catch (const std::system_error&) {
-        m_watchdogState = WatchdogState::None;
     }
 }
 
 void CTimedSocket::WatchdogThreadProc(CTimedSocket* socket) {
-    socket->m_watchdogState = WatchdogState::Waiting;
     pollfd release{socket->m_hEvent.Get(), POLLIN, 0};
     for (;;) {
         const auto remaining = socket->m_deadline - std::chrono::steady_clock::now();
         const int ready = ::poll(&release, 1, remaining.count() > 0 ? ToPollTimeout(remaining) : 0);
-        if (ready > 0) {
-            socket->m_watchdogState = WatchdogState::Released;
+        if (ready > 0)
             return;
-        }
         if (ready == 0 && std::chrono::steady_clock::now() >= socket->m_deadline)
             break;
         if (ready < 0 && errno != EINTR) {
             // Cannot wait any more; better no watchdog than a cancellation at a random time.
-            socket->m_watchdogState = WatchdogState::None;
             return;
         }
     }
-    // Marked first, so that whoever sees the cancellation also sees why.
-    socket->m_watchdogState = WatchdogState::Fired;
     socket->CancelBlockingCall();
 }
 
@@ -240,17 +214,11 @@ int CTimedSocket::Receive(void* buffer, int size, int flags) {
 }
 
 int CTimedSocket::WaitReady(short events) {
-    const bool hooked = static_cast<bool>(t_paintHook);
-    const bool painting = hooked || IsGuiThread();
-    const int timeout = static_cast<int>((painting ? kPaintInterval : kWakeInterval).count());
+    const int timeout = static_cast<int>(kWakeInterval.count());
     pollfd fds[2] = {{m_socket.Get(), events, 0}, {m_wakeFd.Get(), POLLIN, 0}};
     const nfds_t count = m_wakeFd.IsValid() ? 2 : 1;
     for (;;) {
         const int ready = ::poll(fds, count, timeout);
-        if (hooked)
-            t_paintHook();
-        else if (painting)
-            DeliverPendingRepaints();
         {
             std::lock_guard lock(m_mutex);
             if (m_bCancelPending)
@@ -277,19 +245,8 @@ void CTimedSocket::CancelBlockingCall() {
     Signal(m_wakeFd);
 }
 
-bool CTimedSocket::IsBlocking() const {
-    std::lock_guard lock(m_mutex);
-    return m_bBlocking;
-}
-
 void CTimedSocket::Close() {
     m_socket.Reset();
-}
-
-std::string CTimedSocket::ErrorText(int error) {
-    if (error < 0)
-        return ::gai_strerror(error);
-    return std::strerror(error);
 }
 
 int CTimedSocket::SendString(const char* text) {
@@ -306,8 +263,4 @@ int CTimedSocket::ReceiveString(std::string& reply) {
         reply.clear();
     }
     return n;
-}
-
-CTimedSocket::PaintHook CTimedSocket::SetPaintHook(PaintHook hook) {
-    return std::exchange(t_paintHook, std::move(hook));
 }

@@ -4,9 +4,7 @@
 
 #include <sys/socket.h>
 
-#include <atomic>
 #include <chrono>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,21 +21,8 @@ public:
     static constexpr std::chrono::milliseconds kWatchdogTimeout{10000};
     // A waiting call wakes at least this often to retry its operation.
     static constexpr std::chrono::milliseconds kWakeInterval{2000};
-    // How often a waiting call lets its thread repaint its windows, when that thread has any.
-    static constexpr std::chrono::milliseconds kPaintInterval{100};
     // One receive takes at most this many bytes (ReceiveString's buffer keeps one for the terminator).
     static constexpr int kReceiveLimit = 1023;
-
-    enum class WatchdogState {
-        None,     // no watchdog: it could not be started
-        Started,  // thread created, not yet waiting
-        Waiting,  // counting down the budget
-        Released, // the socket was destroyed first; nothing was cancelled
-        Fired,    // the budget ran out; whatever call was waiting then was cancelled
-    };
-
-    // Runs on every wake-up of a waiting call; keeps the calling thread's windows painted.
-    using PaintHook = std::function<void()>;
 
     CTimedSocket();
     explicit CTimedSocket(std::chrono::milliseconds budget);
@@ -60,26 +45,17 @@ public:
     // Ends the wait of the call in progress, which then fails with EINTR; does nothing when no
     // call is in progress. Safe from any thread.
     void CancelBlockingCall();
-    bool IsBlocking() const;
     void Close();
 
     // errno of the last failure; EINTR after a cancellation. A failed name lookup gives the
-    // resolver's code (EAI_*, negative on this platform). ErrorText describes either kind.
+    // resolver's code (EAI_*, negative on this platform).
     int GetLastError() const { return m_nLastError; }
-    static std::string ErrorText(int error);
 
     // Sends the text without its terminator in one Send; returns what Send returned.
     int SendString(const char* text);
     // One Receive of at most kReceiveLimit bytes; reply gets the text up to the first zero byte,
     // or becomes empty when the Receive returned 0 or -1. Returns what Receive returned.
     int ReceiveString(std::string& reply);
-
-    WatchdogState GetWatchdogState() const { return m_watchdogState.load(); }
-
-    // Installs what waiting calls made on the calling thread do to keep its windows painted,
-    // replacing the default (in a GUI application's main thread: deliver pending repaints and
-    // nothing else). An empty hook restores the default. Returns the previous hook.
-    static PaintHook SetPaintHook(PaintHook hook);
 
 private:
     class CBlockingCall;
@@ -99,7 +75,6 @@ private:
     UniqueFd m_hEvent;      // signalled by the destructor to release the watchdog
     UniqueFd m_wakeFd;      // signalled by a cancellation to end the wait at once
     std::thread m_watchdog;
-    std::atomic<WatchdogState> m_watchdogState{WatchdogState::None};
     int m_nLastError = 0;
 
     // The record of the call in progress, shared with the watchdog.

@@ -233,8 +233,7 @@ int main(int argc, char* argv[]) {
 
     std::printf("passes done %d in %.1f s; timer armed at the end: %s\n", pass, seconds,
                 scheduler->m_nTimerID != 0 ? "yes" : "no (stopped)");
-    std::printf("pop-ups %d, pop-ups that threw %d, alert sounds %d, sound effects still pending %d\n", popups,
-                popupThrows, alertSounds, player.PendingCount());
+    std::printf("pop-ups %d, pop-ups that threw %d, alert sounds %d\n", popups, popupThrows, alertSounds);
     for (const auto& [text, count] : pagerErrors)
         std::printf("pager error x%d: %s\n", count, text.c_str());
     for (const auto& [text, count] : mailOutcomes)

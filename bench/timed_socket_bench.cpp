@@ -1,5 +1,5 @@
 // Figures for the timed socket's waits: processor time spent while a silent server holds a
-// call, how often the wait wakes, and how soon a cancellation ends it. Asserts nothing.
+// call, and how soon a cancellation ends it. Asserts nothing.
 #include "CTimedSocket.h"
 #include "ThreadCpuTime.h"
 
@@ -62,15 +62,8 @@ int main() {
     const auto budget = std::chrono::milliseconds(3000);
 
     const WaitFigures plain = SilentWait(server, budget);
-    std::printf("silent wait, no windows:   budget %lld ms, returned after %.1f ms, thread CPU %.3f ms\n",
+    std::printf("silent wait:               budget %lld ms, returned after %.1f ms, thread CPU %.3f ms\n",
                 static_cast<long long>(budget.count()), plain.wallMs, plain.cpuMs);
-
-    int wakeUps = 0;
-    CTimedSocket::SetPaintHook([&wakeUps] { ++wakeUps; });
-    const WaitFigures painted = SilentWait(server, budget);
-    CTimedSocket::SetPaintHook({});
-    std::printf("silent wait, painting:     returned after %.1f ms, thread CPU %.3f ms, %d repaint wake-ups (%.1f/s)\n",
-                painted.wallMs, painted.cpuMs, wakeUps, wakeUps * 1000.0 / painted.wallMs);
 
     constexpr int kRounds = 20;
     const auto shortBudget = std::chrono::milliseconds(100);

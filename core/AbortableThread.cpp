@@ -15,8 +15,7 @@ struct AbortableThreadControl {
     UniqueFd abortFd;                 // eventfd; readable once the thread has been stopped by force
     std::atomic<bool> aborted{false}; // set together with abortFd
     bool routineReturned = false;     // under the stop lock: a stop must not act any more
-    std::atomic<bool> ended{false};   // the record is freed and the exit status final
-    std::atomic<unsigned int> exitCode{0};
+    std::atomic<bool> ended{false};   // the record is freed
 };
 
 namespace {
@@ -37,11 +36,10 @@ void* AbortableThreadEntry(void* argument) {
     const AbortableThreadRef control = record->hThread;
     t_record = record.get();
 
-    unsigned int result = 0;
     try {
-        result = record->pfnRoutine();
+        // The routine's result has no reader: a stopped routine has none, so none is relied on.
+        (void)record->pfnRoutine();
     } catch (const AbortableThreadAbort&) {
-        result = 0;
     }
     {
         // From here on a stop leaves the thread alone.
@@ -50,7 +48,6 @@ void* AbortableThreadEntry(void* argument) {
     }
     t_record = nullptr;
     record.reset();
-    control->exitCode = result;
     control->ended = true;
     return nullptr;
 }
@@ -99,14 +96,6 @@ int IsAbortableThreadRunning(const AbortableThreadRef& hThread) {
     return hThread && !hThread->ended ? 1 : 0;
 }
 
-bool GetAbortableThreadExitCode(const AbortableThreadRef& hThread, unsigned int* exitCode) {
-    if (!hThread || !hThread->ended)
-        return false;
-    if (exitCode)
-        *exitCode = hThread->exitCode;
-    return true;
-}
-
 void StopAbortableThread(AbortableThreadHandle* handle) {
     if (!handle || !handle->hThread)
         return;
@@ -123,10 +112,6 @@ void StopAbortableThread(AbortableThreadHandle* handle) {
     const std::uint64_t one = 1;
     // An eventfd write of 1 cannot fail short of counter overflow, which one stop cannot reach.
     [[maybe_unused]] const ssize_t written = ::write(control.abortFd.Get(), &one, sizeof one);
-}
-
-bool IsAbortableStopRequested(const AbortableThreadHandle* handle) {
-    return handle && handle->hStopEvent && handle->hStopEvent->set;
 }
 
 void ReleaseAbortableThread(AbortableThreadHandle* handle) {

@@ -53,15 +53,9 @@ AbortableThreadHandle* StartAbortableThread(std::function<unsigned int()> routin
 // Non-zero while the thread has not ended (its routine runs or it is unwinding after a stop).
 int IsAbortableThreadRunning(const AbortableThreadRef& hThread);
 
-// Once the thread has ended: true and its exit status (the routine's result, 0 after a stop).
-bool GetAbortableThreadExitCode(const AbortableThreadRef& hThread, unsigned int* exitCode);
-
 // Stops the routine by force, or only sets the stop request while the routine holds the
 // no-interrupt lock. Does nothing to a routine that has returned. Never waits for the thread.
 void StopAbortableThread(AbortableThreadHandle* handle);
-
-// True once a stop found the routine holding the no-interrupt lock.
-bool IsAbortableStopRequested(const AbortableThreadHandle* handle);
 
 // Frees the handle block; the thread, running or not, keeps what it needs. Null is ignored.
 void ReleaseAbortableThread(AbortableThreadHandle* handle);

@@ -29,18 +29,28 @@ CItemList* g_pItemList = nullptr;
 struct CheckRunShared {
     CItemList* list = nullptr;
     std::size_t maxInFlight = ProbePass::kDefaultMaxInFlight;
+    int logMode = 0;
+    std::string logPath; // empty: no log
     UniqueFd notify{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::atomic<bool> workerDone{false};
     std::atomic<std::size_t> finishedCount{0}; // probes ended, in any order
 
-    // Guards the list entries, g_bAllOk, the outcomes and pending against the run abandoning
-    // the worker.
+    // A log line for the worker to write once it no longer holds the mutex: a log on a hung
+    // file system must stall only the worker, never a hand-over or Cancel.
+    struct LogLine {
+        CItem item; // the fields the line shows, copied: the list may be gone by the write
+        int result;
+    };
+
+    // Guards the list entries, g_bAllOk, the outcomes, pending and unlogged against the run
+    // abandoning the worker. Held only for bookkeeping, never across a write or a probe.
     std::mutex mutex;
     bool abandoned = false;
     std::vector<std::optional<ProbeOutcome>> outcomes; // per row, once its probe has ended
     std::size_t nextToRecord = 0;                      // rows before it are recorded
     std::vector<std::pair<std::size_t, int>> pending;  // rows recorded, not yet delivered
     bool woken = false;                                // a wake-up waits for Deliver
+    std::vector<LogLine> unlogged;                     // recorded, for the worker to log
 
     // Records every row whose probe has ended and whose predecessors are all recorded, so the
     // entries, the log and the caller see results in list order. With `skipUnfinished` (after
@@ -59,38 +69,57 @@ struct CheckRunShared {
             Signal();
         }
     }
+
+    // Worker only, without the mutex: appends the lines recorded so far to the log.
+    void WriteLog() {
+        std::vector<LogLine> lines;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            lines.swap(unlogged);
+        }
+        for (const LogLine& line : lines)
+            AppendCheckLog(logPath, line.item, line.result);
+    }
 };
 
 namespace {
 
 std::atomic<bool> s_runInProgress{false};
 
+// The hand-over to the worker routine, which takes no argument: the run it is to do. Also
+// guards g_pItemList.
+std::mutex s_handOverMutex;
+std::shared_ptr<CheckRunShared> s_handOver;
+
+// Ends the hand-over of a finished run: a worker that never took it up finds nothing.
+void ReleaseHandOver() {
+    std::lock_guard<std::mutex> lock(s_handOverMutex);
+    g_pItemList = nullptr;
+    s_handOver.reset();
+}
+
 // RunBlocking hands rows over at most this often, so that a run of fast probes does not pay
 // a thread switch per row; people do not notice a 10 ms delay in the rows they see.
 constexpr int kDeliverIntervalMs = 10;
 
-bool WantsLogLine(const CItemList& list, int result) {
-    if (list.m_strLogFile.empty())
+bool WantsLogLine(int logMode, const std::string& logPath, int result) {
+    if (logPath.empty())
         return false;
-    return list.m_nLogMode == 2 || (list.m_nLogMode == 1 && result == 0);
+    return logMode == 2 || (logMode == 1 && result == 0);
 }
 
-// Everything that follows a probe, for one entry.
-void RecordResult(CItemList& list, CItem& item, int result) {
-    if (result == 0)
-        g_bAllOk = 0;
-    if (WantsLogLine(list, result))
-        AppendCheckLog(list.m_strLogFile, item, result);
-}
-
-// Tells the run that the worker is done, also when it leaves by a stop.
-struct DoneNotice {
-    CheckRunShared* shared;
-    ~DoneNotice() {
-        if (shared) {
-            shared->workerDone = true;
-            shared->Signal();
+// The worker's leaving, also by a stop: the lines recorded up to the cancel are logged, then
+// the run learns that the worker is done.
+struct WorkerExit {
+    CheckRunShared& shared;
+    ~WorkerExit() {
+        try {
+            shared.WriteLog();
+        } catch (...) {
+            // Out of memory while unwinding: the lines are lost, the run still hears of the end.
         }
+        shared.workerDone = true;
+        shared.Signal();
     }
 };
 
@@ -101,44 +130,52 @@ std::vector<PassEntry> CopyEntries(const CItemList& list) {
     return entries;
 }
 
-// The pass itself, for a run or for the worker routine on its own.
-void ProbeAndRecord(CheckRunShared* shared) {
+// Takes up the run that started this worker, with the list it walks.
+std::shared_ptr<CheckRunShared> TakeHandOver(CItemList*& list) {
+    std::lock_guard<std::mutex> lock(s_handOverMutex);
+    // A worker stopped before it got here must not take up a later run's state.
+    AbortableCheckpoint();
+    list = g_pItemList;
+    return std::exchange(s_handOver, nullptr);
+}
+
+void ProbeAndRecord(CheckRunShared& shared, const CItemList& list) {
     std::vector<PassEntry> entries;
     {
-        std::lock_guard<std::mutex> lock(shared->mutex);
-        if (shared->abandoned)
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        if (shared.abandoned)
             return;
         // The probes work on copies, so the run may be cancelled and the list freed meanwhile.
-        entries = CopyEntries(*shared->list);
-        shared->outcomes.assign(entries.size(), std::nullopt);
+        entries = CopyEntries(list);
+        shared.outcomes.assign(entries.size(), std::nullopt);
     }
-    ProbePass pass(std::move(entries), shared->maxInFlight, [shared](std::size_t row, const ProbeOutcome& outcome) {
-        std::lock_guard<std::mutex> lock(shared->mutex);
-        if (shared->abandoned)
-            return;
-        shared->outcomes[row] = outcome;
-        ++shared->finishedCount;
-        shared->RecordInOrder(false);
-        // Also when nothing could be recorded yet: the caller's progress moves on.
-        shared->Wake();
+    ProbePass pass(std::move(entries), shared.maxInFlight, [&shared](std::size_t row, const ProbeOutcome& outcome) {
+        {
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            if (shared.abandoned)
+                return;
+            shared.outcomes[row] = outcome;
+            ++shared.finishedCount;
+            shared.RecordInOrder(false);
+            // Also when nothing could be recorded yet: the caller's progress moves on.
+            shared.Wake();
+        }
+        shared.WriteLog();
     });
     pass.Run();
 }
 
 } // namespace
 
-unsigned int CheckThreadProc(void* run) {
-    auto* shared = static_cast<CheckRunShared*>(run);
-    if (!shared) {
-        if (!g_pItemList)
-            return 0;
-        CheckRunShared alone;
-        alone.list = g_pItemList;
-        ProbeAndRecord(&alone);
+unsigned int CheckThreadProc(void*) {
+    CItemList* list = nullptr;
+    const std::shared_ptr<CheckRunShared> shared = TakeHandOver(list);
+    if (!shared)
         return 0;
-    }
-    DoneNotice done{shared};
-    ProbeAndRecord(shared);
+    WorkerExit exit{*shared};
+    // The list is read only under the run's mutex: a run cancelled meanwhile may have freed it.
+    if (list)
+        ProbeAndRecord(*shared, *list);
     return 0;
 }
 
@@ -155,7 +192,15 @@ void CheckRunShared::RecordInOrder(bool skipUnfinished) {
         item.m_nLastRoundTripUs = outcome->roundTripUs;
         item.m_nLastFailure = outcome->failure;
         item.m_tLastProbe = static_cast<std::int64_t>(std::time(nullptr));
-        RecordResult(*list, item, outcome->result);
+        if (outcome->result == 0)
+            g_bAllOk = 0;
+        if (WantsLogLine(logMode, logPath, outcome->result)) {
+            LogLine line{{}, outcome->result};
+            line.item.m_strAddress = item.m_strAddress;
+            line.item.m_bConnect = item.m_bConnect;
+            line.item.m_nPort = item.m_nPort;
+            unlogged.push_back(std::move(line));
+        }
         pending.emplace_back(nextToRecord, outcome->result);
     }
 }
@@ -165,10 +210,6 @@ CCheckRun::CCheckRun() : m_maxInFlight(ProbePass::kDefaultMaxInFlight) {}
 CCheckRun::~CCheckRun() {
     if (m_thread)
         Finish();
-}
-
-bool CCheckRun::IsAnyRunInProgress() {
-    return s_runInProgress;
 }
 
 bool CCheckRun::Start(CItemList& list, StatusFn onStatus) {
@@ -182,11 +223,17 @@ bool CCheckRun::Start(CItemList& list, StatusFn onStatus) {
     }
     shared->list = &list;
     shared->maxInFlight = m_maxInFlight;
+    shared->logMode = list.m_nLogMode;
+    shared->logPath = list.m_strLogFile;
     g_bAllOk = 1;
-    g_pItemList = &list;
-    m_thread.reset(StartAbortableThread([shared] { return CheckThreadProc(shared.get()); }));
+    {
+        std::lock_guard<std::mutex> lock(s_handOverMutex);
+        g_pItemList = &list;
+        s_handOver = shared;
+    }
+    m_thread.reset(StartAbortableThread(0, CheckThreadProc, nullptr));
     if (!m_thread) {
-        g_pItemList = nullptr;
+        ReleaseHandOver();
         s_runInProgress = false;
         return false;
     }
@@ -257,7 +304,7 @@ int CCheckRun::Finish() {
     m_shared.reset();
     m_onStatus = nullptr;
     m_reportedProgress = 0;
-    g_pItemList = nullptr; // the caller may free the list now
+    ReleaseHandOver(); // the caller may free the list now
     s_runInProgress = false;
     return g_bAllOk;
 }

@@ -16,11 +16,12 @@ struct CheckRunShared;
 extern std::atomic<int> g_bAllOk; // 1 until a probe of the current run fails
 extern CItemList* g_pItemList;    // the list the worker walks
 
-// The worker routine: probes every entry, many at once, and records the results in list order:
-// each entry's result, g_bAllOk cleared on a failure, a log line as the list asks, and each row
-// reported. run is the run's shared state (given by CCheckRun); with null it walks g_pItemList
-// on its own, reporting nothing. Returns 0.
-unsigned int CheckThreadProc(void* run);
+// The worker routine, started by CCheckRun::Start with a null argument, which it ignores: takes
+// up the run being started and probes every entry of g_pItemList, many at once, recording the
+// results in list order: each entry's result, g_bAllOk cleared on a failure, a log line as the
+// list asks (written by this routine alone, outside every lock the caller's thread takes), and
+// each row reported. Returns 0.
+unsigned int CheckThreadProc(void*);
 
 // Drives one check run: starts the worker on an abortable thread, hands each finished row
 // back to the caller's thread, and cancels on request. Shared by the window and the
@@ -38,9 +39,6 @@ public:
     ~CCheckRun(); // cancels and finishes a run still in progress
     CCheckRun(const CCheckRun&) = delete;
     CCheckRun& operator=(const CCheckRun&) = delete;
-
-    // True while any run exists in the process.
-    static bool IsAnyRunInProgress();
 
     // Probes in flight at once in the runs started from now on (at least 1).
     void SetMaxInFlight(std::size_t count) { m_maxInFlight = count; }
@@ -69,7 +67,8 @@ public:
     // Stops the worker by force wherever it is; does not wait for it to unwind. Every probe that
     // had ended counts and is recorded (in list order) now; an entry whose probe was still under
     // way gets no result, no status, no log line and does not count. From the moment Cancel
-    // returns the worker touches neither the list nor g_bAllOk again.
+    // returns the worker touches neither the list nor g_bAllOk again; it writes the log lines
+    // of the recorded entries as it leaves. Never waits for a log write.
     void Cancel();
 
     // Ends the run: stops a worker that still runs, delivers what was finished, releases the

@@ -4,6 +4,8 @@
 
 #include "CItemList.h"
 #include "CProgressDlg.h"
+#include "ScopedDisabled.h"
+#include "ScopedValue.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -12,50 +14,52 @@ int CMainDlg::CheckConnections() {
     if (m_bInCheckRun)
         return 1; // never two runs at once; the scheduler does not ask for one
     std::unique_ptr<ICheckRunner> runner = m_services.makeCheckRunner();
-    m_bInCheckRun = true;
-    m_currentPass = {};
-    const bool started =
-        runner->Start(*m_pList, [this](std::size_t row, const CItem&, int result) { SetRowStatus(row, result); });
-
-    setEnabled(false);
     int result = 1; // a run whose worker could not start probed nothing and found no failure
-    if (started) {
-        auto progress = std::make_unique<CProgressDlg>(this);
-        progress->setEnabled(true); // a child window of the disabled main window
-        progress->Create();
-        progress->SetTotal(m_pList->GetCount());
-        UpdateStatus();
-        emit checkRunStarted();
+    {
+        // However the run ends, a failure included (no memory for the progress window), the
+        // window comes back enabled and the next run is free to start.
+        const ScopedValue<bool> inCheckRun(m_bInCheckRun, true);
+        m_currentPass = {};
+        const bool started =
+            runner->Start(*m_pList, [this](std::size_t row, const CItem&, int result) { SetRowStatus(row, result); });
 
-        // Every hand-over moves the bar, the first one too: probes that ended before it have no
-        // wake-up of their own left.
-        const auto deliver = [&] {
-            const bool running = runner->Deliver();
-            progress->SetFinished(runner->FinishedCount());
-            return running;
-        };
-        QEventLoop loop;
-        QSocketNotifier notifier(runner->NotifyFd(), QSocketNotifier::Read);
-        connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
-            if (!deliver())
-                loop.quit();
-        });
-        connect(progress.get(), &CProgressDlg::cancelled, &loop, &QEventLoop::quit);
-        if (deliver() && !progress->m_bCancelled)
-            loop.exec();
-        notifier.setEnabled(false);
+        ScopedDisabled disabled(*this);
+        if (started) {
+            auto progress = std::make_unique<CProgressDlg>(this);
+            progress->setEnabled(true); // a child window of the disabled main window
+            progress->Create();
+            progress->SetTotal(m_pList->GetCount());
+            UpdateStatus();
+            emit checkRunStarted();
 
-        if (!progress->m_bCancelled)
-            progress->hide();
-        setEnabled(true);
-        // Stops a worker that still runs (after a cancel) and hands over the rows it finished.
-        result = runner->Finish();
-        m_currentPass.cancelled = progress->m_bCancelled;
-    } else {
-        emit checkRunStarted();
-        setEnabled(true);
+            // Every hand-over moves the bar, the first one too: probes that ended before it have
+            // no wake-up of their own left.
+            const auto deliver = [&] {
+                const bool running = runner->Deliver();
+                progress->SetFinished(runner->FinishedCount());
+                return running;
+            };
+            QEventLoop loop;
+            QSocketNotifier notifier(runner->NotifyFd(), QSocketNotifier::Read);
+            connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
+                if (!deliver())
+                    loop.quit();
+            });
+            connect(progress.get(), &CProgressDlg::cancelled, &loop, &QEventLoop::quit);
+            if (deliver() && !progress->m_bCancelled)
+                loop.exec();
+            notifier.setEnabled(false);
+
+            if (!progress->m_bCancelled)
+                progress->hide();
+            disabled.Enable();
+            // Stops a worker that still runs (after a cancel) and hands over the rows it finished.
+            result = runner->Finish();
+            m_currentPass.cancelled = progress->m_bCancelled;
+        } else {
+            emit checkRunStarted();
+        }
     }
-    m_bInCheckRun = false;
     OnPassEnded();
     emit checkRunFinished(result);
     return result;

@@ -8,6 +8,7 @@
 #include "LocalText.h"
 #include "ProbeFailure.h"
 #include "ResourceIds.h"
+#include "ScopedValue.h"
 #include "UserPrompts.h"
 
 #include <QCoreApplication>
@@ -142,11 +143,22 @@ void CMainDlg::SetRowStatus(std::size_t row, int result) {
 void CMainDlg::RunEditor(const std::function<void()>& edit) {
     // A scheduled run that falls due while an entry is being edited waits for the dialog, so
     // the worker never reads an entry that is being changed.
-    ++m_nEditorDepth;
-    edit();
-    --m_nEditorDepth;
-    if (m_nEditorDepth == 0)
-        m_scheduler->RunDeferredTick();
+    const auto resume = [this] {
+        if (m_nEditorDepth == 0)
+            m_scheduler->RunDeferredTick();
+    };
+    {
+        const ScopedValue<int> editing(m_nEditorDepth, m_nEditorDepth + 1);
+        try {
+            edit();
+        } catch (...) {
+            // The dialog failed; a run that fell due meanwhile still follows it, once the
+            // failure has been dealt with by whoever takes it.
+            QMetaObject::invokeMethod(this, resume, Qt::QueuedConnection);
+            throw;
+        }
+    }
+    resume();
 }
 
 void CMainDlg::AddEntry() {

@@ -18,7 +18,6 @@ public:
 
     // Attaches the buddy field; with arrowKeys the field's Up and Down keys step as well.
     void SetBuddy(QLineEdit* buddy, bool arrowKeys);
-    QLineEdit* GetBuddy() const { return m_buddy; }
 
     void SetRange(int lower, int upper);
     int GetLower() const { return m_lower; }

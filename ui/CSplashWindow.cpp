@@ -43,10 +43,6 @@ bool CSplashWindow::IsSplashScreenEnabled() {
     return g_bSplashEnabled;
 }
 
-CSplashWindow* CSplashWindow::Current() {
-    return g_pCurrentSplash;
-}
-
 void CSplashWindow::SetPicturePath(const QString& path) {
     g_picturePath = path.isEmpty() ? QString::fromLatin1(kDefaultPicturePath) : path;
 }

@@ -19,9 +19,6 @@ public:
     static void EnableSplashScreen(bool enable);
     static bool IsSplashScreenEnabled();
 
-    // The splash that is showing, or null.
-    static CSplashWindow* Current();
-
     // Shows the splash over owner, unless the flag is clear, one shows already, or the
     // picture cannot be loaded. Returns the new splash, or null when none is showing.
     static CSplashWindow* ShowSplash(QWidget* owner);

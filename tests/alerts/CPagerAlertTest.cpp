@@ -51,7 +51,7 @@ TEST_F(PagerAlertTest, AnsweringModemGetsInitThenDialAt1200Baud8N1) {
     EXPECT_EQ(modem.Received(), kInit + kDial);
     // Unanswered, the dial command alone would hold the alert for about 30 s.
     EXPECT_LT(took, 10s) << "each answer must end its wait at once";
-    EXPECT_FALSE(comm.IsPortOpen());
+    EXPECT_EQ(modem.ProgramDescriptorsOnLine(), 0) << "the port is closed";
 
     const auto settings = modem.SettingsAtFirstByte();
     ASSERT_TRUE(settings.has_value());
@@ -163,7 +163,7 @@ TEST_F(PagerAlertTest, FailureAfterOpeningClosesThePortBeforeTheErrorGoesOn) {
     } catch (const CCommError& e) {
         EXPECT_STREQ(e.what(), "Write failed: line broken");
     }
-    EXPECT_FALSE(failing.IsPortOpen());
+    EXPECT_EQ(modem.ProgramDescriptorsOnLine(), 0) << "the port is closed";
     EXPECT_EQ(modem.Received(), kInit);
 
     // The port is free for the next alert.
@@ -194,7 +194,7 @@ TEST_F(PagerAlertTest, ModemThatHangsUpDuringAWaitEndsTheAlertAtOnceWithAnError)
     EXPECT_EQ(error, "Port failure: COM2 (" + modem.SlavePath() + ") was hung up or removed");
     EXPECT_LT(took, 2500ms) << "a dead line must not be waited on";
     EXPECT_LT(cpu, 300ms) << "a dead line must not make the wait spin";
-    EXPECT_FALSE(comm.IsPortOpen());
+    EXPECT_EQ(modem.ProgramDescriptorsOnLine(), 0) << "the port is closed";
 
     // The next alert starts afresh: the port can be opened again.
     FakeModem next;
@@ -242,7 +242,7 @@ TEST(PagerAlertSilentModem, AlertRunsItsFullTimeWhileTheThreadStaysIdle) {
 
     EXPECT_GT(ticks, 200) << "events must be dispatched while the alert waits";
     EXPECT_LT(cpu, 2s) << "the waiting thread must sleep, not spin";
-    EXPECT_FALSE(comm.IsPortOpen());
+    EXPECT_EQ(modem.ProgramDescriptorsOnLine(), 0) << "the port is closed";
 }
 
 } // namespace

@@ -1,11 +1,14 @@
 #include "FakeModem.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace testsupport {
@@ -140,6 +143,22 @@ ScopedPortOverride::ScopedPortOverride(int port, const std::string& device)
 
 ScopedPortOverride::~ScopedPortOverride() {
     unsetenv(m_name.c_str());
+}
+
+int FakeModem::ProgramDescriptorsOnLine() const {
+    // By device number: the line keeps it after a hang-up, when its name no longer resolves.
+    struct stat line {};
+    if (::fstat(m_slave, &line) != 0)
+        return -1;
+    int count = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        struct stat held {};
+        if (fd != m_slave && ::fstat(fd, &held) == 0 && S_ISCHR(held.st_mode) && held.st_rdev == line.st_rdev)
+            ++count;
+    }
+    return count;
 }
 
 } // namespace testsupport

@@ -27,6 +27,9 @@ public:
     FakeModem& operator=(const FakeModem&) = delete;
 
     const std::string& SlavePath() const { return m_slavePath; }
+    // Descriptors this process holds on the program's side of the line besides the modem's own:
+    // 0 once the program has closed its port.
+    int ProgramDescriptorsOnLine() const;
 
     // The answer to the n-th carriage return received (counting from 0) comes after delays[n]
     // milliseconds; a carriage return past the end of the list, or with a negative delay, gets

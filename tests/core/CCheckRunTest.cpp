@@ -4,16 +4,20 @@
 #include "LoopbackPorts.h"
 #include "PrivateNetwork.h"
 #include "ProbeFailure.h"
+#include "SilentHostNamespace.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,7 +95,6 @@ TEST_F(CheckRun, EmptyListAnswersOneWithNothingWritten) {
     EXPECT_EQ(run.RunBlocking(m_list, Recorder()), 1);
     EXPECT_TRUE(m_statuses.empty());
     EXPECT_FALSE(std::filesystem::exists(m_log));
-    EXPECT_FALSE(CCheckRun::IsAnyRunInProgress());
 }
 
 TEST_F(CheckRun, OneFailureAmongSeveralProbesEveryEntryInOrder) {
@@ -163,6 +166,10 @@ TEST_F(CheckRun, CancelRecordsWhatEndedInOrderAndLeavesTheRest) {
     EXPECT_EQ(m_statuses, (std::vector<Status>{{0, 1}, {2, 1}}));
     EXPECT_EQ(m_list.GetAt(1).m_bResult, 5) << "the interrupted entry keeps its earlier result";
     EXPECT_EQ(m_list.GetAt(2).m_bResult, 1);
+    // The worker writes the lines of what was recorded as it leaves.
+    const auto logged = std::chrono::steady_clock::now() + 10s;
+    while (LogLines().size() < 2 && std::chrono::steady_clock::now() < logged)
+        std::this_thread::sleep_for(5ms);
     EXPECT_EQ(LogLines().size(), 2u);
 }
 
@@ -203,25 +210,77 @@ TEST_F(CheckRun, OnlyOneRunAtATime) {
     Add(m_stalled.Port());
     CCheckRun first;
     ASSERT_TRUE(first.Start(m_list, nullptr));
-    EXPECT_TRUE(CCheckRun::IsAnyRunInProgress());
     CCheckRun second;
     EXPECT_FALSE(second.Start(m_list, nullptr));
     EXPECT_EQ(second.NotifyFd(), -1);
     EXPECT_EQ(first.Finish(), 1);
-    EXPECT_FALSE(CCheckRun::IsAnyRunInProgress());
-    EXPECT_EQ(CCheckRun().RunBlocking(*std::make_unique<CItemList>(), nullptr), 1);
+    EXPECT_EQ(CCheckRun().RunBlocking(*std::make_unique<CItemList>(), nullptr), 1) << "free again";
 }
 
-TEST_F(CheckRun, WorkerWalksTheGlobalListOnItsOwn) {
+namespace {
+
+std::atomic<bool> s_inLogWrite{false};
+std::atomic<bool> s_logWriteMayEnd{false};
+
+// Holds the writing thread inside its write for as long as the test wants, as a write to a
+// hung file system would.
+void HoldTheWrite(int) {
+    s_inLogWrite = true;
+    while (!s_logWriteMayEnd) {
+        const timespec pause{0, 1000000};
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
+} // namespace
+
+TEST_F(CheckRun, ALogWriteThatHangsHoldsUpNeitherTheRowsNorCancel) {
     Add(m_open.Port());
-    Add(m_closed.Port());
-    g_bAllOk = 1;
-    g_pItemList = &m_list;
-    EXPECT_EQ(CheckThreadProc(nullptr), 0u);
-    EXPECT_EQ(g_bAllOk, 0);
-    EXPECT_EQ(m_list.GetAt(0).m_bResult, 1);
-    EXPECT_EQ(m_list.GetAt(1).m_bResult, 0);
-    g_pItemList = nullptr;
+    Add(m_stalled.Port());
+    UseLog(2);
+    // With the file size limit at 0 the worker's first line raises SIGXFSZ in the worker itself,
+    // and the handler keeps it there.
+    struct sigaction hold {};
+    hold.sa_handler = HoldTheWrite;
+    struct sigaction before {};
+    ASSERT_EQ(::sigaction(SIGXFSZ, &hold, &before), 0);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit unlimited = limit;
+    limit.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const int threadsBefore = testsupport::CountThreads();
+
+    CCheckRun run;
+    ASSERT_TRUE(run.Start(m_list, Recorder()));
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!s_inLogWrite && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(s_inLogWrite) << "the worker never wrote its line";
+
+    auto caller = std::async(std::launch::async, [&] {
+        const auto rows = std::chrono::steady_clock::now() + 20s;
+        while (m_statuses.empty() && std::chrono::steady_clock::now() < rows) {
+            pollfd wait{run.NotifyFd(), POLLIN, 0};
+            ::poll(&wait, 1, 100);
+            run.Deliver();
+        }
+        run.Cancel();
+        return run.Finish();
+    });
+    const bool returned = caller.wait_for(10s) == std::future_status::ready;
+    EXPECT_TRUE(returned) << "the caller's thread waited for the log";
+    ::setrlimit(RLIMIT_FSIZE, &unlimited);
+    s_logWriteMayEnd = true;
+    EXPECT_EQ(caller.get(), 1);
+    EXPECT_EQ(m_statuses, (std::vector<Status>{{0, 1}}));
+
+    // The stopped worker leaves once its write is over.
+    const auto gone = std::chrono::steady_clock::now() + 20s;
+    while (testsupport::CountThreads() > threadsBefore && std::chrono::steady_clock::now() < gone)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_LE(testsupport::CountThreads(), threadsBefore);
+    ::sigaction(SIGXFSZ, &before, nullptr);
 }
 
 TEST_F(CheckRun, ListCanBeFreedRightAfterACancel) {

@@ -70,7 +70,9 @@ TEST(DialogBuilder, MainTemplateBuildsFindableFixedSizeControls) {
     auto* spin = dlg.GetDlgItem<CSpinButtonCtrl>(IDC_PERIOD_SPIN);
     auto* period = dlg.GetDlgItem<QLineEdit>(IDC_PERIOD);
     ASSERT_NE(spin, nullptr);
-    EXPECT_EQ(spin->GetBuddy(), period);
+    period->setText(QStringLiteral("15"));
+    spin->Step(1);
+    EXPECT_EQ(period->text(), "16") << "the spin steps the period field";
     EXPECT_EQ(spin->geometry().left(), period->geometry().right() + 1);
     EXPECT_EQ(spin->geometry().right(), CDialogBuilder::MapDialogRect(QRect(51, 190, 40, 14), base).right());
 
@@ -120,7 +122,9 @@ TEST(DialogBuilder, OtherTemplatesKeepTheirDefaultsItemsAndTabOrder) {
     ASSERT_EQ(service->count(), 7);
     EXPECT_EQ(service->itemText(3), "Whois");
     EXPECT_EQ(service->currentIndex(), -1);
-    EXPECT_EQ(item.GetDlgItem<CSpinButtonCtrl>(IDC_PORT_SPIN)->GetBuddy(), item.GetDlgItem(IDC_PORT));
+    item.GetDlgItem<QLineEdit>(IDC_PORT)->setText(QStringLiteral("80"));
+    item.GetDlgItem<CSpinButtonCtrl>(IDC_PORT_SPIN)->Step(1);
+    EXPECT_EQ(item.GetDlgItem<QLineEdit>(IDC_PORT)->text(), "81") << "the spin steps the port field";
     EXPECT_NE(item.GetDlgItem<QRadioButton>(IDC_ICMP)->group(), nullptr);
     EXPECT_EQ(item.GetDlgItem<QRadioButton>(IDC_ICMP)->group(), item.GetDlgItem<QRadioButton>(IDC_CONNECT)->group());
 

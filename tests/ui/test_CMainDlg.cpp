@@ -8,6 +8,7 @@
 #include "CSplashWindow.h"
 #include "ListFile.h"
 #include "ResourceIds.h"
+#include "SplashOnScreen.h"
 #include "TempDir.h"
 
 #include <QAbstractButton>
@@ -170,7 +171,7 @@ TEST_F(MainDlgTest, AnAutomaticFirstRunLongerThanTheSplashRunsUnderTheShownWindo
     bool splashAboveAtStart = false;
     h.runs.onStarted = [&] {
         windowUpAtStart = dlg.isVisible();
-        CSplashWindow* splash = CSplashWindow::Current();
+        CSplashWindow* splash = SplashOnScreen();
         splashAboveAtStart = splash && splash->isVisible() && splash->parentWidget() == &dlg;
     };
     QPoint progressCentre;
@@ -192,7 +193,7 @@ TEST_F(MainDlgTest, AnAutomaticFirstRunLongerThanTheSplashRunsUnderTheShownWindo
     EXPECT_TRUE(windowUpAtPopup);
     EXPECT_EQ(h.prompts.Texts(), QStringList{"One or more connection failed!"});
     EXPECT_EQ(h.runs.finished, 1);
-    EXPECT_EQ(CSplashWindow::Current(), nullptr);
+    EXPECT_EQ(SplashOnScreen(), nullptr);
     CSplashWindow::EnableSplashScreen(false);
 }
 

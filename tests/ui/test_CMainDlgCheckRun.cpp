@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+#include <new>
+#include <utility>
 
 using namespace res;
 
@@ -306,6 +308,60 @@ TEST_F(CheckRunTest, AScheduledRunWaitsForAnOpenEditDialog) {
     EXPECT_EQ(h.runs.started, 1) << "the deferred run follows the dialog";
     EXPECT_EQ(h.Row(0)[0], "edited.invalid");
     EXPECT_TRUE(h.timer->IsArmed());
+}
+
+// No memory for the progress window, a failing worker start, an edit dialog that fails while a
+// run falls due: whatever fails, the window is usable again, later periods still probe, and
+// Close still ends the program.
+TEST(CheckRunFailure, OneFailureNeverEndsMonitoring) {
+    enum class Where { progressWindow, workerStart, editDialog };
+    for (Where where : {Where::progressWindow, Where::workerStart, Where::editDialog}) {
+        SCOPED_TRACE(static_cast<int>(where));
+        MainDlgHarness h;
+        h.Open();
+        auto entry = std::make_unique<CItem>();
+        entry->m_strAddress = "host.invalid";
+        entry->m_bResult = 0;
+        h.dlg().List().AddTail(std::move(entry));
+        h.dlg().RefreshList();
+        h.Click(IDC_START);
+
+        bool failOnce = true;
+        if (where == Where::progressWindow) {
+            QObject::connect(&h.dlg(), &CMainDlg::checkRunStarted, &h.dlg(), [&] {
+                if (std::exchange(failOnce, false))
+                    throw std::bad_alloc();
+            });
+        } else if (where == Where::workerStart) {
+            h.runs.onStarted = [&] {
+                if (std::exchange(failOnce, false))
+                    throw std::bad_alloc();
+            };
+        }
+        if (where == Where::editDialog) {
+            h.onEditItem = [&](CItem&) {
+                ASSERT_TRUE(h.timer->Fire()); // the period falls due while the dialog is open
+                throw std::bad_alloc();
+            };
+            EXPECT_THROW(h.dlg().AddEntry(), std::bad_alloc);
+            QCoreApplication::processEvents();
+            EXPECT_EQ(h.runs.started, 1) << "the run that fell due during the dialog follows it";
+        } else {
+            ASSERT_TRUE(h.timer->Fire());
+            EXPECT_EQ(h.Row(0)[2], "No") << "the failed run showed nothing";
+        }
+        EXPECT_TRUE(h.dlg().isEnabled());
+
+        const int runsBefore = h.runs.started;
+        ASSERT_TRUE(h.timer->Fire()) << "the next period is armed";
+        EXPECT_EQ(h.runs.started, runsBefore + 1) << "the next period probes";
+        EXPECT_EQ(h.Row(0)[2], "Yes");
+        EXPECT_TRUE(h.timer->IsArmed());
+
+        h.prompts.saveAnswers = {ui::SaveAnswer::discard};
+        QTest::keyClick(&h.dlg(), Qt::Key_Escape);
+        EXPECT_FALSE(h.dlg().isVisible()) << "Close ends the program";
+    }
 }
 
 TEST_F(CheckRunTest, AWorkerThatCannotStartProbesNothing) {

@@ -1,4 +1,5 @@
 #include "CSplashWindow.h"
+#include "SplashOnScreen.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -21,8 +22,8 @@ protected:
     void TearDown() override {
         CSplashWindow::EnableSplashScreen(false);
         CSplashWindow::SetPicturePath({});
-        delete CSplashWindow::Current();
-        ASSERT_EQ(CSplashWindow::Current(), nullptr);
+        delete SplashOnScreen();
+        ASSERT_EQ(SplashOnScreen(), nullptr);
     }
 
     QWidget owner;
@@ -31,14 +32,14 @@ protected:
 TEST_F(SplashTest, NothingShowsWhileTheFlagIsClear) {
     EXPECT_EQ(CSplashWindow::ShowSplash(&owner), nullptr);
     ShowSplash(&owner);
-    EXPECT_EQ(CSplashWindow::Current(), nullptr);
+    EXPECT_EQ(SplashOnScreen(), nullptr);
 }
 
 TEST_F(SplashTest, NothingShowsWhenThePictureCannotBeLoaded) {
     CSplashWindow::EnableSplashScreen(true);
     CSplashWindow::SetPicturePath(QStringLiteral("/nonexistent/splash.png"));
     EXPECT_EQ(CSplashWindow::ShowSplash(&owner), nullptr);
-    EXPECT_EQ(CSplashWindow::Current(), nullptr);
+    EXPECT_EQ(SplashOnScreen(), nullptr);
 }
 
 TEST_F(SplashTest, ShowsTheBorderlessPictureCentredOnAVisibleOwner) {
@@ -47,7 +48,7 @@ TEST_F(SplashTest, ShowsTheBorderlessPictureCentredOnAVisibleOwner) {
     CSplashWindow::EnableSplashScreen(true);
     CSplashWindow* splash = CSplashWindow::ShowSplash(&owner);
     ASSERT_NE(splash, nullptr);
-    EXPECT_EQ(CSplashWindow::Current(), splash);
+    EXPECT_EQ(SplashOnScreen(), splash);
     EXPECT_TRUE(splash->isVisible());
     EXPECT_TRUE(splash->isWindow());
     EXPECT_TRUE(splash->windowFlags().testFlag(Qt::FramelessWindowHint));
@@ -80,7 +81,7 @@ TEST_F(SplashTest, ASecondRequestClicksAndKeysDoNotDisturbTheTimer) {
     QTest::qWait(500);
     EXPECT_EQ(CSplashWindow::ShowSplash(&owner), nullptr);
     ShowSplash(&owner);
-    EXPECT_EQ(CSplashWindow::Current(), first);
+    EXPECT_EQ(SplashOnScreen(), first);
 
     QTest::mouseClick(first, Qt::LeftButton, {}, QPoint(260, 150));
     QTest::mouseDClick(first, Qt::LeftButton, {}, QPoint(10, 10));
@@ -89,16 +90,16 @@ TEST_F(SplashTest, ASecondRequestClicksAndKeysDoNotDisturbTheTimer) {
     QTest::qWait(100);
     ASSERT_TRUE(alive);
     EXPECT_TRUE(first->isVisible());
-    EXPECT_EQ(CSplashWindow::Current(), first);
+    EXPECT_EQ(SplashOnScreen(), first);
 
     // Generous margins: it must not go before its time, and must go well within twice of it.
     QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), 2 * CSplashWindow::kDisplayMs + 2000);
     EXPECT_GE(clock.elapsed(), CSplashWindow::kDisplayMs - 100);
-    EXPECT_EQ(CSplashWindow::Current(), nullptr);
+    EXPECT_EQ(SplashOnScreen(), nullptr);
 
     CSplashWindow* next = CSplashWindow::ShowSplash(&owner);
     EXPECT_NE(next, nullptr);
-    EXPECT_EQ(CSplashWindow::Current(), next);
+    EXPECT_EQ(SplashOnScreen(), next);
 }
 
 // Qt delivers pending events inside the show() of a splash-screen window; one of them may
@@ -107,12 +108,12 @@ TEST_F(SplashTest, ATimeUpWhileShowStillRunsClosesTheSplashAfterwards) {
     CSplashWindow::EnableSplashScreen(true);
     bool ranInsideShow = false;
     QTimer::singleShot(0, [&] {
-        ranInsideShow = CSplashWindow::Current() != nullptr;
+        ranInsideShow = SplashOnScreen() != nullptr;
         QTest::qWait(CSplashWindow::kDisplayMs + 500);
     });
     EXPECT_EQ(CSplashWindow::ShowSplash(&owner), nullptr);
     ASSERT_TRUE(ranInsideShow) << "nothing ran inside show(): this test proves nothing here";
-    EXPECT_EQ(CSplashWindow::Current(), nullptr);
+    EXPECT_EQ(SplashOnScreen(), nullptr);
     QTest::qWait(50);
     for (QWidget* w : QApplication::topLevelWidgets())
         EXPECT_EQ(qobject_cast<CSplashWindow*>(w), nullptr) << "deleted once show() has returned";
@@ -125,7 +126,7 @@ TEST_F(SplashTest, ClosingTheOwnerTakesTheSplashAlong) {
     ASSERT_TRUE(splash);
     delete shortLived;
     EXPECT_TRUE(splash.isNull());
-    EXPECT_EQ(CSplashWindow::Current(), nullptr);
+    EXPECT_EQ(SplashOnScreen(), nullptr);
 }
 
 } // namespace
