@@ -19,7 +19,7 @@ class CItem;
 class CItemList;
 class CScheduler;
 class CTrayIcon;
-class QEventLoop;
+class WindowGeometry;
 class QLabel;
 class QTreeWidget;
 
@@ -148,6 +148,8 @@ private:
     void FinishStartUp(bool showSplash);
     void RefreshFromList();
     void SetRowStatus(std::size_t row, int result);
+    // What the list view needs beyond the template's room to show every column of a typical row.
+    QSize ListExtraRoom() const;
     void RunEditor(const std::function<void()>& edit);
     // The sound and log file: a path chosen with the file dialog (nothing when cancelled), or
     // none, goes into the list's setting and the window's copy, and the fields are rewritten.
@@ -182,14 +184,12 @@ private:
     std::string m_strListPath;
     std::unique_ptr<CItemList> m_pSavedContent; // the list as its file holds it
     bool m_bSessionEnding = false;
-    bool m_bInTray = false;            // hidden by the close box while monitoring goes on
-    bool m_bEnded = false;             // Quit while in the tray
-    QEventLoop* m_pTrayLoop = nullptr; // exec() waiting while the window is in the tray
     QLabel* m_pStatusLine = nullptr;
     PassSummary m_lastPass;
     PassSummary m_currentPass;
     QDateTime m_nextPass; // when the armed period timer falls due; invalid when none
     std::unique_ptr<CTrayIcon> m_tray;
+    std::unique_ptr<WindowGeometry> m_geometry; // size and place on the screen
 };
 
 // The desktop's services: Qt timer, sound effects, the shell, the shared check run, the dialogs.

@@ -3,33 +3,20 @@
 #include "CMainDlg.h"
 
 #include "CItemList.h"
-#include "CTrayIcon.h"
 #include "ListCopy.h"
 #include "ListFile.h"
 #include "LocalText.h"
 #include "ResourceIds.h"
 #include "UserPrompts.h"
 
-#include <QCloseEvent>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QSettings>
 
 using namespace res;
 
 namespace {
 constexpr const char* kUntitled = "Untitled";
 constexpr const char* kSaveQuestion = "Save changes to %1?";
-// Where the user's own desktop settings live: ~/.config/pulsewick/pulsewick.ini.
-constexpr const char* kSettingsOrganisation = "pulsewick";
-constexpr const char* kSettingsApplication = "pulsewick";
-constexpr const char* kMinimiseToTrayKey = "window/minimiseToTray";
-
-QSettings UserSettings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QString::fromLatin1(kSettingsOrganisation),
-                     QString::fromLatin1(kSettingsApplication));
-}
 } // namespace
 
 bool CMainDlg::FieldsDifferFromList() const {
@@ -92,62 +79,4 @@ bool CMainDlg::ConfirmDiscardChanges() {
 void CMainDlg::OnSessionEnding() {
     // The desktop is logging out: a question now would hold up the whole session.
     m_bSessionEnding = true;
-}
-
-void CMainDlg::closeEvent(QCloseEvent* event) {
-    // The close box while monitoring with "minimise to tray": the window goes, monitoring stays.
-    // ("&Close", Escape and Enter come as commands, not here: they end the program.)
-    if (!m_bSessionEnding && IsRunning() && m_tray && m_tray->IsShown() && MinimiseToTray()) {
-        m_bInTray = true;
-        event->ignore();
-        hide(); // ends this round of exec(); exec() then waits in the tray
-        return;
-    }
-    CDialog::closeEvent(event);
-}
-
-int CMainDlg::exec() {
-    for (;;) {
-        const int result = CDialog::exec();
-        if (!m_bInTray)
-            return result;
-        // Hidden to the tray: wait there until Show brings the window back or Quit ends it.
-        QEventLoop tray;
-        m_pTrayLoop = &tray;
-        tray.exec();
-        m_pTrayLoop = nullptr;
-        // Quit from the tray, or the application told to quit (the session ends).
-        if (m_bInTray || m_bEnded) {
-            m_bInTray = false;
-            if (IsRunning())
-                StopMonitoring();
-            return QDialog::Rejected;
-        }
-    }
-}
-
-void CMainDlg::ShowFromTray() {
-    m_bInTray = false;
-    if (m_pTrayLoop)
-        m_pTrayLoop->quit(); // exec() shows the window again
-    else
-        show();
-    raise();
-    activateWindow();
-}
-
-void CMainDlg::Quit() {
-    if (m_bInCheckRun)
-        return;
-    if (!ConfirmDiscardChanges())
-        return;
-    EndProgram();
-}
-
-bool CMainDlg::MinimiseToTray() {
-    return UserSettings().value(QString::fromLatin1(kMinimiseToTrayKey), false).toBool();
-}
-
-void CMainDlg::SetMinimiseToTray(bool on) {
-    UserSettings().setValue(QString::fromLatin1(kMinimiseToTrayKey), on);
 }

@@ -12,7 +12,9 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QStyle>
 #include <QTreeWidget>
 #include <algorithm>
 
@@ -33,8 +35,10 @@ struct Column {
     int width; // pixels
 };
 // After the three columns of the list file's view: what the last probe found, shown only.
-constexpr Column kColumns[] = {{"IP Address", 245}, {"Port", 40},    {"OK", 40},
-                               {"Round trip", 70},  {"Checked", 70}, {"Reason", 190}};
+constexpr Column kColumns[] = {{"IP Address", 160}, {"Port", 56},    {"OK", 40},
+                               {"Round trip", 76},  {"Checked", 70}, {"Reason", 190}};
+// Rows the list view shows when the window first opens.
+constexpr int kRowsShown = 8;
 constexpr const char* kCheckedFormat = "HH:mm:ss";
 
 QString StatusText(int result) {
@@ -85,8 +89,11 @@ std::vector<QTreeWidgetItem*> SelectedRows(QTreeWidget& view) {
     return result;
 }
 
-ui::FileDialogRequest ListFileRequest(ui::FileDialogRequest::Mode mode) {
+// Starts in the folder of the current list, when it has one.
+ui::FileDialogRequest ListFileRequest(ui::FileDialogRequest::Mode mode, const std::string& listPath) {
     ui::FileDialogRequest request;
+    if (!listPath.empty())
+        request.directory = QFileInfo(ui::FromLocal(listPath)).absolutePath();
     request.mode = mode;
     request.filter = QString::fromLatin1(kListFilter);
     request.defaultSuffix = QString::fromLatin1(kListSuffix);
@@ -126,6 +133,18 @@ void CMainDlg::RefreshList() {
     view->addTopLevelItems(rows);
     view->setUpdatesEnabled(true);
     UpdateStatus(); // entries added, edited or deleted change the title's mark
+}
+
+QSize CMainDlg::ListExtraRoom() const {
+    const QTreeWidget* view = ListView();
+    int columns = 0;
+    for (const Column& c : kColumns)
+        columns += c.width;
+    const int frame = 2 * view->frameWidth();
+    const int bar = view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view);
+    const int rowHeight = view->fontMetrics().height() + 2 * view->style()->pixelMetric(QStyle::PM_FocusFrameVMargin);
+    const int height = (kRowsShown + 1) * rowHeight + frame + bar; // with the headings
+    return {std::max(0, columns + frame + bar - view->width()), std::max(0, height - view->height())};
 }
 
 void CMainDlg::SetRowStatus(std::size_t row, int result) {
@@ -180,7 +199,8 @@ void CMainDlg::SaveList() {
 }
 
 bool CMainDlg::SaveListAs() {
-    const QString path = ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::save));
+    const QString path =
+        ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::save, m_strListPath));
     if (path.isEmpty())
         return false;
     return SaveListTo(ui::ToLocal(path));
@@ -189,7 +209,8 @@ bool CMainDlg::SaveListAs() {
 void CMainDlg::LoadList() {
     if (!ConfirmDiscardChanges())
         return;
-    const QString path = ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::open));
+    const QString path =
+        ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::open, m_strListPath));
     if (path.isEmpty())
         return;
     LoadListFile(ui::ToLocal(path));
