@@ -40,8 +40,8 @@ void CMainDlg::CreateStatusLine() {
     m_pStatusLine->setObjectName(QStringLiteral("statusLine"));
     m_pStatusLine->setGeometry(line);
     m_pStatusLine->setTextFormat(Qt::PlainText);
-    resize(width(),
-           line.bottom() + 1 + CDialogBuilder::MapDialogRect(QRect(0, 0, 0, kStatusBottomMargin), base).height());
+    setFixedHeight(line.bottom() + 1 +
+                   CDialogBuilder::MapDialogRect(QRect(0, 0, 0, kStatusBottomMargin), base).height());
 
     // A session ended by the desktop must never wait on the save question.
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))

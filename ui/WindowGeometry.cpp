@@ -147,7 +147,8 @@ void WindowGeometry::Layout() {
             continue;
         QRect r = control.base;
         const bool right = r.left() >= m_growingBase.right();
-        const bool below = r.top() >= m_growingBase.bottom();
+        // The column under the list moves down; the buttons beside it only move right.
+        const bool below = !right && r.top() >= m_growingBase.bottom();
         if (control.widget == m_growing)
             r.setSize(r.size() + QSize(dx, dy));
         if (std::find(m_stretching.begin(), m_stretching.end(), control.widget.data()) != m_stretching.end())
