@@ -1,0 +1,128 @@
+// The main window on the screen: it grows with the list taking the room, keeps its size for the
+// next start, fits a screen smaller than its template by scrolling, and what its status line and
+// tray badge say around Ping Now.
+#include "MainDlgHarness.h"
+
+#include "CItemList.h"
+#include "CTrayIcon.h"
+#include "ResourceIds.h"
+#include "WindowGeometry.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+using namespace res;
+
+namespace {
+
+std::map<int, QRect> Placement(MainDlgHarness& h) {
+    std::map<int, QRect> rects;
+    for (const ControlTemplate& c : h.dlg().Template().controls) {
+        if (QWidget* w = h.Item(c.id); w && c.id > 0)
+            rects[c.id] = w->geometry();
+    }
+    return rects;
+}
+
+QLabel* StatusLine(MainDlgHarness& h) {
+    return h.dlg().findChild<QLabel*>(QStringLiteral("statusLine"));
+}
+
+} // namespace
+
+TEST(MainWindowGeometry, GrowingMovesTheTemplatesControlsAndGivesTheRoomToTheList) {
+    MainDlgHarness h;
+    CMainDlg& dlg = h.Open();
+    const QSize minimum = dlg.minimumSize();
+    dlg.resize(minimum); // the template's own layout
+    const std::map<int, QRect> before = Placement(h);
+    const QRect statusBefore = StatusLine(h)->geometry();
+    const QSize grow(180, 120);
+    dlg.resize(minimum + grow);
+    const std::map<int, QRect> after = Placement(h);
+
+    const QRect list = before.at(IDC_LIST);
+    EXPECT_EQ(after.at(IDC_LIST), QRect(list.topLeft(), list.size() + grow));
+    for (const auto& [id, rect] : before) {
+        if (id == IDC_LIST)
+            continue;
+        // Beside the list: right by the extra width; under it: down by the extra height.
+        const QPoint shift = rect.left() >= list.right() ? QPoint(grow.width(), 0) : QPoint(0, grow.height());
+        EXPECT_EQ(after.at(id), rect.translated(shift)) << "control " << id;
+    }
+    EXPECT_EQ(StatusLine(h)->geometry(),
+              QRect(statusBefore.topLeft() + QPoint(0, grow.height()), statusBefore.size() + QSize(grow.width(), 0)));
+
+    // Never smaller than the template where the screen has room for it.
+    dlg.resize(minimum - QSize(50, 50));
+    EXPECT_EQ(dlg.size(), minimum);
+}
+
+TEST(MainWindowGeometry, TheSizeIsKeptForTheNextStart) {
+    QSize kept;
+    {
+        MainDlgHarness h;
+        CMainDlg& dlg = h.Open();
+        kept = dlg.minimumSize() + QSize(33, 21);
+        dlg.resize(kept);
+        dlg.hide();
+    }
+    MainDlgHarness h;
+    EXPECT_EQ(h.Open().size(), kept);
+}
+
+// Run with QT_SCALE_FACTOR=2 on the 800x600 offscreen screen: the template does not fit.
+TEST(MainWindowGeometry, OnAScreenSmallerThanTheTemplateEveryControlCanBeReached) {
+    MainDlgHarness h;
+    CMainDlg& dlg = h.Open();
+    const QRect area = dlg.screen()->availableGeometry();
+    auto* geometry = dlg.findChild<WindowGeometry*>();
+    ASSERT_NE(geometry, nullptr);
+    if (geometry->TemplateSize().height() <= area.height())
+        GTEST_SKIP() << "the template fits this screen";
+    EXPECT_TRUE(area.contains(dlg.geometry())) << "the window fits the work area";
+    EXPECT_GE(dlg.pos().y(), area.top()) << "the title bar is on the screen";
+
+    const QRect view = dlg.rect();
+    QWidget* last = h.Item(IDC_LOG_ALWAYS);
+    QWidget* first = h.Item(IDC_LIST);
+    last->setFocus();
+    QApplication::processEvents();
+    EXPECT_TRUE(view.contains(last->geometry())) << "the focus brings a control into view";
+    first->setFocus();
+    QApplication::processEvents();
+    EXPECT_TRUE(view.contains(first->geometry().topLeft()));
+}
+
+TEST(MainWindowSays, PingNowWhileMonitoringTellsTheNextPassAndTheBadgeWaitsForAPass) {
+    MainDlgHarness h;
+    h.trayAvailable = true;
+    CMainDlg& dlg = h.Open();
+    dlg.List().AddTail(std::make_unique<CItem>()).m_strAddress = "alpha.invalid";
+    dlg.RefreshList();
+    CTrayIcon* tray = dlg.TrayIcon();
+    ASSERT_NE(tray, nullptr);
+
+    // Before any pass has ended nothing has answered: the badge stays neutral, also during a
+    // Ping Now while stopped.
+    std::vector<CTrayIcon::State> during;
+    QObject::connect(&dlg, &CMainDlg::checkRunStarted, &dlg, [&] { during.push_back(tray->CurrentState()); });
+    h.Click(IDC_START);
+    EXPECT_EQ(tray->CurrentState(), CTrayIcon::State::idle);
+    h.runs.outcomes = {1};
+    ASSERT_TRUE(h.timer->Fire());
+    EXPECT_EQ(tray->CurrentState(), CTrayIcon::State::allAnswered);
+    h.runs.outcomes = {1};
+    h.Click(IDC_PING_NOW);
+    const QString statusAfterPing = dlg.StatusLineText();
+    const QString tipAfterPing = tray->ToolTip();
+    h.Click(IDC_STOP);
+    EXPECT_EQ(during, (std::vector<CTrayIcon::State>{CTrayIcon::State::idle, CTrayIcon::State::allAnswered}));
+    EXPECT_TRUE(statusAfterPing.startsWith("Monitoring, next pass at ")) << statusAfterPing.toStdString();
+    EXPECT_TRUE(tipAfterPing.contains("next pass at")) << tipAfterPing.toStdString();
+}
