@@ -24,7 +24,7 @@ packages=(
     # and xprop to read the stacking order
     xvfb openbox x11-utils
     tint2 # a panel with a system tray, for the tray test under the window manager
-    qt6-charts-dev # the history chart of an entry
+    qt6-charts-dev libqt6opengl6-dev # the history chart of an entry (Qt Charts needs Qt OpenGL)
 )
 
 source "$here/scripts/install-packages.sh"

@@ -121,6 +121,7 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
         spin->SetRange(kMinPeriod, kMaxPeriod);
     setWindowIcon(QCoreApplication::instance() ? QApplication::windowIcon() : QIcon());
     ConnectControls();
+    ConnectHistory();
     SetTabOrder();
     MarkSaved({});
     CreateStatusLine();

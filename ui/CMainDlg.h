@@ -3,6 +3,7 @@
 #include "CCMSCommCtrl.h"
 #include "CDialog.h"
 #include "CommandLauncher.h"
+#include "EntryHistory.h"
 #include "ICheckRunner.h"
 #include "IPeriodTimer.h"
 #include "ISoundPlayer.h"
@@ -44,6 +45,9 @@ public:
         std::function<void(const CItemList& list)> sendMail;
         // Whether the window may offer a system-tray icon (the desktop's answer by default).
         std::function<bool()> trayAvailable;
+        // The history chart of an entry (its name, its results of this session).
+        std::function<void(const QString& entry, const std::vector<HistorySample>& samples, QWidget* parent)>
+            showHistory;
     };
 
     // How the last check run ended, for the status line, the tray and the notification.
@@ -125,6 +129,9 @@ public:
     void SendMailAlert();
     void OnHelp();
     void OnAbout();
+    // The chart of the selected row's results in this session.
+    void ShowHistory();
+    const EntryHistory& History() const { return m_history; }
 
     // Where the manual is looked for: beside the executable, then in the documentation folder.
     static QString HelpFilePath();
@@ -148,6 +155,9 @@ private:
     void FinishStartUp(bool showSplash);
     void RefreshFromList();
     void SetRowStatus(std::size_t row, int result);
+    void ConnectHistory();
+    void RecordHistory(const CItem& entry);
+    void ForgetRemovedHistory();
     // What the list view needs beyond the template's room to show every column of a typical row.
     QSize ListExtraRoom() const;
     void RunEditor(const std::function<void()>& edit);
@@ -190,6 +200,7 @@ private:
     QDateTime m_nextPass; // when the armed period timer falls due; invalid when none
     std::unique_ptr<CTrayIcon> m_tray;
     std::unique_ptr<WindowGeometry> m_geometry; // size and place on the screen
+    EntryHistory m_history;                     // this session's results, per entry
 };
 
 // The desktop's services: Qt timer, sound effects, the shell, the shared check run, the dialogs.

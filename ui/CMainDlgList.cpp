@@ -132,6 +132,7 @@ void CMainDlg::RefreshList() {
     });
     view->addTopLevelItems(rows);
     view->setUpdatesEnabled(true);
+    ForgetRemovedHistory();
     UpdateStatus(); // entries added, edited or deleted change the title's mark
 }
 
@@ -156,6 +157,8 @@ void CMainDlg::SetRowStatus(std::size_t row, int result) {
         if (row < m_pList->GetCount())
             FillProbeCells(*item, m_pList->GetAt(row));
     }
+    if (row < m_pList->GetCount())
+        RecordHistory(m_pList->GetAt(row));
 }
 
 void CMainDlg::RunEditor(const std::function<void()>& edit) {

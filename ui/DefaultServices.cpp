@@ -1,5 +1,6 @@
 #include "CAboutDlg.h"
 #include "CCheckRunner.h"
+#include "CHistoryChart.h"
 #include "CItemDlg.h"
 #include "CMailDlg.h"
 #include "CMainDlg.h"
@@ -24,6 +25,9 @@ CMainDlg::Services DefaultMainDlgServices() {
     services.editPager = [](CItemList& list, QWidget* owner) { CPagerDlg(list, owner).DoModal(); };
     services.editMail = [](CItemList& list, QWidget* owner) { CMailDlg(list, owner).DoModal(); };
     services.showAbout = [](QWidget* parent) { CAboutDlg(parent).DoModal(); };
+    services.showHistory = [](const QString& entry, const std::vector<HistorySample>& samples, QWidget* parent) {
+        CHistoryChart(entry, samples, parent).exec();
+    };
     services.showSplash = [](QWidget* owner) {
         CSplashWindow::EnableSplashScreen(true);
         ShowSplash(owner);
