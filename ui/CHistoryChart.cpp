@@ -20,7 +20,16 @@ constexpr qreal kFailureMarkSize = 7.0;
 constexpr int kChartWidth = 640;
 constexpr int kChartHeight = 360;
 constexpr const char* kFailureColour = "#d72626";
-constexpr const char* kTimeFormat = "HH:mm";
+constexpr std::int64_t kHourMs = 3'600'000;
+constexpr std::int64_t kDayMs = 24 * kHourMs;
+
+// Seconds for a short history, the day for one longer than a day.
+QString TimeFormat(const std::vector<HistorySample>& samples) {
+    const std::int64_t span = samples.empty() ? 0 : samples.back().whenMs - samples.front().whenMs;
+    if (span <= kHourMs)
+        return QStringLiteral("HH:mm:ss");
+    return span <= kDayMs ? QStringLiteral("HH:mm") : QStringLiteral("dd MMM HH:mm");
+}
 constexpr const char* kNoProbes = "No probe of this entry has ended in this session yet.";
 } // namespace
 
@@ -53,7 +62,7 @@ QChart* CHistoryChart::MakeChart(const std::vector<HistorySample>& samples) {
     chart->addSeries(marks);
 
     auto* time = new QDateTimeAxis;
-    time->setFormat(QString::fromLatin1(kTimeFormat));
+    time->setFormat(TimeFormat(samples));
     auto* ms = new QValueAxis;
     ms->setTitleText(QStringLiteral("ms"));
     ms->setRange(0.0, slowest > 0.0 ? slowest * kHeadroom : kEmptyRangeMs);
@@ -78,10 +87,8 @@ CHistoryChart::CHistoryChart(const QString& entryName, const std::vector<History
     if (samples.empty()) {
         m_summary->setText(QString::fromLatin1(kNoProbes));
     } else {
-        const QString from =
-            QDateTime::fromMSecsSinceEpoch(samples.front().whenMs).toString(QString::fromLatin1(kTimeFormat));
-        const QString to =
-            QDateTime::fromMSecsSinceEpoch(samples.back().whenMs).toString(QString::fromLatin1(kTimeFormat));
+        const QString from = QDateTime::fromMSecsSinceEpoch(samples.front().whenMs).toString(TimeFormat(samples));
+        const QString to = QDateTime::fromMSecsSinceEpoch(samples.back().whenMs).toString(TimeFormat(samples));
         m_summary->setText(QStringLiteral("%1 to %2: %3 probes, available %4 %, longest outage %5.")
                                .arg(from, to)
                                .arg(summary.probes)

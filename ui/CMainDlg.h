@@ -155,6 +155,8 @@ private:
     void FinishStartUp(bool showSplash);
     void RefreshFromList();
     void SetRowStatus(std::size_t row, int result);
+    // A row's probe has ended, maybe ahead of the rows before it: its cells show it at once.
+    void ShowProbeEnded(std::size_t row, const ProbeOutcome& outcome, std::int64_t endedAt);
     void ConnectHistory();
     void RecordHistory(const CItem& entry);
     void ForgetRemovedHistory();

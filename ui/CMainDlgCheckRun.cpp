@@ -14,6 +14,9 @@ int CMainDlg::CheckConnections() {
     std::unique_ptr<ICheckRunner> runner = m_services.makeCheckRunner();
     m_bInCheckRun = true;
     m_currentPass = {};
+    runner->SetEndedFn([this](std::size_t row, const ProbeOutcome& outcome, std::int64_t endedAt) {
+        ShowProbeEnded(row, outcome, endedAt);
+    });
     const bool started =
         runner->Start(*m_pList, [this](std::size_t row, const CItem&, int result) { SetRowStatus(row, result); });
 

@@ -51,20 +51,34 @@ QString RoundTripMs(std::int64_t us) {
     return QString::number(static_cast<double>(us) / 1000.0, 'g', kSignificantDigits);
 }
 
-// The round trip, the local time of the last probe and the reason of a failure; empty cells
-// for an entry not probed since the list was loaded (a stored status carries none of them).
-void FillProbeCells(QTreeWidgetItem& row, const CItem& entry) {
-    const bool probed = entry.m_tLastProbe >= 0;
-    row.setText(kRoundTripColumn, probed && entry.m_bResult && entry.m_nLastRoundTripUs >= 0
-                                      ? QStringLiteral("%1 ms").arg(RoundTripMs(entry.m_nLastRoundTripUs))
+// What the probe cells of a row show.
+struct ProbeCells {
+    bool probed = false; // not since the list was loaded: a stored status carries none of the rest
+    int result = 0;
+    std::int64_t roundTripUs = -1;
+    ProbeFailure failure = ProbeFailure::unknown;
+    std::int64_t when = -1; // when the probe ended, epoch seconds
+};
+
+ProbeCells CellsOf(const CItem& entry) {
+    return {entry.m_tLastProbe >= 0, entry.m_bResult, entry.m_nLastRoundTripUs, entry.m_nLastFailure,
+            entry.m_tLastProbe};
+}
+
+// The round trip, the local time the probe ended and the reason of a failure; empty cells for an
+// entry not probed since the list was loaded.
+void FillProbeCells(QTreeWidgetItem& row, const ProbeCells& cells) {
+    row.setText(kStatusColumn, StatusText(cells.result));
+    row.setText(kRoundTripColumn, cells.probed && cells.result && cells.roundTripUs >= 0
+                                      ? QStringLiteral("%1 ms").arg(RoundTripMs(cells.roundTripUs))
                                       : QString());
     row.setText(kCheckedColumn,
-                probed ? QDateTime::fromSecsSinceEpoch(entry.m_tLastProbe).toString(kCheckedFormat) : QString());
+                cells.probed ? QDateTime::fromSecsSinceEpoch(cells.when).toString(kCheckedFormat) : QString());
     const QString reason =
-        probed && !entry.m_bResult ? QString::fromLatin1(ProbeFailureText(entry.m_nLastFailure)) : QString();
+        cells.probed && !cells.result ? QString::fromLatin1(ProbeFailureText(cells.failure)) : QString();
     row.setText(kReasonColumn, reason);
     QString tip;
-    if (entry.m_nLastFailure == ProbeFailure::noPermission && !reason.isEmpty()) {
+    if (cells.failure == ProbeFailure::noPermission && !reason.isEmpty()) {
         // How to grant it, with this program's own path.
         tip = QString::fromLatin1(kIcmpPrivilegeHelp).trimmed();
         tip.replace(QStringLiteral("PROGRAM"), QCoreApplication::applicationFilePath());
@@ -123,8 +137,7 @@ void CMainDlg::RefreshList() {
         auto* row = new QTreeWidgetItem;
         row->setText(kAddressColumn, ui::FromLocal(entry.m_strAddress));
         row->setText(kPortColumn, entry.m_bConnect ? QString::number(entry.m_nPort) : QStringLiteral("ICMP"));
-        row->setText(kStatusColumn, StatusText(entry.m_bResult));
-        FillProbeCells(*row, entry);
+        FillProbeCells(*row, CellsOf(entry));
         for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
             row->setTextAlignment(i, Qt::AlignCenter);
         row->setData(kAddressColumn, kEntryRole, QVariant::fromValue(static_cast<void*>(&entry)));
@@ -153,12 +166,17 @@ void CMainDlg::SetRowStatus(std::size_t row, int result) {
     if (result == 0)
         ++m_currentPass.failed;
     if (QTreeWidgetItem* item = ListView()->topLevelItem(static_cast<int>(row))) {
-        item->setText(kStatusColumn, StatusText(result));
-        if (row < m_pList->GetCount())
-            FillProbeCells(*item, m_pList->GetAt(row));
+        ProbeCells cells = row < m_pList->GetCount() ? CellsOf(m_pList->GetAt(row)) : ProbeCells{};
+        cells.result = result;
+        FillProbeCells(*item, cells);
     }
     if (row < m_pList->GetCount())
         RecordHistory(m_pList->GetAt(row));
+}
+
+void CMainDlg::ShowProbeEnded(std::size_t row, const ProbeOutcome& outcome, std::int64_t endedAt) {
+    if (QTreeWidgetItem* item = ListView()->topLevelItem(static_cast<int>(row)))
+        FillProbeCells(*item, {true, outcome.result, outcome.roundTripUs, outcome.failure, endedAt});
 }
 
 void CMainDlg::RunEditor(const std::function<void()>& edit) {

@@ -1,24 +1,32 @@
 // The main window on the screen: it grows with the list taking the room, keeps its size for the
-// next start, fits a screen smaller than its template by scrolling, and what its status line and
-// tray badge say around Ping Now.
+// next start, fits a screen smaller than its template by scrolling; and what it says: the status
+// line and tray badge around Ping Now, each row as soon as its own probe ends.
 #include "MainDlgHarness.h"
 
 #include "CItemList.h"
+#include "CProgressDlg.h"
 #include "CTrayIcon.h"
 #include "ResourceIds.h"
 #include "WindowGeometry.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
+#include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
 using namespace res;
 
 namespace {
+
+constexpr int kPatienceMs = 10000;
 
 std::map<int, QRect> Placement(MainDlgHarness& h) {
     std::map<int, QRect> rects;
@@ -125,4 +133,39 @@ TEST(MainWindowSays, PingNowWhileMonitoringTellsTheNextPassAndTheBadgeWaitsForAP
     EXPECT_EQ(during, (std::vector<CTrayIcon::State>{CTrayIcon::State::idle, CTrayIcon::State::allAnswered}));
     EXPECT_TRUE(statusAfterPing.startsWith("Monitoring, next pass at ")) << statusAfterPing.toStdString();
     EXPECT_TRUE(tipAfterPing.contains("next pass at")) << tipAfterPing.toStdString();
+}
+
+TEST(MainWindowSays, ARowShowsItsProbeAsSoonAsItEndsWithItsOwnEndTime) {
+    MainDlgHarness h;
+    CMainDlg& dlg = h.Open();
+    for (const char* address : {"silent.invalid", "fast.invalid"})
+        dlg.List().AddTail(std::make_unique<CItem>()).m_strAddress = address;
+    dlg.RefreshList();
+    // The first row's host never answers; the second answered right away, at 12:34:56.
+    const QDateTime ended(QDate::currentDate(), QTime(12, 34, 56));
+    h.runs.outcomes = {ScriptedRuns::kHang, 1};
+    h.runs.endFirst = {1};
+    h.runs.endedAt = ended.toSecsSinceEpoch();
+    QStringList whileRunning;
+    h.runs.onStarted = [&] {
+        auto* poll = new QTimer(&dlg);
+        auto clock = std::make_shared<QElapsedTimer>();
+        clock->start();
+        QObject::connect(poll, &QTimer::timeout, poll, [&h, &whileRunning, poll, clock] {
+            auto* progress = h.dlg().findChild<CProgressDlg*>();
+            const bool shown = h.Row(1)[2] == "Yes";
+            if (!progress || !progress->isVisible() || (!shown && clock->elapsed() < kPatienceMs))
+                return;
+            for (int c = 0; shown && c < h.dlg().ListView()->columnCount(); ++c)
+                whileRunning << h.dlg().ListView()->topLevelItem(1)->text(c);
+            QTest::mouseClick(progress->GetDlgItem<QPushButton>(IDCANCEL), Qt::LeftButton);
+            poll->deleteLater();
+        });
+        poll->start(5);
+    };
+    dlg.CheckConnections();
+    ASSERT_FALSE(whileRunning.isEmpty()) << "the row waited for the silent one before it";
+    EXPECT_EQ(whileRunning[3], "1.5 ms");
+    EXPECT_EQ(whileRunning[4], "12:34:56");
+    EXPECT_EQ(h.Row(0)[2], "No") << "the silent row shows nothing new";
 }
