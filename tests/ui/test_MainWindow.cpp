@@ -6,7 +6,9 @@
 #include "CItemList.h"
 #include "CProgressDlg.h"
 #include "CTrayIcon.h"
+#include "ListFile.h"
 #include "ResourceIds.h"
+#include "TempDir.h"
 #include "WindowGeometry.h"
 
 #include <QApplication>
@@ -168,4 +170,18 @@ TEST(MainWindowSays, ARowShowsItsProbeAsSoonAsItEndsWithItsOwnEndTime) {
     EXPECT_EQ(whileRunning[3], "1.5 ms");
     EXPECT_EQ(whileRunning[4], "12:34:56");
     EXPECT_EQ(h.Row(0)[2], "No") << "the silent row shows nothing new";
+}
+
+TEST(MainWindowSays, LoadAndSaveListStartInTheFolderOfTheCurrentList) {
+    testsupport::TempDir dir;
+    const std::string path = dir.file("office.pwk").string();
+    CItemList list;
+    ASSERT_TRUE(SaveListFile(list, path).Succeeded());
+    MainDlgHarness h;
+    h.Open(path);
+    h.Click(IDC_LOAD_LIST); // cancelled: no answer given
+    h.Click(IDC_SAVE_LIST);
+    ASSERT_EQ(h.prompts.fileRequests.size(), 2u);
+    for (const ui::FileDialogRequest& request : h.prompts.fileRequests)
+        EXPECT_EQ(request.directory, QString::fromStdString(dir.path().string()));
 }
