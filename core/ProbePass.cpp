@@ -219,8 +219,10 @@ void ProbePass::OnLookups() {
 }
 
 void ProbePass::Done(std::size_t index, const ProbeOutcome& outcome) {
+    // The outcome may live in the probe that is freed here: keep a copy.
+    const ProbeOutcome ended = outcome;
     if (index < m_probes.size())
         m_probes[index].reset();
     --m_remaining;
-    m_onDone(index, outcome);
+    m_onDone(index, ended);
 }

@@ -185,3 +185,23 @@ TEST(MainWindowSays, LoadAndSaveListStartInTheFolderOfTheCurrentList) {
     for (const ui::FileDialogRequest& request : h.prompts.fileRequests)
         EXPECT_EQ(request.directory, QString::fromStdString(dir.path().string()));
 }
+
+TEST(MainWindowGeometry, AStartUpMessageIsCentredOnTheScreen) {
+    testsupport::TempDir dir;
+    const std::string path = dir.file("broken.pwk").string();
+    const std::string garbage = "not a list";
+    testsupport::WriteFileBytes(path, std::vector<unsigned char>(garbage.begin(), garbage.end()));
+    MainDlgHarness h;
+    CMainDlg& dlg = h.Create(path);
+    // The boxes centre on their window: it is in its place before the first one.
+    QPoint centreAtMessage;
+    h.prompts.onMessage = [&](const FakeUserPrompts::Message&) {
+        if (centreAtMessage.isNull())
+            centreAtMessage = dlg.frameGeometry().center();
+    };
+    dlg.show();
+    ASSERT_FALSE(h.prompts.Texts().isEmpty());
+    const QPoint screenCentre = dlg.screen()->availableGeometry().center();
+    EXPECT_LE((centreAtMessage - screenCentre).manhattanLength(), 40)
+        << centreAtMessage.x() << "," << centreAtMessage.y();
+}
