@@ -16,8 +16,10 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -201,6 +203,9 @@ int main(int argc, char* argv[]) {
     int status = 1;
     if (managed) {
         QApplication app(argc, argv);
+        // The window keeps its size and choices in the user's settings: never the real user's here.
+        QTemporaryDir settings;
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
         ::testing::InitGoogleTest(&argc, argv);
         status = RUN_ALL_TESTS();
     } else {
