@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -47,6 +48,8 @@ struct CheckRunShared {
     std::mutex mutex;
     bool abandoned = false;
     std::vector<std::optional<ProbeOutcome>> outcomes; // per row, once its probe has ended
+    std::vector<std::int64_t> endedAt;                 // per row: when its probe ended (epoch seconds)
+    std::vector<std::size_t> ended;                    // rows ended, in that order, not yet reported
     std::size_t nextToRecord = 0;                      // rows before it are recorded
     std::vector<std::pair<std::size_t, int>> pending;  // rows recorded, not yet delivered
     bool woken = false;                                // a wake-up waits for Deliver
@@ -148,6 +151,7 @@ void ProbeAndRecord(CheckRunShared& shared, const CItemList& list) {
         // The probes work on copies, so the run may be cancelled and the list freed meanwhile.
         entries = CopyEntries(list);
         shared.outcomes.assign(entries.size(), std::nullopt);
+        shared.endedAt.assign(entries.size(), 0);
     }
     ProbePass pass(std::move(entries), shared.maxInFlight, [&shared](std::size_t row, const ProbeOutcome& outcome) {
         {
@@ -155,6 +159,8 @@ void ProbeAndRecord(CheckRunShared& shared, const CItemList& list) {
             if (shared.abandoned)
                 return;
             shared.outcomes[row] = outcome;
+            shared.endedAt[row] = static_cast<std::int64_t>(std::time(nullptr));
+            shared.ended.push_back(row);
             ++shared.finishedCount;
             shared.RecordInOrder(false);
             // Also when nothing could be recorded yet: the caller's progress moves on.
@@ -191,7 +197,7 @@ void CheckRunShared::RecordInOrder(bool skipUnfinished) {
         item.m_bResult = outcome->result;
         item.m_nLastRoundTripUs = outcome->roundTripUs;
         item.m_nLastFailure = outcome->failure;
-        item.m_tLastProbe = static_cast<std::int64_t>(std::time(nullptr));
+        item.m_tLastProbe = endedAt[nextToRecord]; // the probe's own end, not its turn in the list
         if (outcome->result == 0)
             g_bAllOk = 0;
         if (WantsLogLine(logMode, logPath, outcome->result)) {
@@ -253,11 +259,19 @@ bool CCheckRun::Deliver() {
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t got = ::read(m_shared->notify.Get(), &count, sizeof count);
     std::vector<std::pair<std::size_t, int>> rows;
+    std::vector<std::tuple<std::size_t, ProbeOutcome, std::int64_t>> ended;
     {
         std::lock_guard<std::mutex> lock(m_shared->mutex);
         rows.swap(m_shared->pending);
         m_shared->woken = false;
+        if (m_onEnded) {
+            for (std::size_t row : m_shared->ended)
+                ended.emplace_back(row, *m_shared->outcomes[row], m_shared->endedAt[row]);
+        }
+        m_shared->ended.clear();
     }
+    for (const auto& [row, outcome, when] : ended)
+        m_onEnded(row, outcome, when);
     if (m_onStatus) {
         for (const auto& [row, result] : rows)
             m_onStatus(row, m_shared->list->GetAt(row), result);

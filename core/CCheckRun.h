@@ -1,9 +1,11 @@
 #pragma once
 
 #include "AbortableThread.h"
+#include "Probe.h"
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -35,6 +37,10 @@ public:
     // Called on the caller's thread (inside Deliver) when more probes have ended, in any order.
     using ProgressFn = std::function<void(std::size_t finished, std::size_t total)>;
 
+    // Called on the caller's thread (inside Deliver) for each probe that has ended since, in the
+    // order they ended, before its row is recorded: the outcome and when it ended (epoch seconds).
+    using EndedFn = std::function<void(std::size_t row, const ProbeOutcome& outcome, std::int64_t endedAt)>;
+
     CCheckRun();
     ~CCheckRun(); // cancels and finishes a run still in progress
     CCheckRun(const CCheckRun&) = delete;
@@ -45,6 +51,9 @@ public:
 
     // Progress reports for the runs started from now on; none by default.
     void SetProgressFn(ProgressFn onProgress) { m_onProgress = std::move(onProgress); }
+
+    // Reports of probes as they end for the runs started from now on; none by default.
+    void SetEndedFn(EndedFn onEnded) { m_onEnded = std::move(onEnded); }
 
     // Sets the run state and starts the worker over list. Returns false (and starts nothing)
     // when another run is in progress or the thread cannot be started. The list must not
@@ -85,6 +94,7 @@ private:
     AbortableThreadPtr m_thread;
     StatusFn m_onStatus;
     ProgressFn m_onProgress;
+    EndedFn m_onEnded;
     std::size_t m_reportedProgress = 0;
     std::size_t m_maxInFlight;
     bool m_stopped = false;

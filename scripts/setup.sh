@@ -26,6 +26,8 @@ packages=(
     # the window-stacking test: the real window under Xvfb with the openbox window manager,
     # and xprop to read the stacking order
     xvfb openbox x11-utils
+    tint2 # a panel with a system tray, for the tray test under the window manager
+    qt6-charts-dev libqt6opengl6-dev # the history chart of an entry (Qt Charts needs Qt OpenGL)
 )
 
 source "$here/scripts/install-packages.sh"

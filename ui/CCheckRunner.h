@@ -6,6 +6,7 @@
 // ICheckRunner on the shared check run of core/.
 class CCheckRunner final : public ICheckRunner {
 public:
+    void SetEndedFn(EndedFn onEnded) override { m_run.SetEndedFn(std::move(onEnded)); }
     bool Start(CItemList& list, StatusFn onStatus) override { return m_run.Start(list, std::move(onStatus)); }
     int NotifyFd() const override { return m_run.NotifyFd(); }
     bool Deliver() override { return m_run.Deliver(); }

@@ -20,6 +20,10 @@ const res::DialogTemplate& TemplateOrThrow(int id) {
 } // namespace
 
 CDialog::CDialog(int templateId, QWidget* parent) : QDialog(parent), m_template(&TemplateOrThrow(templateId)) {
+    // Run modally, a dialog with an owner blocks that window only (the tray icon keeps
+    // answering); one without blocks the whole program.
+    if (parent)
+        setWindowModality(Qt::WindowModal);
     for (QWidget* w : CDialogBuilder::Build(*this, *m_template)) {
         if (auto* button = qobject_cast<QPushButton*>(w)) {
             const int id = CDialogBuilder::ControlId(button);

@@ -17,6 +17,7 @@
 #include "ResourceIds.h"
 #include "SmtpAlert.h"
 #include "UserPrompts.h"
+#include "WindowGeometry.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -25,6 +26,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTreeWidget>
@@ -124,9 +126,12 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
         spin->SetRange(kMinPeriod, kMaxPeriod);
     setWindowIcon(QCoreApplication::instance() ? QApplication::windowIcon() : QIcon());
     ConnectControls();
+    ConnectHistory();
     SetTabOrder();
     MarkSaved({});
     CreateStatusLine();
+    m_geometry =
+        std::make_unique<WindowGeometry>(*this, *ListView(), std::vector<QWidget*>{m_pStatusLine}, ListExtraRoom());
 }
 
 CMainDlg::~CMainDlg() {
@@ -274,6 +279,9 @@ void CMainDlg::DoDataExchange(CDataExchange& dx) {
 }
 
 bool CMainDlg::OnInitDialog() {
+    // Placed before anything can ask: a message about the list on the command line is centred
+    // on the window.
+    m_geometry->Place();
     CDialog::OnInitDialog();
     RefreshList();
     UpdateControls();
@@ -314,19 +322,6 @@ void CMainDlg::OnOK() {
     if (!UpdateData(true) || !ConfirmDiscardChanges())
         return;
     EndDialog(QDialog::Accepted);
-}
-
-void CMainDlg::EndProgram() {
-    if (m_scheduler->m_bRunning)
-        StopMonitoring();
-    m_bInTray = false;
-    if (m_pTrayLoop) {
-        // Hidden in the tray, the window has no exec() round to end; exec() waits for this.
-        m_bEnded = true;
-        m_pTrayLoop->quit();
-        return;
-    }
-    EndDialog(QDialog::Rejected);
 }
 
 void CMainDlg::RefreshFromList() {
@@ -412,6 +407,7 @@ void CMainDlg::StopMonitoring() {
 
 void CMainDlg::PingNow() {
     m_scheduler->PingNow();
+    UpdateStatus(); // the run has ended: the next pass is what the status line tells again
 }
 
 void CMainDlg::RaiseAlerts() {

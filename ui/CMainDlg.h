@@ -3,6 +3,7 @@
 #include "CCMSCommCtrl.h"
 #include "CDialog.h"
 #include "CommandLauncher.h"
+#include "EntryHistory.h"
 #include "ICheckRunner.h"
 #include "IPeriodTimer.h"
 #include "ISoundPlayer.h"
@@ -21,7 +22,7 @@ class CItem;
 class CItemList;
 class CScheduler;
 class CTrayIcon;
-class QEventLoop;
+class WindowGeometry;
 class QLabel;
 class QTreeWidget;
 
@@ -46,6 +47,9 @@ public:
         std::function<void(const CItemList& list)> sendMail;
         // Whether the window may offer a system-tray icon (the desktop's answer by default).
         std::function<bool()> trayAvailable;
+        // The history chart of an entry (its name, its results of this session).
+        std::function<void(const QString& entry, const std::vector<HistorySample>& samples, QWidget* parent)>
+            showHistory;
     };
 
     // How the last check run ended, for the status line, the tray and the notification.
@@ -127,6 +131,9 @@ public:
     void SendMailAlert();
     void OnHelp();
     void OnAbout();
+    // The chart of the selected row's results in this session.
+    void ShowHistory();
+    const EntryHistory& History() const { return m_history; }
 
     // Where the manual is looked for: beside the executable, then in the documentation folder.
     static QString HelpFilePath();
@@ -150,6 +157,13 @@ private:
     void FinishStartUp(bool showSplash);
     void RefreshFromList();
     void SetRowStatus(std::size_t row, int result);
+    // A row's probe has ended, maybe ahead of the rows before it: its cells show it at once.
+    void ShowProbeEnded(std::size_t row, const ProbeOutcome& outcome, std::int64_t endedAt);
+    void ConnectHistory();
+    void RecordHistory(const CItem& entry);
+    void ForgetRemovedHistory();
+    // What the list view needs beyond the template's room to show every column of a typical row.
+    QSize ListExtraRoom() const;
     void RunEditor(const std::function<void()>& edit);
     // The sound and log file: a path chosen with the file dialog (nothing when cancelled), or
     // none, goes into the list's setting and the window's copy, and the fields are rewritten.
@@ -186,14 +200,13 @@ private:
     std::unique_ptr<CItemList> m_pSavedContent; // the list as its file holds it
     std::optional<ListFileStamp> m_savedStamp;  // the version of the file read or written last
     bool m_bSessionEnding = false;
-    bool m_bInTray = false;            // hidden by the close box while monitoring goes on
-    bool m_bEnded = false;             // Quit while in the tray
-    QEventLoop* m_pTrayLoop = nullptr; // exec() waiting while the window is in the tray
     QLabel* m_pStatusLine = nullptr;
     PassSummary m_lastPass;
     PassSummary m_currentPass;
     QDateTime m_nextPass; // when the armed period timer falls due; invalid when none
     std::unique_ptr<CTrayIcon> m_tray;
+    std::unique_ptr<WindowGeometry> m_geometry; // size and place on the screen
+    EntryHistory m_history;                     // this session's results, per entry
 };
 
 // The desktop's services: Qt timer, sound effects, the shell, the shared check run, the dialogs.

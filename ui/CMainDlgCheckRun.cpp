@@ -14,6 +14,9 @@ int CMainDlg::CheckConnections() {
     if (m_bInCheckRun)
         return 1; // never two runs at once; the scheduler does not ask for one
     std::unique_ptr<ICheckRunner> runner = m_services.makeCheckRunner();
+    runner->SetEndedFn([this](std::size_t row, const ProbeOutcome& outcome, std::int64_t endedAt) {
+        ShowProbeEnded(row, outcome, endedAt);
+    });
     int result = 1; // a run whose worker could not start probed nothing and found no failure
     {
         // However the run ends, a failure included (no memory for the progress window), the

@@ -4,7 +4,6 @@
 
 #include "CItemList.h"
 #include "CListFileLock.h"
-#include "CTrayIcon.h"
 #include "ListCopy.h"
 #include "ListFile.h"
 #include "LocalText.h"
@@ -12,8 +11,6 @@
 #include "UserPrompts.h"
 #include "UserSettings.h"
 
-#include <QCloseEvent>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QLineEdit>
 
@@ -27,7 +24,6 @@ constexpr const char* kUntitled = "Untitled";
 constexpr const char* kSaveQuestion = "Save changes to %1?";
 constexpr const char* kChangedOutsideQuestion =
     "%1 was changed by another program since it was loaded or last saved. Overwrite it?";
-constexpr const char* kMinimiseToTrayKey = "window/minimiseToTray";
 
 // Whether two paths name the same file, also through links or another spelling.
 bool SamePath(const std::string& a, const std::string& b) {
@@ -121,62 +117,4 @@ bool CMainDlg::ConfirmDiscardChanges() {
 void CMainDlg::OnSessionEnding() {
     // The desktop is logging out: a question now would hold up the whole session.
     m_bSessionEnding = true;
-}
-
-void CMainDlg::closeEvent(QCloseEvent* event) {
-    // The close box while monitoring with "minimise to tray": the window goes, monitoring stays.
-    // ("&Close", Escape and Enter come as commands, not here: they end the program.)
-    if (!m_bSessionEnding && IsRunning() && m_tray && m_tray->IsShown() && MinimiseToTray()) {
-        m_bInTray = true;
-        event->ignore();
-        hide(); // ends this round of exec(); exec() then waits in the tray
-        return;
-    }
-    CDialog::closeEvent(event);
-}
-
-int CMainDlg::exec() {
-    for (;;) {
-        const int result = CDialog::exec();
-        if (!m_bInTray)
-            return result;
-        // Hidden to the tray: wait there until Show brings the window back or Quit ends it.
-        QEventLoop tray;
-        m_pTrayLoop = &tray;
-        tray.exec();
-        m_pTrayLoop = nullptr;
-        // Quit from the tray, or the application told to quit (the session ends).
-        if (m_bInTray || m_bEnded) {
-            m_bInTray = false;
-            if (IsRunning())
-                StopMonitoring();
-            return QDialog::Rejected;
-        }
-    }
-}
-
-void CMainDlg::ShowFromTray() {
-    m_bInTray = false;
-    if (m_pTrayLoop)
-        m_pTrayLoop->quit(); // exec() shows the window again
-    else
-        show();
-    raise();
-    activateWindow();
-}
-
-void CMainDlg::Quit() {
-    if (m_bInCheckRun)
-        return;
-    if (!ConfirmDiscardChanges())
-        return;
-    EndProgram();
-}
-
-bool CMainDlg::MinimiseToTray() {
-    return ui::UserSettings().value(QString::fromLatin1(kMinimiseToTrayKey), false).toBool();
-}
-
-void CMainDlg::SetMinimiseToTray(bool on) {
-    ui::UserSettings().setValue(QString::fromLatin1(kMinimiseToTrayKey), on);
 }

@@ -13,7 +13,9 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QStyle>
 #include <QTreeWidget>
 #include <algorithm>
 
@@ -34,8 +36,10 @@ struct Column {
     int width; // pixels
 };
 // After the three columns of the list file's view: what the last probe found, shown only.
-constexpr Column kColumns[] = {{"IP Address", 245}, {"Port", 40},    {"OK", 40},
-                               {"Round trip", 70},  {"Checked", 70}, {"Reason", 190}};
+constexpr Column kColumns[] = {{"IP Address", 160}, {"Port", 56},    {"OK", 40},
+                               {"Round trip", 76},  {"Checked", 70}, {"Reason", 190}};
+// Rows the list view shows when the window first opens.
+constexpr int kRowsShown = 8;
 constexpr const char* kCheckedFormat = "HH:mm:ss";
 
 QString StatusText(int result) {
@@ -48,20 +52,35 @@ QString RoundTripMs(std::int64_t us) {
     return QString::number(static_cast<double>(us) / 1000.0, 'g', kSignificantDigits);
 }
 
-// The round trip, the local time of the last probe and the reason of a failure; empty cells
-// for an entry not probed since the list was loaded (a stored status carries none of them).
-void FillProbeCells(QTreeWidgetItem& row, const CItem& entry) {
-    const bool probed = entry.m_tLastProbe >= 0;
-    row.setText(kRoundTripColumn, probed && entry.m_bResult && entry.m_nLastRoundTripUs >= 0
-                                      ? QStringLiteral("%1 ms").arg(RoundTripMs(entry.m_nLastRoundTripUs))
+// What the probe cells of a row show.
+struct ProbeCells {
+    bool probed = false; // not since the list was loaded: a stored status carries none of the rest
+    int result = 0;
+    std::int64_t roundTripUs = -1;
+    ProbeFailure failure = ProbeFailure::unknown;
+    std::int64_t when = -1; // when the probe ended, epoch seconds
+    bool icmp = false;      // the ICMP privilege help belongs on ICMP rows only
+};
+
+ProbeCells CellsOf(const CItem& entry) {
+    return {entry.m_tLastProbe >= 0, entry.m_bResult, entry.m_nLastRoundTripUs, entry.m_nLastFailure,
+            entry.m_tLastProbe, !entry.m_bConnect};
+}
+
+// The round trip, the local time the probe ended and the reason of a failure; empty cells for an
+// entry not probed since the list was loaded.
+void FillProbeCells(QTreeWidgetItem& row, const ProbeCells& cells) {
+    row.setText(kStatusColumn, StatusText(cells.result));
+    row.setText(kRoundTripColumn, cells.probed && cells.result && cells.roundTripUs >= 0
+                                      ? QStringLiteral("%1 ms").arg(RoundTripMs(cells.roundTripUs))
                                       : QString());
     row.setText(kCheckedColumn,
-                probed ? QDateTime::fromSecsSinceEpoch(entry.m_tLastProbe).toString(kCheckedFormat) : QString());
+                cells.probed ? QDateTime::fromSecsSinceEpoch(cells.when).toString(kCheckedFormat) : QString());
     const QString reason =
-        probed && !entry.m_bResult ? QString::fromLatin1(ProbeFailureText(entry.m_nLastFailure)) : QString();
+        cells.probed && !cells.result ? QString::fromLatin1(ProbeFailureText(cells.failure)) : QString();
     row.setText(kReasonColumn, reason);
     QString tip;
-    if (!entry.m_bConnect && entry.m_nLastFailure == ProbeFailure::noPermission && !reason.isEmpty()) {
+    if (cells.icmp && cells.failure == ProbeFailure::noPermission && !reason.isEmpty()) {
         // How to grant it, with this program's own path.
         tip = QString::fromLatin1(kIcmpPrivilegeHelp).trimmed();
         tip.replace(QStringLiteral("PROGRAM"), QCoreApplication::applicationFilePath());
@@ -86,8 +105,11 @@ std::vector<QTreeWidgetItem*> SelectedRows(QTreeWidget& view) {
     return result;
 }
 
-ui::FileDialogRequest ListFileRequest(ui::FileDialogRequest::Mode mode) {
+// Starts in the folder of the current list, when it has one.
+ui::FileDialogRequest ListFileRequest(ui::FileDialogRequest::Mode mode, const std::string& listPath) {
     ui::FileDialogRequest request;
+    if (!listPath.empty())
+        request.directory = QFileInfo(ui::FromLocal(listPath)).absolutePath();
     request.mode = mode;
     request.filter = QString::fromLatin1(kListFilter);
     request.defaultSuffix = QString::fromLatin1(kListSuffix);
@@ -117,8 +139,7 @@ void CMainDlg::RefreshList() {
         auto* row = new QTreeWidgetItem;
         row->setText(kAddressColumn, ui::FromLocal(entry.m_strAddress));
         row->setText(kPortColumn, entry.m_bConnect ? QString::number(entry.m_nPort) : QStringLiteral("ICMP"));
-        row->setText(kStatusColumn, StatusText(entry.m_bResult));
-        FillProbeCells(*row, entry);
+        FillProbeCells(*row, CellsOf(entry));
         for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
             row->setTextAlignment(i, Qt::AlignCenter);
         row->setData(kAddressColumn, kEntryRole, QVariant::fromValue(static_cast<void*>(&entry)));
@@ -126,7 +147,20 @@ void CMainDlg::RefreshList() {
     });
     view->addTopLevelItems(rows);
     view->setUpdatesEnabled(true);
+    ForgetRemovedHistory();
     UpdateStatus(); // entries added, edited or deleted change the title's mark
+}
+
+QSize CMainDlg::ListExtraRoom() const {
+    const QTreeWidget* view = ListView();
+    int columns = 0;
+    for (const Column& c : kColumns)
+        columns += c.width;
+    const int frame = 2 * view->frameWidth();
+    const int bar = view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view);
+    const int rowHeight = view->fontMetrics().height() + 2 * view->style()->pixelMetric(QStyle::PM_FocusFrameVMargin);
+    const int height = (kRowsShown + 1) * rowHeight + frame + bar; // with the headings
+    return {std::max(0, columns + frame + bar - view->width()), std::max(0, height - view->height())};
 }
 
 void CMainDlg::SetRowStatus(std::size_t row, int result) {
@@ -134,10 +168,18 @@ void CMainDlg::SetRowStatus(std::size_t row, int result) {
     if (result == 0)
         ++m_currentPass.failed;
     if (QTreeWidgetItem* item = ListView()->topLevelItem(static_cast<int>(row))) {
-        item->setText(kStatusColumn, StatusText(result));
-        if (row < m_pList->GetCount())
-            FillProbeCells(*item, m_pList->GetAt(row));
+        ProbeCells cells = row < m_pList->GetCount() ? CellsOf(m_pList->GetAt(row)) : ProbeCells{};
+        cells.result = result;
+        FillProbeCells(*item, cells);
     }
+    if (row < m_pList->GetCount())
+        RecordHistory(m_pList->GetAt(row));
+}
+
+void CMainDlg::ShowProbeEnded(std::size_t row, const ProbeOutcome& outcome, std::int64_t endedAt) {
+    const bool icmp = row < m_pList->GetCount() && !m_pList->GetAt(row).m_bConnect;
+    if (QTreeWidgetItem* item = ListView()->topLevelItem(static_cast<int>(row)))
+        FillProbeCells(*item, {true, outcome.result, outcome.roundTripUs, outcome.failure, endedAt, icmp});
 }
 
 void CMainDlg::RunEditor(const std::function<void()>& edit) {
@@ -192,7 +234,8 @@ void CMainDlg::SaveList() {
 }
 
 bool CMainDlg::SaveListAs() {
-    const QString path = ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::save));
+    const QString path =
+        ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::save, m_strListPath));
     if (path.isEmpty())
         return false;
     return SaveListTo(ui::ToLocal(path));
@@ -201,7 +244,8 @@ bool CMainDlg::SaveListAs() {
 void CMainDlg::LoadList() {
     if (!ConfirmDiscardChanges())
         return;
-    const QString path = ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::open));
+    const QString path =
+        ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::open, m_strListPath));
     if (path.isEmpty())
         return;
     LoadListFile(ui::ToLocal(path));

@@ -3,6 +3,7 @@
 #include "CMainDlg.h"
 #include "ProgramIcon.h"
 
+#include <QApplication>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
@@ -53,6 +54,7 @@ CTrayIcon::CTrayIcon(CMainDlg& window)
     connect(m_menu, &QMenu::aboutToShow, this, [this] {
         const QSignalBlocker quiet(m_minimise);
         m_minimise->setChecked(CMainDlg::MinimiseToTray());
+        UpdateActions(); // a dialog of the window may have opened since
     });
     m_menu->addSeparator();
     m_quit = m_menu->addAction(QStringLiteral("&Quit"), &window, [&window] { window.Quit(); });
@@ -79,15 +81,22 @@ QString CTrayIcon::ToolTip() const {
 void CTrayIcon::Update() {
     const CMainDlg::PassSummary& pass = m_window.LastPass();
     State state = State::idle;
-    if (m_window.IsRunning())
-        state = pass.when.isValid() && pass.failed > 0 ? State::failed : State::allAnswered;
+    // Neutral until a pass has ended: nothing has answered before.
+    if (m_window.IsRunning() && pass.when.isValid())
+        state = pass.failed > 0 ? State::failed : State::allAnswered;
     if (state != m_state || m_icon->icon().isNull()) {
         m_state = state;
         m_icon->setIcon(StateIcon(state));
     }
     m_icon->setToolTip(QStringLiteral("Pulsewick\n") + m_window.StatusLineText());
 
-    const bool free = !m_window.IsCheckRunInProgress();
+    UpdateActions();
+}
+
+void CTrayIcon::UpdateActions() {
+    // While a pass runs or a dialog of the window waits for the user, the menu shows the window
+    // and keeps the tray choice, but starts, stops and quits nothing under them.
+    const bool free = !m_window.IsCheckRunInProgress() && !QApplication::activeModalWidget();
     m_pingNow->setEnabled(free);
     m_startStop->setEnabled(free);
     m_quit->setEnabled(free);

@@ -32,6 +32,8 @@ public:
     QAction* QuitAction() const { return m_quit; }
 
 private:
+    void UpdateActions();
+
     CMainDlg& m_window;
     QMenu* m_menu;
     QSystemTrayIcon* m_icon;

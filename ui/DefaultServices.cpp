@@ -1,5 +1,6 @@
 #include "CAboutDlg.h"
 #include "CCheckRunner.h"
+#include "CHistoryChart.h"
 #include "CItemDlg.h"
 #include "CMailAccount.h"
 #include "CMailDlg.h"
@@ -31,6 +32,9 @@ CMainDlg::Services DefaultMainDlgServices() {
     services.editMail = [account](CItemList& list, QWidget* owner) { CMailDlg(list, account.get(), owner).DoModal(); };
     services.sendMail = [account](const CItemList& list) { (void)::SendMailAlert(list, account->Options()); };
     services.showAbout = [](QWidget* parent) { CAboutDlg(parent).DoModal(); };
+    services.showHistory = [](const QString& entry, const std::vector<HistorySample>& samples, QWidget* parent) {
+        CHistoryChart(entry, samples, parent).exec();
+    };
     services.showSplash = [](QWidget* owner) {
         CSplashWindow::EnableSplashScreen(true);
         ShowSplash(owner);

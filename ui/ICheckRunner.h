@@ -1,6 +1,9 @@
 #pragma once
 
+#include "Probe.h"
+
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 class CItem;
@@ -12,7 +15,12 @@ class ICheckRunner {
 public:
     using StatusFn = std::function<void(std::size_t row, const CItem& item, int result)>;
 
+    // A probe has ended (rows in the order their probes end, ahead of the list-order report).
+    using EndedFn = std::function<void(std::size_t row, const ProbeOutcome& outcome, std::int64_t endedAt)>;
+
     virtual ~ICheckRunner() = default;
+    // For the next Start: who hears of each probe as it ends.
+    virtual void SetEndedFn(EndedFn onEnded) = 0;
     // Starts the worker over the list; false when it could not start.
     virtual bool Start(CItemList& list, StatusFn onStatus) = 0;
     // Readable while rows or progress wait for Deliver() or once the worker has ended.

@@ -1,11 +1,13 @@
 #include "UserPrompts.h"
 
 #include <QApplication>
-#include <QDesktopServices>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QProcess>
+#include <QTimer>
 
 #include "DesktopNotification.h"
 
@@ -14,12 +16,15 @@ namespace {
 
 constexpr const char* kFallbackProgramName = "pulsewick";
 constexpr const char* kOverwriteButton = "&Overwrite";
+constexpr const char* kOpener = "xdg-open";
+constexpr int kOpenerVerdictMs = 5000;
 
 class DesktopPrompts final : public IUserPrompts {
 public:
     using IUserPrompts::MessageBox;
     void MessageBox(QWidget* parent, const QString& text, MessageIcon icon, const QString& detailText) override {
         QMessageBox box(ToQt(icon), ProgramName(), text, QMessageBox::Ok, parent);
+        ModalTo(box, parent);
         if (!detailText.isEmpty())
             box.setDetailedText(detailText);
         box.exec();
@@ -28,6 +33,7 @@ public:
     SaveAnswer AskSaveChanges(QWidget* parent, const QString& text) override {
         QMessageBox box(QMessageBox::Warning, ProgramName(), text,
                         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+        ModalTo(box, parent);
         box.setDefaultButton(QMessageBox::Save);
         switch (box.exec()) {
         case QMessageBox::Save:
@@ -52,6 +58,9 @@ public:
 
     QString GetFileName(QWidget* parent, const FileDialogRequest& request) override {
         QFileDialog dialog(parent);
+        ModalTo(dialog, parent);
+        if (!request.directory.isEmpty())
+            dialog.setDirectory(request.directory);
         const bool save = request.mode == FileDialogRequest::Mode::save;
         dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         // A typed name that does not exist is accepted; opening it then reports the failure.
@@ -67,9 +76,31 @@ public:
 
     void Beep() override { QApplication::beep(); }
 
-    bool OpenUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
+    bool OpenUrl(const QUrl& url) override {
+        // The desktop's opener starts whatever it finds and reports with its exit status
+        // whether it found anything: an opener that fails within its first moments failed.
+        auto* opener = new QProcess(QCoreApplication::instance());
+        QObject::connect(opener, &QProcess::finished, opener, &QObject::deleteLater);
+        opener->start(QString::fromLatin1(kOpener), {url.toString()});
+        if (!opener->waitForStarted()) {
+            opener->deleteLater();
+            return false;
+        }
+        QEventLoop wait;
+        QTimer::singleShot(kOpenerVerdictMs, &wait, &QEventLoop::quit);
+        QObject::connect(opener, &QProcess::finished, &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+        if (opener->state() != QProcess::NotRunning)
+            return true; // still running: it has started something that takes its time
+        return opener->exitStatus() == QProcess::NormalExit && opener->exitCode() == 0;
+    }
 
 private:
+    // A box asked for by a window blocks that window only, so the tray icon keeps answering.
+    static void ModalTo(QDialog& dialog, QWidget* parent) {
+        dialog.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    }
+
     static QMessageBox::Icon ToQt(MessageIcon icon) {
         switch (icon) {
         case MessageIcon::information:

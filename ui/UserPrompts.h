@@ -22,6 +22,7 @@ struct FileDialogRequest {
     QString filter;                // e.g. "Pulsewick list (*.pwk)"
     QString defaultSuffix;         // without the dot, e.g. "pwk"
     bool confirmOverwrite = false; // save: ask before an existing file is chosen
+    QString directory = {};        // where the dialog starts; empty: wherever the desktop chooses
 };
 
 // The answer to "Save changes to NAME?".

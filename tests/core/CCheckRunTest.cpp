@@ -173,6 +173,32 @@ TEST_F(CheckRun, CancelRecordsWhatEndedInOrderAndLeavesTheRest) {
     EXPECT_EQ(LogLines().size(), 2u);
 }
 
+TEST_F(CheckRun, AProbeIsReportedAsItEndsAndRecordedWithItsOwnEndTime) {
+    Add(m_stalled.Port(), /*earlier=*/5);
+    Add(m_open.Port(), /*earlier=*/6);
+    std::vector<std::pair<std::size_t, std::int64_t>> ended;
+    CCheckRun run;
+    run.SetEndedFn([&ended](std::size_t row, const ProbeOutcome& outcome, std::int64_t endedAt) {
+        EXPECT_EQ(outcome.result, 1);
+        ended.emplace_back(row, endedAt);
+    });
+    ASSERT_TRUE(run.Start(m_list, Recorder()));
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (ended.empty() && std::chrono::steady_clock::now() < deadline) {
+        pollfd wait{run.NotifyFd(), POLLIN, 0};
+        ::poll(&wait, 1, 100);
+        run.Deliver();
+    }
+    ASSERT_EQ(ended.size(), 1u) << "the second row's probe is reported ahead of the stalled first";
+    EXPECT_EQ(ended[0].first, 1u);
+    EXPECT_TRUE(m_statuses.empty()) << "its row still waits for the first one";
+    std::this_thread::sleep_for(1100ms); // the clock moves on before its turn comes
+    run.Cancel();
+    run.Finish();
+    EXPECT_EQ(m_statuses, (std::vector<Status>{{1, 1}}));
+    EXPECT_EQ(m_list.GetAt(1).m_tLastProbe, ended[0].second) << "when its probe ended, not when it was recorded";
+}
+
 TEST_F(CheckRun, CancelAfterAFailureReportsFailure) {
     Add(m_closed.Port());
     Add(m_stalled.Port());

@@ -6,14 +6,20 @@
 
 #include "CItemList.h"
 #include "CProgressDlg.h"
+#include "CTrayIcon.h"
 #include "ResourceIds.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStandardPaths>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -113,6 +119,54 @@ TEST_F(WindowStacking, ThePopUpAndTheProgressWindowAreAboveTheWindow) {
     EXPECT_TRUE(above) << "the failure pop-up";
 }
 
+// With a panel that has a system tray (tint2): while the window runs, the tray icon answers a
+// right click with its menu, and the menu's choice works.
+TEST(TrayWhileShown, TheTrayMenuAnswersWhileTheWindowRuns) {
+    MainDlgHarness h;
+    h.trayAvailable = true;
+    CMainDlg& dlg = h.Create();
+    if (!QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, kStartMs))
+        GTEST_SKIP() << "no system tray";
+    bool menuShown = false;
+    bool trayChoiceWorked = false;
+    QTimer::singleShot(0, &dlg, [&] {
+        QWidget* icon = nullptr;
+        const bool iconUp = QTest::qWaitFor(
+            [&icon] {
+                for (QWidget* w : QApplication::topLevelWidgets()) {
+                    if (w->inherits("QSystemTrayIconSys") && w->isVisible())
+                        icon = w;
+                }
+                return icon != nullptr && QTest::qWaitForWindowExposed(icon, 50);
+            },
+            kStartMs);
+        if (iconUp) {
+            // Through the window system, as the X server's click comes: a modal window would
+            // swallow it.
+            QTest::mouseClick(icon->windowHandle(), Qt::RightButton, {}, icon->rect().center());
+            QMenu* menu = nullptr;
+            menuShown = QTest::qWaitFor(
+                [&menu] {
+                    menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                    return menu != nullptr;
+                },
+                kStartMs);
+            if (menu) {
+                const bool before = CMainDlg::MinimiseToTray();
+                menu->hide();
+                dlg.TrayIcon()->MinimiseAction()->trigger();
+                trayChoiceWorked = CMainDlg::MinimiseToTray() != before;
+                CMainDlg::SetMinimiseToTray(before);
+            }
+        }
+        dlg.Quit();
+    });
+    QTimer::singleShot(4 * kStartMs, &dlg, [&dlg] { dlg.EndDialog(QDialog::Rejected); }); // never hang
+    dlg.DoModal();
+    EXPECT_TRUE(menuShown);
+    EXPECT_TRUE(trayChoiceWorked);
+}
+
 int main(int argc, char* argv[]) {
     for (const char* tool : {"Xvfb", "openbox", "xprop"}) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
@@ -142,14 +196,23 @@ int main(int argc, char* argv[]) {
         if (!managed)
             QThread::msleep(50);
     }
+    // A panel with a system tray where there is one; the tray test skips without it.
+    QProcess panel;
+    if (!QStandardPaths::findExecutable(QStringLiteral("tint2")).isEmpty())
+        panel.start(QStringLiteral("tint2"));
     int status = 1;
     if (managed) {
         QApplication app(argc, argv);
+        // The window keeps its size and choices in the user's settings: never the real user's here.
+        QTemporaryDir settings;
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
         ::testing::InitGoogleTest(&argc, argv);
         status = RUN_ALL_TESTS();
     } else {
         std::printf("openbox did not start\n");
     }
+    panel.terminate();
+    panel.waitForFinished(kStartMs);
     openbox.terminate();
     openbox.waitForFinished(kStartMs);
     xvfb.terminate();

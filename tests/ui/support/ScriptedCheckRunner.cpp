@@ -28,6 +28,10 @@ bool ScriptedCheckRunner::Start(CItemList& list, StatusFn onStatus) {
     m_onStatus = std::move(onStatus);
     m_running = true;
     ++m_script.started;
+    if (!m_script.endFirst.empty()) {
+        m_ended = m_script.endFirst;
+        Signal();
+    }
     for (std::size_t i = 0; i < m_script.finishedAtStart && m_next < m_list->GetCount(); ++i)
         CompleteRow();
     QTimer::singleShot(m_script.stepMs, &m_timers, [this] { CompleteNext(); });
@@ -76,6 +80,14 @@ void ScriptedCheckRunner::Signal() {
 bool ScriptedCheckRunner::Deliver() {
     std::uint64_t count = 0;
     (void)!read(m_fd, &count, sizeof count);
+    auto ended = std::move(m_ended);
+    m_ended.clear();
+    for (std::size_t row : ended) {
+        const int outcome = row < m_script.outcomes.size() ? m_script.outcomes[row] : 1;
+        if (m_onEnded && outcome != ScriptedRuns::kHang)
+            m_onEnded(row, ProbeOutcome{outcome, outcome ? m_script.roundTripUs : -1, ProbeFailure::timedOut},
+                      m_script.endedAt);
+    }
     auto pending = std::move(m_pending);
     m_pending.clear();
     for (const auto& [row, result] : pending)

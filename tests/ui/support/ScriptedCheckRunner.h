@@ -20,6 +20,10 @@ struct ScriptedRuns {
     std::int64_t roundTripUs = 1500;    // of every answer
     int stepMs = 5;
     std::size_t finishedAtStart = 0; // rows that end inside Start, before the window first looks
+    // Rows whose probes end as the run starts, ahead of the rows before them: reported as ended
+    // at once, recorded only when their turn in the list comes. They ended at endedAt.
+    std::vector<std::size_t> endFirst;
+    std::int64_t endedAt = 0;
     bool failToStart = false;
     std::function<void()> onStarted; // runs right after a run has started
 
@@ -35,6 +39,7 @@ public:
     explicit ScriptedCheckRunner(ScriptedRuns& script);
     ~ScriptedCheckRunner() override;
 
+    void SetEndedFn(EndedFn onEnded) override { m_onEnded = std::move(onEnded); }
     bool Start(CItemList& list, StatusFn onStatus) override;
     int NotifyFd() const override { return m_fd; }
     bool Deliver() override;
@@ -51,6 +56,8 @@ private:
     ScriptedRuns& m_script;
     CItemList* m_list = nullptr;
     StatusFn m_onStatus;
+    EndedFn m_onEnded;
+    std::vector<std::size_t> m_ended; // rows ended, not yet reported
     int m_fd = -1;
     bool m_running = false;
     int m_allOk = 1;
