@@ -3,6 +3,7 @@
 #include "CItemList.h"
 #include "CTimedSocket.h"
 
+#include <stop_token>
 #include <string_view>
 
 namespace {
@@ -51,6 +52,10 @@ std::string SendMailAlert(const CItemList& list) {
 }
 
 std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
+    return SendMailAlert(list, port, std::stop_token());
+}
+
+std::string SendMailAlert(const CItemList& list, std::uint16_t port, const std::stop_token& stop) {
     const std::string server = OneLine(list.m_strServer);
     const std::string from = OneLine(list.m_strFrom);
     const std::string to = OneLine(list.m_strTo);
@@ -59,6 +64,7 @@ std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
     // The socket's budget starts now and covers the whole dialogue; a failed creation shows up
     // as a failed connect.
     CTimedSocket socket;
+    const std::stop_callback abort(stop, [&socket] { socket.Abort(); });
     socket.Create();
     if (!socket.Connect(server, port))
         return smtp::kConnectFailed;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stop_token>
 #include <string>
 
 class CItemList;
@@ -42,3 +43,7 @@ std::string SendMailAlert(const CItemList& list);
 
 // The same with the server on another port; for tests, which cannot count on port 25.
 std::string SendMailAlert(const CItemList& list, std::uint16_t port);
+
+// The same, given up when stop is requested: the call waiting on the server fails at once, and
+// so does every later one (the outcome is then the failure of the step that was cut short).
+std::string SendMailAlert(const CItemList& list, std::uint16_t port, const std::stop_token& stop);

@@ -31,15 +31,6 @@ void OnMainThread(const std::function<void()>& fn) {
         QMetaObject::invokeMethod(app, fn, Qt::QueuedConnection);
 }
 
-// Waits up to timeoutMs for fd to become readable; true when it did.
-bool WaitReadable(int fd, int timeoutMs) {
-    pollfd p{fd, POLLIN, 0};
-    int n;
-    while ((n = ::poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
-    }
-    return n > 0;
-}
-
 } // namespace
 
 CSignalWatcher::CSignalWatcher(std::function<void()> onStop, std::function<void()> onReload)
@@ -79,10 +70,7 @@ void CSignalWatcher::Run() {
             OnMainThread(m_onReload);
             continue;
         }
-        OnMainThread(m_onStop);
-        if (!WaitReadable(m_quit.Get(), kStopDeadlineMs))
-            ::_exit(0); // files are replaced atomically and log lines written whole: nothing is torn
-        return;
+        OnMainThread(m_onStop); // a second stop asks again; the first one is already under way
     }
 }
 

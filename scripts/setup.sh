@@ -18,6 +18,7 @@ packages=(
     libgtest-dev libgmock-dev
     iproute2 util-linux procps
     systemd # systemd-analyze checks the service unit
+    libsystemd-dev # the monitor reports readiness and pings the service watchdog
     python3 python3-aiosmtpd
     desktop-file-utils shared-mime-info
     # the window-stacking test: the real window under Xvfb with the openbox window manager,
