@@ -119,7 +119,7 @@ TEST_F(MonitorCommand, FailedPassRaisesExecuteThenMailAndRearmsForTheNextPass) {
     EXPECT_TRUE(monitor.WaitFor("pass 2:", 20s)) << monitor.Err();
     EXPECT_TRUE(monitor.WaitFor("e-mail: OK\n", 20s, mail + 1)) << monitor.Err();
     monitor.Signal(SIGTERM);
-    EXPECT_EQ(monitor.Wait(5s), 0);
+    EXPECT_EQ(monitor.Wait(5s), 0) << monitor.Err();
     EXPECT_EQ(ReadText(marker), "ran\nran\n");
 }
 
