@@ -1,5 +1,7 @@
 #include "CBackgroundTask.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QMetaObject>
 #include <QThread>
 
@@ -53,6 +55,10 @@ void CBackgroundTask::WorkEnded() {
 }
 
 void CBackgroundTask::Run(const std::stop_token& stop, const Work& work) {
+    // The thread's event dispatcher (and the descriptor that wakes it) is made before the thread
+    // is published under the mutex, so a stop from the starting thread finds it complete.
+    if (QCoreApplication::instance())
+        QEventLoop makesDispatcher;
     {
         std::lock_guard lock(m_mutex);
         m_workerThread = QThread::currentThread();
