@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,10 @@ class ISoundPlayer;
 // pager, e-mail, each only when its setting asks for it. A failing step never stops the ones
 // after it: an error of the serial control is shown through showStopError, anything else a step
 // throws is written to standard error under the step's name. RaiseAlerts itself never throws.
+//
+// The pager and e-mail steps may end later than they return (they wait for a modem or a mail
+// server off the caller's event loop): each is handed a StepEnded to call once it is over, and the
+// dispatch goes on from there. The dispatch's own end is reported the same way.
 class CAlertDispatch {
 public:
     static constexpr const char* kPopupText = "One or more connection failed!";
@@ -32,28 +38,46 @@ public:
         std::int32_t m_bMail = 0;
     };
 
+    // Called once when a step has ended, with what it threw (null when nothing).
+    using StepEnded = std::function<void(std::exception_ptr error)>;
+    // A step that may end later: it starts, and calls ended once it is over (before it returns
+    // when it does not wait).
+    using LaterStep = std::function<void(StepEnded ended)>;
+
     struct Hooks {
         std::function<Settings()> settings;
         // Modal information box; returns when the user has dismissed it.
         std::function<void(const std::string& text)> showInformation;
         // Modal box with the stop icon, for an error of the serial control.
         std::function<void(const std::string& text)> showStopError;
-        // May throw CCommError.
-        std::function<void()> sendPagerAlert;
-        std::function<void()> sendMailAlert;
+        // May end with CCommError.
+        LaterStep sendPagerAlert;
+        LaterStep sendMailAlert;
         // What the execute alert's command gets in its environment ("NAME=value" each); see
         // AlertEnvironment.h. None when unset.
         std::function<std::vector<std::string>()> executeEnvironment;
     };
 
-    CAlertDispatch(Hooks hooks, ISoundPlayer& soundPlayer, ICommandLauncher& commandLauncher);
+    // A step that ends before it returns, for work that does not wait off the event loop.
+    static LaterStep AtOnce(std::function<void()> step);
 
-    void RaiseAlerts();
+    CAlertDispatch(Hooks hooks, ISoundPlayer& soundPlayer, ICommandLauncher& commandLauncher);
+    ~CAlertDispatch();
+    CAlertDispatch(const CAlertDispatch&) = delete;
+    CAlertDispatch& operator=(const CAlertDispatch&) = delete;
+
+    // Raises the alerts; done runs once all of them have ended (possibly before this returns).
+    void RaiseAlerts(std::function<void()> done = {});
 
 private:
     Settings CurrentSettings() const;
+    // Starts the pager or e-mail step when its setting asks for it, then continues with next.
+    void RunLaterStep(const char* stepName, bool wanted, const LaterStep& step, std::function<void()> next);
+    void PagerEnded(std::exception_ptr error);
 
     Hooks m_hooks;
     ISoundPlayer& m_soundPlayer;
     ICommandLauncher& m_commandLauncher;
+    // Cleared by the destructor: a step that ends after the dispatch has gone does nothing.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -28,8 +28,8 @@ int MillisecondsToNextSecond() {
 
 } // namespace
 
-CPagerAlert::CPagerAlert(CCMSCommCtrl& comm, const CItemList& settings, Observer observer)
-    : m_comm(comm), m_observer(std::move(observer)), m_nComPort(settings.m_nComPort),
+CPagerAlert::CPagerAlert(CCMSCommCtrl& comm, const CItemList& settings, Observer observer, std::stop_token stop)
+    : m_comm(comm), m_observer(std::move(observer)), m_stop(std::move(stop)), m_nComPort(settings.m_nComPort),
       m_strModemInit(settings.m_strModemInit), m_strPagerNumber(settings.m_strPagerNumber), m_nPause(settings.m_nPause),
       m_strMessageCode(settings.m_strMessageCode) {}
 
@@ -61,10 +61,12 @@ void CPagerAlert::SendPagerAlert() {
     try {
         if (!m_strModemInit.empty()) {
             Send(m_strModemInit + kCommandEnd);
-            WaitForModem(kInitWaitSeconds);
+            Wait(kInitWaitSeconds);
         }
-        Send(DialCommand(m_strPagerNumber, m_nPause, m_strMessageCode));
-        WaitForModem(kDialWaitSeconds);
+        if (!m_stop.stop_requested()) {
+            Send(DialCommand(m_strPagerNumber, m_nPause, m_strMessageCode));
+            Wait(kDialWaitSeconds);
+        }
     } catch (...) {
         // A port left open would keep the modem from every other program until we exit.
         try {
@@ -79,10 +81,19 @@ void CPagerAlert::SendPagerAlert() {
     Notify(Event::Closed);
 }
 
+void CPagerAlert::Wait(int limitSeconds) {
+    if (m_wait)
+        m_wait(limitSeconds);
+    else
+        WaitForModem(limitSeconds);
+}
+
 std::int64_t CPagerAlert::WaitLoop(int limitSeconds, bool& answered) {
     const std::int64_t start = WallSeconds();
     for (;;) {
         const std::int64_t elapsed = WallSeconds() - start;
+        if (m_stop.stop_requested())
+            return elapsed;
         if (m_comm.GetInBufferCount() != 0) {
             answered = true;
             return elapsed;
@@ -96,6 +107,8 @@ std::int64_t CPagerAlert::WaitLoop(int limitSeconds, bool& answered) {
 void CPagerAlert::WaitForModem(int limitSeconds) {
     bool answered = false;
     const std::int64_t elapsed = WaitLoop(limitSeconds, answered);
+    if (m_stop.stop_requested())
+        return; // given up: no abort, the port is closed next
     // Only the time decides: an answer in the very second the limit is reached still aborts.
     if (limitSeconds != 0 && elapsed >= limitSeconds) {
         Notify(Event::TimedOut, {}, limitSeconds);

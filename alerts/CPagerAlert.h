@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 #include <string>
 
 class CCMSCommCtrl;
@@ -42,10 +43,16 @@ public:
         int seconds = 0;
     };
     using Observer = std::function<void(const Event&)>;
+    // Carries out one wait for the modem; a caller that owns the wait (the window) routes it
+    // through its own routine, which calls WaitForModem.
+    using ModemWait = std::function<void(int limitSeconds)>;
 
     // The settings are copied: the thread's events run while the alert waits, and they may change
-    // or replace the list meanwhile.
-    CPagerAlert(CCMSCommCtrl& comm, const CItemList& settings, Observer observer = {});
+    // or replace the list meanwhile. Once stop is requested, a wait ends within a second (at once
+    // when the thread's event loop is ended too), nothing more is sent and the port is closed.
+    CPagerAlert(CCMSCommCtrl& comm, const CItemList& settings, Observer observer = {}, std::stop_token stop = {});
+
+    void SetWait(ModemWait wait) { m_wait = std::move(wait); }
 
     // Runs the whole alert. Throws CCommError when the control fails.
     void SendPagerAlert();
@@ -67,8 +74,12 @@ private:
     void Send(const std::string& text);
     void Notify(Event::Kind kind, std::string text = {}, int seconds = 0);
 
+    void Wait(int limitSeconds);
+
     CCMSCommCtrl& m_comm;
     Observer m_observer;
+    std::stop_token m_stop;
+    ModemWait m_wait;
     std::int32_t m_nComPort;
     std::string m_strModemInit;
     std::string m_strPagerNumber;

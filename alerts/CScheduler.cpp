@@ -108,20 +108,36 @@ void CScheduler::PingNow() {
 void CScheduler::RunTick() {
     const std::uint64_t epoch = m_nScheduleEpoch;
     const std::shared_ptr<bool> alive = m_alive;
-    {
-        FlagScope inTick(m_bInTick, alive);
-        // m_nTimerID keeps its value: it still names the timer the next tick will come from.
-        m_timer->Kill(m_nTimerID);
-        // A check run that threw has no result to raise alerts on; the schedule goes on.
-        if (RunCheck() == 0 && *alive && m_hooks.raiseAlerts) {
-            alerts::RunContained(kAlertsStep, [this] {
-                const auto raiseAlerts = m_hooks.raiseAlerts; // outlives a teardown inside the alerts
-                raiseAlerts();
-            });
-        }
-    }
+    m_bInTick = true;
+    // m_nTimerID keeps its value: it still names the timer the next tick will come from.
+    m_timer->Kill(m_nTimerID);
+    // A check run that threw has no result to raise alerts on; the schedule goes on.
+    const std::optional<int> result = RunCheck();
     if (!*alive)
         return;
+    if (result != 0 || !m_hooks.raiseAlerts) {
+        EndTick(epoch);
+        return;
+    }
+    // The alerts may end long after raiseAlerts returns (an e-mail waits for its server off the
+    // event loop); the tick ends when they say so, once, or at once when the dispatch threw first.
+    auto pending = std::make_shared<bool>(true);
+    const std::weak_ptr<bool> weakAlive = alive;
+    auto done = [this, weakAlive, pending, epoch] {
+        const auto live = weakAlive.lock();
+        if (live && *live && std::exchange(*pending, false))
+            EndTick(epoch);
+    };
+    const bool returned = alerts::RunContained(kAlertsStep, [this, &done] {
+        const auto raiseAlerts = m_hooks.raiseAlerts; // outlives a teardown inside the alerts
+        raiseAlerts(done);
+    });
+    if (!returned && *alive && std::exchange(*pending, false))
+        EndTick(epoch);
+}
+
+void CScheduler::EndTick(std::uint64_t epoch) {
+    m_bInTick = false;
     // Re-arm only when the schedule is still the one this tick belongs to: a Stop given during
     // the alerts must not be undone, and a Start given meanwhile has armed its own timer.
     if (epoch == m_nScheduleEpoch)

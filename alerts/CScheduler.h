@@ -23,9 +23,11 @@ class CScheduler {
 public:
     struct Hooks {
         std::function<int()> checkConnections; // one check run; nonzero when every entry answered
-        std::function<void()> raiseAlerts;     // the alert dispatch after a failed scheduled run
-        std::function<void()> updateControls;  // re-apply the window's enable rules
-        std::function<std::int32_t()> period;  // the list's current period, in minutes
+        // The alert dispatch after a failed scheduled run. It calls done once the alerts have
+        // ended, possibly later than it returns; the tick (and the re-arming) ends only then.
+        std::function<void(std::function<void()> done)> raiseAlerts;
+        std::function<void()> updateControls; // re-apply the window's enable rules
+        std::function<std::int32_t()> period; // the list's current period, in minutes
         // True while a scheduled run must wait (e.g. an edit dialog is open on an entry).
         std::function<bool()> runMustWait;
         // The period timer has been armed to fall due after delayMs (optional).
@@ -68,6 +70,8 @@ public:
 
 private:
     void RunTick();
+    // The end of a tick, once its alerts have ended: re-arms and runs a deferred tick.
+    void EndTick(std::uint64_t epoch);
     // The check run's result; none when it threw.
     std::optional<int> RunCheck();
     std::int32_t CurrentPeriod() const;
@@ -77,7 +81,7 @@ private:
 
     Hooks m_hooks;
     std::unique_ptr<IPeriodTimer> m_timer;
-    bool m_bInTick = false;      // a scheduled run or its alerts are in progress
+    bool m_bInTick = false;      // a scheduled run or its alerts are in progress (the alerts may end later)
     bool m_bInCheck = false;     // a check run (scheduled or Ping Now) is in progress
     bool m_bTickPending = false; // a tick fell due while it could not run
     // Bumped by every Start and Stop, so a tick can tell that the user changed the schedule

@@ -24,6 +24,10 @@ public:
     // Shakes hands as a TLS client of host; nothing on success, else why it failed.
     std::optional<std::string> StartTls(const std::string& host, const std::string& caFile);
 
+    // Gives the dialogue up: the call waiting on the server fails at once, and so does every
+    // later one. Safe from any thread.
+    void Abort() { m_socket.Abort(); }
+
     // Sends the whole text; a failure shows up in the next receive.
     void Send(const std::string& text);
     // The plain dialogue's reply: one receive of at most CTimedSocket::kReceiveLimit bytes, the

@@ -50,7 +50,7 @@ public:
     ~CBlockingCall() {
         std::lock_guard lock(m_socket.m_mutex);
         m_socket.m_bBlocking = false;
-        if (m_socket.m_bCancelPending) {
+        if (m_socket.m_bCancelPending && !m_socket.m_bAborted) {
             m_socket.m_bCancelPending = false;
             Drain(m_socket.m_wakeFd);
         }
@@ -221,7 +221,7 @@ int CTimedSocket::WaitReady(short events) {
         const int ready = ::poll(fds, count, timeout);
         {
             std::lock_guard lock(m_mutex);
-            if (m_bCancelPending)
+            if (m_bCancelPending || m_bAborted)
                 return -1;
         }
         if (ready < 0 && errno == EINTR)
@@ -243,6 +243,12 @@ void CTimedSocket::CancelBlockingCall() {
         return;
     m_bCancelPending = true;
     Signal(m_wakeFd);
+}
+
+void CTimedSocket::Abort() {
+    std::lock_guard lock(m_mutex);
+    m_bAborted = true;
+    Signal(m_wakeFd); // stays signalled: every later wait ends at once
 }
 
 void CTimedSocket::Close() {

@@ -45,6 +45,9 @@ public:
     // Ends the wait of the call in progress, which then fails with EINTR; does nothing when no
     // call is in progress. Safe from any thread.
     void CancelBlockingCall();
+    // Ends the call in progress and makes every later call fail at once with EINTR: the work
+    // the socket serves is being given up. Safe from any thread.
+    void Abort();
     void Close();
 
     // errno of the last failure; EINTR after a cancellation. A failed name lookup gives the
@@ -81,4 +84,5 @@ private:
     mutable std::mutex m_mutex;
     bool m_bBlocking = false;
     bool m_bCancelPending = false;
+    bool m_bAborted = false;
 };

@@ -6,6 +6,7 @@
 #include "SmtpSession.h"
 
 #include <optional>
+#include <stop_token>
 #include <string_view>
 
 namespace {
@@ -73,10 +74,10 @@ std::string SendMailAlert(const CItemList& list) {
 std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
     SmtpOptions options;
     options.port = port;
-    return SendMailAlert(list, options);
+    return SendMailAlert(list, options, std::stop_token());
 }
 
-std::string SendMailAlert(const CItemList& list, const SmtpOptions& options) {
+std::string SendMailAlert(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop) {
     const std::string server = OneLine(list.m_strServer);
     const std::string from = OneLine(list.m_strFrom);
     const std::string to = OneLine(list.m_strTo);
@@ -84,6 +85,7 @@ std::string SendMailAlert(const CItemList& list, const SmtpOptions& options) {
 
     // The connection's budget starts now and covers the whole dialogue, TLS included.
     CSmtpConnection connection;
+    const std::stop_callback abort(stop, [&connection] { connection.Abort(); });
     if (!connection.Connect(server, options.port))
         return smtp::kConnectFailed;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stop_token>
 #include <string>
 
 class CItemList;
@@ -47,5 +48,7 @@ std::string SendMailAlert(const CItemList& list, std::uint16_t port);
 // The same through a provider's server: another port, TLS from the first byte or after STARTTLS,
 // a login. Options that ask for none of these give exactly the plain dialogue above. Otherwise
 // the dialogue greets with EHLO, reads whole (multi-line) replies, and a failure names its step
-// and quotes the server ("the server refused the login (535 5.7.8 ...)").
-std::string SendMailAlert(const CItemList& list, const SmtpOptions& options);
+// and quotes the server ("the server refused the login (535 5.7.8 ...)"). Given up when stop is
+// requested: the call waiting on the server fails at once, and so does every later one (the
+// outcome is then the failure of the step that was cut short).
+std::string SendMailAlert(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop = {});

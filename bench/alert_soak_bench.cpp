@@ -180,8 +180,8 @@ int main(int argc, char* argv[]) {
         ++popups;
     };
     alertHooks.showStopError = [&](const std::string& text) { ++pagerErrors[text]; };
-    alertHooks.sendPagerAlert = [&] { CPagerAlert(comm, list).SendPagerAlert(); };
-    alertHooks.sendMailAlert = [&] {
+    alertHooks.sendPagerAlert = CAlertDispatch::AtOnce([&] { CPagerAlert(comm, list).SendPagerAlert(); });
+    alertHooks.sendMailAlert = CAlertDispatch::AtOnce([&] {
         const MailFailure failure = MailFailureFor(pass);
         if (failure == MailFailure::Refused) {
             ++mailOutcomes[SendMailAlert(list, refusing.Port())];
@@ -189,7 +189,7 @@ int main(int argc, char* argv[]) {
         }
         ScriptedServer server(ScriptFor(failure));
         ++mailOutcomes[SendMailAlert(list, server.Port())];
-    };
+    });
     CAlertDispatch dispatch(std::move(alertHooks), player, launcher);
 
     std::unique_ptr<CScheduler> scheduler;
@@ -199,8 +199,8 @@ int main(int argc, char* argv[]) {
         ++pass;
         return 0; // every pass fails, so every pass raises the alerts
     };
-    hooks.raiseAlerts = [&] {
-        dispatch.RaiseAlerts();
+    hooks.raiseAlerts = [&](const std::function<void()>& done) {
+        dispatch.RaiseAlerts(done);
         if (pass == kWarmUpPasses) {
             warm = Measure();
             Print("after warm-up", pass, warm);

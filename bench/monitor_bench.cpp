@@ -26,22 +26,6 @@ using testsupport::MonitorProcess;
 
 namespace {
 
-// utime + stime of a process, in seconds.
-double CpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14)
-            utime = std::stoull(field);
-        if (i == 15)
-            stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
 // A field of /proc/PID/status in KiB: VmRSS, RssAnon (private heap and stacks) or RssFile
 // (mapped files, mostly the Qt libraries' pages, shared with every other Qt program).
 double StatusMiB(pid_t pid, const std::string& field) {
@@ -87,10 +71,10 @@ int main() {
         const pid_t pid = monitor.Pid();
         std::this_thread::sleep_for(1s);
         PrintMemory("with 1 entry", pid);
-        const double before = CpuSeconds(pid);
+        const double before = monitor.CpuSeconds();
         constexpr int kIdleSeconds = 30;
         std::this_thread::sleep_for(std::chrono::seconds(kIdleSeconds));
-        const double used = CpuSeconds(pid) - before;
+        const double used = monitor.CpuSeconds() - before;
         std::printf("idle between passes: %.3f s CPU in %d s = %.2f s per hour (clock tick %.3f s)\n", used,
                     kIdleSeconds, used * 3600.0 / kIdleSeconds, 1.0 / static_cast<double>(::sysconf(_SC_CLK_TCK)));
         monitor.Signal(SIGTERM);

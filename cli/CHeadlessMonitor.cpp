@@ -2,6 +2,7 @@
 
 #include "AlertEnvironment.h"
 #include "CAtomicFile.h"
+#include "CCMSCommCtrl.h"
 #include "CCheckRun.h"
 #include "CItemList.h"
 #include "CPagerAlert.h"
@@ -103,22 +104,30 @@ CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list
         PrintEvent("pager: failed: " + text);
         m_metrics.AlertRaised("pager", "failed");
     };
-    alertHooks.sendPagerAlert = [this] { SendPagerAlert(); };
-    alertHooks.sendMailAlert = [this] { SendMailAlert(); };
+    alertHooks.sendPagerAlert = [this](CAlertDispatch::StepEnded ended) { SendPagerAlert(std::move(ended)); };
+    alertHooks.sendMailAlert = [this](CAlertDispatch::StepEnded ended) { SendMailAlert(std::move(ended)); };
     m_alerts = std::make_unique<CAlertDispatch>(std::move(alertHooks), *m_sound, *m_launcher);
 
     CScheduler::Hooks schedulerHooks;
     schedulerHooks.checkConnections = [this] { return CheckConnections(); };
-    schedulerHooks.raiseAlerts = [this] {
-        if (!m_bStopping)
-            m_alerts->RaiseAlerts();
-        ReloadWhenFree();
+    schedulerHooks.raiseAlerts = [this](std::function<void()> done) {
+        if (m_bStopping) {
+            done();
+            return;
+        }
+        m_alerts->RaiseAlerts([this, done = std::move(done)] {
+            done();
+            ReloadWhenFree();
+        });
     };
     schedulerHooks.period = [this] { return m_pList->m_nPeriod; };
     m_scheduler = std::make_unique<CScheduler>(std::move(schedulerHooks), MakePeriodTimer());
 }
 
-CHeadlessMonitor::~CHeadlessMonitor() = default;
+CHeadlessMonitor::~CHeadlessMonitor() {
+    // An alert still in flight reads the list: it is given up and joined first.
+    m_alertTask.reset();
+}
 
 void CHeadlessMonitor::Start() {
     PrintEvent("monitoring " + ToBytes(m_path) + ": " + Describe(*m_pList));
@@ -130,7 +139,10 @@ void CHeadlessMonitor::Stop() {
         return;
     m_bStopping = true;
     PrintEvent("stopping");
+    m_service.Stopping();
     m_scheduler->StopMonitoring();
+    if (m_alertTask)
+        m_alertTask->RequestStop();
     if (m_run)
         m_run->Cancel();
     if (m_runLoop)
@@ -193,6 +205,10 @@ int CHeadlessMonitor::CheckConnections() {
         m_metrics.SetResult(row, result, item.m_nLastRoundTripUs);
         failed += result ? 0 : 1;
     });
+    if (!m_bReadyReported) {
+        m_bReadyReported = true; // the first pass has started: the service is up
+        m_service.Ready();
+    }
     if (!running) {
         PrintEvent("pass: a check run could not be started");
         return 1; // it probed nothing and found no failure, as in the window
@@ -245,16 +261,43 @@ void CHeadlessMonitor::ShowFailures(const std::string& text) {
     m_metrics.AlertRaised("popup", "ok");
 }
 
-void CHeadlessMonitor::SendPagerAlert() {
-    CPagerAlert(m_comm, *m_pList).SendPagerAlert(); // a CCommError goes to showStopError
-    PrintEvent("pager: called " + m_pList->m_strPagerNumber);
-    m_metrics.AlertRaised("pager", "ok");
+void CHeadlessMonitor::SendPagerAlert(CAlertDispatch::StepEnded ended) {
+    const CItemList& list = *m_pList;
+    m_alertTask = std::make_unique<CBackgroundTask>(
+        &m_context,
+        [&list](std::stop_token stop) {
+            // The serial port belongs to the thread that waits on it.
+            CCMSCommCtrl comm;
+            CPagerAlert(comm, list, {}, std::move(stop)).SendPagerAlert(); // a CCommError goes to showStopError
+        },
+        [this, ended = std::move(ended)](std::exception_ptr error) {
+            if (m_bStopping)
+                return; // given up: nothing more is raised or said
+            if (!error) {
+                PrintEvent("pager: called " + m_pList->m_strPagerNumber);
+                m_metrics.AlertRaised("pager", "ok");
+            }
+            ended(error);
+        });
 }
 
-void CHeadlessMonitor::SendMailAlert() {
-    const std::string outcome = ::SendMailAlert(*m_pList, m_mailOptions);
-    PrintEvent("e-mail: " + outcome);
-    m_metrics.AlertRaised("mail", outcome == smtp::kOk ? "ok" : "failed");
+void CHeadlessMonitor::SendMailAlert(CAlertDispatch::StepEnded ended) {
+    auto outcome = std::make_shared<std::string>();
+    const CItemList& list = *m_pList;
+    m_alertTask = std::make_unique<CBackgroundTask>(
+        &m_context,
+        [&list, options = m_mailOptions, outcome](std::stop_token stop) {
+            *outcome = ::SendMailAlert(list, options, stop);
+        },
+        [this, outcome, ended = std::move(ended)](std::exception_ptr error) {
+            if (m_bStopping)
+                return;
+            if (!error) {
+                PrintEvent("e-mail: " + *outcome);
+                m_metrics.AlertRaised("mail", *outcome == smtp::kOk ? "ok" : "failed");
+            }
+            ended(error);
+        });
 }
 
 void CHeadlessMonitor::WriteMetricsFile() {

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "CAlertDispatch.h"
-#include "CCMSCommCtrl.h"
+#include "CBackgroundTask.h"
 #include "CScheduler.h"
+#include "CServiceNotifier.h"
 #include "CSoundEffectPlayer.h"
 #include "CommandLauncher.h"
 #include "MonitorMetrics.h"
@@ -35,7 +36,8 @@ public:
     CHeadlessMonitor& operator=(const CHeadlessMonitor&) = delete;
 
     void Start();
-    // Cancels a pass in flight, raises nothing more and ends the application's event loop.
+    // Cancels a pass in flight, gives up an alert in flight, raises nothing more and ends the
+    // application's event loop.
     void Stop();
     // Reads the list file again before the next pass; keeps the old list when it cannot.
     void Reload();
@@ -53,8 +55,8 @@ private:
     void ReloadWhenFree();
     void WriteMetricsFile();
     void ShowFailures(const std::string& text);
-    void SendPagerAlert();
-    void SendMailAlert();
+    void SendPagerAlert(CAlertDispatch::StepEnded ended);
+    void SendMailAlert(CAlertDispatch::StepEnded ended);
     CAlertDispatch::Settings AlertSettings() const;
 
     QString m_path;
@@ -62,17 +64,21 @@ private:
     QString m_metricsFile;
     MonitorMetrics m_metrics;
     SmtpOptions m_mailOptions;
-    CCMSCommCtrl m_comm;
     std::unique_ptr<StderrSoundPlayer> m_sound;
     std::unique_ptr<StderrCommandLauncher> m_launcher;
     std::unique_ptr<CAlertDispatch> m_alerts;
     std::unique_ptr<CScheduler> m_scheduler;
+    // The pager or e-mail alert in flight; it reads m_pList, which no reload replaces meanwhile
+    // (a reload waits for the alerts), and goes before it.
+    std::unique_ptr<CBackgroundTask> m_alertTask;
+    CServiceNotifier m_service;
     QObject m_context;               // owns the posted calls, so none outlives the monitor
     QEventLoop* m_runLoop = nullptr; // the wait of the pass in flight
     CCheckRun* m_run = nullptr;
     bool m_bStopping = false;
     bool m_bReloadPending = false;
     bool m_bIcmpNoticeGiven = false;
+    bool m_bReadyReported = false;
     std::uint64_t m_nPass = 0;
 };
 

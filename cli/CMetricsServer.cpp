@@ -1,55 +1,13 @@
 #include "CMetricsServer.h"
 
+#include "CGuardedTcpServer.h"
+
 #include "MonitorMetrics.h"
 
 #include <QHttpServerRequest>
 #include <QHttpServerResponse>
-#include <QTcpSocket>
-#include <QTimer>
-
-#include <unistd.h>
-
-#include <memory>
 
 namespace cli {
-
-namespace {
-// abort() alone leaves the object to whoever handles its disconnection; make sure it goes.
-void Drop(QTcpSocket* socket) {
-    socket->abort();
-    socket->deleteLater();
-}
-} // namespace
-
-CGuardedTcpServer::CGuardedTcpServer(QObject* parent) : QTcpServer(parent) {
-    setListenBacklogSize(kListenBacklog);
-}
-
-void CGuardedTcpServer::incomingConnection(qintptr descriptor) {
-    m_connections.removeIf([](const QPointer<QTcpSocket>& socket) { return socket.isNull(); });
-    if (m_connections.size() >= kMaxConnections) {
-        if (QTcpSocket* oldest = m_connections.takeFirst())
-            Drop(oldest);
-    }
-    auto* socket = new QTcpSocket(this);
-    if (!socket->setSocketDescriptor(descriptor)) {
-        delete socket;
-        ::close(static_cast<int>(descriptor));
-        return;
-    }
-    m_connections.append(socket);
-    // Connected before the HTTP server's own handler, so this runs while the new bytes are
-    // still unread: their count is what arrived since the last signal.
-    auto received = std::make_shared<qint64>(0);
-    connect(socket, &QTcpSocket::readyRead, socket, [socket, received] {
-        *received += socket->bytesAvailable();
-        if (*received > kMaxRequestBytes)
-            Drop(socket);
-    });
-    QTimer::singleShot(kConnectionLifetimeMs, socket, [socket] { Drop(socket); });
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    addPendingConnection(socket);
-}
 
 CMetricsServer::CMetricsServer(TextFn text) : m_tcp(new CGuardedTcpServer(&m_http)), m_text(std::move(text)) {
     m_http.route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get, [this] {
@@ -60,7 +18,7 @@ CMetricsServer::CMetricsServer(TextFn text) : m_tcp(new CGuardedTcpServer(&m_htt
 }
 
 std::optional<std::string> CMetricsServer::Listen(const QHostAddress& address, std::uint16_t port) {
-    if (!m_tcp->listen(address, port))
+    if (!m_tcp->Listen(address, port))
         return m_tcp->errorString().toStdString();
     m_http.bind(m_tcp);
     return std::nullopt;

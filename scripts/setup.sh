@@ -18,6 +18,7 @@ packages=(
     libgtest-dev libgmock-dev
     iproute2 util-linux procps
     systemd # systemd-analyze checks the service unit
+    libsystemd-dev # the monitor reports readiness and pings the service watchdog
     python3 python3-aiosmtpd
     libssl-dev # the e-mail alert's STARTTLS and TLS
     qtkeychain-qt6-dev # the e-mail login's password in the desktop's secret store

@@ -1,8 +1,8 @@
 #include "CMainDlg.h"
 
 #include "AlertEnvironment.h"
-#include "BackgroundTask.h"
 #include "CAlertDispatch.h"
+#include "CBackgroundTask.h"
 #include "CDataExchange.h"
 #include "CItemList.h"
 #include "CPagerAlert.h"
@@ -16,6 +16,7 @@
 #include "LocalText.h"
 #include "ResourceIds.h"
 #include "SmtpAlert.h"
+#include "SmtpOptions.h"
 #include "UserPrompts.h"
 #include "WindowGeometry.h"
 
@@ -100,8 +101,8 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
     alertHooks.showStopError = [this](const std::string& text) {
         ui::ShowMessage(this, ui::FromLocal(text), ui::MessageIcon::critical);
     };
-    alertHooks.sendPagerAlert = [this] { SendPagerAlert(); };
-    alertHooks.sendMailAlert = [this] { SendMailAlert(); };
+    alertHooks.sendPagerAlert = CAlertDispatch::AtOnce([this] { SendPagerAlert(); });
+    alertHooks.sendMailAlert = [this](CAlertDispatch::StepEnded ended) { SendMailAlert(std::move(ended)); };
     alertHooks.executeEnvironment = [this] {
         return alertenv::Environment({alertenv::kEventFailed, m_strListPath, std::chrono::system_clock::now()},
                                      *m_pList);
@@ -111,7 +112,7 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
 
     CScheduler::Hooks schedulerHooks;
     schedulerHooks.checkConnections = [this] { return CheckConnections(); };
-    schedulerHooks.raiseAlerts = [this] { RaiseAlerts(); };
+    schedulerHooks.raiseAlerts = [this](std::function<void()> done) { RaiseAlerts(std::move(done)); };
     schedulerHooks.updateControls = [this] { UpdateControls(); };
     schedulerHooks.period = [this] { return m_pList->m_nPeriod; };
     // No run before the window and its splash are on the screen (see OnInitDialog).
@@ -135,8 +136,10 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
 }
 
 CMainDlg::~CMainDlg() {
-    // The schedule goes first: its timer must not fire into a half-destroyed window.
+    // The schedule goes first: its timer must not fire into a half-destroyed window. An e-mail
+    // still in flight is given up.
     m_scheduler.reset();
+    m_mailTask.reset();
 }
 
 QTreeWidget* CMainDlg::ListView() const {
@@ -410,30 +413,51 @@ void CMainDlg::PingNow() {
     UpdateStatus(); // the run has ended: the next pass is what the status line tells again
 }
 
-void CMainDlg::RaiseAlerts() {
+void CMainDlg::RaiseAlerts(std::function<void()> done) {
     // The desktop hears of it first: the notification never waits, the pop-up does.
     ui::Prompts().Notify(QString::fromLatin1(CAlertDispatch::kPopupText), PassText());
-    m_alerts->RaiseAlerts();
+    m_alerts->RaiseAlerts(std::move(done));
 }
 
 void CMainDlg::SendPagerAlert() {
-    // The alert keeps the window's events flowing while it waits for the modem.
+    // The alert keeps the window's events flowing while it waits for the modem, through the
+    // window's own wait.
     const DialogKeysOff keysOff(this);
-    CPagerAlert(m_comm, *m_pList).SendPagerAlert();
+    CPagerAlert alert(m_comm, *m_pList);
+    alert.SetWait([this](int limitSeconds) { WaitForModem(limitSeconds); });
+    CPagerAlert* const outer = std::exchange(m_pPagerAlert, &alert);
+    struct Restore {
+        CPagerAlert*& current;
+        CPagerAlert* outer;
+        ~Restore() { current = outer; }
+    } restore{m_pPagerAlert, outer};
+    alert.SendPagerAlert();
 }
 
 void CMainDlg::WaitForModem(int limitSeconds) {
-    CPagerAlert(m_comm, *m_pList).WaitForModem(limitSeconds);
+    if (m_pPagerAlert)
+        m_pPagerAlert->WaitForModem(limitSeconds);
+    else
+        CPagerAlert(m_comm, *m_pList).WaitForModem(limitSeconds);
 }
 
-void CMainDlg::SendMailAlert() {
+void CMainDlg::SendMailAlert(std::function<void(std::exception_ptr)> ended) {
     // The dialogue may wait on a silent server for seconds: it runs on a thread of its own with
     // a copy of the list (the user may edit meanwhile), and the window keeps answering. The
-    // dispatch, and with it the re-arming of the timer, goes on only once it has ended. The
-    // window shows nothing about how it ended.
-    // Both live on this frame until the thread has been joined.
-    const std::unique_ptr<const CItemList> copy = CopyList(*m_pList);
-    const auto send =
-        m_services.sendMail ? m_services.sendMail : [](const CItemList& list) { (void)::SendMailAlert(list); };
-    ui::RunBesideEventLoop([&copy, &send] { send(*copy); });
+    // dispatch, and with it the re-arming of the timer, goes on from its end, whatever dialog
+    // the user has opened meanwhile. The window shows nothing about how it ended.
+    std::shared_ptr<const CItemList> copy = CopyList(*m_pList);
+    auto send = m_services.sendMail;
+    m_mailTask = std::make_unique<CBackgroundTask>(
+        this,
+        [copy, send = std::move(send)](std::stop_token stop) {
+            if (send)
+                send(*copy, stop);
+            else
+                (void)::SendMailAlert(*copy, SmtpOptions{}, stop);
+        },
+        [ended = std::move(ended)](std::exception_ptr error) {
+            if (ended)
+                ended(error);
+        });
 }

@@ -12,12 +12,15 @@
 
 #include <QDateTime>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 class CAlertDispatch;
+class CBackgroundTask;
+class CPagerAlert;
 class CItem;
 class CItemList;
 class CScheduler;
@@ -44,7 +47,7 @@ public:
         std::function<void(QWidget* parent)> showAbout;                  // the About box
         std::function<void(QWidget* owner)> showSplash;                  // the start-up picture
         // The e-mail dialogue for a private copy of the list; runs off the user-interface thread.
-        std::function<void(const CItemList& list)> sendMail;
+        std::function<void(const CItemList& list, std::stop_token stop)> sendMail;
         // Whether the window may offer a system-tray icon (the desktop's answer by default).
         std::function<bool()> trayAvailable;
         // The history chart of an entry (its name, its results of this session).
@@ -124,11 +127,14 @@ public:
     void StartMonitoring();
     void StopMonitoring();
     void PingNow();
-    void RaiseAlerts();
+    // The alert dispatch; done runs once every alert has ended (the e-mail ends later).
+    void RaiseAlerts(std::function<void()> done = {});
     // The pager alert through the modem; throws CCommError when the serial control fails.
     void SendPagerAlert();
-    void WaitForModem(int limitSeconds); // part of the pager alert: the wait for the modem's answer
-    void SendMailAlert();
+    // Part of the pager alert: the wait for the modem's answer, with the window's events flowing.
+    void WaitForModem(int limitSeconds);
+    // Starts the e-mail alert; ended runs when its dialogue is over, whatever dialog is open then.
+    void SendMailAlert(std::function<void(std::exception_ptr)> ended = {});
     void OnHelp();
     void OnAbout();
     // The chart of the selected row's results in this session.
@@ -189,7 +195,9 @@ private:
     Services m_services;
     std::string m_commandLineTail;
     std::unique_ptr<CItemList> m_pList;
-    CCMSCommCtrl m_comm; // the serial control that drives the pager's modem
+    CCMSCommCtrl m_comm;                         // the serial control that drives the pager's modem
+    CPagerAlert* m_pPagerAlert = nullptr;        // the pager alert in progress, for WaitForModem
+    std::unique_ptr<CBackgroundTask> m_mailTask; // the e-mail dialogue in flight
     std::unique_ptr<CAlertDispatch> m_alerts;
     std::unique_ptr<CScheduler> m_scheduler;
     int m_nEditorDepth = 0; // edit dialogs open on entries; a scheduled run waits for them

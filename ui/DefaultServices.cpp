@@ -30,7 +30,9 @@ CMainDlg::Services DefaultMainDlgServices() {
     // The provider settings and the password, shared by the dialog and the alert.
     const auto account = std::make_shared<CMailAccount>();
     services.editMail = [account](CItemList& list, QWidget* owner) { CMailDlg(list, account.get(), owner).DoModal(); };
-    services.sendMail = [account](const CItemList& list) { (void)::SendMailAlert(list, account->Options()); };
+    services.sendMail = [account](const CItemList& list, std::stop_token stop) {
+        (void)::SendMailAlert(list, account->Options(), stop);
+    };
     services.showAbout = [](QWidget* parent) { CAboutDlg(parent).DoModal(); };
     services.showHistory = [](const QString& entry, const std::vector<HistorySample>& samples, QWidget* parent) {
         CHistoryChart(entry, samples, parent).exec();

@@ -59,15 +59,25 @@ protected:
                 m_whilePopupOpen();
         };
         hooks.showStopError = [this](const std::string& text) { m_log.push_back("stop " + text); };
-        hooks.sendPagerAlert = [this] {
+        hooks.sendPagerAlert = CAlertDispatch::AtOnce([this] {
             m_log.push_back("pager");
             if (!m_pagerError.empty())
                 throw CCommError(m_pagerError);
-        };
-        hooks.sendMailAlert = [this] {
+        });
+        hooks.sendMailAlert = [this](CAlertDispatch::StepEnded ended) {
             m_log.push_back("mail");
-            if (m_mailFailure)
-                m_mailFailure();
+            if (m_mailLater) {
+                m_mailEnded = std::move(ended); // ends when the test says
+                return;
+            }
+            std::exception_ptr error;
+            try {
+                if (m_mailFailure)
+                    m_mailFailure();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            ended(error);
         };
         m_dispatch = std::make_unique<CAlertDispatch>(std::move(hooks), m_sound, m_launcher);
     }
@@ -87,6 +97,8 @@ protected:
     std::string m_pagerError;
     std::function<void()> m_whilePopupOpen;
     std::function<void()> m_mailFailure;
+    bool m_mailLater = false;
+    CAlertDispatch::StepEnded m_mailEnded;
     std::unique_ptr<CAlertDispatch> m_dispatch;
 };
 
@@ -151,6 +163,27 @@ TEST_F(AlertDispatchTest, AnyExceptionOfAStepIsReportedAndTheLaterStepsStillRun)
                           ": e-mail alert ended with an error: mail broke\n");
 }
 
+// The e-mail waits for its server off the event loop: the dispatch ends when the e-mail says so,
+// once, and not at all when the dispatch has gone meanwhile.
+TEST_F(AlertDispatchTest, ADispatchEndsWhenAnEMailThatEndsLaterHasEnded) {
+    m_settings.m_bMail = 1;
+    m_mailLater = true;
+    int done = 0;
+    m_dispatch->RaiseAlerts([&done] { ++done; });
+    ASSERT_TRUE(m_mailEnded);
+    EXPECT_EQ(done, 0);
+    m_mailEnded(std::make_exception_ptr(std::runtime_error("mail broke")));
+    EXPECT_EQ(done, 1);
+    m_mailEnded(nullptr);
+    EXPECT_EQ(done, 1);
+
+    m_dispatch->RaiseAlerts([&done] { ++done; });
+    auto ended = std::move(m_mailEnded);
+    m_dispatch.reset();
+    ended(nullptr);
+    EXPECT_EQ(done, 1);
+}
+
 // The window wires the dispatch into the scheduler's alert hook; a pager failure must not stop
 // monitoring.
 TEST_F(AlertDispatchTest, PagerErrorDuringAScheduledRunStillReArmsTheTimer) {
@@ -165,7 +198,7 @@ TEST_F(AlertDispatchTest, PagerErrorDuringAScheduledRunStillReArmsTheTimer) {
         m_log.push_back("check");
         return 0;
     };
-    hooks.raiseAlerts = [this] { m_dispatch->RaiseAlerts(); };
+    hooks.raiseAlerts = [this](std::function<void()> done) { m_dispatch->RaiseAlerts(std::move(done)); };
     hooks.period = [] { return 5; };
     CScheduler scheduler(std::move(hooks), std::move(timer));
 

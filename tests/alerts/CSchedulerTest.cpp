@@ -33,12 +33,16 @@ protected:
             }
             return result;
         };
-        hooks.raiseAlerts = [this] {
+        hooks.raiseAlerts = [this](std::function<void()> done) {
             m_events.push_back("alerts");
             if (m_duringAlerts) {
                 auto action = std::move(m_duringAlerts);
                 action();
             }
+            if (m_alertsEndLater)
+                m_endAlerts = std::move(done);
+            else
+                done();
         };
         hooks.updateControls = [this] { m_runningSeen.push_back(m_scheduler->m_bRunning); };
         hooks.period = [this] { return m_period; };
@@ -57,7 +61,9 @@ protected:
     std::unique_ptr<CScheduler> m_scheduler;
     std::vector<std::string> m_events;
     std::vector<int> m_runningSeen;
-    std::deque<int> m_results;            // results of the next check runs; 1 when empty
+    std::deque<int> m_results;     // results of the next check runs; 1 when empty
+    bool m_alertsEndLater = false; // the alerts end when the test calls m_endAlerts
+    std::function<void()> m_endAlerts;
     std::function<void()> m_duringCheck;  // runs once inside the next check run
     std::function<void()> m_duringAlerts; // runs once inside the next alert dispatch
     std::int32_t m_period = 15;
@@ -230,6 +236,36 @@ TEST_F(SchedulerTest, StopAndStartDuringAlertingRunAtOnceAfterTheAlerts) {
     EXPECT_EQ(m_scheduler->m_bRunning, 1);
     EXPECT_TRUE(m_timer->IsArmed());
     EXPECT_EQ(m_timer->LastDelay(), 15 * kMinute);
+}
+
+// The e-mail ends on a later turn of the event loop: the tick lasts until then, whatever else the
+// user does meanwhile, and only its end re-arms the timer.
+TEST_F(SchedulerTest, AlertsThatEndLaterHoldTheTickUntilTheyEnd) {
+    m_results = {0, 1};
+    m_alertsEndLater = true;
+    m_scheduler->StartMonitoring();
+    m_timer->Fire();
+    ASSERT_TRUE(m_endAlerts);
+    EXPECT_TRUE(m_scheduler->IsBusy());
+    EXPECT_FALSE(m_timer->IsArmed()) << "the period counts from the end of the alerts";
+    m_scheduler->PingNow(); // the window is usable while the alerts go on
+    EXPECT_EQ(Count("check"), 2);
+    EXPECT_FALSE(m_timer->IsArmed());
+
+    auto endAlerts = std::move(m_endAlerts);
+    endAlerts();
+    EXPECT_FALSE(m_scheduler->IsBusy());
+    EXPECT_TRUE(m_timer->IsArmed());
+    EXPECT_EQ(m_timer->LastDelay(), 15 * kMinute);
+    endAlerts(); // a second end changes nothing
+    EXPECT_EQ(m_events, (std::vector<std::string>{"check", "alerts", "check"}));
+
+    // A schedule torn down before the alerts end: their end does nothing.
+    m_results = {0};
+    m_timer->Fire();
+    endAlerts = std::move(m_endAlerts);
+    m_scheduler.reset();
+    endAlerts();
 }
 
 TEST_F(SchedulerTest, TickWaitsWhileAnEditDialogIsOpen) {

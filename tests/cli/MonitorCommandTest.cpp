@@ -3,6 +3,7 @@
 #include "MonitorProcess.h"
 
 #include "CItemList.h"
+#include "FakeModem.h"
 #include "ListFile.h"
 #include "LoopbackPorts.h"
 #include "SmtpSink.h"
@@ -11,9 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -33,6 +37,12 @@ protected:
         item->m_strAddress = "127.0.0.1";
         item->m_nPort = port;
         m_list.AddTail(std::move(item));
+    }
+    void EnableMail() {
+        m_list.m_bMail = 1;
+        m_list.m_strServer = "127.0.0.1";
+        m_list.m_strFrom = "monitor@pulsewick.invalid";
+        m_list.m_strTo = "ops@pulsewick.invalid";
     }
     std::string Save() {
         EXPECT_TRUE(SaveListFile(m_list, m_path).Succeeded());
@@ -91,10 +101,7 @@ TEST_F(MonitorCommand, FailedPassRaisesExecuteThenMailAndRearmsForTheNextPass) {
     // The command learns what failed from its environment.
     m_list.m_strExecute = "echo ran $PULSEWICK_EVENT $PULSEWICK_FAILED_COUNT \"$PULSEWICK_LIST\" >> '" +
                           marker.string() + "'; printf %s \"$PULSEWICK_FAILED\" > '" + failedLines.string() + "'";
-    m_list.m_bMail = 1;
-    m_list.m_strServer = "127.0.0.1";
-    m_list.m_strFrom = "monitor@pulsewick.invalid";
-    m_list.m_strTo = "ops@pulsewick.invalid";
+    EnableMail();
     m_list.m_nPeriod = 1;
     MonitorProcess monitor(m_dir.path(), {Save()},
                            {{"PULSEWICK_SMTP_PORT", std::to_string(sink.Port())}, {"PULSEWICK_MINUTE_MS", "1500"}});
@@ -115,7 +122,7 @@ TEST_F(MonitorCommand, FailedPassRaisesExecuteThenMailAndRearmsForTheNextPass) {
     EXPECT_TRUE(monitor.WaitFor("pass 2:", 20s)) << monitor.Err();
     EXPECT_TRUE(monitor.WaitFor("e-mail: OK\n", 20s, mail + 1)) << monitor.Err();
     monitor.Signal(SIGTERM);
-    EXPECT_EQ(monitor.Wait(5s), 0);
+    EXPECT_EQ(monitor.Wait(5s), 0) << monitor.Err();
     const std::string ran = "ran failed 1 " + m_path + "\n";
     EXPECT_EQ(ReadText(marker), ran + ran);
     EXPECT_EQ(ReadText(failedLines), "127.0.0.1\t" + std::to_string(m_closed.Port()) + "\tconnection refused\n");
@@ -200,4 +207,94 @@ TEST_F(MonitorCommand, AReaderOfStandardErrorThatGoesAwayDoesNotEndIt) {
     ::waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// The e-mail waits for its server off the event loop: while a server never answers, the endpoint
+// answers at once, and a stop gives the e-mail up and ends the program with status 0.
+TEST_F(MonitorCommand, ASilentMailServerNeitherBlindsTheMetricsNorHoldsAStop) {
+    LoopbackPort silent(LoopbackPort::Kind::stalled);
+    AddTcp(m_closed.Port());
+    EnableMail();
+    MonitorProcess monitor(m_dir.path(), {Save(), "--metrics", "127.0.0.1:0"},
+                           {{"PULSEWICK_SMTP_PORT", std::to_string(silent.Port())}});
+    ASSERT_TRUE(monitor.WaitFor("pass 1: 1 of 1 did not answer", 20s)) << monitor.Err();
+    const std::uint16_t port = monitor.MetricsPort(1s);
+    ASSERT_NE(port, 0) << monitor.Err();
+    for (int scrape = 0; scrape < 3; ++scrape) {
+        std::this_thread::sleep_for(300ms);
+        const auto answer = testsupport::HttpRequest(port, "GET", "/metrics", 2000);
+        ASSERT_TRUE(answer) << "no answer within 2 s while the e-mail waits";
+        EXPECT_EQ(answer->status, 200);
+    }
+    EXPECT_EQ(monitor.CountLines("e-mail:"), 0) << monitor.Err(); // it is still waiting
+
+    const auto signalled = std::chrono::steady_clock::now();
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.Wait(5s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
+    EXPECT_EQ(monitor.CountLines("e-mail:"), 0) << monitor.Err();
+}
+
+// The pager waits for the modem on a thread of its own; a stop meanwhile ends the wait at once,
+// sends nothing more, and uses next to no processor time.
+TEST_F(MonitorCommand, AStopDuringThePagerWaitEndsItWithoutSpinning) {
+    testsupport::FakeModem modem; // never answers
+    AddTcp(m_closed.Port());
+    m_list.m_bPager = 1;
+    m_list.m_nComPort = 1; // COM2
+    MonitorProcess monitor(m_dir.path(), {Save()}, {{"PULSEWICK_COM2", modem.SlavePath()}});
+    const std::string init = m_list.m_strModemInit + "\r";
+    ASSERT_TRUE(modem.WaitForBytes(init.size(), 20000)) << monitor.Err();
+    std::this_thread::sleep_for(500ms); // inside the three-second wait for the modem
+
+    const double before = monitor.CpuSeconds();
+    const auto signalled = std::chrono::steady_clock::now();
+    monitor.Signal(SIGTERM);
+    ASSERT_TRUE(monitor.WaitEnded(5s)) << monitor.Err();
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
+    EXPECT_LT(monitor.CpuSeconds() - before, 0.08) << "the stop must not spin until the program ends";
+    EXPECT_EQ(monitor.Wait(1s), 0);
+    EXPECT_EQ(modem.Received(), init) << "nothing is sent after the stop";
+    EXPECT_EQ(monitor.CountLines("pager:"), 0) << monitor.Err();
+}
+
+// Under a service manager (NOTIFY_SOCKET set) the monitor says it is ready once its first pass
+// has started, pings the watchdog from its event loop, and says when it stops.
+TEST_F(MonitorCommand, TellsAServiceManagerItIsReadyAndPingsItsWatchdog) {
+    AddTcp(m_open.Port());
+    const std::string socketPath = m_dir.file("notify").string();
+    const int manager = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(manager, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(manager, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const timeval wait{1, 0};
+    ::setsockopt(manager, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    const auto receive = [manager] {
+        char message[256];
+        const ssize_t n = ::recv(manager, message, sizeof message, 0);
+        return n > 0 ? std::string(message, static_cast<std::size_t>(n)) : std::string();
+    };
+
+    MonitorProcess monitor(m_dir.path(), {Save()}, {{"NOTIFY_SOCKET", socketPath}, {"WATCHDOG_USEC", "200000"}});
+    std::vector<std::string> heard;
+    const auto giveUp = std::chrono::steady_clock::now() + 20s;
+    while (std::count(heard.begin(), heard.end(), "WATCHDOG=1") < 3 && std::chrono::steady_clock::now() < giveUp) {
+        if (std::string message = receive(); !message.empty())
+            heard.push_back(message);
+    }
+    const auto ready = std::find(heard.begin(), heard.end(), "READY=1");
+    ASSERT_NE(ready, heard.end()) << monitor.Err();
+    EXPECT_GE(std::count(heard.begin(), heard.end(), "WATCHDOG=1"), 3);
+    EXPECT_NE(monitor.Err().find("monitoring "), std::string::npos);
+
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.Wait(5s), 0);
+    std::string last;
+    for (std::string message; !(message = receive()).empty();)
+        last = message;
+    EXPECT_EQ(last, "STOPPING=1");
+    ::close(manager);
 }

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -22,7 +24,7 @@ using namespace std::chrono_literals;
 namespace testsupport {
 
 MonitorProcess::MonitorProcess(const std::filesystem::path& dir, std::vector<std::string> args,
-                               const std::map<std::string, std::string>& env)
+                               const std::map<std::string, std::string>& env, unsigned descriptorLimit)
     : m_err(dir / "monitor-stderr.txt") {
     args.insert(args.begin(), {PULSEWICK_CLI, "monitor"});
     std::vector<char*> argv;
@@ -40,6 +42,10 @@ MonitorProcess::MonitorProcess(const std::filesystem::path& dir, std::vector<std
         ::dup2(err, 2);
         for (const auto& [name, value] : env)
             ::setenv(name.c_str(), value.c_str(), 1);
+        if (descriptorLimit != 0) {
+            const rlimit limit{descriptorLimit, descriptorLimit};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -91,6 +97,34 @@ std::optional<int> MonitorProcess::Wait(std::chrono::milliseconds timeout) {
         }
         if (std::chrono::steady_clock::now() >= giveUp)
             return std::nullopt;
+        std::this_thread::sleep_for(2ms);
+    }
+}
+
+double MonitorProcess::CpuSeconds() const {
+    std::ifstream stat("/proc/" + std::to_string(m_pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), {});
+    // Fields 14 and 15 (utime, stime), counted after the parenthesised command name.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14)
+            utime = std::stoull(field);
+        if (i == 15)
+            stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+bool MonitorProcess::WaitEnded(std::chrono::milliseconds timeout) const {
+    const auto giveUp = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == m_pid)
+            return true;
+        if (std::chrono::steady_clock::now() >= giveUp)
+            return false;
         std::this_thread::sleep_for(2ms);
     }
 }

@@ -16,8 +16,9 @@ namespace testsupport {
 // can wait for its lines, signal it and take its exit status. Killed if still running at the end.
 class MonitorProcess {
 public:
+    // descriptorLimit: when not 0, the soft and hard limit of open descriptors of the program.
     MonitorProcess(const std::filesystem::path& dir, std::vector<std::string> args,
-                   const std::map<std::string, std::string>& env = {});
+                   const std::map<std::string, std::string>& env = {}, unsigned descriptorLimit = 0);
     ~MonitorProcess();
     MonitorProcess(const MonitorProcess&) = delete;
     MonitorProcess& operator=(const MonitorProcess&) = delete;
@@ -31,6 +32,12 @@ public:
     void Signal(int sig) const;
     // Waits for the exit; the status (128 + signal when killed), or nothing after timeout.
     std::optional<int> Wait(std::chrono::milliseconds timeout);
+    // Processor time (user + system) the program has used so far, in seconds; once it has ended
+    // and before Wait, all it used.
+    double CpuSeconds() const;
+    // Waits for the program to end without collecting it (so CpuSeconds still reads it); false
+    // after timeout.
+    bool WaitEnded(std::chrono::milliseconds timeout) const;
     // The port of "metrics on http://HOST:PORT/metrics", once that line is there; 0 otherwise.
     std::uint16_t MetricsPort(std::chrono::milliseconds timeout) const;
 
