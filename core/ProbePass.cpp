@@ -218,7 +218,7 @@ void ProbePass::OnLookups() {
     }
 }
 
-void ProbePass::Done(std::size_t index, const ProbeOutcome& outcome) {
+void ProbePass::Done(std::size_t index, ProbeOutcome outcome) {
     if (index < m_probes.size())
         m_probes[index].reset();
     --m_remaining;

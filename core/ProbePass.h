@@ -64,7 +64,8 @@ private:
     void OnLookups();
     void Launch(std::size_t index);
     void Land(std::size_t index);
-    void Done(std::size_t index, const ProbeOutcome& outcome);
+    // Takes the outcome by value: it frees the probe, which may be where the outcome lives.
+    void Done(std::size_t index, ProbeOutcome outcome);
     int WaitTimeoutMs() const;
 
     std::vector<PassEntry> m_entries;
