@@ -5,14 +5,29 @@ namespace testsupport {
 // True in a build under AddressSanitizer or ThreadSanitizer. Both reserve terabytes of address
 // space for their shadow memory at start, so a test that limits the address space (RLIMIT_AS)
 // cannot run there: every allocation fails.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-inline constexpr bool kShadowMemory = true;
+#if defined(__SANITIZE_THREAD__)
+#define PULSEWICK_TEST_TSAN 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-inline constexpr bool kShadowMemory = true;
-#else
-inline constexpr bool kShadowMemory = false;
+#if __has_feature(thread_sanitizer)
+#define PULSEWICK_TEST_TSAN 1
 #endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define PULSEWICK_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PULSEWICK_TEST_ASAN 1
+#endif
+#endif
+
+#ifdef PULSEWICK_TEST_TSAN
+// ThreadSanitizer starts a helper thread of its own along with the process's second thread.
+inline constexpr bool kThreadSanitizer = true;
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
+#if defined(PULSEWICK_TEST_ASAN) || defined(PULSEWICK_TEST_TSAN)
+inline constexpr bool kShadowMemory = true;
 #else
 inline constexpr bool kShadowMemory = false;
 #endif
