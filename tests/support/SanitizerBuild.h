@@ -26,6 +26,13 @@ inline constexpr bool kThreadSanitizer = true;
 #else
 inline constexpr bool kThreadSanitizer = false;
 #endif
+#ifdef PULSEWICK_TEST_ASAN
+// The AddressSanitizer build also checks types (UBSan), and that check reads memory through a
+// pipe: with no descriptor left it reports a false "invalid vptr".
+inline constexpr bool kChecksNeedDescriptors = true;
+#else
+inline constexpr bool kChecksNeedDescriptors = false;
+#endif
 #if defined(PULSEWICK_TEST_ASAN) || defined(PULSEWICK_TEST_TSAN)
 inline constexpr bool kShadowMemory = true;
 #else
