@@ -1,8 +1,5 @@
 #include "CSignalWatcher.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -25,11 +22,8 @@ sigset_t WatchedSignals() {
     return set;
 }
 
-// Runs fn on the main thread's event loop, also while that loop is a nested one (a pass).
-void OnMainThread(const std::function<void()>& fn) {
-    if (auto* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, fn, Qt::QueuedConnection);
-}
+constexpr unsigned kReloadRequest = 1;
+constexpr unsigned kStopRequest = 2;
 
 // Waits up to timeoutMs for fd to become readable; true when it did.
 bool WaitReadable(int fd, int timeoutMs) {
@@ -48,8 +42,12 @@ CSignalWatcher::CSignalWatcher(std::function<void()> onStop, std::function<void(
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
     m_signals.Reset(::signalfd(-1, &set, SFD_CLOEXEC));
     m_quit.Reset(::eventfd(0, EFD_CLOEXEC));
-    if (IsValid())
-        m_thread = std::thread([this] { Run(); });
+    m_wake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!IsValid() || !m_wake.IsValid())
+        return;
+    m_wakeNotifier = std::make_unique<QSocketNotifier>(m_wake.Get(), QSocketNotifier::Read);
+    QObject::connect(m_wakeNotifier.get(), &QSocketNotifier::activated, [this] { OnWake(); });
+    m_thread = std::thread([this] { Run(); });
 }
 
 CSignalWatcher::~CSignalWatcher() {
@@ -76,14 +74,31 @@ void CSignalWatcher::Run() {
         if (::read(m_signals.Get(), &info, sizeof info) != static_cast<ssize_t>(sizeof info))
             continue;
         if (info.ssi_signo == SIGHUP) {
-            OnMainThread(m_onReload);
+            Post(kReloadRequest);
             continue;
         }
-        OnMainThread(m_onStop);
+        Post(kStopRequest);
         if (!WaitReadable(m_quit.Get(), kStopDeadlineMs))
             ::_exit(0); // files are replaced atomically and log lines written whole: nothing is torn
         return;
     }
+}
+
+void CSignalWatcher::Post(unsigned request) {
+    m_requests.fetch_or(request);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(m_wake.Get(), &one, sizeof one);
+}
+
+// On the main thread's event loop, also while that loop is a nested one (a pass).
+void CSignalWatcher::OnWake() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t got = ::read(m_wake.Get(), &count, sizeof count);
+    const unsigned requests = m_requests.exchange(0);
+    if ((requests & kReloadRequest) && m_onReload)
+        m_onReload();
+    if ((requests & kStopRequest) && m_onStop)
+        m_onStop();
 }
 
 } // namespace cli

@@ -2,7 +2,11 @@
 
 #include "UniqueFd.h"
 
+#include <QSocketNotifier>
+
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <thread>
 
 namespace cli {
@@ -27,11 +31,19 @@ public:
 
 private:
     void Run();
+    // Wakes the main thread for a stop or a reload; the main thread then calls the handler.
+    void Post(unsigned request);
+    void OnWake();
 
     std::function<void()> m_onStop;
     std::function<void()> m_onReload;
     UniqueFd m_signals; // signalfd
     UniqueFd m_quit;    // eventfd: the watcher is being destroyed
+    // The hand-over to the main thread: requests as bits, and an eventfd its loop watches. No Qt
+    // object crosses threads, so the hand-over needs no synchronisation hidden inside Qt.
+    std::atomic<unsigned> m_requests{0};
+    UniqueFd m_wake;
+    std::unique_ptr<QSocketNotifier> m_wakeNotifier;
     std::thread m_thread;
 };
 
