@@ -15,6 +15,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <optional>
 #include <string>
 

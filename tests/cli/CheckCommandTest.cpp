@@ -16,13 +16,17 @@
 #include <linux/capability.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 using namespace std::chrono_literals;
 using testsupport::LoopbackPort;
@@ -51,9 +55,11 @@ int Companion(std::vector<std::string> args) {
 
 // Runs `pulsewick-cli check ARGS`; a non-empty interruptOnceOut sends SIGINT as soon as the
 // output holds that text (the run is under way then, however slowly the program started), after
-// beforeInterrupt has run. withoutRawSockets drops the raw-socket capability from the child first.
+// beforeInterrupt has run. withoutRawSockets drops the raw-socket capability from the child first;
+// env is added to the child's environment.
 CliRun Check(const TempDir& dir, std::vector<std::string> args, const std::string& interruptOnceOut = {},
-             bool withoutRawSockets = false, const std::function<void()>& beforeInterrupt = {}) {
+             bool withoutRawSockets = false, const std::function<void()>& beforeInterrupt = {},
+             const std::vector<std::pair<std::string, std::string>>& env = {}) {
     args.insert(args.begin(), {PULSEWICK_CLI, "check"});
     std::vector<char*> argv;
     for (auto& arg : args)
@@ -69,6 +75,8 @@ CliRun Check(const TempDir& dir, std::vector<std::string> args, const std::strin
         ::dup2(e, 2);
         if (withoutRawSockets && ::prctl(PR_CAPBSET_DROP, CAP_NET_RAW, 0, 0, 0) != 0)
             ::_exit(kCannotDropPrivilege);
+        for (const auto& [name, value] : env)
+            ::setenv(name.c_str(), value.c_str(), 1);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -97,10 +105,10 @@ CliRun Check(const TempDir& dir, std::vector<std::string> args, const std::strin
 
 class CheckCommand : public ::testing::Test {
 protected:
-    void Add(std::int32_t connect, std::uint16_t port) {
+    void Add(std::int32_t connect, std::uint16_t port, const std::string& address = "127.0.0.1") {
         auto item = std::make_unique<CItem>();
         item->m_bConnect = connect;
-        item->m_strAddress = "127.0.0.1";
+        item->m_strAddress = address;
         item->m_nPort = port;
         m_list.AddTail(std::move(item));
     }
@@ -155,6 +163,25 @@ TEST_F(CheckCommand, FailureGivesStatusOneAndWithoutSaveLeavesTheFile) {
         << run.out;
     EXPECT_NE(run.out.find("\"ok\": true, \"roundTripMs\": "), std::string::npos) << run.out;
     EXPECT_EQ(testsupport::ReadFileBytes(path), before);
+}
+
+// An allocator that neither caches nor keeps freed bytes: a result read after its probe was freed
+// would read "Yes" for every row.
+TEST_F(CheckCommand, RefusedPortsReadNoWhateverTheAllocatorDoesWithFreedMemory) {
+    Add(0, 0);
+    Add(1, m_closed.Port());
+    Add(1, m_closed.Port(), "localhost");
+    const std::string path = Save();
+
+    const CliRun run = Check(m_dir, {path, "--json"}, {}, false, {},
+                             {{"GLIBC_TUNABLES", "glibc.malloc.tcache_count=0"}, {"MALLOC_PERTURB_", "165"}});
+    EXPECT_EQ(run.status, 1) << run.err;
+    for (const char* address : {"\"127.0.0.1\"", "\"localhost\""}) {
+        EXPECT_NE(run.out.find(std::string("\"address\": ") + address + ", \"kind\": \"tcp\", \"port\": " +
+                               std::to_string(m_closed.Port()) + ", \"probed\": true, \"ok\": false"),
+                  std::string::npos)
+            << run.out;
+    }
 }
 
 TEST_F(CheckCommand, CtrlCStopsTheRunAndListsEveryRowInOrder) {
@@ -266,7 +293,7 @@ TEST_F(CheckCommand, ColumnsLineUpForAnyAddress) {
     EXPECT_EQ(run.status, 1) << run.err;
     const auto portColumn = [](const std::string& line, const std::string& port) {
         std::size_t characters = 0;
-        for (std::size_t i = 0; i < line.find(port); ++i)
+        for (std::size_t i = 0; i < std::min(line.find(port), line.size()); ++i)
             characters += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
         return characters;
     };

@@ -1,16 +1,14 @@
 #include "JsonOutput.h"
 #include "ListFile.h"
 #include "ListFileSamples.h"
+#include "RunProgram.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <fstream>
 #include <set>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -19,44 +17,14 @@ using testsupport::ReadFileBytes;
 using testsupport::TempDir;
 using testsupport::WriteFileBytes;
 
-extern char** environ;
-
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using CliRun = testsupport::ProgramRun;
 
-std::string ReadText(const std::filesystem::path& path) {
-    const Bytes bytes = ReadFileBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Runs pulsewick-cli with args; its output goes through files so nothing can block.
+// Runs pulsewick-cli with args.
 CliRun Cli(const TempDir& dir, std::vector<std::string> args) {
     args.insert(args.begin(), PULSEWICK_CLI);
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const std::string out = dir.file("stdout.txt").string(), err = dir.file("stderr.txt").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    CliRun run;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.out = ReadText(out);
-        run.err = ReadText(err);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return run;
+    return testsupport::RunProgram(dir, std::move(args));
 }
 
 const char* const kNewListSettings = R"(  "settings": {

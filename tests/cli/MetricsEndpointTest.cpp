@@ -179,7 +179,8 @@ TEST(MetricsEndpoint, KeepsServingThroughABurstGarbageAndSlowClientsWhilePassesG
     for (int i = 0; i < kBurst; ++i)
         clients.push_back(ConnectNonBlocking(port));
     std::this_thread::sleep_for(200ms); // the handshakes complete on loopback
-    const std::string garbage("\x16\x03\x01\x00\xff GARBAGE \r\n\r\n\0\0", 24);
+    constexpr char kGarbage[] = "\x16\x03\x01\x00\xff GARBAGE \r\n\r\n\0\0";
+    const std::string garbage(kGarbage, sizeof kGarbage - 1); // with the NULs inside
     for (int i = 0; i < kBurst; ++i) {
         if (clients[i] >= 0 && i % 3 == 0)
             (void)::send(clients[i], garbage.data(), garbage.size(), MSG_NOSIGNAL);

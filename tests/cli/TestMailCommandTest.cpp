@@ -1,17 +1,17 @@
 #include "CItemList.h"
 #include "ListFile.h"
+#include "RunProgram.h"
 #include "ScriptedServer.h"
 #include "SmtpSink.h"
 #include "TempDir.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 using testsupport::ScriptedServer;
 
@@ -25,18 +25,12 @@ struct CliRun {
 
 // Runs pulsewick-cli with the SMTP server on port instead of 25.
 CliRun RunCli(const QStringList& args, std::uint16_t port) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PULSEWICK_SMTP_PORT"), QString::number(port));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(PULSEWICK_CLI), args);
-    CliRun run;
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.out = process.readAllStandardOutput().toStdString();
-    run.err = process.readAllStandardError().toStdString();
-    return run;
+    static const testsupport::TempDir outputs;
+    std::vector<std::string> argv{PULSEWICK_CLI};
+    for (const QString& arg : args)
+        argv.push_back(arg.toStdString());
+    const auto run = testsupport::RunProgram(outputs, argv, {{"PULSEWICK_SMTP_PORT", std::to_string(port)}});
+    return {run.status, run.out, run.err};
 }
 
 class TestMailCommand : public ::testing::Test {

@@ -1,6 +1,7 @@
 #include "ListFile.h"
 #include "InChild.h"
 #include "ListFileSamples.h"
+#include "SanitizerBuild.h"
 #include "TempDir.h"
 #include "UniqueFd.h"
 
@@ -258,6 +259,8 @@ TEST(ListFileCorrupt, TheEntryListHoldsOnlyNewEntries) {
 }
 
 TEST(ListFileCorrupt, HostileLengthsFailAtOnceWithoutAllocating) {
+    if (testsupport::kShadowMemory)
+        GTEST_SKIP() << "limits the address space, which the sanitizer's shadow memory fills";
     TempDir dir;
     // A string that claims 4 GB, and an entry count of 0xFFFFFFFF, each in a 100-byte file.
     Bytes longString = samples::TwoEntryCurrent();
@@ -391,6 +394,8 @@ std::size_t AddressSpaceInUse() {
 }
 
 TEST(ListFileLoad, ALongStringIsHeldOnceWhileLoading) {
+    if (testsupport::kShadowMemory)
+        GTEST_SKIP() << "limits the address space, which the sanitizer's shadow memory fills";
     TempDir dir;
     constexpr std::uint32_t kLength = 48u << 20;
     Bytes bytes = samples::TwoEntryCurrent();
