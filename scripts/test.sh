@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up (packages, build) and runs the whole test suite, then the sanitizer builds
 # (scripts/sanitize.sh asan, then tsan). Exits non-zero when any of the three fails; its last
-# line sums the three runs in ctest's words.
+# line sums the three runs in ctest's own words, after a line with each run's figures.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir="$here/build"
@@ -44,5 +44,6 @@ percent=100
 [ "$failed" -gt 0 ] && percent=$((passed * 100 / total))
 summary=$(printf '%s, ' "${parts[@]}")
 echo
-echo "$percent% tests passed, $failed tests failed out of $total (${summary%, })"
+echo "Runs: ${summary%, }"
+echo "$percent% tests passed, $failed tests failed out of $total"
 exit "$status"
