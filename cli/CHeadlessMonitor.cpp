@@ -40,10 +40,15 @@ std::string Describe(const CItemList& list) {
            std::to_string(CScheduler::PeriodDelayMs(list.m_nPeriod) / CScheduler::kMsPerMinute) + " min";
 }
 
-std::unique_ptr<IPeriodTimer> MakePeriodTimer() {
+// How long a minute of the period lasts, in milliseconds.
+std::int64_t MinuteMs() {
     bool ok = false;
     const int minuteMs = qEnvironmentVariableIntValue(CHeadlessMonitor::kMinuteOverride, &ok);
-    if (ok && minuteMs > 0)
+    return ok && minuteMs > 0 ? minuteMs : CScheduler::kMsPerMinute;
+}
+
+std::unique_ptr<IPeriodTimer> MakePeriodTimer(std::int64_t minuteMs) {
+    if (minuteMs != CScheduler::kMsPerMinute)
         return std::make_unique<CScaledPeriodTimer>(minuteMs);
     return std::make_unique<CQtPeriodTimer>();
 }
@@ -89,8 +94,9 @@ private:
 CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list, QString metricsFile)
     : m_path(std::move(path)), m_pList(std::move(list)), m_metricsFile(std::move(metricsFile)),
       m_sound(std::make_unique<StderrSoundPlayer>(m_metrics)),
-      m_launcher(std::make_unique<StderrCommandLauncher>(m_metrics)) {
+      m_launcher(std::make_unique<StderrCommandLauncher>(m_metrics)), m_nMinuteMs(MinuteMs()) {
     m_metrics.SetEntries(*m_pList);
+    m_metrics.SetStartTime(std::time(nullptr));
 
     CAlertDispatch::Hooks alertHooks;
     alertHooks.settings = [this] { return AlertSettings(); };
@@ -116,7 +122,7 @@ CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list
         });
     };
     schedulerHooks.period = [this] { return m_pList->m_nPeriod; };
-    m_scheduler = std::make_unique<CScheduler>(std::move(schedulerHooks), MakePeriodTimer());
+    m_scheduler = std::make_unique<CScheduler>(std::move(schedulerHooks), MakePeriodTimer(m_nMinuteMs));
 }
 
 CHeadlessMonitor::~CHeadlessMonitor() {
@@ -193,6 +199,8 @@ CAlertDispatch::Settings CHeadlessMonitor::AlertSettings() const {
 int CHeadlessMonitor::CheckConnections() {
     if (m_bReloadPending)
         ReloadNow(); // asked for while the last tick was still on the stack
+    m_metrics.SetPeriodSeconds(static_cast<double>(CScheduler::PeriodDelayMs(m_pList->m_nPeriod)) *
+                               static_cast<double>(m_nMinuteMs) / CScheduler::kMsPerMinute / 1000.0);
     const auto started = std::chrono::steady_clock::now();
     std::size_t failed = 0;
     CCheckRun run;

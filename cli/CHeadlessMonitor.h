@@ -62,6 +62,7 @@ private:
     MonitorMetrics m_metrics;
     std::unique_ptr<StderrSoundPlayer> m_sound;
     std::unique_ptr<StderrCommandLauncher> m_launcher;
+    std::int64_t m_nMinuteMs; // a minute of the period, shortened for tests
     std::unique_ptr<CAlertDispatch> m_alerts;
     std::unique_ptr<CScheduler> m_scheduler;
     // The pager or e-mail alert in flight; it reads m_pList, which no reload replaces meanwhile
