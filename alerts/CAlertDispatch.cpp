@@ -46,7 +46,8 @@ void CAlertDispatch::RaiseAlerts(std::function<void()> done) {
     // Whether the command started is not looked at.
     alerts::RunContained(kExecuteStep, [this] {
         if (const std::string command = CurrentSettings().m_strExecute; !command.empty())
-            (void)m_commandLauncher.Launch(command);
+            (void)m_commandLauncher.Launch(command, m_hooks.executeEnvironment ? m_hooks.executeEnvironment()
+                                                                               : std::vector<std::string>{});
     });
 
     const auto finish = [done = std::move(done)] {

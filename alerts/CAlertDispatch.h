@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class ICommandLauncher;
 class ISoundPlayer;
@@ -52,6 +53,9 @@ public:
         // May end with CCommError.
         LaterStep sendPagerAlert;
         LaterStep sendMailAlert;
+        // What the execute alert's command gets in its environment ("NAME=value" each); see
+        // AlertEnvironment.h. None when unset.
+        std::function<std::vector<std::string>()> executeEnvironment;
     };
 
     // A step that ends before it returns, for work that does not wait off the event loop.

@@ -1,5 +1,6 @@
 #include "CHeadlessMonitor.h"
 
+#include "AlertEnvironment.h"
 #include "CAtomicFile.h"
 #include "CCMSCommCtrl.h"
 #include "CCheckRun.h"
@@ -79,8 +80,8 @@ private:
 class CHeadlessMonitor::StderrCommandLauncher final : public ICommandLauncher {
 public:
     explicit StderrCommandLauncher(MonitorMetrics& metrics) : m_metrics(metrics) {}
-    bool Launch(const std::string& commandLine) override {
-        const bool started = m_launcher.Launch(commandLine);
+    bool Launch(const std::string& commandLine, const std::vector<std::string>& environment) override {
+        const bool started = m_launcher.Launch(commandLine, environment);
         PrintEvent((started ? "execute: started: " : "execute: could not start: ") + commandLine);
         m_metrics.AlertRaised("execute", started ? "ok" : "failed");
         return started;
@@ -100,6 +101,10 @@ CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list
 
     CAlertDispatch::Hooks alertHooks;
     alertHooks.settings = [this] { return AlertSettings(); };
+    alertHooks.executeEnvironment = [this] {
+        return alertenv::Environment({alertenv::kEventFailed, ToBytes(m_path), std::chrono::system_clock::now()},
+                                     *m_pList);
+    };
     alertHooks.showInformation = [this](const std::string& text) { ShowFailures(text); };
     alertHooks.showStopError = [this](const std::string& text) {
         PrintEvent("pager: failed: " + text);

@@ -1,5 +1,6 @@
 #include "CMainDlg.h"
 
+#include "AlertEnvironment.h"
 #include "CAlertDispatch.h"
 #include "CBackgroundTask.h"
 #include "CDataExchange.h"
@@ -99,6 +100,10 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
     };
     alertHooks.sendPagerAlert = CAlertDispatch::AtOnce([this] { SendPagerAlert(); });
     alertHooks.sendMailAlert = [this](CAlertDispatch::StepEnded ended) { SendMailAlert(std::move(ended)); };
+    alertHooks.executeEnvironment = [this] {
+        return alertenv::Environment({alertenv::kEventFailed, m_strListPath, std::chrono::system_clock::now()},
+                                     *m_pList);
+    };
     m_alerts =
         std::make_unique<CAlertDispatch>(std::move(alertHooks), *m_services.soundPlayer, *m_services.commandLauncher);
 

@@ -36,7 +36,7 @@ private:
 class RecordingLauncher final : public ICommandLauncher {
 public:
     explicit RecordingLauncher(Log& log) : m_log(log) {}
-    bool Launch(const std::string& commandLine) override {
+    bool Launch(const std::string& commandLine, const std::vector<std::string>&) override {
         m_log.push_back("execute " + commandLine);
         if (fail)
             fail();

@@ -87,3 +87,16 @@ TEST(CommandLauncherTest, CommandDoesNotInheritIgnoredSignals) {
 }
 
 } // namespace
+
+// The alert's variables join the program's environment; one of the same name is replaced.
+TEST(CommandLauncherEnvironment, AddsAndReplacesVariables) {
+    testsupport::TempDir dir;
+    const fs::path seen = dir.file("seen");
+    CShellCommandLauncher launcher;
+    ASSERT_TRUE(launcher.Launch("printf '%s|%s|%s' \"$PULSEWICK_EVENT\" \"$HOME\" \"${PATH:+path}\" > " +
+                                    Quoted(dir.file("part")) + " && mv " + Quoted(dir.file("part")) + " " +
+                                    Quoted(seen),
+                                {"PULSEWICK_EVENT=failed", "HOME=/replaced home"}));
+    ASSERT_TRUE(WaitForFile(seen, 20s));
+    EXPECT_EQ(ReadText(seen), "failed|/replaced home|path");
+}

@@ -97,7 +97,10 @@ TEST_F(MonitorCommand, FailedPassRaisesExecuteThenMailAndRearmsForTheNextPass) {
     AddTcp(m_closed.Port());
     m_list.m_bPopup = 1;
     const auto marker = m_dir.file("executed");
-    m_list.m_strExecute = "echo ran >> '" + marker.string() + "'";
+    const auto failedLines = m_dir.file("failed-lines");
+    // The command learns what failed from its environment.
+    m_list.m_strExecute = "echo ran $PULSEWICK_EVENT $PULSEWICK_FAILED_COUNT \"$PULSEWICK_LIST\" >> '" +
+                          marker.string() + "'; printf %s \"$PULSEWICK_FAILED\" > '" + failedLines.string() + "'";
     EnableMail();
     m_list.m_nPeriod = 1;
     MonitorProcess monitor(m_dir.path(), {Save()},
@@ -120,7 +123,9 @@ TEST_F(MonitorCommand, FailedPassRaisesExecuteThenMailAndRearmsForTheNextPass) {
     EXPECT_TRUE(monitor.WaitFor("e-mail: OK\n", 20s, mail + 1)) << monitor.Err();
     monitor.Signal(SIGTERM);
     EXPECT_EQ(monitor.Wait(5s), 0);
-    EXPECT_EQ(ReadText(marker), "ran\nran\n");
+    const std::string ran = "ran failed 1 " + m_path + "\n";
+    EXPECT_EQ(ReadText(marker), ran + ran);
+    EXPECT_EQ(ReadText(failedLines), "127.0.0.1\t" + std::to_string(m_closed.Port()) + "\tconnection refused\n");
 }
 
 TEST_F(MonitorCommand, SighupWithACorruptFileKeepsTheOldListAndAGoodOneReplacesIt) {

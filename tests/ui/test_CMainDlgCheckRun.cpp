@@ -197,6 +197,14 @@ TEST_F(CheckRunTest, AFailedScheduledRunRaisesTheAlertsInOrderAfterThePopUp) {
     EXPECT_EQ(callsWhenPopupShown, callsBefore) << "the other alerts wait for the pop-up";
     EXPECT_EQ(std::vector<std::string>(h.calls.begin() + static_cast<long>(callsBefore), h.calls.end()),
               (std::vector<std::string>{"sound /srv/alarm.wav", "execute logger down"}));
+    // The command is told what failed; the list has no file.
+    const std::vector<std::string>& env = h.ExecuteEnvironment();
+    ASSERT_EQ(env.size(), 5u);
+    EXPECT_EQ(env[0], "PULSEWICK_EVENT=failed");
+    EXPECT_EQ(env[1], "PULSEWICK_LIST=");
+    EXPECT_EQ(env[2], "PULSEWICK_FAILED_COUNT=1");
+    EXPECT_EQ(env[3].rfind("PULSEWICK_FAILED=", 0), 0u);
+    EXPECT_EQ(env[4].rfind("PULSEWICK_PASS_TIME=", 0), 0u);
     EXPECT_TRUE(h.timer->IsArmed());
     EXPECT_EQ(h.timer->LastDelay(), 6000000000LL);
 }

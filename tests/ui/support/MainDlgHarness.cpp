@@ -17,7 +17,9 @@ struct ForwardingSound : ISoundPlayer {
 struct ForwardingLauncher : ICommandLauncher {
     ICommandLauncher& target;
     explicit ForwardingLauncher(ICommandLauncher& t) : target(t) {}
-    bool Launch(const std::string& commandLine) override { return target.Launch(commandLine); }
+    bool Launch(const std::string& commandLine, const std::vector<std::string>& environment) override {
+        return target.Launch(commandLine, environment);
+    }
 };
 } // namespace
 

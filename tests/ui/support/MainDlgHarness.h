@@ -22,11 +22,13 @@ class MainDlgHarness {
 public:
     struct Recorder : ISoundPlayer, ICommandLauncher {
         void Play(const std::string& path) override { calls.push_back("sound " + path); }
-        bool Launch(const std::string& commandLine) override {
+        bool Launch(const std::string& commandLine, const std::vector<std::string>& environment) override {
             calls.push_back("execute " + commandLine);
+            lastEnvironment = environment;
             return true;
         }
         std::vector<std::string>& calls;
+        std::vector<std::string> lastEnvironment;
         explicit Recorder(std::vector<std::string>& c) : calls(c) {}
     };
 
@@ -45,6 +47,8 @@ public:
     void Click(int id);
     QStringList Row(int row) const; // the three cells of a row of the list view
     int RowCount() const;
+    // The environment the last execute alert was given ("NAME=value" each).
+    const std::vector<std::string>& ExecuteEnvironment() const { return m_recorder.lastEnvironment; }
 
     FakeUserPrompts prompts;
     FakePeriodTimer* timer = nullptr; // owned by the window's scheduler

@@ -1,0 +1,58 @@
+#include "AlertEnvironment.h"
+
+#include "CItemList.h"
+#include "ProbeFailure.h"
+
+#include <ctime>
+
+namespace alertenv {
+
+namespace {
+
+// A field of a line must not break the line or the columns: a tab or line break in a list
+// value (a paste accident) becomes a blank, and the value of an environment variable ends at
+// a zero byte anyway.
+std::string Field(const std::string& text) {
+    std::string field = text.substr(0, text.find('\0'));
+    for (char& c : field) {
+        if (c == '\t' || c == '\r' || c == '\n')
+            c = ' ';
+    }
+    return field;
+}
+
+std::string FailedLine(const CItem& item) {
+    const std::string kind = item.m_bConnect ? std::to_string(item.m_nPort) : std::string("ICMP");
+    const char* reason = item.m_tLastProbe >= 0 ? ProbeFailureText(item.m_nLastFailure) : "";
+    return Field(item.m_strAddress) + '\t' + kind + '\t' + reason + '\n';
+}
+
+} // namespace
+
+std::string Iso8601(std::chrono::system_clock::time_point t) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[40];
+    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local) == 0)
+        return {};
+    std::string iso = text;
+    iso.insert(iso.size() - 2, ":"); // +0100 -> +01:00
+    return iso;
+}
+
+std::vector<std::string> Environment(const Event& event, const CItemList& list) {
+    std::string failed;
+    int count = 0;
+    list.ForEach([&failed, &count](const CItem& item) {
+        if (item.m_bResult == 0) {
+            failed += FailedLine(item);
+            ++count;
+        }
+    });
+    return {std::string(kEvent) + "=" + event.kind, std::string(kList) + "=" + event.listPath,
+            std::string(kFailedCount) + "=" + std::to_string(count), std::string(kFailed) + "=" + failed,
+            std::string(kPassTime) + "=" + Iso8601(event.passTime)};
+}
+
+} // namespace alertenv
