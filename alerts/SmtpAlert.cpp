@@ -30,8 +30,7 @@ std::string DotStuffed(std::string line) {
 }
 
 std::string FailureLine(const CItem& item) {
-    const std::string kind = item.m_bConnect == 0 ? std::string("ICMP") : std::to_string(item.m_nPort);
-    return DotStuffed(OneLine(item.m_strAddress) + ":" + kind + "\r\n");
+    return DotStuffed(MailEntryName(item) + "\r\n");
 }
 
 // Sends one command and takes one reply; returns the outcome text on failure, null when the
@@ -45,21 +44,14 @@ const char* Exchange(CTimedSocket& socket, const std::string& command, std::stri
     return StartsWith(reply, code) ? nullptr : unexpected;
 }
 
-} // namespace
-
-std::string SendMailAlert(const CItemList& list) {
-    return SendMailAlert(list, smtp::kPort);
-}
-
-std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
-    return SendMailAlert(list, port, std::stop_token());
-}
-
-std::string SendMailAlert(const CItemList& list, std::uint16_t port, const std::stop_token& stop) {
+// The whole dialogue; recovered null for the alert, else the notice naming those entries.
+std::string SendMessage(const CItemList& list, std::uint16_t port, const std::stop_token& stop,
+                        const std::vector<std::string>* recovered) {
     const std::string server = OneLine(list.m_strServer);
     const std::string from = OneLine(list.m_strFrom);
     const std::string to = OneLine(list.m_strTo);
-    const std::string subject = OneLine(list.m_strSubject);
+    const std::string subject =
+        std::string(recovered ? smtp::kRecoveredSubjectPrefix : "") + OneLine(list.m_strSubject);
 
     // The socket's budget starts now and covers the whole dialogue; a failed creation shows up
     // as a failed connect.
@@ -94,15 +86,44 @@ std::string SendMailAlert(const CItemList& list, std::uint16_t port, const std::
     // Sent as held up to the first line break: no encoding, no other header. A failed send shows
     // up in the reply to the end of the body.
     socket.SendString(("From: " + from + "\r\n" + "To: " + to + "\r\n" + "Subject: " + subject + "\r\n\r\n").c_str());
-    socket.SendString((std::string(smtp::kBodyHeading) + "\r\n").c_str());
-    list.ForEach([&socket](const CItem& item) {
-        if (item.m_bResult == 0)
-            socket.SendString(FailureLine(item).c_str());
-    });
+    socket.SendString((std::string(recovered ? smtp::kRecoveredHeading : smtp::kBodyHeading) + "\r\n").c_str());
+    if (recovered) {
+        for (const std::string& name : *recovered)
+            socket.SendString(DotStuffed(OneLine(name) + "\r\n").c_str());
+    } else {
+        list.ForEach([&socket](const CItem& item) {
+            if (item.m_bResult == 0)
+                socket.SendString(FailureLine(item).c_str());
+        });
+    }
     if (const char* failed = Exchange(socket, "\r\n.\r\n", "25", smtp::kBodyError, smtp::kBodyUnexpected))
         return failed;
 
     // The message is delivered; a server slow to say goodbye must not hold us.
     socket.SendString("QUIT\r\n");
     return smtp::kOk;
+}
+
+} // namespace
+
+std::string MailEntryName(const CItem& item) {
+    const std::string kind = item.m_bConnect == 0 ? std::string("ICMP") : std::to_string(item.m_nPort);
+    return OneLine(item.m_strAddress) + ":" + kind;
+}
+
+std::string SendMailAlert(const CItemList& list) {
+    return SendMailAlert(list, smtp::kPort);
+}
+
+std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
+    return SendMailAlert(list, port, std::stop_token());
+}
+
+std::string SendMailAlert(const CItemList& list, std::uint16_t port, const std::stop_token& stop) {
+    return SendMessage(list, port, stop, nullptr);
+}
+
+std::string SendRecoveryMail(const CItemList& list, std::uint16_t port, const std::stop_token& stop,
+                             const std::vector<std::string>& recovered) {
+    return SendMessage(list, port, stop, &recovered);
 }

@@ -92,17 +92,20 @@ private:
     CShellCommandLauncher m_launcher;
 };
 
-CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list, QString metricsFile)
+CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list, QString metricsFile,
+                                   CAlertPolicy::Settings policy)
     : m_path(std::move(path)), m_pList(std::move(list)), m_metricsFile(std::move(metricsFile)),
       m_sound(std::make_unique<StderrSoundPlayer>(m_metrics)),
-      m_launcher(std::make_unique<StderrCommandLauncher>(m_metrics)), m_nMinuteMs(MinuteMs()) {
+      m_launcher(std::make_unique<StderrCommandLauncher>(m_metrics)), m_nMinuteMs(MinuteMs()), m_policy(policy) {
     m_metrics.SetEntries(*m_pList);
     m_metrics.SetStartTime(std::time(nullptr));
 
     CAlertDispatch::Hooks alertHooks;
     alertHooks.settings = [this] { return AlertSettings(); };
     alertHooks.executeEnvironment = [this] {
-        return alertenv::Environment({alertenv::kEventFailed, ToBytes(m_path), std::chrono::system_clock::now()},
+        const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
+        return alertenv::Environment({recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, ToBytes(m_path),
+                                      std::chrono::system_clock::now()},
                                      *m_pList);
     };
     alertHooks.showInformation = [this](const std::string& text) { ShowFailures(text); };
@@ -112,20 +115,12 @@ CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list
     };
     alertHooks.sendPagerAlert = [this](CAlertDispatch::StepEnded ended) { SendPagerAlert(std::move(ended)); };
     alertHooks.sendMailAlert = [this](CAlertDispatch::StepEnded ended) { SendMailAlert(std::move(ended)); };
+    alertHooks.sendRecoveryMail = [this](CAlertDispatch::StepEnded ended) { SendRecoveryMail(std::move(ended)); };
     m_alerts = std::make_unique<CAlertDispatch>(std::move(alertHooks), *m_sound, *m_launcher);
 
     CScheduler::Hooks schedulerHooks;
     schedulerHooks.checkConnections = [this] { return CheckConnections(); };
-    schedulerHooks.raiseAlerts = [this](std::function<void()> done) {
-        if (m_bStopping) {
-            done();
-            return;
-        }
-        m_alerts->RaiseAlerts([this, done = std::move(done)] {
-            done();
-            ReloadWhenFree();
-        });
-    };
+    schedulerHooks.passEnded = [this](int result, std::function<void()> done) { PassEnded(result, std::move(done)); };
     schedulerHooks.period = [this] { return m_pList->m_nPeriod; };
     m_scheduler = std::make_unique<CScheduler>(std::move(schedulerHooks), MakePeriodTimer(m_nMinuteMs));
 }
@@ -201,16 +196,51 @@ CAlertDispatch::Settings CHeadlessMonitor::AlertSettings() const {
     return s;
 }
 
+void CHeadlessMonitor::PassEnded(int result, std::function<void()> done) {
+    if (m_bStopping) {
+        done();
+        return;
+    }
+    auto finish = [this, done = std::move(done)] {
+        done();
+        ReloadWhenFree();
+    };
+    // A pass that probed nothing (its run could not start) says nothing about any entry.
+    const CAlertPolicy::Decision decision =
+        m_passResults.empty() && result != 0 ? CAlertPolicy::Decision::none : m_policy.PassEnded(m_passResults);
+    m_passResults.clear();
+    switch (decision) {
+    case CAlertPolicy::Decision::alert:
+        m_alerts->RaiseAlerts(std::move(finish));
+        return;
+    case CAlertPolicy::Decision::recovered: {
+        std::string names;
+        for (const std::string& name : m_policy.RecoveredEntries())
+            names += (names.empty() ? "" : ", ") + name;
+        PrintEvent("recovered: " + names);
+        m_alerts->RaiseRecovery(std::move(finish));
+        return;
+    }
+    case CAlertPolicy::Decision::none:
+        if (result == 0)
+            PrintEvent("alerts: held back, failing for " + std::to_string(m_policy.OutagePasses()) + " passes");
+        finish();
+        return;
+    }
+}
+
 int CHeadlessMonitor::CheckConnections() {
     if (m_bReloadPending)
         ReloadNow(); // asked for while the last tick was still on the stack
     m_metrics.SetPeriodSeconds(static_cast<double>(CScheduler::PeriodDelayMs(m_pList->m_nPeriod)) *
                                static_cast<double>(m_nMinuteMs) / CScheduler::kMsPerMinute / 1000.0);
+    m_passResults.clear();
     const auto started = std::chrono::steady_clock::now();
     std::size_t failed = 0;
     CCheckRun run;
     const bool running = run.Start(*m_pList, [&](std::size_t row, const CItem& item, int result) {
         m_metrics.SetResult(row, result, item.m_nLastRoundTripUs);
+        m_passResults.push_back({MailEntryName(item), result != 0});
         failed += result ? 0 : 1;
     });
     if (!m_bReadyReported) {
@@ -290,11 +320,25 @@ void CHeadlessMonitor::SendPagerAlert(CAlertDispatch::StepEnded ended) {
 }
 
 void CHeadlessMonitor::SendMailAlert(CAlertDispatch::StepEnded ended) {
+    const std::uint16_t port = SmtpPort();
+    SendMail([port](const CItemList& list, std::stop_token stop) { return ::SendMailAlert(list, port, stop); },
+             std::move(ended));
+}
+
+void CHeadlessMonitor::SendRecoveryMail(CAlertDispatch::StepEnded ended) {
+    const std::uint16_t port = SmtpPort();
+    SendMail([port, names = m_policy.RecoveredEntries()](
+                 const CItemList& list, std::stop_token stop) { return ::SendRecoveryMail(list, port, stop, names); },
+             std::move(ended));
+}
+
+void CHeadlessMonitor::SendMail(std::function<std::string(const CItemList&, std::stop_token)> send,
+                                CAlertDispatch::StepEnded ended) {
     auto outcome = std::make_shared<std::string>();
     const CItemList& list = *m_pList;
-    const std::uint16_t port = SmtpPort();
     m_alertTask = std::make_unique<CBackgroundTask>(
-        &m_context, [&list, port, outcome](std::stop_token stop) { *outcome = ::SendMailAlert(list, port, stop); },
+        &m_context,
+        [&list, send = std::move(send), outcome](std::stop_token stop) { *outcome = send(list, std::move(stop)); },
         [this, outcome, ended = std::move(ended)](std::exception_ptr error) {
             if (m_bStopping)
                 return;

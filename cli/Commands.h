@@ -14,7 +14,9 @@ inline constexpr const char* kSetSynopsis = "set LIST KEY VALUE";
 inline constexpr const char* kCheckSynopsis = "check LIST [--json] [--save]";
 inline constexpr const char* kTestMailSynopsis = "test-mail LIST";
 inline constexpr const char* kTestPagerSynopsis = "test-pager LIST";
-inline constexpr const char* kMonitorSynopsis = "monitor LIST [--metrics HOST:PORT] [--metrics-file PATH]";
+inline constexpr const char* kMonitorSynopsis =
+    "monitor LIST [--metrics HOST:PORT] [--metrics-file PATH] [--alert-after N] [--realert-every K|never] "
+    "[--notify-recovery]";
 
 int RunShow(const QStringList& args);
 int RunNew(const QStringList& args);

@@ -205,6 +205,7 @@ def main():
     parser.add_argument("--cli", required=True)
     parser.add_argument("--rules", required=True)
     args = parser.parse_args()
+    args.cli = os.path.abspath(args.cli)  # the children run in the temporary folder
     args.prometheus = shutil.which("prometheus")
     args.alertmanager = shutil.which("prometheus-alertmanager") or shutil.which("alertmanager")
     if not args.prometheus or not args.alertmanager:
