@@ -34,17 +34,15 @@ CAlertPolicyDlg::CAlertPolicyDlg(const CAlertPolicy::Settings& settings, QWidget
       m_pNotifyRecovery(new QCheckBox(QStringLiteral("Tell when every alerted connection answers again"), this)) {
     setWindowTitle(QStringLiteral("Alert policy"));
     m_pAlertAfter->setRange(1, CAlertPolicy::kMaxPasses);
-    m_pAlertAfter->setSuffix(QStringLiteral(" failed passes in a row"));
     m_pAlertAfter->setValue(settings.alertAfter);
     m_pRealertEvery->setRange(CAlertPolicy::kNever, CAlertPolicy::kMaxPasses);
     m_pRealertEvery->setSpecialValueText(QStringLiteral("never"));
-    m_pRealertEvery->setSuffix(QStringLiteral(" passes"));
     m_pRealertEvery->setValue(settings.realertEvery);
     m_pNotifyRecovery->setChecked(settings.notifyRecovery);
 
     auto* form = new QFormLayout(this);
-    form->addRow(QStringLiteral("Alert after:"), m_pAlertAfter);
-    form->addRow(QStringLiteral("While failing, alert again every:"), m_pRealertEvery);
+    form->addRow(QStringLiteral("Alert after this many failed passes in a row:"), m_pAlertAfter);
+    form->addRow(QStringLiteral("While failing, alert again every (passes):"), m_pRealertEvery);
     form->addRow(m_pNotifyRecovery);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
