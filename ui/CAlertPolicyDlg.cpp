@@ -1,25 +1,18 @@
 #include "CAlertPolicyDlg.h"
 
+#include "UserSettings.h"
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
-#include <QSettings>
 #include <QSpinBox>
 
 #include <algorithm>
 
 namespace {
-// ~/.config/pulsewick/pulsewick.ini, beside the window's other settings.
-constexpr const char* kSettingsOrganisation = "pulsewick";
-constexpr const char* kSettingsApplication = "pulsewick";
 constexpr const char* kAlertAfterKey = "alerts/alertAfter";
 constexpr const char* kRealertEveryKey = "alerts/realertEvery"; // 0: never
 constexpr const char* kNotifyRecoveryKey = "alerts/notifyRecovery";
-
-QSettings UserSettings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QString::fromLatin1(kSettingsOrganisation),
-                     QString::fromLatin1(kSettingsApplication));
-}
 
 // A value from the file, kept within what the dialog accepts (the file may have been edited).
 std::int32_t Passes(const QSettings& settings, const char* key, std::int32_t fallback, std::int32_t least) {
@@ -55,7 +48,7 @@ CAlertPolicy::Settings CAlertPolicyDlg::Value() const {
 }
 
 CAlertPolicy::Settings CAlertPolicyDlg::Load() {
-    const QSettings settings = UserSettings();
+    const QSettings settings = ui::UserSettings();
     const CAlertPolicy::Settings defaults;
     return {Passes(settings, kAlertAfterKey, defaults.alertAfter, 1),
             Passes(settings, kRealertEveryKey, defaults.realertEvery, CAlertPolicy::kNever),
@@ -63,7 +56,7 @@ CAlertPolicy::Settings CAlertPolicyDlg::Load() {
 }
 
 void CAlertPolicyDlg::Save(const CAlertPolicy::Settings& value) {
-    QSettings settings = UserSettings();
+    QSettings settings = ui::UserSettings();
     settings.setValue(QString::fromLatin1(kAlertAfterKey), value.alertAfter);
     settings.setValue(QString::fromLatin1(kRealertEveryKey), value.realertEvery);
     settings.setValue(QString::fromLatin1(kNotifyRecoveryKey), value.notifyRecovery);

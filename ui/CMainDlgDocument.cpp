@@ -9,27 +9,19 @@
 #include "LocalText.h"
 #include "ResourceIds.h"
 #include "UserPrompts.h"
+#include "UserSettings.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QSettings>
 
 using namespace res;
 
 namespace {
 constexpr const char* kUntitled = "Untitled";
 constexpr const char* kSaveQuestion = "Save changes to %1?";
-// Where the user's own desktop settings live: ~/.config/pulsewick/pulsewick.ini.
-constexpr const char* kSettingsOrganisation = "pulsewick";
-constexpr const char* kSettingsApplication = "pulsewick";
 constexpr const char* kMinimiseToTrayKey = "window/minimiseToTray";
-
-QSettings UserSettings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QString::fromLatin1(kSettingsOrganisation),
-                     QString::fromLatin1(kSettingsApplication));
-}
 } // namespace
 
 bool CMainDlg::FieldsDifferFromList() const {
@@ -145,9 +137,9 @@ void CMainDlg::Quit() {
 }
 
 bool CMainDlg::MinimiseToTray() {
-    return UserSettings().value(QString::fromLatin1(kMinimiseToTrayKey), false).toBool();
+    return ui::UserSettings().value(QString::fromLatin1(kMinimiseToTrayKey), false).toBool();
 }
 
 void CMainDlg::SetMinimiseToTray(bool on) {
-    UserSettings().setValue(QString::fromLatin1(kMinimiseToTrayKey), on);
+    ui::UserSettings().setValue(QString::fromLatin1(kMinimiseToTrayKey), on);
 }
