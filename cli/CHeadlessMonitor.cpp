@@ -205,9 +205,9 @@ void CHeadlessMonitor::PassEnded(int result, std::function<void()> done) {
         done();
         ReloadWhenFree();
     };
-    // A pass that probed nothing (its run could not start) says nothing about any entry.
+    // A pass whose run could not start says nothing about any entry.
     const CAlertPolicy::Decision decision =
-        m_passResults.empty() && result != 0 ? CAlertPolicy::Decision::none : m_policy.PassEnded(m_passResults);
+        m_bPassProbed ? m_policy.PassEnded(m_passResults) : CAlertPolicy::Decision::none;
     m_passResults.clear();
     switch (decision) {
     case CAlertPolicy::Decision::alert:
@@ -247,6 +247,7 @@ int CHeadlessMonitor::CheckConnections() {
         m_bReadyReported = true; // the first pass has started: the service is up
         m_service.Ready();
     }
+    m_bPassProbed = running;
     if (!running) {
         PrintEvent("pass: a check run could not be started");
         return 1; // it probed nothing and found no failure, as in the window

@@ -72,7 +72,8 @@ private:
     std::int64_t m_nMinuteMs; // a minute of the period, shortened for tests
     std::unique_ptr<CAlertDispatch> m_alerts;
     CAlertPolicy m_policy;
-    std::vector<CAlertPolicy::EntryResult> m_passResults; // of the last pass that probed
+    std::vector<CAlertPolicy::EntryResult> m_passResults; // of the pass that just ended
+    bool m_bPassProbed = false;                           // its run could start
     std::unique_ptr<CScheduler> m_scheduler;
     // The pager or e-mail alert in flight; it reads m_pList, which no reload replaces meanwhile
     // (a reload waits for the alerts), and goes before it.
