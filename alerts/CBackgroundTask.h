@@ -1,8 +1,10 @@
 #pragma once
 
-#include <QObject>
+#include "UniqueFd.h"
 
-#include <atomic>
+#include <QObject>
+#include <QSocketNotifier>
+
 #include <exception>
 #include <functional>
 #include <memory>
@@ -37,9 +39,17 @@ public:
 private:
     void Run(const std::stop_token& stop, const Work& work);
     void EndEventLoops();
+    void WorkEnded(); // on the context's thread
 
-    // Set when the task goes before its end was delivered: the end is dropped.
-    std::shared_ptr<std::atomic<bool>> m_bGone = std::make_shared<std::atomic<bool>>(false);
+    QObject* m_context;
+    Ended m_ended;
+    std::exception_ptr m_error; // written by the worker before it signals m_done
+    // The worker's end reaches the context's thread through this descriptor, so everything the
+    // task holds is used and let go on that thread only.
+    UniqueFd m_done;
+    std::unique_ptr<QSocketNotifier> m_doneNotifier;
+    // Cleared when the task goes before its end was delivered: the end is dropped.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::mutex m_mutex;                // guards m_workerThread and m_bStopRequested
     QThread* m_workerThread = nullptr; // Qt's view of the worker while it runs
     bool m_bStopRequested = false;

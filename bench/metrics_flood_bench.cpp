@@ -1,6 +1,7 @@
 // pulsewick-cli monitor's metrics endpoint under a flood: 2,000 idle connections on loopback
 // that reconnect as soon as the server closes them, while one scraper asks for /metrics again
 // and again. Reports how many scrapes were answered and how long they took; asserts nothing.
+// Usage: metrics_flood_bench [SCRAPES]   (300 by default)
 #include "MonitorProcess.h"
 
 #include "CItemList.h"
@@ -31,7 +32,7 @@ using testsupport::MonitorProcess;
 namespace {
 
 constexpr int kFloodConnections = 2000;
-constexpr int kScrapes = 300;
+constexpr int kDefaultScrapes = 300;
 constexpr int kScrapeTimeoutMs = 2000;
 constexpr auto kScrapeSpacing = 20ms;
 
@@ -72,7 +73,8 @@ void Flood(std::uint16_t port, const std::atomic<bool>& stop, std::atomic<long>&
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const int scrapes = argc > 1 ? std::max(1, std::atoi(argv[1])) : kDefaultScrapes;
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 8192);
@@ -109,7 +111,7 @@ int main() {
 
     int answered = 0;
     std::vector<double> times;
-    for (int i = 0; i < kScrapes; ++i) {
+    for (int i = 0; i < scrapes; ++i) {
         const auto start = std::chrono::steady_clock::now();
         const auto answer = testsupport::HttpRequest(port, "GET", "/metrics", kScrapeTimeoutMs);
         if (answer && answer->status == 200 && answer->body.find("pulsewick_") != std::string::npos) {
@@ -126,7 +128,7 @@ int main() {
     std::sort(times.begin(), times.end());
     std::printf("scrapes answered during a %d-connection reconnecting flood: %d of %d (%.1f %%), "
                 "%ld reconnections\n",
-                kFloodConnections, answered, kScrapes, 100.0 * answered / kScrapes, reconnects.load());
+                kFloodConnections, answered, scrapes, 100.0 * answered / scrapes, reconnects.load());
     if (!times.empty())
         std::printf("answered scrapes took: median %.3f s, 99th percentile %.3f s, longest %.3f s\n",
                     times[times.size() / 2], times[std::min(times.size() - 1, times.size() * 99 / 100)], times.back());

@@ -78,7 +78,7 @@ void CGuardedTcpServer::AcceptReady() {
 }
 
 void CGuardedTcpServer::Adopt(int descriptor) {
-    m_connections.removeIf([](const QPointer<QTcpSocket>& socket) { return socket.isNull(); });
+    m_connections.removeIf([](const QPointer<QObject>& connection) { return connection.isNull(); });
     if (m_connections.size() >= kMaxConnections)
         EvictIdlest();
     auto* socket = new QTcpSocket(this);
@@ -106,8 +106,8 @@ void CGuardedTcpServer::Adopt(int descriptor) {
 
 bool CGuardedTcpServer::EvictIdlest() {
     while (!m_connections.isEmpty()) {
-        if (QTcpSocket* idlest = m_connections.takeFirst();
-            idlest && idlest->state() != QAbstractSocket::UnconnectedState) {
+        auto* idlest = qobject_cast<QTcpSocket*>(m_connections.takeFirst().data());
+        if (idlest && idlest->state() != QAbstractSocket::UnconnectedState) {
             Drop(idlest);
             return true;
         }
@@ -116,7 +116,7 @@ bool CGuardedTcpServer::EvictIdlest() {
 }
 
 void CGuardedTcpServer::Touch(QTcpSocket* socket) {
-    const qsizetype at = m_connections.indexOf(socket);
+    const qsizetype at = m_connections.indexOf(static_cast<QObject*>(socket));
     if (at >= 0 && at + 1 < m_connections.size())
         m_connections.move(at, m_connections.size() - 1);
 }

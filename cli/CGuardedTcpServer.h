@@ -51,7 +51,9 @@ private:
     void TopUpReserve();
     void Touch(QTcpSocket* socket);
 
-    QList<QPointer<QTcpSocket>> m_connections; // the one idle longest first; null once gone
+    // The one idle longest first; null once gone. Held as QObject: a socket's signals can still
+    // come while it is being destroyed, when it is no longer a QTcpSocket.
+    QList<QPointer<QObject>> m_connections;
     std::vector<UniqueFd> m_reserve;
     std::unique_ptr<QSocketNotifier> m_acceptNotifier;
     QTimer m_acceptRetry;

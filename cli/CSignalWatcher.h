@@ -2,33 +2,34 @@
 
 #include "UniqueFd.h"
 
+#include <QSocketNotifier>
+
 #include <functional>
-#include <thread>
+#include <memory>
 
 namespace cli {
 
-// Receives SIGTERM, SIGINT and SIGHUP on a thread of its own (through signalfd, with the
-// signals blocked everywhere else) and hands them to the main thread's event loop, which never
-// waits for an alert, so a stop is taken at once. Construct it before any other thread exists,
-// so every thread inherits the blocked signals; they stay blocked after it has gone.
+// Receives SIGTERM, SIGINT and SIGHUP through a signalfd watched by the thread's event loop (the
+// signals are blocked, so none interrupts a system call), which never waits for an alert, so a
+// stop is taken at once. Construct it on the main thread, once the application object exists and
+// before any other thread does, so every thread inherits the blocked signals; they stay blocked
+// after it has gone, so a second SIGTERM during the stop cannot turn it into death by signal.
 class CSignalWatcher {
 public:
-    // Both are called on the main thread.
     CSignalWatcher(std::function<void()> onStop, std::function<void()> onReload);
     ~CSignalWatcher();
     CSignalWatcher(const CSignalWatcher&) = delete;
     CSignalWatcher& operator=(const CSignalWatcher&) = delete;
 
-    bool IsValid() const { return m_signals.IsValid() && m_quit.IsValid(); }
+    bool IsValid() const { return m_signals.IsValid(); }
 
 private:
-    void Run();
+    void Read();
 
     std::function<void()> m_onStop;
     std::function<void()> m_onReload;
     UniqueFd m_signals; // signalfd
-    UniqueFd m_quit;    // eventfd: the watcher is being destroyed
-    std::thread m_thread;
+    std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
 } // namespace cli

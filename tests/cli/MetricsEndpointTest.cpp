@@ -24,6 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -214,6 +215,11 @@ TEST(MetricsEndpoint, KeepsServingThroughABurstGarbageAndSlowClientsWhilePassesG
 // Out of descriptors (a low limit, and idle connections holding the rest): the endpoint pushes
 // out the connection idle the longest to take a scrape, and does not spin meanwhile.
 TEST(MetricsEndpoint, AScrapeGetsThroughWhenIdleConnectionsHoldEveryDescriptor) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizer builds pair ASan with UBSan, whose vptr check reads the object through a pipe
+    // it cannot open in a process that has no descriptor left: every check there fails.
+    GTEST_SKIP() << "UBSan's vptr check cannot run in a process without a free descriptor";
+#endif
     constexpr unsigned kDescriptorLimit = 64;
     constexpr int kIdleClients = 200;
     TempDir dir;
@@ -232,7 +238,7 @@ TEST(MetricsEndpoint, AScrapeGetsThroughWhenIdleConnectionsHoldEveryDescriptor) 
     EXPECT_LT(monitor.CpuSeconds() - before, 0.5) << "it spins while out of descriptors";
 
     const auto answer = testsupport::HttpRequest(port, "GET", "/metrics", 5000);
-    ASSERT_TRUE(answer) << "no scrape gets through";
+    ASSERT_TRUE(answer) << "no scrape gets through\n" << monitor.Err();
     EXPECT_EQ(answer->status, 200);
     EXPECT_NE(answer->body.find("pulsewick_probe_success{row=\"1\""), std::string::npos);
 

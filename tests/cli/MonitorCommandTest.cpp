@@ -123,7 +123,7 @@ TEST_F(MonitorCommand, FailedPassRaisesExecuteThenMailAndRearmsForTheNextPass) {
     EXPECT_TRUE(monitor.WaitFor("pass 2:", 20s)) << monitor.Err();
     EXPECT_TRUE(monitor.WaitFor("e-mail: OK\n", 20s, mail + 1)) << monitor.Err();
     monitor.Signal(SIGTERM);
-    EXPECT_EQ(monitor.Wait(5s), 0);
+    EXPECT_EQ(monitor.Wait(5s), 0) << monitor.Err();
     const std::string ran = "ran failed 1 " + m_path + "\n";
     EXPECT_EQ(ReadText(marker), ran + ran);
     EXPECT_EQ(ReadText(failedLines), "127.0.0.1\t" + std::to_string(m_closed.Port()) + "\tconnection refused\n");
@@ -310,7 +310,7 @@ TEST_F(MonitorCommand, AStopDuringThePagerWaitEndsItWithoutSpinning) {
     monitor.Signal(SIGTERM);
     ASSERT_TRUE(monitor.WaitEnded(5s)) << monitor.Err();
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
-    EXPECT_LT(monitor.CpuSeconds() - before, 0.3);
+    EXPECT_LT(monitor.CpuSeconds() - before, 0.08) << "the stop must not spin until the program ends";
     EXPECT_EQ(monitor.Wait(1s), 0);
     EXPECT_EQ(modem.Received(), init) << "nothing is sent after the stop";
     EXPECT_EQ(monitor.CountLines("pager:"), 0) << monitor.Err();
