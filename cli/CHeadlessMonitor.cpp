@@ -223,7 +223,8 @@ void CHeadlessMonitor::PassEnded(int result, std::function<void()> done) {
     }
     case CAlertPolicy::Decision::none:
         if (result == 0)
-            PrintEvent("alerts: held back, failing for " + std::to_string(m_policy.OutagePasses()) + " passes");
+            PrintEvent("alerts: held back, failing for " + std::to_string(m_policy.OutagePasses()) +
+                       (m_policy.OutagePasses() == 1 ? " pass" : " passes"));
         finish();
         return;
     }

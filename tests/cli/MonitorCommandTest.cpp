@@ -146,7 +146,7 @@ TEST_F(MonitorCommand, AlertsOncePerOutageAfterTwoPassesAndTellsWhenItIsOver) {
                            {Save(), "--alert-after", "2", "--realert-every", "never", "--notify-recovery"},
                            {{"PULSEWICK_SMTP_PORT", std::to_string(sink.Port())}, {"PULSEWICK_MINUTE_MS", "500"}});
 
-    ASSERT_TRUE(monitor.WaitFor("alerts: held back, failing for 1 passes\n", 20s)) << monitor.Err();
+    ASSERT_TRUE(monitor.WaitFor("alerts: held back, failing for 1 pass\n", 20s)) << monitor.Err();
     ASSERT_TRUE(monitor.WaitFor("e-mail: OK\n", 20s)) << monitor.Err();
     ASSERT_TRUE(monitor.WaitFor("alerts: held back, failing for 4 passes\n", 20s)) << monitor.Err();
     ASSERT_EQ(::listen(m_closed.Fd(), 64), 0); // the entry answers again
