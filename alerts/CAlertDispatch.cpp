@@ -30,7 +30,30 @@ CAlertDispatch::LaterStep CAlertDispatch::AtOnce(std::function<void()> step) {
     };
 }
 
+void CAlertDispatch::RunExecuteStep() {
+    // Whether the command started is not looked at.
+    alerts::RunContained(kExecuteStep, [this] {
+        if (const std::string command = CurrentSettings().m_strExecute; !command.empty())
+            (void)m_commandLauncher.Launch(command, m_hooks.executeEnvironment ? m_hooks.executeEnvironment()
+                                                                               : std::vector<std::string>{});
+    });
+}
+
+void CAlertDispatch::RaiseRecovery(std::function<void()> done) {
+    m_event = Event::recovered;
+    alerts::RunContained(kNotificationStep, [this] {
+        if (m_hooks.notifyRecovery)
+            m_hooks.notifyRecovery();
+    });
+    RunExecuteStep();
+    RunLaterStep(kMailStep, CurrentSettings().m_bMail != 0, m_hooks.sendRecoveryMail, [done = std::move(done)] {
+        if (done)
+            done();
+    });
+}
+
 void CAlertDispatch::RaiseAlerts(std::function<void()> done) {
+    m_event = Event::failed;
     // Each step is contained: whatever one of them throws (an allocation failure, a player or
     // launcher that gives up) is reported and the next step still runs.
     alerts::RunContained(kPopupStep, [this] {
@@ -43,12 +66,7 @@ void CAlertDispatch::RaiseAlerts(std::function<void()> done) {
             m_soundPlayer.Play(sound);
     });
 
-    // Whether the command started is not looked at.
-    alerts::RunContained(kExecuteStep, [this] {
-        if (const std::string command = CurrentSettings().m_strExecute; !command.empty())
-            (void)m_commandLauncher.Launch(command, m_hooks.executeEnvironment ? m_hooks.executeEnvironment()
-                                                                               : std::vector<std::string>{});
-    });
+    RunExecuteStep();
 
     const auto finish = [done = std::move(done)] {
         if (done)

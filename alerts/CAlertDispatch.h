@@ -27,6 +27,10 @@ public:
     static constexpr const char* kExecuteStep = "execute alert";
     static constexpr const char* kPagerStep = "pager alert";
     static constexpr const char* kMailStep = "e-mail alert";
+    static constexpr const char* kNotificationStep = "recovery notification";
+
+    // What is being raised: the alerts of a failed pass, or the notice that an outage is over.
+    enum class Event { failed, recovered };
 
     // The window's own copies of the alert settings, read afresh before each step: the pop-up
     // and the pager pump events, and the user may change a setting meanwhile.
@@ -56,6 +60,9 @@ public:
         // What the execute alert's command gets in its environment ("NAME=value" each); see
         // AlertEnvironment.h. None when unset.
         std::function<std::vector<std::string>()> executeEnvironment;
+        // The end of an outage: the desktop notification (optional) and the e-mail notice.
+        std::function<void()> notifyRecovery;
+        LaterStep sendRecoveryMail;
     };
 
     // A step that ends before it returns, for work that does not wait off the event loop.
@@ -68,9 +75,16 @@ public:
 
     // Raises the alerts; done runs once all of them have ended (possibly before this returns).
     void RaiseAlerts(std::function<void()> done = {});
+    // Says that an outage is over: the notification, the execute alert and the e-mail, each when
+    // its setting asks for it (the pop-up, the sound and the pager are for failures only); done as
+    // for RaiseAlerts.
+    void RaiseRecovery(std::function<void()> done = {});
+    // The event being raised, for hooks that tell the two apart (the command's environment).
+    Event CurrentEvent() const { return m_event; }
 
 private:
     Settings CurrentSettings() const;
+    void RunExecuteStep();
     // Starts the pager or e-mail step when its setting asks for it, then continues with next.
     void RunLaterStep(const char* stepName, bool wanted, const LaterStep& step, std::function<void()> next);
     void PagerEnded(std::exception_ptr error);
@@ -78,6 +92,7 @@ private:
     Hooks m_hooks;
     ISoundPlayer& m_soundPlayer;
     ICommandLauncher& m_commandLauncher;
+    Event m_event = Event::failed;
     // Cleared by the destructor: a step that ends after the dispatch has gone does nothing.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

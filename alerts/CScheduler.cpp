@@ -115,7 +115,8 @@ void CScheduler::RunTick() {
     const std::optional<int> result = RunCheck();
     if (!*alive)
         return;
-    if (result != 0 || !m_hooks.raiseAlerts) {
+    const bool toOwner = result.has_value() && m_hooks.passEnded;
+    if (!toOwner && (result != 0 || !m_hooks.raiseAlerts)) {
         EndTick(epoch);
         return;
     }
@@ -128,9 +129,15 @@ void CScheduler::RunTick() {
         if (live && *live && std::exchange(*pending, false))
             EndTick(epoch);
     };
-    const bool returned = alerts::RunContained(kAlertsStep, [this, &done] {
-        const auto raiseAlerts = m_hooks.raiseAlerts; // outlives a teardown inside the alerts
-        raiseAlerts(done);
+    const bool returned = alerts::RunContained(kAlertsStep, [this, &done, &result, toOwner] {
+        // Copied: they outlive a teardown inside the alerts.
+        if (toOwner) {
+            const auto passEnded = m_hooks.passEnded;
+            passEnded(*result, done);
+        } else {
+            const auto raiseAlerts = m_hooks.raiseAlerts;
+            raiseAlerts(done);
+        }
     });
     if (!returned && *alive && std::exchange(*pending, false))
         EndTick(epoch);

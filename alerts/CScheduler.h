@@ -26,6 +26,9 @@ public:
         // The alert dispatch after a failed scheduled run. It calls done once the alerts have
         // ended, possibly later than it returns; the tick (and the re-arming) ends only then.
         std::function<void(std::function<void()> done)> raiseAlerts;
+        // Instead of raiseAlerts when set: every scheduled run that ended, with its result, for an
+        // owner that decides itself what a pass raises (an alert policy). Calls done likewise.
+        std::function<void(int result, std::function<void()> done)> passEnded;
         std::function<void()> updateControls; // re-apply the window's enable rules
         std::function<std::int32_t()> period; // the list's current period, in minutes
         // True while a scheduled run must wait (e.g. an edit dialog is open on an entry).

@@ -33,8 +33,7 @@ std::string DotStuffed(std::string line) {
 }
 
 std::string FailureLine(const CItem& item) {
-    const std::string kind = item.m_bConnect == 0 ? std::string("ICMP") : std::to_string(item.m_nPort);
-    return DotStuffed(OneLine(item.m_strAddress) + ":" + kind + "\r\n");
+    return DotStuffed(MailEntryName(item) + "\r\n");
 }
 
 // Sends one command and takes its reply: one receive in the plain dialogue, the whole reply
@@ -65,23 +64,14 @@ const char* Helo(CSmtpConnection& connection, const std::string& server) {
     return StartsWith(reply, "25") ? nullptr : smtp::kHeloUnexpected;
 }
 
-} // namespace
-
-std::string SendMailAlert(const CItemList& list) {
-    return SendMailAlert(list, SmtpOptions{});
-}
-
-std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
-    SmtpOptions options;
-    options.port = port;
-    return SendMailAlert(list, options, std::stop_token());
-}
-
-std::string SendMailAlert(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop) {
+// The whole dialogue; recovered null for the alert, else the notice naming those entries.
+std::string SendMessage(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop,
+                        const std::vector<std::string>* recovered) {
     const std::string server = OneLine(list.m_strServer);
     const std::string from = OneLine(list.m_strFrom);
     const std::string to = OneLine(list.m_strTo);
-    const std::string subject = OneLine(list.m_strSubject);
+    const std::string subject =
+        std::string(recovered ? smtp::kRecoveredSubjectPrefix : "") + OneLine(list.m_strSubject);
 
     // The connection's budget starts now and covers the whole dialogue, TLS included.
     CSmtpConnection connection;
@@ -109,15 +99,46 @@ std::string SendMailAlert(const CItemList& list, const SmtpOptions& options, con
     // Sent as held up to the first line break: no encoding, no other header. A failed send shows
     // up in the reply to the end of the body.
     connection.Send("From: " + from + "\r\n" + "To: " + to + "\r\n" + "Subject: " + subject + "\r\n\r\n");
-    connection.Send(std::string(smtp::kBodyHeading) + "\r\n");
-    list.ForEach([&connection](const CItem& item) {
-        if (item.m_bResult == 0)
-            connection.Send(FailureLine(item));
-    });
+    connection.Send(std::string(recovered ? smtp::kRecoveredHeading : smtp::kBodyHeading) + "\r\n");
+    if (recovered) {
+        for (const std::string& name : *recovered)
+            connection.Send(DotStuffed(OneLine(name) + "\r\n"));
+    } else {
+        list.ForEach([&connection](const CItem& item) {
+            if (item.m_bResult == 0)
+                connection.Send(FailureLine(item));
+        });
+    }
     if (auto failed = Exchange(connection, !plain, "\r\n.\r\n", "25", smtp::kBodyError, smtp::kBodyUnexpected))
         return *failed;
 
     // The message is delivered; a server slow to say goodbye must not hold us.
     connection.Send("QUIT\r\n");
     return smtp::kOk;
+}
+
+} // namespace
+
+std::string MailEntryName(const CItem& item) {
+    const std::string kind = item.m_bConnect == 0 ? std::string("ICMP") : std::to_string(item.m_nPort);
+    return OneLine(item.m_strAddress) + ":" + kind;
+}
+
+std::string SendMailAlert(const CItemList& list) {
+    return SendMailAlert(list, SmtpOptions{});
+}
+
+std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
+    SmtpOptions options;
+    options.port = port;
+    return SendMailAlert(list, options);
+}
+
+std::string SendMailAlert(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop) {
+    return SendMessage(list, options, stop, nullptr);
+}
+
+std::string SendRecoveryMail(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop,
+                             const std::vector<std::string>& recovered) {
+    return SendMessage(list, options, stop, &recovered);
 }

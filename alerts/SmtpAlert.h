@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <stop_token>
 #include <string>
+#include <vector>
 
+class CItem;
 class CItemList;
 struct SmtpOptions;
 
@@ -32,6 +34,12 @@ inline constexpr const char* kBodyError = "Error during mail body";
 inline constexpr const char* kBodyUnexpected = "Unexpected response during body";
 
 inline constexpr const char* kBodyHeading = "The following connections have failed:";
+// How the e-mail names an entry: "address:port", or "address:ICMP".
+std::string MailEntryName(const CItem& item);
+
+// The notice that an outage is over: the list's subject after this prefix, and this heading.
+inline constexpr const char* kRecoveredSubjectPrefix = "Recovered: ";
+inline constexpr const char* kRecoveredHeading = "The following connections have recovered:";
 
 } // namespace smtp
 
@@ -52,3 +60,11 @@ std::string SendMailAlert(const CItemList& list, std::uint16_t port);
 // requested: the call waiting on the server fails at once, and so does every later one (the
 // outcome is then the failure of the step that was cut short).
 std::string SendMailAlert(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop = {});
+
+// How the e-mail names an entry: "address:port", or "address:ICMP".
+std::string MailEntryName(const CItem& item);
+
+// The notice that an outage is over, through the same dialogue: the subject says recovered and
+// the body names the entries ("address:port" or "address:ICMP", one a line) instead of the failed ones.
+std::string SendRecoveryMail(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop,
+                             const std::vector<std::string>& recovered);

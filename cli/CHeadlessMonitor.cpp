@@ -41,10 +41,15 @@ std::string Describe(const CItemList& list) {
            std::to_string(CScheduler::PeriodDelayMs(list.m_nPeriod) / CScheduler::kMsPerMinute) + " min";
 }
 
-std::unique_ptr<IPeriodTimer> MakePeriodTimer() {
+// How long a minute of the period lasts, in milliseconds.
+std::int64_t MinuteMs() {
     bool ok = false;
     const int minuteMs = qEnvironmentVariableIntValue(CHeadlessMonitor::kMinuteOverride, &ok);
-    if (ok && minuteMs > 0)
+    return ok && minuteMs > 0 ? minuteMs : CScheduler::kMsPerMinute;
+}
+
+std::unique_ptr<IPeriodTimer> MakePeriodTimer(std::int64_t minuteMs) {
+    if (minuteMs != CScheduler::kMsPerMinute)
         return std::make_unique<CScaledPeriodTimer>(minuteMs);
     return std::make_unique<CQtPeriodTimer>();
 }
@@ -87,16 +92,20 @@ private:
     CShellCommandLauncher m_launcher;
 };
 
-CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list, QString metricsFile)
+CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list, QString metricsFile,
+                                   CAlertPolicy::Settings policy)
     : m_path(std::move(path)), m_pList(std::move(list)), m_metricsFile(std::move(metricsFile)),
       m_sound(std::make_unique<StderrSoundPlayer>(m_metrics)),
-      m_launcher(std::make_unique<StderrCommandLauncher>(m_metrics)) {
+      m_launcher(std::make_unique<StderrCommandLauncher>(m_metrics)), m_nMinuteMs(MinuteMs()), m_policy(policy) {
     m_metrics.SetEntries(*m_pList);
+    m_metrics.SetStartTime(std::time(nullptr));
 
     CAlertDispatch::Hooks alertHooks;
     alertHooks.settings = [this] { return AlertSettings(); };
     alertHooks.executeEnvironment = [this] {
-        return alertenv::Environment({alertenv::kEventFailed, ToBytes(m_path), std::chrono::system_clock::now()},
+        const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
+        return alertenv::Environment({recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, ToBytes(m_path),
+                                      std::chrono::system_clock::now()},
                                      *m_pList);
     };
     alertHooks.showInformation = [this](const std::string& text) { ShowFailures(text); };
@@ -106,22 +115,14 @@ CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list
     };
     alertHooks.sendPagerAlert = [this](CAlertDispatch::StepEnded ended) { SendPagerAlert(std::move(ended)); };
     alertHooks.sendMailAlert = [this](CAlertDispatch::StepEnded ended) { SendMailAlert(std::move(ended)); };
+    alertHooks.sendRecoveryMail = [this](CAlertDispatch::StepEnded ended) { SendRecoveryMail(std::move(ended)); };
     m_alerts = std::make_unique<CAlertDispatch>(std::move(alertHooks), *m_sound, *m_launcher);
 
     CScheduler::Hooks schedulerHooks;
     schedulerHooks.checkConnections = [this] { return CheckConnections(); };
-    schedulerHooks.raiseAlerts = [this](std::function<void()> done) {
-        if (m_bStopping) {
-            done();
-            return;
-        }
-        m_alerts->RaiseAlerts([this, done = std::move(done)] {
-            done();
-            ReloadWhenFree();
-        });
-    };
+    schedulerHooks.passEnded = [this](int result, std::function<void()> done) { PassEnded(result, std::move(done)); };
     schedulerHooks.period = [this] { return m_pList->m_nPeriod; };
-    m_scheduler = std::make_unique<CScheduler>(std::move(schedulerHooks), MakePeriodTimer());
+    m_scheduler = std::make_unique<CScheduler>(std::move(schedulerHooks), MakePeriodTimer(m_nMinuteMs));
 }
 
 CHeadlessMonitor::~CHeadlessMonitor() {
@@ -195,20 +196,59 @@ CAlertDispatch::Settings CHeadlessMonitor::AlertSettings() const {
     return s;
 }
 
+void CHeadlessMonitor::PassEnded(int result, std::function<void()> done) {
+    if (m_bStopping) {
+        done();
+        return;
+    }
+    auto finish = [this, done = std::move(done)] {
+        done();
+        ReloadWhenFree();
+    };
+    // A pass whose run could not start says nothing about any entry.
+    const CAlertPolicy::Decision decision =
+        m_bPassProbed ? m_policy.PassEnded(m_passResults) : CAlertPolicy::Decision::none;
+    m_passResults.clear();
+    switch (decision) {
+    case CAlertPolicy::Decision::alert:
+        m_alerts->RaiseAlerts(std::move(finish));
+        return;
+    case CAlertPolicy::Decision::recovered: {
+        std::string names;
+        for (const std::string& name : m_policy.RecoveredEntries())
+            names += (names.empty() ? "" : ", ") + name;
+        PrintEvent("recovered: " + names);
+        m_alerts->RaiseRecovery(std::move(finish));
+        return;
+    }
+    case CAlertPolicy::Decision::none:
+        if (result == 0)
+            PrintEvent("alerts: held back, failing for " + std::to_string(m_policy.OutagePasses()) +
+                       (m_policy.OutagePasses() == 1 ? " pass" : " passes"));
+        finish();
+        return;
+    }
+}
+
 int CHeadlessMonitor::CheckConnections() {
     if (m_bReloadPending)
         ReloadNow(); // asked for while the last tick was still on the stack
+    m_metrics.SetPeriodSeconds(static_cast<double>(CScheduler::PeriodDelayMs(m_pList->m_nPeriod)) *
+                               static_cast<double>(m_nMinuteMs) / CScheduler::kMsPerMinute / 1000.0);
+    m_passResults.clear();
     const auto started = std::chrono::steady_clock::now();
     std::size_t failed = 0;
     CCheckRun run;
     const bool running = run.Start(*m_pList, [&](std::size_t row, const CItem& item, int result) {
         m_metrics.SetResult(row, result, item.m_nLastRoundTripUs);
+        m_passResults.push_back({MailEntryName(item), result != 0});
         failed += result ? 0 : 1;
     });
     if (!m_bReadyReported) {
         m_bReadyReported = true; // the first pass has started: the service is up
         m_service.Ready();
     }
+    m_bPassProbed = running;
     if (!running) {
         PrintEvent("pass: a check run could not be started");
         return 1; // it probed nothing and found no failure, as in the window
@@ -282,13 +322,24 @@ void CHeadlessMonitor::SendPagerAlert(CAlertDispatch::StepEnded ended) {
 }
 
 void CHeadlessMonitor::SendMailAlert(CAlertDispatch::StepEnded ended) {
+    SendMail([options = m_mailOptions](const CItemList& list,
+                                       std::stop_token stop) { return ::SendMailAlert(list, options, stop); },
+             std::move(ended));
+}
+
+void CHeadlessMonitor::SendRecoveryMail(CAlertDispatch::StepEnded ended) {
+    SendMail([options = m_mailOptions, names = m_policy.RecoveredEntries()](
+                 const CItemList& list, std::stop_token stop) { return ::SendRecoveryMail(list, options, stop, names); },
+             std::move(ended));
+}
+
+void CHeadlessMonitor::SendMail(std::function<std::string(const CItemList&, std::stop_token)> send,
+                                CAlertDispatch::StepEnded ended) {
     auto outcome = std::make_shared<std::string>();
     const CItemList& list = *m_pList;
     m_alertTask = std::make_unique<CBackgroundTask>(
         &m_context,
-        [&list, options = m_mailOptions, outcome](std::stop_token stop) {
-            *outcome = ::SendMailAlert(list, options, stop);
-        },
+        [&list, send = std::move(send), outcome](std::stop_token stop) { *outcome = send(list, std::move(stop)); },
         [this, outcome, ended = std::move(ended)](std::exception_ptr error) {
             if (m_bStopping)
                 return;

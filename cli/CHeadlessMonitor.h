@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CAlertDispatch.h"
+#include "CAlertPolicy.h"
 #include "CBackgroundTask.h"
 #include "CScheduler.h"
 #include "CServiceNotifier.h"
@@ -30,7 +31,8 @@ public:
     // For tests, which cannot wait minutes for a second pass.
     static constexpr const char* kMinuteOverride = "PULSEWICK_MINUTE_MS";
 
-    CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list, QString metricsFile);
+    CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list, QString metricsFile,
+                     CAlertPolicy::Settings policy = {});
     ~CHeadlessMonitor();
     CHeadlessMonitor(const CHeadlessMonitor&) = delete;
     CHeadlessMonitor& operator=(const CHeadlessMonitor&) = delete;
@@ -57,6 +59,11 @@ private:
     void ShowFailures(const std::string& text);
     void SendPagerAlert(CAlertDispatch::StepEnded ended);
     void SendMailAlert(CAlertDispatch::StepEnded ended);
+    void SendRecoveryMail(CAlertDispatch::StepEnded ended);
+    // The e-mail step on a thread of its own: send returns the server's verdict.
+    void SendMail(std::function<std::string(const CItemList&, std::stop_token)> send, CAlertDispatch::StepEnded ended);
+    // A scheduled pass has ended: the policy decides whether it alerts, or ends an outage.
+    void PassEnded(int result, std::function<void()> done);
     CAlertDispatch::Settings AlertSettings() const;
 
     QString m_path;
@@ -66,7 +73,11 @@ private:
     SmtpOptions m_mailOptions;
     std::unique_ptr<StderrSoundPlayer> m_sound;
     std::unique_ptr<StderrCommandLauncher> m_launcher;
+    std::int64_t m_nMinuteMs; // a minute of the period, shortened for tests
     std::unique_ptr<CAlertDispatch> m_alerts;
+    CAlertPolicy m_policy;
+    std::vector<CAlertPolicy::EntryResult> m_passResults; // of the pass that just ended
+    bool m_bPassProbed = false;                           // its run could start
     std::unique_ptr<CScheduler> m_scheduler;
     // The pager or e-mail alert in flight; it reads m_pList, which no reload replaces meanwhile
     // (a reload waits for the alerts), and goes before it.

@@ -10,18 +10,40 @@
 #include <QCoreApplication>
 
 #include <csignal>
+#include <optional>
+#include <tuple>
 
 namespace cli {
+
+namespace {
+
+// A number of passes for --alert-after or --realert-every ("never" where allowed); none when the
+// text is neither.
+std::optional<std::int32_t> ParsePasses(const QString& text, bool neverAllowed) {
+    if (neverAllowed && text == QStringLiteral("never"))
+        return CAlertPolicy::kNever;
+    bool ok = false;
+    const int passes = text.toInt(&ok);
+    if (!ok || passes < 1 || passes > CAlertPolicy::kMaxPasses)
+        return std::nullopt;
+    return passes;
+}
+
+} // namespace
 
 int RunMonitor(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption metricsOption(QStringLiteral("metrics"), QString(), QStringLiteral("HOST:PORT"));
     const QCommandLineOption metricsFileOption(QStringLiteral("metrics-file"), QString(), QStringLiteral("PATH"));
-    parser.addOptions({metricsOption, metricsFileOption});
+    const QCommandLineOption alertAfterOption(QStringLiteral("alert-after"), QString(), QStringLiteral("N"));
+    const QCommandLineOption realertOption(QStringLiteral("realert-every"), QString(), QStringLiteral("K"));
+    const QCommandLineOption recoveryOption(QStringLiteral("notify-recovery"));
+    parser.addOptions({metricsOption, metricsFileOption, alertAfterOption, realertOption, recoveryOption});
     parser.addOptions(MailCommandLineOptions());
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     if (!parser.parse(QStringList{QStringLiteral("monitor")} + args) || parser.positionalArguments().size() != 1 ||
-        parser.values(metricsOption).size() > 1 || parser.values(metricsFileOption).size() > 1)
+        parser.values(metricsOption).size() > 1 || parser.values(metricsFileOption).size() > 1 ||
+        parser.values(alertAfterOption).size() > 1 || parser.values(realertOption).size() > 1)
         return UsageError(kMonitorSynopsis);
     const QString path = parser.positionalArguments().front();
 
@@ -34,6 +56,24 @@ int RunMonitor(const QStringList& args) {
         }
     }
     const QString metricsFile = parser.value(metricsFileOption);
+
+    CAlertPolicy::Settings policy;
+    policy.notifyRecovery = parser.isSet(recoveryOption);
+    for (const auto& [option, neverAllowed, target] :
+         {std::tuple{&alertAfterOption, false, &policy.alertAfter}, {&realertOption, true, &policy.realertEvery}}) {
+        if (!parser.isSet(*option))
+            continue;
+        const std::optional<std::int32_t> passes = ParsePasses(parser.value(*option), neverAllowed);
+        if (!passes) {
+            PrintError(QStringLiteral("--%1 needs a number of passes from 1 to %2%3: '%4'")
+                           .arg(option->names().front())
+                           .arg(CAlertPolicy::kMaxPasses)
+                           .arg(neverAllowed ? QStringLiteral(" or never") : QString())
+                           .arg(parser.value(*option)));
+            return UsageError(kMonitorSynopsis);
+        }
+        *target = *passes;
+    }
 
     int exitCode = kExitOk;
     const std::optional<SmtpOptions> mailOptions = ReadMailOptions(parser, exitCode);
@@ -59,7 +99,7 @@ int RunMonitor(const QStringList& args) {
         return kExitFailed;
     }
 
-    CHeadlessMonitor headless(path, std::move(list), metricsFile);
+    CHeadlessMonitor headless(path, std::move(list), metricsFile, policy);
     headless.SetMailOptions(*mailOptions);
     std::unique_ptr<CMetricsServer> server;
     if (listen) {

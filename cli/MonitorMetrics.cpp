@@ -129,6 +129,10 @@ std::string MonitorMetrics::Text() const {
     AppendHeader(out, "pulsewick_last_pass_timestamp_seconds", "gauge",
                  "When the last pass ended, in seconds since the epoch (0 before the first).");
     out += "pulsewick_last_pass_timestamp_seconds " + std::to_string(static_cast<long long>(m_lastPassEnd)) + "\n";
+    AppendHeader(out, "pulsewick_period_seconds", "gauge", "Time from the end of one pass to the start of the next.");
+    out += "pulsewick_period_seconds " + Number(m_periodSeconds) + "\n";
+    AppendHeader(out, "pulsewick_start_time_seconds", "gauge", "When the monitor started, in seconds since the epoch.");
+    out += "pulsewick_start_time_seconds " + std::to_string(static_cast<long long>(m_startTime)) + "\n";
     AppendHeader(out, "pulsewick_passes_total", "counter", "Passes finished since the monitor started.");
     out += "pulsewick_passes_total " + std::to_string(m_passes) + "\n";
     AppendHeader(out, "pulsewick_failed_passes_total", "counter",

@@ -23,6 +23,10 @@ public:
     // A row's result as the check run delivered it (roundTripUs < 0: no answer).
     void SetResult(std::size_t row, int result, std::int64_t roundTripUs);
     void PassFinished(bool failed, double durationSeconds, std::time_t endedAt);
+    // The time between passes as the schedule really waits it, and when the monitor started: the
+    // alert rules tell a stuck monitor from one that is still on its first pass by them.
+    void SetPeriodSeconds(double seconds) { m_periodSeconds = seconds; }
+    void SetStartTime(std::time_t startedAt) { m_startTime = startedAt; }
     void AlertRaised(const std::string& kind, const std::string& outcome);
 
     // The text exposition format, version 0.0.4.
@@ -47,6 +51,8 @@ private:
     std::uint64_t m_failedPasses = 0;
     double m_lastDurationSeconds = 0;
     std::time_t m_lastPassEnd = 0;
+    double m_periodSeconds = 0;
+    std::time_t m_startTime = 0;
     std::map<std::pair<std::string, std::string>, std::uint64_t> m_alerts; // (kind, outcome) -> count
 };
 

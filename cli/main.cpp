@@ -37,11 +37,16 @@ const cli::Command kCommands[] = {
      "Monitor as the window's Start does: a pass at once, then one every period of the list, the list's\n"
      "      check log, and after a failed pass its enabled alerts (the pop-up and the outcome of each alert\n"
      "      as lines on standard error). SIGTERM or SIGINT stops (status 0), SIGHUP reads LIST again.\n"
+     "      --alert-after N alerts once an entry has failed N scheduled passes in a row (default 1);\n"
+     "      --realert-every K alerts again every K passes while it still fails (default 1; never: not again);\n"
+     "      --notify-recovery tells the execute alert (PULSEWICK_EVENT=recovered) and the e-mail alert when\n"
+     "      every entry alerted about answers again.\n"
      "      --metrics serves Prometheus metrics at http://HOST:PORT/metrics (HOST 127.0.0.1 when left out);\n"
      "      --metrics-file writes the same text to PATH after every pass (node_exporter's textfile collector).\n"
      "      Metrics: pulsewick_probe_success and pulsewick_probe_round_trip_seconds per entry (labels row,\n"
      "      address, kind, port), pulsewick_last_pass_duration_seconds, pulsewick_last_pass_timestamp_seconds,\n"
-     "      pulsewick_passes_total, pulsewick_failed_passes_total, pulsewick_alerts_total{kind,outcome}.\n"
+     "      pulsewick_period_seconds, pulsewick_start_time_seconds, pulsewick_passes_total,\n"
+     "      pulsewick_failed_passes_total, pulsewick_alerts_total{kind,outcome}.\n"
      "      As a service: systemctl enable --now pulsewick-monitor@NAME monitors /etc/pulsewick/NAME.pwk.",
      PULSEWICK_ALERTS_COMMAND(cli::RunMonitor)},
 };

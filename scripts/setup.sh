@@ -11,6 +11,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-serialport-dev libgl-dev
     qt6-httpserver-dev qt6-websockets-dev # the metrics endpoint (Qt HTTP Server needs WebSockets to configure)
     prometheus # promtool and a real server for the metrics tests
+    prometheus-alertmanager # the alert rules are tested end to end through a real Alertmanager
     # WAV alerts: Qt Multimedia decodes WAV itself and plays through the PulseAudio client
     # (the desktop's PulseAudio or PipeWire server); the media backend plugins are not needed.
     libqt6multimedia6 libpulse0

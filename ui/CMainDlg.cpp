@@ -104,15 +104,21 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
     alertHooks.sendPagerAlert = CAlertDispatch::AtOnce([this] { SendPagerAlert(); });
     alertHooks.sendMailAlert = [this](CAlertDispatch::StepEnded ended) { SendMailAlert(std::move(ended)); };
     alertHooks.executeEnvironment = [this] {
-        return alertenv::Environment({alertenv::kEventFailed, m_strListPath, std::chrono::system_clock::now()},
+        const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
+        return alertenv::Environment({recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_strListPath,
+                                      std::chrono::system_clock::now()},
                                      *m_pList);
     };
+    alertHooks.notifyRecovery = [this] { NotifyRecovery(); };
+    alertHooks.sendRecoveryMail = [this](CAlertDispatch::StepEnded ended) { SendRecoveryMail(std::move(ended)); };
     m_alerts =
         std::make_unique<CAlertDispatch>(std::move(alertHooks), *m_services.soundPlayer, *m_services.commandLauncher);
 
     CScheduler::Hooks schedulerHooks;
     schedulerHooks.checkConnections = [this] { return CheckConnections(); };
-    schedulerHooks.raiseAlerts = [this](std::function<void()> done) { RaiseAlerts(std::move(done)); };
+    schedulerHooks.passEnded = [this](int result, std::function<void()> done) {
+        ScheduledPassEnded(result, std::move(done));
+    };
     schedulerHooks.updateControls = [this] { UpdateControls(); };
     schedulerHooks.period = [this] { return m_pList->m_nPeriod; };
     // No run before the window and its splash are on the screen (see OnInitDialog).
@@ -131,6 +137,7 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
     SetTabOrder();
     MarkSaved({});
     CreateStatusLine();
+    CreateAlertPolicyButton();
     m_geometry =
         std::make_unique<WindowGeometry>(*this, *ListView(), std::vector<QWidget*>{m_pStatusLine}, ListExtraRoom());
 }

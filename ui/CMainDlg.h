@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CAlertPolicy.h"
 #include "CCMSCommCtrl.h"
 #include "CDialog.h"
 #include "CommandLauncher.h"
@@ -188,6 +189,11 @@ private:
 
     // What the window says about monitoring: title, status line, tray, notification.
     void CreateStatusLine();
+    // The alert policy (CMainDlgAlertPolicy.cpp): its button, and what a scheduled pass raises.
+    void CreateAlertPolicyButton();
+    void ScheduledPassEnded(int result, std::function<void()> done);
+    void NotifyRecovery();
+    void SendRecoveryMail(std::function<void(std::exception_ptr)> ended);
     void UpdateStatus();
     void OnPassEnded();
     void SetTabOrder();
@@ -200,6 +206,7 @@ private:
     CPagerAlert* m_pPagerAlert = nullptr;        // the pager alert in progress, for WaitForModem
     std::unique_ptr<CBackgroundTask> m_mailTask; // the e-mail dialogue in flight
     std::unique_ptr<CAlertDispatch> m_alerts;
+    CAlertPolicy m_policy; // from the user's settings file
     std::unique_ptr<CScheduler> m_scheduler;
     int m_nEditorDepth = 0; // edit dialogs open on entries; a scheduled run waits for them
     bool m_bInCheckRun = false;

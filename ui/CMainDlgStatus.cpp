@@ -86,6 +86,9 @@ QString CMainDlg::StatusLineText() const {
             QStringLiteral("Monitoring, next pass at %1.").arg(m_nextPass.toString(QString::fromLatin1(kTimeFormat)));
     else
         state = QStringLiteral("Monitoring.");
+    // An outage longer than one pass is counted (a single failure the last pass already says).
+    if (const std::int32_t outage = m_policy.OutagePasses(); outage > 1 && IsRunning())
+        state += QStringLiteral(" Failing for %1 passes in a row.").arg(outage);
     return m_lastPass.when.isValid() ? state + QStringLiteral("  ") + PassText() : state;
 }
 

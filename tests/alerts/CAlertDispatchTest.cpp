@@ -79,6 +79,13 @@ protected:
             }
             ended(error);
         };
+        hooks.notifyRecovery = [this] { m_log.push_back("notify"); };
+        hooks.sendRecoveryMail = CAlertDispatch::AtOnce([this] { m_log.push_back("recovery mail"); });
+        hooks.executeEnvironment = [this] {
+            const bool recovered = m_dispatch->CurrentEvent() == CAlertDispatch::Event::recovered;
+            m_events.push_back(recovered ? "recovered" : "failed");
+            return std::vector<std::string>{};
+        };
         m_dispatch = std::make_unique<CAlertDispatch>(std::move(hooks), m_sound, m_launcher);
     }
 
@@ -99,6 +106,7 @@ protected:
     std::function<void()> m_mailFailure;
     bool m_mailLater = false;
     CAlertDispatch::StepEnded m_mailEnded;
+    Log m_events; // the event the command's environment was built for, per command
     std::unique_ptr<CAlertDispatch> m_dispatch;
 };
 
@@ -107,6 +115,24 @@ TEST_F(AlertDispatchTest, RaisesEnabledAlertsInTheFixedOrder) {
     m_dispatch->RaiseAlerts();
     EXPECT_EQ(m_log, (Log{"popup One or more connection failed!", "sound /sounds/alarm.wav", "execute notify-send down",
                           "pager", "mail"}));
+}
+
+// The end of an outage reaches the notification, the command and the e-mail; the pop-up, the
+// sound and the pager are for failures only. The command can tell the two events apart.
+TEST_F(AlertDispatchTest, RecoveryGoesToTheNotificationTheCommandAndTheMailOnly) {
+    EnableAll();
+    bool ended = false;
+    m_dispatch->RaiseRecovery([&ended] { ended = true; });
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(m_log, (Log{"notify", "execute notify-send down", "recovery mail"}));
+
+    m_log.clear();
+    m_settings.m_bMail = 0;
+    m_dispatch->RaiseRecovery();
+    m_dispatch->RaiseAlerts();
+    EXPECT_EQ(m_log, (Log{"notify", "execute notify-send down", "popup One or more connection failed!",
+                          "sound /sounds/alarm.wav", "execute notify-send down", "pager"}));
+    EXPECT_EQ(m_events, (Log{"recovered", "recovered", "failed"}));
 }
 
 TEST_F(AlertDispatchTest, EachStepOnlyWhenItsSettingAsks) {

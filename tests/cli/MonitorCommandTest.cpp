@@ -80,6 +80,7 @@ TEST_F(MonitorCommand, FirstPassAtOnceWithMetricsOverHttpAndInAFileThatPromtoolA
     EXPECT_NE(answer->body.find("pulsewick_probe_round_trip_seconds" + open), std::string::npos);
     EXPECT_NE(answer->body.find("\",port=\"" + std::to_string(m_closed.Port()) + "\"} 0\n"), std::string::npos);
     EXPECT_NE(answer->body.find("pulsewick_failed_passes_total 1\n"), std::string::npos);
+    EXPECT_NE(answer->body.find("pulsewick_period_seconds 900\n"), std::string::npos); // what the rules divide by
     EXPECT_EQ(testsupport::PromtoolProblems(answer->body), "");
     // The file holds what the endpoint serves (nothing changed in between).
     EXPECT_EQ(ReadText(file), answer->body);
@@ -126,6 +127,63 @@ TEST_F(MonitorCommand, FailedPassRaisesExecuteThenMailAndRearmsForTheNextPass) {
     const std::string ran = "ran failed 1 " + m_path + "\n";
     EXPECT_EQ(ReadText(marker), ran + ran);
     EXPECT_EQ(ReadText(failedLines), "127.0.0.1\t" + std::to_string(m_closed.Port()) + "\tconnection refused\n");
+}
+
+// One alert per outage and a notice when it is over: the first failed pass is held back, the
+// second alerts, the later ones do not, and once the port answers the command and the e-mail say
+// recovered.
+TEST_F(MonitorCommand, AlertsOncePerOutageAfterTwoPassesAndTellsWhenItIsOver) {
+    TempDir spool;
+    testsupport::SmtpSink sink(spool.path());
+    AddTcp(m_closed.Port());
+    const std::string entry = "127.0.0.1:" + std::to_string(m_closed.Port());
+    const auto events = m_dir.file("events");
+    m_list.m_strExecute = "echo $PULSEWICK_EVENT $PULSEWICK_FAILED_COUNT >> '" + events.string() + "'";
+    EnableMail();
+    m_list.m_strSubject = "pulsewick";
+    m_list.m_nPeriod = 1;
+    MonitorProcess monitor(m_dir.path(),
+                           {Save(), "--alert-after", "2", "--realert-every", "never", "--notify-recovery"},
+                           {{"PULSEWICK_SMTP_PORT", std::to_string(sink.Port())}, {"PULSEWICK_MINUTE_MS", "500"}});
+
+    ASSERT_TRUE(monitor.WaitFor("alerts: held back, failing for 1 pass\n", 20s)) << monitor.Err();
+    ASSERT_TRUE(monitor.WaitFor("e-mail: OK\n", 20s)) << monitor.Err();
+    ASSERT_TRUE(monitor.WaitFor("alerts: held back, failing for 4 passes\n", 20s)) << monitor.Err();
+    ASSERT_EQ(::listen(m_closed.Fd(), 64), 0); // the entry answers again
+    ASSERT_TRUE(monitor.WaitFor("recovered: " + entry + "\n", 20s)) << monitor.Err();
+    const std::size_t recovered = monitor.Err().find("recovered: ");
+    ASSERT_TRUE(monitor.WaitFor("e-mail: OK\n", 20s, recovered)) << monitor.Err();
+    // A pass after the notice raises nothing more.
+    ASSERT_TRUE(monitor.WaitFor("\npass ", 20s, monitor.Err().find("e-mail: OK\n", recovered))) << monitor.Err();
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.Wait(5s), 0);
+
+    EXPECT_EQ(ReadText(events), "failed 1\nrecovered 0\n");
+    EXPECT_EQ(monitor.CountLines("One or more connection failed!"), 0); // the pop-up is off
+    ASSERT_EQ(sink.Count(), 2);
+    const std::string alert = sink.Get(1)->content;
+    EXPECT_NE(alert.find("Subject: pulsewick\r\n\r\nThe following connections have failed:\r\n" + entry + "\r\n"),
+              std::string::npos)
+        << alert;
+    const std::string notice = sink.Get(2)->content;
+    EXPECT_NE(notice.find("Subject: Recovered: pulsewick\r\n\r\nThe following connections have recovered:\r\n" + entry +
+                          "\r\n"),
+              std::string::npos)
+        << notice;
+}
+
+TEST_F(MonitorCommand, BadAlertPolicyOptionsAreUsageErrors) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--alert-after", "0"},
+                                                 {"--alert-after", "never"},
+                                                 {"--realert-every", "often"},
+                                                 {"--realert-every", "100001"}}) {
+        std::vector<std::string> all = {Save()};
+        all.insert(all.end(), args.begin(), args.end());
+        MonitorProcess monitor(m_dir.path(), all);
+        EXPECT_EQ(monitor.Wait(10s), 2) << args[0] << " " << args[1];
+        EXPECT_NE(monitor.Err().find("--" + args[0].substr(2) + " needs a number of passes"), std::string::npos)
+            << monitor.Err();
+    }
 }
 
 TEST_F(MonitorCommand, SighupWithACorruptFileKeepsTheOldListAndAGoodOneReplacesIt) {

@@ -158,6 +158,11 @@ class StagedInstall(unittest.TestCase):
         self.assertIn("\nExecStart=/usr/bin/pulsewick-cli monitor /etc/pulsewick/%i.pwk", unit)
         self.assertNotIn(self.stage, unit)
 
+    def test_alert_rules_are_installed_where_the_readme_says(self):
+        path = os.path.join(self.share, "pulsewick", "prometheus", "pulsewick-rules.yml")
+        with open(path, encoding="utf-8") as f:
+            self.assertIn("alert: PulsewickEntryDown", f.read())
+
     def test_staged_install_leaves_the_caches_alone(self):
         self.assertFalse(os.path.exists(os.path.join(self.share, "mime", "globs2")))
         self.assertFalse(os.path.exists(os.path.join(self.share, "applications", "mimeinfo.cache")))

@@ -1,5 +1,6 @@
 #include "MainDlgHarness.h"
 
+#include "CAlertPolicyDlg.h"
 #include "CCheckRunner.h"
 #include "CItemList.h"
 #include "CProgressDlg.h"
@@ -7,6 +8,7 @@
 #include "PrivateNetwork.h"
 #include "ResourceIds.h"
 #include "ScriptedServer.h"
+#include "TempDir.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,6 +16,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -209,6 +212,51 @@ TEST_F(CheckRunTest, AFailedScheduledRunRaisesTheAlertsInOrderAfterThePopUp) {
     EXPECT_EQ(env[4].rfind("PULSEWICK_PASS_TIME=", 0), 0u);
     EXPECT_TRUE(h.timer->IsArmed());
     EXPECT_EQ(h.timer->LastDelay(), 6000000000LL);
+}
+
+// The alert policy from the user's settings file: the first failed pass is held back (the status
+// line counts it), the second alerts, and a pass that answers tells the desktop and the command
+// that the outage is over; the pop-up and the sound are not raised for it.
+TEST_F(CheckRunTest, TheAlertPolicyHoldsTheFirstFailureBackAndTellsWhenTheOutageIsOver) {
+    testsupport::TempDir dir;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(dir.path().string()));
+    CAlertPolicyDlg::Save({2, 1, true});
+    OpenWith(1, 0);
+    h.runs.outcomes = {0};
+    CItemList& list = h.dlg().List();
+    list.m_bPopup = 1;
+    list.m_strSoundFile = "/srv/alarm.wav";
+    list.m_strExecute = "logger pulsewick";
+    h.dlg().LoadListFile("/nonexistent.invalid/x.pwk"); // only to refresh the window from the list
+    h.prompts.messages.clear();
+    const std::size_t callsBefore = h.calls.size();
+    const auto callsSince = [&] {
+        return std::vector<std::string>(h.calls.begin() + static_cast<long>(callsBefore), h.calls.end());
+    };
+
+    h.Click(IDC_START);
+    ASSERT_TRUE(h.timer->Fire());
+    EXPECT_TRUE(h.prompts.messages.empty());
+    EXPECT_TRUE(callsSince().empty());
+
+    ASSERT_TRUE(h.timer->Fire());
+    EXPECT_EQ(h.prompts.Texts(), QStringList{"One or more connection failed!"});
+    EXPECT_EQ(callsSince(), (std::vector<std::string>{"sound /srv/alarm.wav", "execute logger pulsewick"}));
+    EXPECT_EQ(h.ExecuteEnvironment().at(0), "PULSEWICK_EVENT=failed");
+    EXPECT_TRUE(h.dlg().StatusLineText().contains("Failing for 2 passes in a row."))
+        << h.dlg().StatusLineText().toStdString();
+
+    h.runs.outcomes = {1};
+    const std::size_t notificationsBefore = h.prompts.notifications.size();
+    ASSERT_TRUE(h.timer->Fire());
+    EXPECT_EQ(h.prompts.Texts(), QStringList{"One or more connection failed!"}); // no second pop-up
+    EXPECT_EQ(callsSince(), (std::vector<std::string>{"sound /srv/alarm.wav", "execute logger pulsewick",
+                                                      "execute logger pulsewick"}));
+    EXPECT_EQ(h.ExecuteEnvironment().at(0), "PULSEWICK_EVENT=recovered");
+    ASSERT_EQ(h.prompts.notifications.size(), notificationsBefore + 1);
+    EXPECT_EQ(h.prompts.notifications.back(), (QStringList{"Connections answer again", "host0.invalid:80"}));
+    EXPECT_FALSE(h.dlg().StatusLineText().contains("Failing"));
+    h.Click(IDC_STOP);
 }
 
 // Disabling the window for the run takes the focus from the period field; that is no user

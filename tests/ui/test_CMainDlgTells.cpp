@@ -170,12 +170,19 @@ TEST_F(TellsTest, TabFollowsTheWindowAndARepeatedMnemonicReachesTheNextButton) {
     QApplication::setActiveWindow(&h.dlg());
     ASSERT_TRUE(QTest::qWaitForWindowActive(&h.dlg()));
     h.calls.clear();
-    const std::pair<int, int> steps[] = {{IDC_EXECUTE, IDC_PAGER}, {IDC_MAIL, IDC_PERIOD}, {IDC_LOG_NEVER, IDC_EDIT}};
+    const std::pair<int, int> steps[] = {
+        {IDC_EXECUTE, IDC_PAGER}, {IDC_START_AUTO, IDC_LOG_NEVER}, {IDC_LOG_NEVER, IDC_EDIT}};
     for (const auto& [from, to] : steps) {
         h.Item(from)->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), h.Item(to)) << "Tab from " << from;
     }
+    // The e-mail row (its "..." greyed while the alert is off), then the alert policy beside it.
+    h.Item(IDC_MAIL)->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "alertPolicy");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), h.Item(IDC_PERIOD));
     h.Item(IDCANCEL)->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), h.Item(IDC_LIST)) << "after Close comes the list, not the pager row";

@@ -1,0 +1,54 @@
+#include "CAlertPolicy.h"
+
+#include <algorithm>
+
+CAlertPolicy::CAlertPolicy(Settings settings) : m_settings(settings) {}
+
+bool CAlertPolicy::IsDue(std::int32_t failedPasses) const {
+    const std::int32_t after = std::max<std::int32_t>(1, m_settings.alertAfter);
+    if (failedPasses == after)
+        return true;
+    return failedPasses > after && m_settings.realertEvery > 0 && (failedPasses - after) % m_settings.realertEvery == 0;
+}
+
+CAlertPolicy::Decision CAlertPolicy::PassEnded(const std::vector<EntryResult>& results) {
+    // An entry listed twice fails the pass when either copy fails.
+    std::set<std::string> failing;
+    for (const EntryResult& result : results) {
+        if (!result.answered)
+            failing.insert(result.name);
+    }
+    std::map<std::string, std::int32_t> counts;
+    bool due = false;
+    for (const std::string& name : failing) {
+        const auto previous = m_failedPasses.find(name);
+        const std::int32_t count = previous == m_failedPasses.end() ? 1 : previous->second + 1;
+        counts[name] = count;
+        due = due || IsDue(count);
+    }
+    m_failedPasses = std::move(counts);
+
+    const auto stillFailing = [this](const std::string& name) { return m_failedPasses.count(name) != 0; };
+    if (due) {
+        const std::int32_t after = std::max<std::int32_t>(1, m_settings.alertAfter);
+        for (const auto& [name, count] : m_failedPasses) {
+            if (count >= after && std::find(m_alerted.begin(), m_alerted.end(), name) == m_alerted.end())
+                m_alerted.push_back(name);
+        }
+        return Decision::alert;
+    }
+    if (m_alerted.empty() || std::any_of(m_alerted.begin(), m_alerted.end(), stillFailing))
+        return Decision::none;
+    m_recovered.clear();
+    if (m_settings.notifyRecovery)
+        m_recovered.swap(m_alerted);
+    m_alerted.clear();
+    return m_settings.notifyRecovery ? Decision::recovered : Decision::none;
+}
+
+std::int32_t CAlertPolicy::OutagePasses() const {
+    std::int32_t longest = 0;
+    for (const auto& [name, count] : m_failedPasses)
+        longest = std::max(longest, count);
+    return longest;
+}

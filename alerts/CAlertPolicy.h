@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+// When a scheduled pass raises the alerts, and when an outage is over. Keeps, for each entry, how
+// many scheduled passes in a row it has failed, keyed by what the entry probes (so an edit that
+// moves rows keeps the counts, and a changed or removed entry starts afresh).
+//
+// An entry is due when its failed passes reach alertAfter, and again every realertEvery passes
+// after that while it keeps failing (never again with kNever). A pass with a due entry raises the
+// alerts. Every entry that was failing long enough at such an alert counts as alerted; once all of
+// them answer again (or left the list) and nothing new is due, the outage is over: the pass
+// reports it as recovered when notifyRecovery is set. With the defaults every failed pass alerts
+// and nothing else ever happens, as without a policy.
+class CAlertPolicy {
+public:
+    static constexpr std::int32_t kNever = 0;
+    // The largest number of passes either setting accepts.
+    static constexpr std::int32_t kMaxPasses = 100000;
+
+    struct Settings {
+        std::int32_t alertAfter = 1;   // consecutive failed passes before the first alert, >= 1
+        std::int32_t realertEvery = 1; // passes between alerts while still failing, or kNever
+        bool notifyRecovery = false;
+    };
+
+    // One entry's result in a pass; name says which entry it is ("host:port", "host:ICMP").
+    struct EntryResult {
+        std::string name;
+        bool answered = true;
+    };
+
+    enum class Decision { none, alert, recovered };
+
+    CAlertPolicy() = default;
+    explicit CAlertPolicy(Settings settings);
+
+    // One scheduled pass has ended with these results, in list order.
+    Decision PassEnded(const std::vector<EntryResult>& results);
+
+    // The entries the last recovered decision is about, in the order they were alerted.
+    const std::vector<std::string>& RecoveredEntries() const { return m_recovered; }
+    // How many scheduled passes in a row the longest-failing entry has failed; 0 when none fails.
+    std::int32_t OutagePasses() const;
+
+    const Settings& GetSettings() const { return m_settings; }
+    void SetSettings(const Settings& settings) { m_settings = settings; }
+
+private:
+    bool IsDue(std::int32_t failedPasses) const;
+
+    Settings m_settings;
+    std::map<std::string, std::int32_t> m_failedPasses; // entries failing now -> passes in a row
+    std::vector<std::string> m_alerted;                 // alerted in this outage, in order
+    std::vector<std::string> m_recovered;
+};

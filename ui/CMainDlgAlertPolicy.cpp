@@ -1,0 +1,91 @@
+// The main window's alert policy: which scheduled passes raise the alerts, the notice that an
+// outage is over, and the button that opens the policy's settings.
+#include "CMainDlg.h"
+
+#include "CAlertDispatch.h"
+#include "CAlertPolicyDlg.h"
+#include "CBackgroundTask.h"
+#include "CDialogBuilder.h"
+#include "CItemList.h"
+#include "ListCopy.h"
+#include "LocalText.h"
+#include "ResourceIds.h"
+#include "SmtpAlert.h"
+#include "UserPrompts.h"
+
+#include <QPushButton>
+
+using namespace res;
+
+namespace {
+// Beside the e-mail alert's "..." button, in dialog units.
+constexpr int kPolicyButtonLeft = 150;
+constexpr int kPolicyButtonTop = 165;
+constexpr int kPolicyButtonWidth = 87;
+constexpr int kPolicyButtonHeight = 14;
+constexpr const char* kRecoveredSummary = "Connections answer again";
+} // namespace
+
+void CMainDlg::CreateAlertPolicyButton() {
+    m_policy.SetSettings(CAlertPolicyDlg::Load());
+    auto* button = new QPushButton(QStringLiteral("Alert po&licy..."), this);
+    button->setObjectName(QStringLiteral("alertPolicy"));
+    button->setAutoDefault(false); // Enter in a field stays with the window, as for the template's buttons
+    button->setGeometry(CDialogBuilder::MapDialogRect(
+        QRect(kPolicyButtonLeft, kPolicyButtonTop, kPolicyButtonWidth, kPolicyButtonHeight),
+        CDialogBuilder::BaseUnits(font())));
+    // Tab reaches it where it sits: after the e-mail alert's row.
+    if (QWidget* mailSettings = GetDlgItem(IDC_MAIL_SETTINGS))
+        QWidget::setTabOrder(mailSettings, button);
+    connect(button, &QPushButton::clicked, this, [this] {
+        auto* dialog = new CAlertPolicyDlg(m_policy.GetSettings(), this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QDialog::accepted, this, [this, dialog] {
+            m_policy.SetSettings(dialog->Value());
+            CAlertPolicyDlg::Save(dialog->Value());
+        });
+        dialog->open(); // not exec(): monitoring goes on while it is open
+    });
+}
+
+void CMainDlg::ScheduledPassEnded(int result, std::function<void()> done) {
+    // A pass that says every probe answered wins over an entry it did not reach (a cancelled run
+    // leaves older results in place): so the defaults alert exactly when the pass failed.
+    std::vector<CAlertPolicy::EntryResult> results;
+    m_pList->ForEach([&results, result](const CItem& item) {
+        results.push_back({MailEntryName(item), result != 0 || item.m_bResult != 0});
+    });
+    switch (m_policy.PassEnded(results)) {
+    case CAlertPolicy::Decision::alert:
+        RaiseAlerts(std::move(done));
+        break;
+    case CAlertPolicy::Decision::recovered: {
+        m_alerts->RaiseRecovery(std::move(done));
+        break;
+    }
+    case CAlertPolicy::Decision::none:
+        done();
+        break;
+    }
+    UpdateStatus();
+}
+
+void CMainDlg::NotifyRecovery() {
+    QStringList names;
+    for (const std::string& name : m_policy.RecoveredEntries())
+        names << ui::FromLocal(name);
+    ui::Prompts().Notify(QString::fromLatin1(kRecoveredSummary), names.join(QLatin1Char('\n')));
+}
+
+void CMainDlg::SendRecoveryMail(std::function<void(std::exception_ptr)> ended) {
+    std::shared_ptr<const CItemList> copy = CopyList(*m_pList);
+    m_mailTask = std::make_unique<CBackgroundTask>(
+        this,
+        [copy, names = m_policy.RecoveredEntries()](std::stop_token stop) {
+            (void)::SendRecoveryMail(*copy, smtp::kPort, stop, names);
+        },
+        [ended = std::move(ended)](std::exception_ptr error) {
+            if (ended)
+                ended(error);
+        });
+}
