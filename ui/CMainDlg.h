@@ -50,6 +50,9 @@ public:
         std::function<void(QWidget* owner)> showSplash;                  // the start-up picture
         // The e-mail dialogue for a private copy of the list; runs off the user-interface thread.
         std::function<void(const CItemList& list, std::stop_token stop)> sendMail;
+        // The same for the notice that an outage is over, naming the entries that answer again.
+        std::function<void(const CItemList& list, std::stop_token stop, const std::vector<std::string>& recovered)>
+            sendRecoveryMail;
         // Whether the window may offer a system-tray icon (the desktop's answer by default).
         std::function<bool()> trayAvailable;
         // The history chart of an entry (its name, its results of this session).

@@ -11,6 +11,7 @@
 #include "LocalText.h"
 #include "ResourceIds.h"
 #include "SmtpAlert.h"
+#include "SmtpOptions.h"
 #include "UserPrompts.h"
 
 #include <QPushButton>
@@ -79,10 +80,14 @@ void CMainDlg::NotifyRecovery() {
 
 void CMainDlg::SendRecoveryMail(std::function<void(std::exception_ptr)> ended) {
     std::shared_ptr<const CItemList> copy = CopyList(*m_pList);
+    auto send = m_services.sendRecoveryMail;
     m_mailTask = std::make_unique<CBackgroundTask>(
         this,
-        [copy, names = m_policy.RecoveredEntries()](std::stop_token stop) {
-            (void)::SendRecoveryMail(*copy, smtp::kPort, stop, names);
+        [copy, send = std::move(send), names = m_policy.RecoveredEntries()](std::stop_token stop) {
+            if (send)
+                send(*copy, stop, names);
+            else
+                (void)::SendRecoveryMail(*copy, SmtpOptions{}, stop, names);
         },
         [ended = std::move(ended)](std::exception_ptr error) {
             if (ended)

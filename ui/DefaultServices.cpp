@@ -33,6 +33,10 @@ CMainDlg::Services DefaultMainDlgServices() {
     services.sendMail = [account](const CItemList& list, std::stop_token stop) {
         (void)::SendMailAlert(list, account->Options(), stop);
     };
+    services.sendRecoveryMail = [account](const CItemList& list, std::stop_token stop,
+                                          const std::vector<std::string>& recovered) {
+        (void)::SendRecoveryMail(list, account->Options(), stop, recovered);
+    };
     services.showAbout = [](QWidget* parent) { CAboutDlg(parent).DoModal(); };
     services.showHistory = [](const QString& entry, const std::vector<HistorySample>& samples, QWidget* parent) {
         CHistoryChart(entry, samples, parent).exec();
