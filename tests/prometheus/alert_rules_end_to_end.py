@@ -19,6 +19,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.request
 
 SKIP = 77  # ctest's SKIP_RETURN_CODE
 WAIT_SECONDS = 180  # generous: the machine may be loaded; a normal run takes a few seconds
@@ -115,6 +116,28 @@ class Processes:
                     sys.stderr.write(f"---- {name} ----\n{f.read()[-4000:]}\n")
 
 
+def start_server(processes, name, argv_for_port, attempts=5):
+    """Starts a server on a free loopback port and returns the port once it answers /-/ready. A
+    port is only free until somebody binds it: when another process took it first, the server
+    ends with a listen error and is started again on another port."""
+    for attempt in range(attempts):
+        port = free_port()
+        processes.start(f"{name}-{attempt}" if attempt else name, argv_for_port(port))
+        child = processes.children[-1][1]
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and child.poll() is None:
+            try:
+                with urllib.request.urlopen(f"http://127.0.0.1:{port}/-/ready", timeout=2) as reply:
+                    if reply.status == 200:
+                        return port
+            except OSError:
+                pass  # not listening yet, or somebody else answers there
+            time.sleep(0.2)
+        if child.poll() is None:
+            raise AssertionError(f"{name} is not ready on port {port} after 60 s")
+    raise AssertionError(f"{name} found no free port in {attempts} attempts")
+
+
 def write(path, text):
     with open(path, "w", encoding="utf-8") as f:
         f.write(text)
@@ -131,7 +154,11 @@ def run(args, tmp, processes):
     webhook = Webhook()
     threading.Thread(target=webhook.serve_forever, daemon=True).start()
 
-    alertmanager_port = free_port()
+    # The monitor binds its own free port first, so no server below can be given that one.
+    monitor_log = processes.start("monitor", [cli, "monitor", listing, "--metrics", "127.0.0.1:0"],
+                                  env={"PULSEWICK_MINUTE_MS": "1000"})  # a pass every second
+    metrics_port = int(wait_for_line(monitor_log, r"metrics on http://127\.0\.0\.1:(\d+)/metrics").group(1))
+
     write(os.path.join(tmp, "alertmanager.yml"), f"""
 global:
   resolve_timeout: 5s
@@ -147,16 +174,12 @@ receivers:
       - url: http://127.0.0.1:{webhook.server_address[1]}/
         send_resolved: true
 """)
-    processes.start("alertmanager", [
+    alertmanager_port = start_server(processes, "alertmanager", lambda port: [
         args.alertmanager, "--config.file=" + os.path.join(tmp, "alertmanager.yml"),
         "--storage.path=" + os.path.join(tmp, "alertmanager-data"),
-        f"--web.listen-address=127.0.0.1:{alertmanager_port}",
+        f"--web.listen-address=127.0.0.1:{port}",
         "--cluster.listen-address=",  # no gossip: a single instance on loopback
     ])
-
-    monitor_log = processes.start("monitor", [cli, "monitor", listing, "--metrics", "127.0.0.1:0"],
-                                  env={"PULSEWICK_MINUTE_MS": "1000"})  # a pass every second
-    metrics_port = int(wait_for_line(monitor_log, r"metrics on http://127\.0\.0\.1:(\d+)/metrics").group(1))
 
     with open(args.rules, encoding="utf-8") as f:
         rules = re.sub(r"\bfor: \d+m\b", "for: 3s", f.read())
@@ -175,10 +198,10 @@ scrape_configs:
     static_configs:
       - targets: ['127.0.0.1:{metrics_port}']
 """)
-    processes.start("prometheus", [
+    start_server(processes, "prometheus", lambda port: [
         args.prometheus, "--config.file=" + os.path.join(tmp, "prometheus.yml"),
         "--storage.tsdb.path=" + os.path.join(tmp, "prometheus-data"),
-        f"--web.listen-address=127.0.0.1:{free_port()}",
+        f"--web.listen-address=127.0.0.1:{port}",
         "--rules.alert.resend-delay=1s",
     ])
 
