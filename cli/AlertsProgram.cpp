@@ -12,8 +12,6 @@ namespace cli {
 
 namespace {
 
-constexpr const char* kAlertsCommands[] = {"monitor", "test-mail", "test-pager"};
-
 // Beside this program in a build tree, else where the installation puts it.
 std::string AlertsProgramPath() {
     char self[4096];
@@ -29,13 +27,6 @@ std::string AlertsProgramPath() {
 }
 
 } // namespace
-
-bool IsAlertsCommand(const char* name) {
-    for (const char* command : kAlertsCommands)
-        if (std::strcmp(name, command) == 0)
-            return true;
-    return false;
-}
 
 int RunAlertsProgram(char* argv[]) {
     const std::string path = AlertsProgramPath();

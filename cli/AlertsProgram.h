@@ -5,9 +5,6 @@
 // its exit status stay those of the command.
 namespace cli {
 
-// monitor, test-mail and test-pager.
-bool IsAlertsCommand(const char* name);
-
 // Replaces this process with the alerts program, given the whole argv. Returns only when it
 // cannot be started, after saying why, with the exit status for that.
 int RunAlertsProgram(char* argv[]);

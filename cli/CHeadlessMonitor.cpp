@@ -8,8 +8,8 @@
 #include "CPagerAlert.h"
 #include "CQtPeriodTimer.h"
 #include "CScaledPeriodTimer.h"
-#include "CliSupport.h"
 #include "IcmpProbe.h"
+#include "QtText.h"
 #include "SmtpAlert.h"
 
 #include <QAudioDevice>
@@ -174,7 +174,7 @@ void CHeadlessMonitor::ReloadWhenFree() {
 void CHeadlessMonitor::ReloadNow() {
     m_bReloadPending = false;
     int exitCode = kExitOk;
-    std::unique_ptr<CItemList> list = LoadListOrReport(m_path, exitCode);
+    std::unique_ptr<CItemList> list = LoadListOrReport(ToBytes(m_path), exitCode);
     if (!list) {
         PrintEvent("reload: kept the previous list");
         return;
@@ -328,9 +328,11 @@ void CHeadlessMonitor::SendMailAlert(CAlertDispatch::StepEnded ended) {
 }
 
 void CHeadlessMonitor::SendRecoveryMail(CAlertDispatch::StepEnded ended) {
-    SendMail([options = m_mailOptions, names = m_policy.RecoveredEntries()](
-                 const CItemList& list, std::stop_token stop) { return ::SendRecoveryMail(list, options, stop, names); },
-             std::move(ended));
+    SendMail(
+        [options = m_mailOptions, names = m_policy.RecoveredEntries()](const CItemList& list, std::stop_token stop) {
+            return ::SendRecoveryMail(list, options, stop, names);
+        },
+        std::move(ended));
 }
 
 void CHeadlessMonitor::SendMail(std::function<std::string(const CItemList&, std::stop_token)> send,

@@ -144,9 +144,9 @@ std::string RowJson(std::size_t row, const CItem& item, bool probed) {
 // Records the results of the pass in the list file as it is now. The pass took no lock, so other
 // editors may have changed the file meanwhile: it is read again under the edit lock and only the
 // results go into it, so their changes stay. Nothing new to record leaves the file untouched.
-int SaveResults(const CItemList& probedList, const std::vector<bool>& probed, const QString& path) {
+int SaveResults(const CItemList& probedList, const std::vector<bool>& probed, const std::string& path) {
     struct stat st {};
-    if (::stat(ToBytes(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         return SaveListOrReport(probedList, path); // a pipe or device keeps no list to read again
     int exitCode = kExitOk;
     CListFileLock lock;
@@ -160,10 +160,10 @@ int SaveResults(const CItemList& probedList, const std::vector<bool>& probed, co
 
 } // namespace
 
-int RunCheck(const QStringList& args) {
+int RunCheck(const Args& args) {
     bool json = false;
     bool save = false;
-    const std::optional<QString> path = ListAndSwitches(args, {{"--json", &json}, {"--save", &save}});
+    const std::optional<std::string> path = ListAndSwitches(args, {{"--json", &json}, {"--save", &save}});
     if (!path)
         return UsageError(kCheckSynopsis);
 

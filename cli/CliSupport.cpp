@@ -2,56 +2,40 @@
 
 #include "CItemList.h"
 #include "ListFile.h"
-#include "SmtpAlert.h"
 
-#include <QCommandLineOption>
-#include <QCommandLineParser>
-#include <QtGlobal>
-
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
-#include <vector>
+#include <string_view>
 
 namespace cli {
 
 namespace {
 constexpr const char* kProgramPrefix = "pulsewick-cli: ";
-constexpr const char* kSmtpPortOverride = "PULSEWICK_SMTP_PORT";
 } // namespace
-
-std::uint16_t SmtpPort() {
-    bool ok = false;
-    const int port = qEnvironmentVariableIntValue(kSmtpPortOverride, &ok);
-    return ok && port > 0 && port <= 65535 ? static_cast<std::uint16_t>(port) : smtp::kPort;
-}
 
 void PrintError(const std::string& text) {
     const std::string line = kProgramPrefix + text + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-std::optional<QString> ListAndSwitches(const QStringList& args, std::initializer_list<Switch> switches) {
-    // "--" ends the options for QCommandLineParser; these commands have always refused it.
-    if (args.contains(QStringLiteral("--")))
-        return std::nullopt;
-    QCommandLineParser parser;
-    std::vector<QCommandLineOption> options;
-    options.reserve(switches.size());
-    for (const Switch& candidate : switches) {
-        // Switches are long options only: "--json", never "-json" nor "-j".
-        options.emplace_back(QString::fromLatin1(candidate.name).mid(2));
-        parser.addOption(options.back());
+std::optional<std::string> ListAndSwitches(const Args& args, std::initializer_list<Switch> switches) {
+    std::optional<std::string> path;
+    for (const std::string& arg : args) {
+        if (arg.size() > 1 && arg.front() == '-') {
+            // Switches are long options only: "--json", never "-json", "-j" nor "--json=x".
+            const auto known = std::find_if(switches.begin(), switches.end(),
+                                            [&arg](const Switch& candidate) { return arg == candidate.name; });
+            if (known == switches.end())
+                return std::nullopt;
+            *known->present = true;
+        } else if (path) {
+            return std::nullopt;
+        } else {
+            path = arg;
+        }
     }
-    if (!parser.parse(QStringList{QStringLiteral("pulsewick-cli")} + args) || parser.positionalArguments().size() != 1)
-        return std::nullopt;
-    for (std::size_t i = 0; i < options.size(); ++i) {
-        if (parser.isSet(options[i]))
-            *std::data(switches)[i].present = true;
-    }
-    return parser.positionalArguments().front();
-}
-
-void PrintError(const QString& text) {
-    PrintError(ToBytes(text));
+    return path;
 }
 
 int UsageError(const char* synopsis) {
@@ -65,8 +49,8 @@ void PrintOut(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
-std::unique_ptr<CItemList> LoadListOrReport(const QString& path, int& exitCode, CListFileLock* editLock) {
-    ListFileLoadResult result = LoadListFile(ToBytes(path), editLock);
+std::unique_ptr<CItemList> LoadListOrReport(const std::string& path, int& exitCode, CListFileLock* editLock) {
+    ListFileLoadResult result = LoadListFile(path, editLock);
     switch (result.status) {
     case ListFileStatus::ok:
         exitCode = kExitOk;
@@ -88,8 +72,8 @@ std::unique_ptr<CItemList> LoadListOrReport(const QString& path, int& exitCode, 
     return nullptr;
 }
 
-int SaveListOrReport(const CItemList& list, const QString& path, const CListFileLock* editLock) {
-    const ListFileSaveResult result = SaveListFile(list, ToBytes(path), editLock);
+int SaveListOrReport(const CItemList& list, const std::string& path, const CListFileLock* editLock) {
+    const ListFileSaveResult result = SaveListFile(list, path, editLock);
     if (result.Succeeded())
         return kExitOk;
     PrintError(result.message);
@@ -112,29 +96,27 @@ std::string PortColumnText(const CItem& item) {
     return item.m_bConnect ? std::to_string(item.m_nPort) : std::string("ICMP");
 }
 
-std::optional<std::int32_t> ParseInt32(const QString& text) {
-    bool ok = false;
-    const qlonglong value = text.toLongLong(&ok, 10);
-    if (!ok || text.trimmed() != text || value < INT32_MIN || value > INT32_MAX)
+std::optional<std::int32_t> ParseInt32(const std::string& text) {
+    std::string_view digits = text;
+    if (digits.starts_with('+')) {
+        digits.remove_prefix(1);
+        if (digits.starts_with('-'))
+            return std::nullopt;
+    }
+    std::int32_t value = 0;
+    const char* end = digits.data() + digits.size();
+    const auto [stop, error] = std::from_chars(digits.data(), end, value);
+    if (error != std::errc() || stop != end)
         return std::nullopt;
-    return static_cast<std::int32_t>(value);
+    return value;
 }
 
-QString NotAnIntegerText() {
-    return QStringLiteral("Please enter an integer.");
+std::string NotAnIntegerText() {
+    return "Please enter an integer.";
 }
 
-QString OutOfRangeText(std::int32_t low, std::int32_t high) {
-    return QStringLiteral("Please enter an integer between %1 and %2.").arg(low).arg(high);
-}
-
-QString FromBytes(const std::string& bytes) {
-    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-std::string ToBytes(const QString& text) {
-    const QByteArray bytes = text.toLocal8Bit();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+std::string OutOfRangeText(std::int32_t low, std::int32_t high) {
+    return "Please enter an integer between " + std::to_string(low) + " and " + std::to_string(high) + ".";
 }
 
 } // namespace cli

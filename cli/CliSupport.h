@@ -1,13 +1,11 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
-
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CItem;
 class CItemList;
@@ -24,22 +22,27 @@ enum ExitCode : int {
     kExitCorrupt = 4,   // a list file that is not a valid list
 };
 
-// One sub-command: "pulsewick-cli NAME ARGS...". run gets the arguments after NAME.
+// A command's arguments, the bytes of argv as given: a path or an address in any encoding
+// reaches the list file unchanged.
+using Args = std::vector<std::string>;
+
+// One sub-command: "pulsewick-cli NAME ARGS...". run gets the arguments after NAME; it is null
+// for the commands the alerts program runs.
 struct Command {
     const char* name;
     const char* synopsis; // e.g. "show LIST [--json]"
     const char* summary;  // one line for --help
-    int (*run)(const QStringList& args);
+    int (*run)(const Args& args);
 };
 
 // Loads a list file as the window would: starting from a new list, a file that yields no
 // list leaves the new list. On failure prints the window's messages on stderr, sets
 // exitCode and returns null. With editLock, other editors stay locked out until the save.
-std::unique_ptr<CItemList> LoadListOrReport(const QString& path, int& exitCode, CListFileLock* editLock = nullptr);
+std::unique_ptr<CItemList> LoadListOrReport(const std::string& path, int& exitCode, CListFileLock* editLock = nullptr);
 
 // Saves with the atomic save; on failure prints the message on stderr and returns the exit code.
 // editLock: the lock taken by the load that began this edit.
-int SaveListOrReport(const CItemList& list, const QString& path, const CListFileLock* editLock = nullptr);
+int SaveListOrReport(const CItemList& list, const std::string& path, const CListFileLock* editLock = nullptr);
 
 // A named switch of a command ("--json") and where its presence is stored.
 struct Switch {
@@ -49,11 +52,10 @@ struct Switch {
 
 // Reads "LIST [SWITCH...]" in any order: sets each switch given and returns the one list
 // path, or nothing when a path is missing or repeated or an unknown option is given. "-"
-// alone is a path, not an option.
-std::optional<QString> ListAndSwitches(const QStringList& args, std::initializer_list<Switch> switches);
+// alone is a path, not an option; "--" is refused.
+std::optional<std::string> ListAndSwitches(const Args& args, std::initializer_list<Switch> switches);
 
 // Prints "pulsewick-cli: TEXT" on stderr.
-void PrintError(const QString& text);
 void PrintError(const std::string& text);
 
 // Prints "pulsewick-cli: usage: pulsewick-cli SYNOPSIS" on stderr and returns kExitUsage.
@@ -73,18 +75,10 @@ std::string Padded(const std::string& text, std::size_t width);
 std::string PortColumnText(const CItem& item);
 
 // Reads a whole decimal 32-bit integer ("-1", "+7", "42"); nothing else may surround it.
-std::optional<std::int32_t> ParseInt32(const QString& text);
+std::optional<std::int32_t> ParseInt32(const std::string& text);
 
 // The window's field messages for a bad number.
-QString NotAnIntegerText();                                  // "Please enter an integer."
-QString OutOfRangeText(std::int32_t low, std::int32_t high); // "... between %1 and %2."
-
-// The SMTP port of the e-mail alert: 25, unless the environment variable PULSEWICK_SMTP_PORT
-// names another (tests cannot count on binding port 25).
-std::uint16_t SmtpPort();
-
-// Converts between the core's byte strings and Qt strings (the locale's 8-bit encoding).
-QString FromBytes(const std::string& bytes);
-std::string ToBytes(const QString& text);
+std::string NotAnIntegerText();                                  // "Please enter an integer."
+std::string OutOfRangeText(std::int32_t low, std::int32_t high); // "... between LOW and HIGH."
 
 } // namespace cli

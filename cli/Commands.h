@@ -22,14 +22,17 @@ inline constexpr const char* kMonitorSynopsis =
     "monitor LIST [--metrics HOST:PORT] [--metrics-file PATH] [--alert-after N] [--realert-every K|never] "
     "[--notify-recovery] " PULSEWICK_MAIL_OPTIONS_SYNOPSIS;
 
-int RunShow(const QStringList& args);
-int RunNew(const QStringList& args);
-int RunAdd(const QStringList& args);
-int RunRemove(const QStringList& args);
-int RunSet(const QStringList& args);
-int RunCheck(const QStringList& args);
-int RunTestMail(const QStringList& args);
-int RunTestPager(const QStringList& args);
-int RunMonitor(const QStringList& args);
+// Run by pulsewick-cli itself, with the C++ library alone.
+int RunShow(const Args& args);
+int RunNew(const Args& args);
+int RunAdd(const Args& args);
+int RunRemove(const Args& args);
+int RunSet(const Args& args);
+int RunCheck(const Args& args);
+
+// Run by the alerts program, in a QCoreApplication.
+int RunTestMail(const Args& args);
+int RunTestPager(const Args& args);
+int RunMonitor(const Args& args);
 
 } // namespace cli

@@ -14,7 +14,7 @@ namespace {
 // list is saved only when it returns kExitOk. The list stays locked from the load to the save,
 // so a concurrent editor neither loses this change nor has its own lost.
 template <typename Edit>
-int EditList(const QString& path, Edit&& edit) {
+int EditList(const std::string& path, Edit&& edit) {
     int exitCode = kExitOk;
     CListFileLock lock;
     std::unique_ptr<CItemList> list = LoadListOrReport(path, exitCode, &lock);
@@ -27,46 +27,46 @@ int EditList(const QString& path, Edit&& edit) {
 }
 
 // A number argument; prints the window's message (prefixed with what) when it is bad.
-std::optional<std::int32_t> NumberArgument(const QString& what, const QString& text, std::int32_t low,
+std::optional<std::int32_t> NumberArgument(const std::string& what, const std::string& text, std::int32_t low,
                                            std::int32_t high) {
     const std::optional<std::int32_t> value = ParseInt32(text);
     if (!value) {
-        PrintError(what + QStringLiteral(": ") + NotAnIntegerText());
+        PrintError(what + ": " + NotAnIntegerText());
         return std::nullopt;
     }
     if (*value < low || *value > high) {
-        PrintError(what + QStringLiteral(": ") + OutOfRangeText(low, high));
+        PrintError(what + ": " + OutOfRangeText(low, high));
         return std::nullopt;
     }
     return value;
 }
 } // namespace
 
-int RunNew(const QStringList& args) {
+int RunNew(const Args& args) {
     // Replacing a list by accident would lose it; ask for that explicitly.
     bool force = false;
-    const std::optional<QString> path = ListAndSwitches(args, {{"--force", &force}});
+    const std::optional<std::string> path = ListAndSwitches(args, {{"--force", &force}});
     if (!path)
         return UsageError(kNewSynopsis);
     struct stat st {};
-    if (!force && ::stat(ToBytes(*path).c_str(), &st) == 0) {
-        PrintError(QStringLiteral("%1 already exists; use --force to replace it").arg(*path));
+    if (!force && ::stat(path->c_str(), &st) == 0) {
+        PrintError(*path + " already exists; use --force to replace it");
         return kExitFileError;
     }
     return SaveListOrReport(CItemList(), *path);
 }
 
-int RunAdd(const QStringList& args) {
+int RunAdd(const Args& args) {
     if (args.size() < 3)
         return UsageError(kAddSynopsis);
-    const QString& kind = args.at(1);
+    const std::string& kind = args.at(1);
     auto item = std::make_unique<CItem>();
-    item->m_strAddress = ToBytes(args.at(2));
-    if (kind == QLatin1String("icmp") && args.size() == 3) {
+    item->m_strAddress = args.at(2);
+    if (kind == "icmp" && args.size() == 3) {
         item->m_bConnect = 0;
-    } else if (kind == QLatin1String("tcp") && args.size() == 4) {
+    } else if (kind == "tcp" && args.size() == 4) {
         // Like the edit dialog, any 32-bit number is taken as the port.
-        const auto port = NumberArgument(QStringLiteral("PORT"), args.at(3), INT32_MIN, INT32_MAX);
+        const auto port = NumberArgument("PORT", args.at(3), INT32_MIN, INT32_MAX);
         if (!port)
             return kExitUsage;
         item->m_bConnect = 1;
@@ -80,15 +80,16 @@ int RunAdd(const QStringList& args) {
     });
 }
 
-int RunRemove(const QStringList& args) {
+int RunRemove(const Args& args) {
     if (args.size() != 2)
         return UsageError(kRemoveSynopsis);
-    const auto row = NumberArgument(QStringLiteral("ROW"), args.at(1), INT32_MIN, INT32_MAX);
+    const auto row = NumberArgument("ROW", args.at(1), INT32_MIN, INT32_MAX);
     if (!row)
         return kExitUsage;
     return EditList(args.at(0), [&](CItemList& list) {
         if (*row < 1 || static_cast<std::size_t>(*row) > list.GetCount()) {
-            PrintError(QStringLiteral("there is no row %1; the list has %2 entries").arg(*row).arg(list.GetCount()));
+            PrintError("there is no row " + std::to_string(*row) + "; the list has " + std::to_string(list.GetCount()) +
+                       " entries");
             return int(kExitUsage);
         }
         list.RemoveAt(static_cast<std::size_t>(*row - 1));
@@ -96,15 +97,15 @@ int RunRemove(const QStringList& args) {
     });
 }
 
-int RunSet(const QStringList& args) {
+int RunSet(const Args& args) {
     if (args.size() != 3)
         return UsageError(kSetSynopsis);
     const SettingKey* key = FindSettingKey(args.at(1));
     if (!key) {
-        QStringList names;
+        std::string names;
         for (const SettingKey& known : SettingKeys())
-            names << QLatin1String(known.name);
-        PrintError(QStringLiteral("unknown key '%1'; keys: %2").arg(args.at(1), names.join(QStringLiteral(", "))));
+            names += (names.empty() ? "" : ", ") + std::string(known.name);
+        PrintError("unknown key '" + args.at(1) + "'; keys: " + names);
         return kExitUsage;
     }
     std::int32_t number = 0;
@@ -118,7 +119,7 @@ int RunSet(const QStringList& args) {
         if (key->intMember)
             list.*key->intMember = number;
         else
-            list.*key->textMember = ToBytes(args.at(2));
+            list.*key->textMember = args.at(2);
         return int(kExitOk);
     });
 }

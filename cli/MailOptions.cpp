@@ -1,6 +1,7 @@
 #include "MailOptions.h"
 
-#include "CliSupport.h"
+#include "QtText.h"
+#include "SmtpAlert.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -14,6 +15,15 @@ const QString kSecurity = QStringLiteral("smtp-security");
 const QString kUser = QStringLiteral("smtp-user");
 const QString kPasswordFile = QStringLiteral("smtp-password-file");
 const QString kCaFile = QStringLiteral("smtp-ca-file");
+constexpr const char* kSmtpPortOverride = "PULSEWICK_SMTP_PORT";
+
+// The SMTP port without --smtp-port: 25, unless the environment variable PULSEWICK_SMTP_PORT
+// names another (tests cannot count on binding port 25).
+std::uint16_t SmtpPort() {
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue(kSmtpPortOverride, &ok);
+    return ok && port > 0 && port <= 65535 ? static_cast<std::uint16_t>(port) : smtp::kPort;
+}
 
 // Strictly the file's bytes, less one line end at the end: an editor or "echo" adds one.
 std::optional<std::string> ReadPassword(const QString& path, QString& error) {
@@ -61,7 +71,7 @@ std::optional<SmtpOptions> ReadMailOptions(const QCommandLineParser& parser, int
         options.security = *security;
     }
     if (parser.isSet(kPort)) {
-        const std::optional<std::int32_t> port = ParseInt32(parser.value(kPort));
+        const std::optional<std::int32_t> port = ParseInt32(ToBytes(parser.value(kPort)));
         if (!port || *port < 1 || *port > 65535)
             return Mistake(QStringLiteral("not a port (1 to 65535): '%1'").arg(parser.value(kPort)), kExitUsage,
                            exitCode);

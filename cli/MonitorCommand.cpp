@@ -5,6 +5,7 @@
 #include "CMetricsServer.h"
 #include "CSignalWatcher.h"
 #include "MailOptions.h"
+#include "QtText.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -31,7 +32,8 @@ std::optional<std::int32_t> ParsePasses(const QString& text, bool neverAllowed) 
 
 } // namespace
 
-int RunMonitor(const QStringList& args) {
+int RunMonitor(const Args& argv) {
+    const QStringList args = ToQStringList(argv);
     QCommandLineParser parser;
     const QCommandLineOption metricsOption(QStringLiteral("metrics"), QString(), QStringLiteral("HOST:PORT"));
     const QCommandLineOption metricsFileOption(QStringLiteral("metrics-file"), QString(), QStringLiteral("PATH"));
@@ -79,7 +81,7 @@ int RunMonitor(const QStringList& args) {
     const std::optional<SmtpOptions> mailOptions = ReadMailOptions(parser, exitCode);
     if (!mailOptions)
         return exitCode == kExitUsage ? UsageError(kMonitorSynopsis) : exitCode;
-    std::unique_ptr<CItemList> list = LoadListOrReport(path, exitCode);
+    std::unique_ptr<CItemList> list = LoadListOrReport(ToBytes(path), exitCode);
     if (!list)
         return exitCode;
 

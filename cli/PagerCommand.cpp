@@ -89,8 +89,8 @@ private:
 
 } // namespace
 
-int RunTestPager(const QStringList& args) {
-    const std::optional<QString> path = ListAndSwitches(args, {});
+int RunTestPager(const Args& args) {
+    const std::optional<std::string> path = ListAndSwitches(args, {});
     if (!path)
         return UsageError(kTestPagerSynopsis);
     int exitCode = kExitOk;

@@ -51,9 +51,9 @@ std::span<const SettingKey> SettingKeys() {
     return kKeys;
 }
 
-const SettingKey* FindSettingKey(const QString& name) {
+const SettingKey* FindSettingKey(const std::string& name) {
     for (const SettingKey& key : kKeys) {
-        if (name == QLatin1String(key.name))
+        if (name == key.name)
             return &key;
     }
     return nullptr;

@@ -2,8 +2,6 @@
 
 #include "CItemList.h"
 
-#include <QString>
-
 #include <cstdint>
 #include <span>
 #include <string>
@@ -22,6 +20,6 @@ struct SettingKey {
 
 // Every setting, in the order they are listed.
 std::span<const SettingKey> SettingKeys();
-const SettingKey* FindSettingKey(const QString& name);
+const SettingKey* FindSettingKey(const std::string& name);
 
 } // namespace cli

@@ -35,9 +35,9 @@ std::string ListToText(const CItemList& list) {
 }
 } // namespace
 
-int RunShow(const QStringList& args) {
+int RunShow(const Args& args) {
     bool json = false;
-    const std::optional<QString> path = ListAndSwitches(args, {{"--json", &json}});
+    const std::optional<std::string> path = ListAndSwitches(args, {{"--json", &json}});
     if (!path)
         return UsageError(kShowSynopsis);
 

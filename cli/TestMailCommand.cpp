@@ -2,13 +2,15 @@
 
 #include "CItemList.h"
 #include "MailOptions.h"
+#include "QtText.h"
 #include "SmtpAlert.h"
 
 #include <QCommandLineParser>
 
 namespace cli {
 
-int RunTestMail(const QStringList& args) {
+int RunTestMail(const Args& argv) {
+    const QStringList args = ToQStringList(argv);
     // "--" ends the options for QCommandLineParser; this command has always refused it.
     QCommandLineParser parser;
     parser.addOptions(MailCommandLineOptions());
@@ -19,7 +21,7 @@ int RunTestMail(const QStringList& args) {
     const std::optional<SmtpOptions> options = ReadMailOptions(parser, exitCode);
     if (!options)
         return exitCode == kExitUsage ? UsageError(kTestMailSynopsis) : exitCode;
-    const std::unique_ptr<CItemList> list = LoadListOrReport(parser.positionalArguments().front(), exitCode);
+    const std::unique_ptr<CItemList> list = LoadListOrReport(ToBytes(parser.positionalArguments().front()), exitCode);
     if (!list)
         return exitCode;
     const std::string outcome = SendMailAlert(*list, *options);

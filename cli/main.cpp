@@ -1,23 +1,12 @@
+#include "AlertsProgram.h"
 #include "Commands.h"
 
-#include <QCommandLineOption>
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QTextStream>
-
 #include <cstdio>
-#include <iterator>
-
-#ifdef PULSEWICK_CLI_LEAN
-#include "AlertsProgram.h"
-// Never called: main hands these commands over before it gets to the table.
-#define PULSEWICK_ALERTS_COMMAND(run) nullptr
-#else
-#define PULSEWICK_ALERTS_COMMAND(run) run
-#endif
+#include <cstring>
 
 namespace {
 
+// The commands whose run is null need the alerts program: main hands them over to it.
 const cli::Command kCommands[] = {
     {"show", cli::kShowSynopsis, "Print the settings and the entries of a list file.", cli::RunShow},
     {"new", cli::kNewSynopsis, "Write a new list with the default settings (--force replaces a file).", cli::RunNew},
@@ -29,10 +18,9 @@ const cli::Command kCommands[] = {
      "      Exit status 0 when every entry answered. --save writes the results back into LIST.",
      cli::RunCheck},
     {"test-mail", cli::kTestMailSynopsis,
-     "Send the alert e-mail for the list's current results now and print how the server took it.",
-     PULSEWICK_ALERTS_COMMAND(cli::RunTestMail)},
+     "Send the alert e-mail for the list's current results now and print how the server took it.", nullptr},
     {"test-pager", cli::kTestPagerSynopsis, "Call the pager of a list through its modem now and show what happened.",
-     PULSEWICK_ALERTS_COMMAND(cli::RunTestPager)},
+     nullptr},
     {"monitor", cli::kMonitorSynopsis,
      "Monitor as the window's Start does: a pass at once, then one every period of the list, the list's\n"
      "      check log, and after a failed pass its enabled alerts (the pop-up and the outcome of each alert\n"
@@ -48,64 +36,53 @@ const cli::Command kCommands[] = {
      "      pulsewick_period_seconds, pulsewick_start_time_seconds, pulsewick_passes_total,\n"
      "      pulsewick_failed_passes_total, pulsewick_alerts_total{kind,outcome}.\n"
      "      As a service: systemctl enable --now pulsewick-monitor@NAME monitors /etc/pulsewick/NAME.pwk.",
-     PULSEWICK_ALERTS_COMMAND(cli::RunMonitor)},
+     nullptr},
 };
 
 void PrintUsage(FILE* to) {
-    QTextStream out(to);
-    out << "Usage: pulsewick-cli COMMAND [ARGUMENTS]\n"
-           "Watches network hosts without a window: edits and checks Pulsewick list files (.pwk).\n\n"
-           "Commands:\n";
+    std::fputs("Usage: pulsewick-cli COMMAND [ARGUMENTS]\n"
+               "Watches network hosts without a window: edits and checks Pulsewick list files (.pwk).\n\n"
+               "Commands:\n",
+               to);
     for (const auto& command : kCommands)
-        out << "  " << command.synopsis << "\n      " << command.summary << "\n";
-    out << "\nOptions:\n"
-           "  -h, --help     Show this help.\n"
-           "  -v, --version  Show the version.\n"
-           "\nExit status: 0 success, 1 a check or alert failed, 2 usage error, 3 file error,\n"
-           "4 corrupt list file.\n";
+        std::fprintf(to, "  %s\n      %s\n", command.synopsis, command.summary);
+    std::fputs("\nOptions:\n"
+               "  -h, --help     Show this help.\n"
+               "  -v, --version  Show the version.\n"
+               "\nExit status: 0 success, 1 a check or alert failed, 2 usage error, 3 file error,\n"
+               "4 corrupt list file.\n",
+               to);
+}
+
+bool Is(const char* text, std::initializer_list<const char*> spellings) {
+    for (const char* spelling : spellings)
+        if (std::strcmp(text, spelling) == 0)
+            return true;
+    return false;
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
-#ifdef PULSEWICK_CLI_LEAN
-    if (argc > 1 && cli::IsAlertsCommand(argv[1]))
-        return cli::RunAlertsProgram(argv);
-#endif
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("pulsewick-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(PULSEWICK_VERSION));
-
-    QStringList args = QCoreApplication::arguments();
-    args.removeFirst();
-    if (args.isEmpty()) {
+    if (argc < 2) {
         PrintUsage(stderr);
         return cli::kExitUsage;
     }
-    const QString name = args.takeFirst();
     // Only the first argument is the program's own: everything after a command is that
     // command's, "--help" included.
-    QCommandLineParser parser;
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions({help, version});
-    // One option, spelled as it is named: "-h" and "--help", not "-hv" nor "--h".
-    const bool parsed =
-        parser.parse({QCoreApplication::arguments().first(), name}) && parser.optionNames().size() == 1 &&
-        name == (parser.optionNames().front().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) +
-                    parser.optionNames().front();
-    if ((parsed && parser.isSet(help)) || name == QLatin1String("help")) {
+    const char* name = argv[1];
+    if (Is(name, {"-h", "--help", "help"})) {
         PrintUsage(stdout);
         return cli::kExitOk;
     }
-    if (parsed && parser.isSet(version)) {
-        QTextStream(stdout) << "pulsewick-cli " << PULSEWICK_VERSION << "\n";
+    if (Is(name, {"-v", "--version"})) {
+        std::puts("pulsewick-cli " PULSEWICK_VERSION);
         return cli::kExitOk;
     }
     for (const auto& command : kCommands) {
-        if (name == QLatin1String(command.name))
-            return command.run(args);
+        if (std::strcmp(name, command.name) == 0)
+            return command.run ? command.run(cli::Args(argv + 2, argv + argc)) : cli::RunAlertsProgram(argv);
     }
-    cli::PrintError(QStringLiteral("unknown command '%1'; try --help").arg(name));
+    cli::PrintError(std::string("unknown command '") + name + "'; try --help");
     return cli::kExitUsage;
 }

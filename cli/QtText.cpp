@@ -1,0 +1,26 @@
+#include "QtText.h"
+
+namespace cli {
+
+QString FromBytes(const std::string& bytes) {
+    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string ToBytes(const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QStringList ToQStringList(const Args& args) {
+    QStringList list;
+    list.reserve(static_cast<qsizetype>(args.size()));
+    for (const std::string& arg : args)
+        list << FromBytes(arg);
+    return list;
+}
+
+void PrintError(const QString& text) {
+    PrintError(ToBytes(text));
+}
+
+} // namespace cli
