@@ -52,6 +52,20 @@ bool Parse(IcmpSocket::Kind kind, const unsigned char* buffer, std::size_t lengt
     return true;
 }
 
+// When the kernel received the datagram, if it says.
+std::optional<IcmpEchoSession::WallClock::time_point> ArrivalTime(const msghdr& message) {
+    for (const cmsghdr* control = CMSG_FIRSTHDR(&message); control;
+         control = CMSG_NXTHDR(const_cast<msghdr*>(&message), const_cast<cmsghdr*>(control))) {
+        if (control->cmsg_level != SOL_SOCKET || control->cmsg_type != SCM_TIMESTAMPNS)
+            continue;
+        timespec at;
+        std::memcpy(&at, CMSG_DATA(control), sizeof at);
+        return IcmpEchoSession::WallClock::time_point(std::chrono::duration_cast<IcmpEchoSession::WallClock::duration>(
+            std::chrono::seconds(at.tv_sec) + std::chrono::nanoseconds(at.tv_nsec)));
+    }
+    return std::nullopt;
+}
+
 bool IsSendBufferFull(int error) {
     return error == EAGAIN || error == EWOULDBLOCK;
 }
@@ -82,6 +96,9 @@ IcmpEchoSession::SendResult IcmpEchoSession::Open(FamilySocket& side, sa_family_
     const int fd = side.socket.Get();
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBufferBytes, sizeof kReceiveBufferBytes) != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
+    // The kernel notes when each reply arrived: a reply read after others still has its own time.
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     side.identifier = m_rawIdentifier;
     side.nextSequence = 1;
     return {Sent::waiting};
@@ -120,6 +137,7 @@ IcmpEchoSession::SendResult IcmpEchoSession::Send(Key key, const HostAddress& de
     sockaddr_storage to;
     const socklen_t toLength = destination.ToSockaddr(0, to);
     const auto start = Clock::now();
+    const auto wallStart = WallClock::now();
     if (::sendto(side.socket.Get(), request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), toLength) < 0) {
         const int error = errno;
         if (IsSendBufferFull(error) && !side.pending.empty()) {
@@ -139,7 +157,7 @@ IcmpEchoSession::SendResult IcmpEchoSession::Send(Key key, const HostAddress& de
         side.bound = true;
     }
     const std::uint64_t serial = m_nextSerial++;
-    side.pending.emplace(sequence, Pending{key, destination, start, serial});
+    side.pending.emplace(sequence, Pending{key, destination, start, wallStart, serial});
     m_expiries.push_back(
         {start + std::chrono::milliseconds(kIcmpTimeoutMs), serial, sequence, static_cast<std::uint8_t>(Slot(family))});
     return {Sent::waiting};
@@ -149,13 +167,24 @@ void IcmpEchoSession::Drain(sa_family_t family, std::vector<Answer>& answered) {
     FamilySocket& side = m_sockets[Slot(family)];
     if (!side.socket)
         return;
-    const int replyType = family == AF_INET6 ? ICMP6_ECHO_REPLY : ICMP_ECHOREPLY;
+    // Replies come in bursts: a call takes up to kReplyBatch of them.
+    unsigned char buffers[kReplyBatch][kIcmpReplyBufferSize];
+    sockaddr_storage froms[kReplyBatch];
+    iovec vectors[kReplyBatch];
+    alignas(cmsghdr) unsigned char controls[kReplyBatch][CMSG_SPACE(sizeof(timespec))];
+    mmsghdr messages[kReplyBatch];
     for (;;) {
-        unsigned char buffer[kIcmpReplyBufferSize];
-        sockaddr_storage from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t got =
-            ::recvfrom(side.socket.Get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        for (unsigned i = 0; i < kReplyBatch; ++i) {
+            vectors[i] = {buffers[i], sizeof buffers[i]};
+            messages[i] = {};
+            messages[i].msg_hdr.msg_name = &froms[i];
+            messages[i].msg_hdr.msg_namelen = sizeof froms[i];
+            messages[i].msg_hdr.msg_iov = &vectors[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_control = controls[i];
+            messages[i].msg_hdr.msg_controllen = sizeof controls[i];
+        }
+        const int got = ::recvmmsg(side.socket.Get(), messages, kReplyBatch, MSG_DONTWAIT, nullptr);
         if (got < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EBADF || errno == EFAULT || errno == EINVAL ||
                 errno == ENOTSOCK || errno == ENOMEM)
@@ -163,28 +192,48 @@ void IcmpEchoSession::Drain(sa_family_t family, std::vector<Answer>& answered) {
             continue; // an ICMP error reported on the socket, or an interrupted call: no answer
         }
         const auto now = Clock::now();
-        Received reply;
-        if (!Parse(side.socket.GetKind(), buffer, static_cast<std::size_t>(got), from, fromLength, reply) ||
-            reply.length < sizeof(icmphdr))
-            continue;
-        icmphdr echo;
-        std::memcpy(&echo, reply.icmp, sizeof echo);
-        if (echo.type != replyType || ntohs(echo.un.echo.id) != side.identifier)
-            continue;
-        const auto found = side.pending.find(ntohs(echo.un.echo.sequence));
-        if (found == side.pending.end() || !reply.source.SameAddress(found->second.destination))
-            continue;
-        // A reply echoes our data; a stray packet that happens to match the numbers does not.
-        if (reply.length < sizeof echo + kIcmpRequestData.size() ||
-            std::memcmp(reply.icmp + sizeof echo, kIcmpRequestData.data(), kIcmpRequestData.size()) != 0)
-            continue;
-        const auto roundTrip = std::chrono::duration_cast<std::chrono::microseconds>(now - found->second.start);
-        answered.push_back({found->second.key, roundTrip.count()});
-        side.pending.erase(found);
+        for (int i = 0; i < got; ++i)
+            Match(side, family, buffers[i], messages[i].msg_len, froms[i], messages[i].msg_hdr.msg_namelen,
+                  {now, ArrivalTime(messages[i].msg_hdr)}, answered);
+        // A short batch emptied the socket, or stopped at an error the next call reports; the
+        // socket is watched level-triggered, so whatever came meanwhile wakes the pass again.
+        if (static_cast<unsigned>(got) < kReplyBatch)
+            break;
     }
     // Answered echoes leave their place in the queue; the front must be one still waiting.
     while (!m_expiries.empty() && !IsWaiting(m_expiries.front()))
         m_expiries.pop_front();
+}
+
+void IcmpEchoSession::Match(FamilySocket& side, sa_family_t family, const unsigned char* buffer, std::size_t length,
+                            const sockaddr_storage& from, socklen_t fromLength, const ReadTimes& read,
+                            std::vector<Answer>& answered) {
+    Received reply;
+    if (!Parse(side.socket.GetKind(), buffer, length, from, fromLength, reply) || reply.length < sizeof(icmphdr))
+        return;
+    icmphdr echo;
+    std::memcpy(&echo, reply.icmp, sizeof echo);
+    const int replyType = family == AF_INET6 ? ICMP6_ECHO_REPLY : ICMP_ECHOREPLY;
+    if (echo.type != replyType || ntohs(echo.un.echo.id) != side.identifier)
+        return;
+    const auto found = side.pending.find(ntohs(echo.un.echo.sequence));
+    if (found == side.pending.end() || !reply.source.SameAddress(found->second.destination))
+        return;
+    // A reply echoes our data; a stray packet that happens to match the numbers does not.
+    if (reply.length < sizeof echo + kIcmpRequestData.size() ||
+        std::memcmp(reply.icmp + sizeof echo, kIcmpRequestData.data(), kIcmpRequestData.size()) != 0)
+        return;
+    // The kernel's arrival time, unless the wall clock was set meanwhile: then it is not between
+    // the request and the reading.
+    const Pending& waiting = found->second;
+    auto roundTrip = read.now - waiting.start;
+    if (read.arrived) {
+        const auto kernel = *read.arrived - waiting.wallStart;
+        if (kernel >= kernel.zero() && kernel <= roundTrip)
+            roundTrip = std::chrono::duration_cast<Clock::duration>(kernel);
+    }
+    answered.push_back({waiting.key, std::chrono::duration_cast<std::chrono::microseconds>(roundTrip).count()});
+    side.pending.erase(found);
 }
 
 bool IcmpEchoSession::IsWaiting(const Expiry& expiry) const {

@@ -11,6 +11,8 @@
 #include <deque>
 #include <optional>
 #include <unordered_map>
+
+#include <sys/socket.h>
 #include <vector>
 
 // The Internet checksum of an ICMP message, ready to be stored in it.
@@ -23,6 +25,8 @@ std::uint16_t InternetChecksum(const unsigned char* data, std::size_t length);
 class IcmpEchoSession {
 public:
     using Clock = std::chrono::steady_clock;
+    // The kernel stamps a reply's arrival with the wall clock.
+    using WallClock = std::chrono::system_clock;
     using Key = std::size_t;
 
     enum class Sent {
@@ -72,6 +76,7 @@ private:
         Key key;
         HostAddress destination;
         Clock::time_point start;
+        WallClock::time_point wallStart;
         std::uint64_t serial; // tells a reused sequence from the echo that held it before
     };
     struct Expiry {
@@ -89,10 +94,20 @@ private:
         std::unordered_map<std::uint16_t, Pending> pending; // by sequence
     };
     static constexpr std::size_t kSequences = 65536;
+    static constexpr unsigned kReplyBatch = 64;
+    // When a reply was read, and when the kernel says it arrived.
+    struct ReadTimes {
+        Clock::time_point now;
+        std::optional<WallClock::time_point> arrived;
+    };
 
     static std::size_t Slot(sa_family_t family) { return family == AF_INET6 ? 1 : 0; }
     SendResult Open(FamilySocket& side, sa_family_t family);
     bool IsWaiting(const Expiry& expiry) const;
+    // Ends the echo a datagram read from side's socket answers, if it answers one.
+    void Match(FamilySocket& side, sa_family_t family, const unsigned char* buffer, std::size_t length,
+               const sockaddr_storage& from, socklen_t fromLength, const ReadTimes& read,
+               std::vector<Answer>& answered);
 
     std::array<FamilySocket, 2> m_sockets;
     std::deque<Expiry> m_expiries; // every echo waits as long, so they end in the order they began

@@ -116,12 +116,20 @@ void ProbePass::MakeReady(std::size_t index, const HostAddress& destination) {
 }
 
 void ProbePass::StartReady() {
+    // Replies are read every kEchoesPerRead requests, many at a call: often enough that a long
+    // burst does not overflow the socket; their arrival times are the kernel's, so a reply read
+    // a little later still has its true round trip.
+    std::size_t sent = 0;
     while (!m_readyEchoes.empty() && IsDue(m_echoRetryAt)) {
         m_echoRetryAt = {};
         const std::size_t index = m_readyEchoes.top();
         m_readyEchoes.pop();
         SendEcho(index);
+        if (++sent % kEchoesPerRead == 0)
+            ReadEchoes();
     }
+    if (sent % kEchoesPerRead != 0)
+        ReadEchoes(); // a near host (loopback above all) has often answered already
     while (!m_readyConnects.empty() && m_inFlight < m_limit && IsDue(m_retryAt)) {
         m_retryAt = {};
         const std::size_t index = m_readyConnects.top();
@@ -185,9 +193,6 @@ void ProbePass::SendEcho(std::size_t index) {
             Done(index, RunProbeAlone(alone, destination));
             return;
         }
-        // A near host (loopback above all) has often answered already; reading at once also
-        // keeps a long burst of replies from overflowing the socket.
-        OnEchoSocket(family, EPOLLIN);
         return;
     case IcmpEchoSession::Sent::failed:
         Done(index, {0, -1, sent.failure});
@@ -229,6 +234,13 @@ void ProbePass::OnEchoSocket(sa_family_t family, std::uint32_t events) {
         Done(answer.key, {1, answer.roundTripUs});
     if (!m_answered.empty() || (events & EPOLLOUT))
         EchoesEnded();
+}
+
+void ProbePass::ReadEchoes() {
+    for (const sa_family_t family : {AF_INET, AF_INET6}) {
+        if (m_echoWatched[EchoSlot(family)])
+            OnEchoSocket(family, EPOLLIN);
+    }
 }
 
 // Room on an echo socket again: the parked echoes go back in line.

@@ -38,6 +38,7 @@ public:
     static constexpr std::size_t kReservedDescriptors = 64;
     // How long to wait before trying again when descriptors ran out with nothing in flight.
     static constexpr int kDescriptorRetryMs = 100;
+    static constexpr std::size_t kEchoesPerRead = 32;
 
     // Called for each entry once its probe has ended, in the order they end.
     using DoneFn = std::function<void(std::size_t index, const ProbeOutcome& outcome)>;
@@ -66,6 +67,8 @@ private:
     void SendEcho(std::size_t index);
     bool WatchEchoes(sa_family_t family, bool writable);
     void OnEchoSocket(sa_family_t family, std::uint32_t events);
+    // Reads the replies waiting on every echo socket open.
+    void ReadEchoes();
     void EchoesEnded();
     void Done(std::size_t index, ProbeOutcome outcome);
     int WaitTimeoutMs() const;
