@@ -2,6 +2,8 @@
 // short C tool. One ICMP socket; for each address of the file, one echo request, then wait for its
 // reply (at most a second) before the next; a line per host. No threads, no list file, no names.
 // Usage: bare_echo_loop HOSTS_FILE (dotted IPv4 addresses, one a line). Needs a ping socket or root.
+#include "IcmpEchoSession.h" // the checksum, nothing else
+
 #include <arpa/inet.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
@@ -15,18 +17,6 @@
 #include <ctime>
 
 namespace {
-
-std::uint16_t Checksum(const void* data, std::size_t length) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i + 1 < length; i += 2)
-        sum += static_cast<std::uint32_t>(bytes[i] << 8 | bytes[i + 1]);
-    if (length % 2)
-        sum += static_cast<std::uint32_t>(bytes[length - 1] << 8);
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return htons(static_cast<std::uint16_t>(~sum));
-}
 
 double Now() {
     timespec now{};
@@ -66,7 +56,7 @@ int main(int argc, char** argv) {
         request.type = ICMP_ECHO;
         request.un.echo.id = htons(id);
         request.un.echo.sequence = htons(sequence);
-        request.checksum = Checksum(&request, sizeof request);
+        request.checksum = InternetChecksum(reinterpret_cast<const unsigned char*>(&request), sizeof request);
         const double sent = Now();
         if (sendto(fd, &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
             continue;
