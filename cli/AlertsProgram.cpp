@@ -1,6 +1,7 @@
 #include "AlertsProgram.h"
 
 #include "CliSupport.h"
+#include "ProgramDir.h"
 
 #include <unistd.h>
 
@@ -14,12 +15,9 @@ namespace {
 
 // Beside this program in a build tree, else where the installation puts it.
 std::string AlertsProgramPath() {
-    char self[4096];
-    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
+    const std::string dir = ProgramDir();
+    if (dir.empty())
         return PULSEWICK_CLI_ALERTS_NAME;
-    const std::string path(self, static_cast<std::size_t>(length));
-    const std::string dir = path.substr(0, path.rfind('/') + 1);
     const std::string beside = dir + PULSEWICK_CLI_ALERTS_NAME;
     if (::access(beside.c_str(), X_OK) == 0)
         return beside;

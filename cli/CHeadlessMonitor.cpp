@@ -8,14 +8,13 @@
 #include "CPagerAlert.h"
 #include "CQtPeriodTimer.h"
 #include "CScaledPeriodTimer.h"
+#include "CSoundModule.h"
 #include "IcmpProbe.h"
 #include "QtText.h"
 #include "SmtpAlert.h"
 
-#include <QAudioDevice>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QMediaDevices>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -57,24 +56,32 @@ std::unique_ptr<IPeriodTimer> MakePeriodTimer(std::int64_t minuteMs) {
 } // namespace
 
 // Plays the sound when an audio output can be reached; a server usually has none, and then the
-// alert says that it skipped.
+// alert says that it skipped. The player comes from the sound module, loaded at the start when
+// the list plays a sound, else at the first sound alert (after a reload that turned it on).
 class CHeadlessMonitor::StderrSoundPlayer final : public ISoundPlayer {
 public:
-    explicit StderrSoundPlayer(MonitorMetrics& metrics) : m_metrics(metrics), m_player([] {}) {}
+    explicit StderrSoundPlayer(MonitorMetrics& metrics) : m_metrics(metrics) {}
+    // Loads the module ahead of the first alert; a failure is told by the alert.
+    void Prepare() { (void)m_module.Load(); }
     void Play(const std::string& path) override {
-        if (QMediaDevices::defaultAudioOutput().isNull()) {
+        if (const std::string error = m_module.Load(); !error.empty()) {
+            PrintEvent("sound: failed, no sound module (" + error + "): " + path);
+            m_metrics.AlertRaised("sound", "failed");
+            return;
+        }
+        if (!m_module.HasAudioOutput()) {
             PrintEvent("sound: skipped, no audio output: " + path);
             m_metrics.AlertRaised("sound", "skipped");
             return;
         }
         PrintEvent("sound: playing " + path);
         m_metrics.AlertRaised("sound", "ok");
-        m_player.Play(path);
+        m_module.Player().Play(path);
     }
 
 private:
     MonitorMetrics& m_metrics;
-    CSoundEffectPlayer m_player;
+    CSoundModule m_module;
 };
 
 class CHeadlessMonitor::StderrCommandLauncher final : public ICommandLauncher {
@@ -132,6 +139,8 @@ CHeadlessMonitor::~CHeadlessMonitor() {
 
 void CHeadlessMonitor::Start() {
     PrintEvent("monitoring " + ToBytes(m_path) + ": " + Describe(*m_pList));
+    if (!m_pList->m_strSoundFile.empty()) // the sound alert is on
+        m_sound->Prepare();
     m_scheduler->StartMonitoring();
 }
 

@@ -5,7 +5,6 @@
 #include "CBackgroundTask.h"
 #include "CScheduler.h"
 #include "CServiceNotifier.h"
-#include "CSoundEffectPlayer.h"
 #include "CommandLauncher.h"
 #include "MonitorMetrics.h"
 #include "SmtpOptions.h"

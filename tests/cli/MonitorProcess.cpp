@@ -18,15 +18,17 @@
 #include <iterator>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 using namespace std::chrono_literals;
 
 namespace testsupport {
 
 MonitorProcess::MonitorProcess(const std::filesystem::path& dir, std::vector<std::string> args,
-                               const std::map<std::string, std::string>& env, unsigned descriptorLimit)
+                               const std::map<std::string, std::string>& env, unsigned descriptorLimit,
+                               std::string program)
     : m_err(dir / "monitor-stderr.txt") {
-    args.insert(args.begin(), {PULSEWICK_CLI, "monitor"});
+    args.insert(args.begin(), {std::move(program), "monitor"});
     std::vector<char*> argv;
     for (auto& arg : args)
         argv.push_back(arg.data());

@@ -16,9 +16,11 @@ namespace testsupport {
 // can wait for its lines, signal it and take its exit status. Killed if still running at the end.
 class MonitorProcess {
 public:
-    // descriptorLimit: when not 0, the soft and hard limit of open descriptors of the program.
+    // descriptorLimit: when not 0, the soft and hard limit of open descriptors of the program;
+    // program: another build of it (`PROGRAM monitor ARGS`).
     MonitorProcess(const std::filesystem::path& dir, std::vector<std::string> args,
-                   const std::map<std::string, std::string>& env = {}, unsigned descriptorLimit = 0);
+                   const std::map<std::string, std::string>& env = {}, unsigned descriptorLimit = 0,
+                   std::string program = PULSEWICK_CLI);
     ~MonitorProcess();
     MonitorProcess(const MonitorProcess&) = delete;
     MonitorProcess& operator=(const MonitorProcess&) = delete;

@@ -120,6 +120,14 @@ class StagedInstall(unittest.TestCase):
             self.assertEqual(result.returncode, 2, result.stderr)
             self.assertIn("usage: pulsewick-cli " + command, result.stderr)
 
+    def test_sound_is_a_module_beside_the_alerts_program(self):
+        # The monitor loads Qt Multimedia from it only for a list that plays a sound.
+        libexec = os.path.join(self.usr, "libexec", "pulsewick")
+        self.assertTrue(os.path.isfile(os.path.join(libexec, "pulsewick-sound.so")))
+        result = subprocess.run(["ldd", os.path.join(libexec, "pulsewick-cli-alerts")],
+                                capture_output=True, text=True, check=True)
+        self.assertNotIn("libQt6Multimedia", result.stdout)
+
     def test_manual_describes_every_command_of_the_companion(self):
         cli = os.path.join(self.usr, "bin", "pulsewick-cli")
         result = subprocess.run([cli, "--help"], capture_output=True, text=True, check=True)

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+namespace cli {
+
+// The folder of the running program with a trailing '/', where the programs and modules it
+// starts or loads lie in a build tree and in an installation; empty when it cannot be read.
+std::string ProgramDir();
+
+} // namespace cli
