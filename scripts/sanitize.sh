@@ -48,6 +48,7 @@ echo "== Configuring in $build_dir ($flavour)"
 cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPULSEWICK_BUILD_BENCHMARKS=OFF \
     -DCMAKE_CXX_FLAGS="$flags -fsanitize=$sanitizers" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=$sanitizers" -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=$sanitizers" \
+    -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=$sanitizers" \
     "${launcher[@]}"
 
 cd "$build_dir"
