@@ -129,6 +129,54 @@ TEST_F(MonitorCommand, FailedPassRaisesExecuteThenMailAndRearmsForTheNextPass) {
     EXPECT_EQ(ReadText(failedLines), "127.0.0.1\t" + std::to_string(m_closed.Port()) + "\tconnection refused\n");
 }
 
+// Qt Multimedia (with Qt Gui, OpenGL, X11 and PulseAudio) comes in only for a list that plays a
+// sound, through the sound module beside the program; without the module the sound alert alone fails.
+TEST_F(MonitorCommand, LoadsTheSoundModuleOnlyForASoundAndFailsTheSoundAlertAloneWithoutIt) {
+    struct Case {
+        const char* name;
+        bool sound;        // the list plays a sound
+        bool moduleBeside; // the program runs where its sound module lies
+        const char* outcome;
+    };
+    const Case cases[] = {
+        {"no sound", false, true, nullptr},
+        {"sound", true, true, "sound: "},
+        {"sound, module missing", true, false, "sound: failed, no sound module ("},
+    };
+    AddTcp(m_closed.Port());
+    m_list.m_nPeriod = 15; // the first pass alone
+    m_list.m_strExecute = "true";
+    const std::string sound = m_dir.file("alarm.wav").string();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_list.m_strSoundFile = c.sound ? sound : "";
+        // A copy of the alerts program alone, as an installation that lost the module.
+        std::string program = PULSEWICK_CLI;
+        if (!c.moduleBeside) {
+            program = m_dir.file("pulsewick-cli-alerts").string();
+            std::filesystem::copy_file(PULSEWICK_CLI_ALERTS, program);
+        }
+        MonitorProcess monitor(m_dir.path(), {Save()}, {}, 0, program);
+        ASSERT_TRUE(monitor.WaitFor("execute: started: true\n", 30s)) << monitor.Err();
+        const std::string maps = ReadText("/proc/" + std::to_string(monitor.Pid()) + "/maps");
+        monitor.Signal(SIGTERM);
+        EXPECT_EQ(monitor.Wait(10s), 0) << monitor.Err();
+
+        const bool loaded = c.sound && c.moduleBeside;
+        EXPECT_EQ(maps.find("libQt6Multimedia") != std::string::npos, loaded) << maps;
+        EXPECT_EQ(maps.find("libQt6Gui") != std::string::npos, loaded);
+        const std::string err = monitor.Err();
+        EXPECT_EQ(monitor.CountLines("sound: "), c.outcome ? 1 : 0) << err;
+        if (!c.outcome)
+            continue;
+        const std::size_t outcome = err.find(c.outcome);
+        ASSERT_NE(outcome, std::string::npos) << err;
+        EXPECT_EQ(err.find("sound: failed") == std::string::npos, c.moduleBeside) << err;
+        EXPECT_NE(err.find(sound + "\n", outcome), std::string::npos) << err;
+        EXPECT_LT(outcome, err.find("execute: started: true\n")) << "the alerts keep their order";
+    }
+}
+
 // One alert per outage and a notice when it is over: the first failed pass is held back, the
 // second alerts, the later ones do not, and once the port answers the command and the e-mail say
 // recovered.
