@@ -104,12 +104,16 @@ class StagedInstall(unittest.TestCase):
         self.assertTrue(collector.links)
         self.assertEqual([link for link in collector.links if link not in collector.ids], [])
 
-    def test_companion_needs_no_widgets(self):
-        # It runs on servers without a display: not even indirectly may it load Qt Widgets.
+    def test_companion_needs_no_qt_and_no_run_path(self):
+        # It runs on servers without a display and starts as fast as a C tool: no Qt library at
+        # all, and no run path that would make the loader search beside it first.
         cli = os.path.join(self.usr, "bin", "pulsewick-cli")
         result = subprocess.run(["ldd", cli], capture_output=True, text=True, check=True)
-        self.assertIn("libQt6Core", result.stdout)
-        self.assertNotIn("libQt6Widgets", result.stdout)
+        self.assertIn("libc.so", result.stdout)
+        self.assertNotIn("libQt6", result.stdout)
+        for program in [cli, os.path.join(self.usr, "bin", "pulsewick")]:
+            dynamic = subprocess.run(["readelf", "-d", program], capture_output=True, text=True, check=True)
+            self.assertNotIn("PATH", dynamic.stdout, program)
 
     def test_alert_commands_reach_the_alerts_program(self):
         # pulsewick-cli hands these to the program installed in libexec, which alone loads
