@@ -18,14 +18,24 @@ std::string ReadText(const std::filesystem::path& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-} // namespace
-
-ProgramRun RunProgram(const TempDir& dir, std::vector<std::string> argv,
-                      const std::vector<std::pair<std::string, std::string>>& env) {
+// Spawns argv and waits for it: its exit status, 128 + the signal that ended it, or -1.
+int SpawnAndWait(std::vector<std::string>& argv, const posix_spawn_file_actions_t* actions, char* const* environment) {
     std::vector<char*> args;
     for (auto& arg : argv)
         args.push_back(arg.data());
     args.push_back(nullptr);
+    pid_t pid = -1;
+    int status = 0;
+    if (args[0] == nullptr || ::posix_spawn(&pid, args[0], actions, nullptr, args.data(), environment) != 0 ||
+        ::waitpid(pid, &status, 0) < 0)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
+ProgramRun RunProgram(const TempDir& dir, std::vector<std::string> argv,
+                      const std::vector<std::pair<std::string, std::string>>& env) {
     std::vector<std::string> variables;
     for (char** variable = environ; *variable; ++variable) {
         const std::string entry = *variable;
@@ -46,11 +56,8 @@ ProgramRun RunProgram(const TempDir& dir, std::vector<std::string> argv,
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ProgramRun run;
-    pid_t pid = -1;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environment.data()) == 0) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.status = SpawnAndWait(argv, &actions, environment.data());
+    if (run.status != -1) {
         run.out = ReadText(out);
         run.err = ReadText(err);
     }
@@ -59,16 +66,7 @@ ProgramRun RunProgram(const TempDir& dir, std::vector<std::string> argv,
 }
 
 int RunProgram(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    int status = 0;
-    if (argv[0] == nullptr || ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0 ||
-        ::waitpid(pid, &status, 0) < 0)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return SpawnAndWait(args, nullptr, environ);
 }
 
 } // namespace testsupport
