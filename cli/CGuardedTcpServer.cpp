@@ -1,33 +1,33 @@
 #include "CGuardedTcpServer.h"
 
+#include "ListenAddress.h"
+
 #include <QSocketNotifier>
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <memory>
+#include <system_error>
 
 namespace cli {
 
 namespace {
 
-// abort() alone leaves the object to whoever handles its disconnection; make sure it goes.
-// abort() closes the descriptor at once.
-void Drop(QTcpSocket* socket) {
-    socket->abort();
-    socket->deleteLater();
-}
-
 bool IsOutOfDescriptors(int error) {
     return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
+std::string ErrorText(int error) {
+    return std::system_category().message(error);
+}
+
 } // namespace
 
-CGuardedTcpServer::CGuardedTcpServer(QObject* parent) : QTcpServer(parent) {
-    setListenBacklogSize(kListenBacklog);
+CGuardedTcpServer::CGuardedTcpServer(CHttpConnection::Responder respond) : m_respond(std::move(respond)) {
     TopUpReserve();
     m_acceptRetry.setSingleShot(true);
     connect(&m_acceptRetry, &QTimer::timeout, this, [this] {
@@ -37,24 +37,41 @@ CGuardedTcpServer::CGuardedTcpServer(QObject* parent) : QTcpServer(parent) {
 }
 
 CGuardedTcpServer::~CGuardedTcpServer() {
-    m_acceptNotifier.reset(); // before QTcpServer closes the descriptor it watches
+    // Before m_respond goes, which they answer through.
+    const QObjectList connections = children();
+    qDeleteAll(connections);
 }
 
-bool CGuardedTcpServer::Listen(const QHostAddress& address, quint16 port) {
-    if (!listen(address, port))
-        return false;
-    pauseAccepting();
-    m_acceptNotifier = std::make_unique<QSocketNotifier>(socketDescriptor(), QSocketNotifier::Read);
+std::optional<std::string> CGuardedTcpServer::Listen(const ListenAddress& address) {
+    const int family = address.address.ss_family;
+    UniqueFd listener(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!listener)
+        return ErrorText(errno);
+    const int on = 1;
+    // A restarted monitor binds its port again while the last one's connections wait out TIME_WAIT.
+    ::setsockopt(listener.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (family == AF_INET6)
+        ::setsockopt(listener.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    if (::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0 ||
+        ::listen(listener.Get(), kListenBacklog) != 0)
+        return ErrorText(errno);
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    if (::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&bound), &length) != 0)
+        return ErrorText(errno);
+    m_port = ntohs(family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(bound).sin6_port
+                                      : reinterpret_cast<const sockaddr_in&>(bound).sin_port);
+    m_listener = std::move(listener);
+    m_acceptNotifier = std::make_unique<QSocketNotifier>(m_listener.Get(), QSocketNotifier::Read);
     connect(m_acceptNotifier.get(), &QSocketNotifier::activated, this, [this] { AcceptReady(); });
-    return true;
+    return std::nullopt;
 }
 
 void CGuardedTcpServer::AcceptReady() {
-    const int listener = static_cast<int>(socketDescriptor());
     for (int accepted = 0; accepted < kAcceptsPerTurn;) {
-        const int descriptor = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (descriptor >= 0) {
-            Adopt(descriptor);
+        UniqueFd socket(::accept4(m_listener.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (socket) {
+            Adopt(std::move(socket));
             ++accepted;
             continue;
         }
@@ -77,48 +94,30 @@ void CGuardedTcpServer::AcceptReady() {
     TopUpReserve();
 }
 
-void CGuardedTcpServer::Adopt(int descriptor) {
-    m_connections.removeIf([](const QPointer<QObject>& connection) { return connection.isNull(); });
+void CGuardedTcpServer::Adopt(UniqueFd socket) {
     if (m_connections.size() >= kMaxConnections)
         EvictIdlest();
-    auto* socket = new QTcpSocket(this);
-    if (!socket->setSocketDescriptor(descriptor)) {
-        delete socket;
-        ::close(descriptor);
-        return;
-    }
-    m_connections.append(socket);
-    // Connected before the HTTP server's own handler, so this runs while the new bytes are
-    // still unread: their count is what arrived since the last signal.
-    auto received = std::make_shared<qint64>(0);
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket, received] {
-        *received += socket->bytesAvailable();
-        if (*received > kMaxRequestBytes)
-            Drop(socket);
-        else
-            Touch(socket);
-    });
-    QTimer::singleShot(kConnectionLifetimeMs, socket, [socket] { Drop(socket); });
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    addPendingConnection(socket);
-    emit newConnection();
+    auto* connection = new CHttpConnection(
+        std::move(socket), kMaxRequestBytes, m_respond,
+        [this](CHttpConnection* active) { active->SetLastActive(++m_activity); },
+        [this](CHttpConnection* ended) { Ended(ended); });
+    connection->setParent(this);
+    connection->SetLastActive(++m_activity);
+    m_connections.push_back(connection);
+    QTimer::singleShot(kConnectionLifetimeMs, connection, [connection] { connection->Drop(); });
 }
 
 bool CGuardedTcpServer::EvictIdlest() {
-    while (!m_connections.isEmpty()) {
-        auto* idlest = qobject_cast<QTcpSocket*>(m_connections.takeFirst().data());
-        if (idlest && idlest->state() != QAbstractSocket::UnconnectedState) {
-            Drop(idlest);
-            return true;
-        }
-    }
-    return false;
+    const auto idlest = std::min_element(m_connections.begin(), m_connections.end(),
+                                         [](auto* a, auto* b) { return a->LastActive() < b->LastActive(); });
+    if (idlest == m_connections.end())
+        return false;
+    (*idlest)->Drop();
+    return true;
 }
 
-void CGuardedTcpServer::Touch(QTcpSocket* socket) {
-    const qsizetype at = m_connections.indexOf(static_cast<QObject*>(socket));
-    if (at >= 0 && at + 1 < m_connections.size())
-        m_connections.move(at, m_connections.size() - 1);
+void CGuardedTcpServer::Ended(CHttpConnection* connection) {
+    std::erase(m_connections, connection);
 }
 
 void CGuardedTcpServer::TopUpReserve() {

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QHostAddress>
-#include <QHttpServer>
-#include <QString>
+#include "CGuardedTcpServer.h"
+#include "HttpMessage.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,10 +10,10 @@
 
 namespace cli {
 
-class CGuardedTcpServer;
+struct ListenAddress;
 
-// `GET /metrics` over HTTP, answering 404 to everything else. Serves on the thread's event
-// loop, so it answers while a pass waits for its probes.
+// `GET /metrics` (and HEAD) over HTTP, answering 404 to everything else. Serves on the thread's
+// event loop, so it answers while a pass waits for its probes.
 class CMetricsServer {
 public:
     using TextFn = std::function<std::string()>;
@@ -22,20 +21,14 @@ public:
     explicit CMetricsServer(TextFn text);
 
     // Starts listening; returns an error text, or nothing on success.
-    std::optional<std::string> Listen(const QHostAddress& address, std::uint16_t port);
-    std::uint16_t Port() const;
+    std::optional<std::string> Listen(const ListenAddress& address);
+    std::uint16_t Port() const { return m_tcp.Port(); }
 
 private:
-    QHttpServer m_http;
-    CGuardedTcpServer* m_tcp; // a child of m_http
-    TextFn m_text;
-};
+    HttpResponse Respond(const HttpRequest& request) const;
 
-// Reads "HOST:PORT", "[IPV6]:PORT", ":PORT" or "PORT" (HOST 127.0.0.1); "localhost" is allowed.
-struct ListenAddress {
-    QHostAddress host;
-    std::uint16_t port = 0;
+    TextFn m_text;
+    CGuardedTcpServer m_tcp;
 };
-std::optional<ListenAddress> ParseListenAddress(const QString& text);
 
 } // namespace cli

@@ -4,6 +4,7 @@
 #include "CItemList.h"
 #include "CMetricsServer.h"
 #include "CSignalWatcher.h"
+#include "ListenAddress.h"
 #include "MailOptions.h"
 #include "QtText.h"
 
@@ -51,7 +52,7 @@ int RunMonitor(const Args& argv) {
 
     std::optional<ListenAddress> listen;
     if (parser.isSet(metricsOption)) {
-        listen = ParseListenAddress(parser.value(metricsOption));
+        listen = ParseListenAddress(ToBytes(parser.value(metricsOption)));
         if (!listen) {
             PrintError(QStringLiteral("not an address and port: '%1'").arg(parser.value(metricsOption)));
             return UsageError(kMonitorSynopsis);
@@ -106,14 +107,11 @@ int RunMonitor(const Args& argv) {
     std::unique_ptr<CMetricsServer> server;
     if (listen) {
         server = std::make_unique<CMetricsServer>([&headless] { return headless.Metrics().Text(); });
-        if (const auto error = server->Listen(listen->host, listen->port)) {
+        if (const auto error = server->Listen(*listen)) {
             PrintError("cannot serve metrics on " + ToBytes(parser.value(metricsOption)) + ": " + *error);
             return kExitFailed;
         }
-        const QString host = listen->host.protocol() == QAbstractSocket::IPv6Protocol
-                                 ? QLatin1Char('[') + listen->host.toString() + QLatin1Char(']')
-                                 : listen->host.toString();
-        PrintEvent("metrics on http://" + ToBytes(host) + ":" + std::to_string(server->Port()) + "/metrics");
+        PrintEvent("metrics on http://" + listen->HostText() + ":" + std::to_string(server->Port()) + "/metrics");
     }
     monitor = &headless;
     headless.Start();

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "HttpMessage.h"
+#include "UniqueFd.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QSocketNotifier;
+
+namespace cli {
+
+// One accepted connection of the metrics endpoint: reads requests, answers them in order, one at a
+// time, and ends on Drop(). While an answer is still being written nothing more is read, so a
+// client that sends requests without reading the answers holds one answer and at most maxBuffered
+// bytes of requests.
+class CHttpConnection final : public QObject {
+public:
+    using Responder = std::function<HttpResponse(const HttpRequest&)>;
+
+    CHttpConnection(UniqueFd socket, std::size_t maxBuffered, const Responder& respond,
+                    std::function<void(CHttpConnection*)> onActive, std::function<void(CHttpConnection*)> onEnded);
+    ~CHttpConnection() override;
+
+    // Closes the socket at once (pending bytes are thrown away) and deletes this object later.
+    void Drop();
+    bool IsOpen() const { return m_socket.IsValid(); }
+    // Raised on every read or write that moved bytes: the idlest connection has the lowest.
+    std::uint64_t LastActive() const { return m_lastActive; }
+    void SetLastActive(std::uint64_t tick) { m_lastActive = tick; }
+
+private:
+    void ReadReady();
+    // Answers the requests read so far, as long as each answer goes out at once.
+    void Serve();
+    // Writes what it can of the pending answer; false when the connection ended meanwhile.
+    bool Flush();
+    // Ends the connection once the answer is out.
+    void Finish();
+
+    UniqueFd m_socket;
+    std::size_t m_maxBuffered;
+    const Responder& m_respond;
+    std::function<void(CHttpConnection*)> m_onActive;
+    std::function<void(CHttpConnection*)> m_onEnded;
+    std::unique_ptr<QSocketNotifier> m_readNotifier;
+    std::unique_ptr<QSocketNotifier> m_writeNotifier;
+    std::string m_input;
+    std::string m_output;
+    std::size_t m_written = 0;
+    bool m_closeAfterOutput = false;
+    bool m_peerDone = false;
+    std::uint64_t m_lastActive = 0;
+};
+
+} // namespace cli
