@@ -18,6 +18,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -66,6 +67,58 @@ int ConnectNonBlocking(std::uint16_t port) {
     return fd;
 }
 
+// What came back on one connection: the status and body size of each answer, in order, and
+// whether the server closed the connection after them.
+struct Exchange {
+    std::vector<std::pair<int, std::size_t>> answers;
+    bool closed = false;
+};
+
+// Sends each chunk with a pause in between, so the server reads them apart, then reads until
+// expectedAnswers have come and half a second more, or the server closes.
+Exchange Converse(std::uint16_t port, const std::vector<std::string>& chunks, std::size_t expectedAnswers) {
+    Exchange exchange;
+    const int fd = ConnectNonBlocking(port);
+    pollfd ready{fd, POLLOUT, 0};
+    if (fd < 0 || ::poll(&ready, 1, 5000) != 1)
+        return exchange;
+    for (const std::string& chunk : chunks) {
+        (void)::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+        std::this_thread::sleep_for(100ms);
+    }
+    std::string data;
+    auto giveUp = std::chrono::steady_clock::now() + 15s;
+    while (std::chrono::steady_clock::now() < giveUp) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        char buffer[65536];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EAGAIN)
+            continue;
+        if (n <= 0) {
+            exchange.closed = true;
+            break;
+        }
+        data.append(buffer, static_cast<std::size_t>(n));
+        // Takes every complete answer off the front.
+        for (std::size_t end; (end = data.find("\r\n\r\n")) != std::string::npos;) {
+            const std::size_t length = data.find("Content-Length: ");
+            const std::size_t bodySize = length < end ? std::strtoul(data.c_str() + length + 16, nullptr, 10) : 0;
+            // A HEAD answer announces the body it leaves out.
+            const bool head = chunks.front().rfind("HEAD ", 0) == 0;
+            const std::size_t size = end + 4 + (head ? 0 : bodySize);
+            if (data.size() < size)
+                break;
+            exchange.answers.emplace_back(std::atoi(data.c_str() + 9), size - end - 4);
+            data.erase(0, size);
+        }
+        if (exchange.answers.size() >= expectedAnswers)
+            giveUp = std::min(giveUp, std::chrono::steady_clock::now() + 500ms);
+    }
+    ::close(fd);
+    return exchange;
+}
 } // namespace
 
 TEST(MonitorMetrics, LabelValuesWithQuotesBackslashesAndLineBreaksReadBackThroughPromtool) {
@@ -208,6 +261,49 @@ TEST(MetricsEndpoint, KeepsServingThroughABurstGarbageAndSlowClientsWhilePassesG
         if (fd >= 0)
             ::close(fd);
     ::close(flooder);
+    EXPECT_EQ(testsupport::HttpRequest(port, "GET", "/metrics")->status, 200);
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.Wait(5s), 0);
+}
+
+// How requests arrive on a connection: in pieces, several at once, too long or malformed.
+TEST(MetricsEndpoint, AnswersRequestsAsTheyArriveOnOneConnection) {
+    TempDir dir;
+    LoopbackPort open(LoopbackPort::Kind::listening);
+    MonitorProcess monitor(dir.path(), {SaveList(dir, open.Port()), "--metrics", "127.0.0.1:0"});
+    const std::uint16_t port = monitor.MetricsPort(20s);
+    ASSERT_NE(port, 0) << monitor.Err();
+    ASSERT_TRUE(monitor.WaitFor("pass 1:", 20s));
+
+    const std::string get = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    struct Case {
+        const char* what;
+        std::vector<std::string> chunks;
+        std::vector<int> statuses;
+        bool closed;
+    };
+    const std::vector<Case> cases = {
+        {"split over reads", {"GE", "T /metr", "ics HTTP/1.1\r\nHo", "st: 127.0.0.1\r\n", "\r\n"}, {200}, false},
+        {"pipelined", {"GET / HTTP/1.1\r\n\r\n" + get + get}, {404, 200, 200}, false},
+        {"a body skipped", {"POST /metrics HTTP/1.1\r\nContent-Length: 5\r\n\r\nGET /" + get}, {404, 200}, false},
+        {"keep-alive after an answer", {get, get}, {200, 200}, false},
+        {"head", {"HEAD /metrics HTTP/1.1\r\n\r\n"}, {200}, false},
+        {"connection close", {"GET /metrics HTTP/1.1\r\nConnection: close\r\n\r\n"}, {200}, true},
+        {"HTTP/1.0", {"GET /metrics HTTP/1.0\r\n\r\n"}, {200}, true},
+        {"answered, then garbage", {get + "\x16\x03\x01 GARBAGE\r\n\r\n"}, {200, 400}, true},
+        {"chunked body", {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n"}, {501}, true},
+        {"too long", {"GET /metrics HTTP/1.1\r\nX-Pad: " + std::string(20 * 1024, 'a')}, {}, true},
+    };
+    for (const Case& c : cases) {
+        const Exchange exchange = Converse(port, c.chunks, c.statuses.size());
+        std::vector<int> statuses;
+        for (const auto& [status, bodySize] : exchange.answers) {
+            statuses.push_back(status);
+            EXPECT_EQ(bodySize > 0, status == 200 && c.chunks.front().rfind("HEAD ", 0) != 0) << c.what;
+        }
+        EXPECT_EQ(statuses, c.statuses) << c.what;
+        EXPECT_EQ(exchange.closed, c.closed) << c.what;
+    }
     EXPECT_EQ(testsupport::HttpRequest(port, "GET", "/metrics")->status, 200);
     monitor.Signal(SIGTERM);
     EXPECT_EQ(monitor.Wait(5s), 0);
