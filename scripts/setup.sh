@@ -9,7 +9,6 @@ build_dir=${1:-"$here/build"}
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-serialport-dev libgl-dev
-    qt6-httpserver-dev qt6-websockets-dev # the metrics endpoint (Qt HTTP Server needs WebSockets to configure)
     prometheus # promtool and a real server for the metrics tests
     prometheus-alertmanager # the alert rules are tested end to end through a real Alertmanager
     # WAV alerts: Qt Multimedia decodes WAV itself and plays through the PulseAudio client
