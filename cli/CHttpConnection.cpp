@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -43,7 +44,8 @@ void CHttpConnection::Drop() {
     m_writeNotifier->setEnabled(false);
     m_socket.Reset();
     m_input = std::string();
-    m_output = std::string();
+    m_head = std::string();
+    m_body = std::string();
     m_onEnded(this);
     // Not deleted here: this may run inside one of its own notifiers' signals.
     deleteLater();
@@ -83,7 +85,7 @@ void CHttpConnection::ReadReady() {
 }
 
 void CHttpConnection::Serve() {
-    while (IsOpen() && m_output.empty()) {
+    while (IsOpen() && m_head.empty()) {
         const HttpParse parse = ParseHttpRequest(m_input);
         if (parse.kind == HttpParse::Kind::incomplete) {
             if (m_peerDone)
@@ -91,13 +93,15 @@ void CHttpConnection::Serve() {
             return;
         }
         if (parse.kind == HttpParse::Kind::bad) {
-            m_output = FormatHttpResponse(parse.error, false, true);
+            m_head = FormatHttpResponseHead(parse.error, true);
             m_closeAfterOutput = true;
             m_input.clear();
         } else {
-            const HttpResponse response = m_respond(parse.request);
+            HttpResponse response = m_respond(parse.request);
             m_closeAfterOutput = !parse.request.keepAlive;
-            m_output = FormatHttpResponse(response, parse.request.method == "HEAD", m_closeAfterOutput);
+            m_head = FormatHttpResponseHead(response, m_closeAfterOutput);
+            if (parse.request.method != "HEAD")
+                m_body = std::move(response.body);
             m_input.erase(0, parse.consumed);
         }
         m_written = 0;
@@ -107,9 +111,15 @@ void CHttpConnection::Serve() {
 }
 
 bool CHttpConnection::Flush() {
-    while (m_written < m_output.size()) {
-        const ssize_t n =
-            ::send(m_socket.Get(), m_output.data() + m_written, m_output.size() - m_written, MSG_NOSIGNAL);
+    // Head and body in one call: no copy of a long body, and no short packet for the head alone.
+    while (m_written < m_head.size() + m_body.size()) {
+        const std::size_t inHead = std::min(m_written, m_head.size());
+        iovec parts[2] = {{m_head.data() + inHead, m_head.size() - inHead},
+                          {m_body.data() + (m_written - inHead), m_body.size() - (m_written - inHead)}};
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = 2;
+        const ssize_t n = ::sendmsg(m_socket.Get(), &message, MSG_NOSIGNAL);
         if (n > 0) {
             m_written += static_cast<std::size_t>(n);
             m_onActive(this);
@@ -126,7 +136,8 @@ bool CHttpConnection::Flush() {
         Drop();
         return false;
     }
-    m_output = std::string(); // a scrape of a long list is megabytes: give them back
+    m_head = std::string();
+    m_body = std::string(); // a scrape of a long list is megabytes: give them back
     m_written = 0;
     m_writeNotifier->setEnabled(false);
     if (m_closeAfterOutput) {

@@ -50,7 +50,9 @@ private:
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
     std::string m_input;
-    std::string m_output;
+    // The answer being written: its head, then its body, written from m_written on.
+    std::string m_head;
+    std::string m_body;
     std::size_t m_written = 0;
     bool m_closeAfterOutput = false;
     bool m_peerDone = false;

@@ -154,18 +154,14 @@ HttpParse ParseHttpRequest(std::string_view input) {
     return parse;
 }
 
-std::string FormatHttpResponse(const HttpResponse& response, bool headOnly, bool closing) {
-    std::string text;
-    text.reserve(160 + (headOnly ? 0 : response.body.size()));
-    text += "HTTP/1.1 " + std::to_string(response.status) + " " + ReasonPhrase(response.status) + "\r\n";
+std::string FormatHttpResponseHead(const HttpResponse& response, bool closing) {
+    std::string text = "HTTP/1.1 " + std::to_string(response.status) + " " + ReasonPhrase(response.status) + "\r\n";
     if (!response.contentType.empty())
         text += "Content-Type: " + response.contentType + "\r\n";
     text += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
     if (closing)
         text += "Connection: close\r\n";
     text += "\r\n";
-    if (!headOnly)
-        text += response.body;
     return text;
 }
 

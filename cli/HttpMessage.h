@@ -30,8 +30,8 @@ struct HttpParse {
 
 HttpParse ParseHttpRequest(std::string_view input);
 
-// The status line, headers and, unless headOnly, body. "Connection: close" is added when the
-// connection ends after it.
-std::string FormatHttpResponse(const HttpResponse& response, bool headOnly, bool closing);
+// The status line and headers of response, up to the empty line before the body. "Connection:
+// close" is added when the connection ends after it.
+std::string FormatHttpResponseHead(const HttpResponse& response, bool closing);
 
 } // namespace cli
