@@ -69,6 +69,10 @@ std::optional<std::string> CGuardedTcpServer::Listen(const ListenAddress& addres
 
 void CGuardedTcpServer::AcceptReady() {
     for (int accepted = 0; accepted < kAcceptsPerTurn;) {
+        if (m_connections.size() >= kMaxConnections && !EvictIdlest()) {
+            PauseAccepting();
+            return;
+        }
         UniqueFd socket(::accept4(m_listener.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (socket) {
             Adopt(std::move(socket));
@@ -87,24 +91,17 @@ void CGuardedTcpServer::AcceptReady() {
             continue;
         }
         // Nothing of ours left to give: try again a little later.
-        m_acceptNotifier->setEnabled(false);
-        m_acceptRetry.start(kAcceptRetryMs);
+        PauseAccepting();
         return;
     }
     TopUpReserve();
 }
 
 void CGuardedTcpServer::Adopt(UniqueFd socket) {
-    if (m_connections.size() >= kMaxConnections)
-        EvictIdlest();
-    auto* connection = new CHttpConnection(
-        std::move(socket), kMaxRequestBytes, m_respond,
-        [this](CHttpConnection* active) { active->SetLastActive(++m_activity); },
-        [this](CHttpConnection* ended) { Ended(ended); });
+    auto* connection = new CHttpConnection(std::move(socket), {kMaxRequestBytes, kConnectionLifetimeMs}, m_respond,
+                                           [this](CHttpConnection* ended) { Ended(ended); });
     connection->setParent(this);
-    connection->SetLastActive(++m_activity);
     m_connections.push_back(connection);
-    QTimer::singleShot(kConnectionLifetimeMs, connection, [connection] { connection->Drop(); });
 }
 
 bool CGuardedTcpServer::EvictIdlest() {
@@ -114,6 +111,11 @@ bool CGuardedTcpServer::EvictIdlest() {
         return false;
     (*idlest)->Drop();
     return true;
+}
+
+void CGuardedTcpServer::PauseAccepting() {
+    m_acceptNotifier->setEnabled(false);
+    m_acceptRetry.start(kAcceptRetryMs);
 }
 
 void CGuardedTcpServer::Ended(CHttpConnection* connection) {

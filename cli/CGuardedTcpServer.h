@@ -20,9 +20,9 @@ namespace cli {
 struct ListenAddress;
 
 // A listening HTTP socket that keeps the metrics endpoint alive under abuse: at most
-// kMaxConnections at once, at most kMaxRequestBytes of requests waiting in one connection, and no
-// connection older than kConnectionLifetimeMs, so neither a burst nor clients that send slowly,
-// send too much or never read can use up descriptors or memory.
+// kMaxConnections at once (a new one takes the place of the one idle the longest), at most kMaxRequestBytes of requests
+// waiting in one connection, and no connection older than kConnectionLifetimeMs, so neither a burst nor clients that
+// send slowly, send too much or never read can use up descriptors or memory.
 //
 // It stays usable when the process runs out of descriptors (a pass may hold nearly all of them):
 // it keeps kReserveDescriptors of its own, opened before any pass starts, so a pass never counts
@@ -53,6 +53,8 @@ private:
     void Adopt(UniqueFd socket);
     // Pushes out the connection idle the longest; false when there is none.
     bool EvictIdlest();
+    // Leaves new connections waiting in the listening queue for kAcceptRetryMs.
+    void PauseAccepting();
     void TopUpReserve();
     void Ended(CHttpConnection* connection);
 
@@ -64,7 +66,6 @@ private:
     // The open connections, children of this object.
     std::vector<CHttpConnection*> m_connections;
     std::vector<UniqueFd> m_reserve;
-    std::uint64_t m_activity = 0;
 };
 
 } // namespace cli

@@ -16,14 +16,15 @@ constexpr std::size_t kReadChunk = 4096;
 
 } // namespace
 
-CHttpConnection::CHttpConnection(UniqueFd socket, std::size_t maxBuffered, const Responder& respond,
-                                 std::function<void(CHttpConnection*)> onActive,
+CHttpConnection::CHttpConnection(UniqueFd socket, Limits limits, const Responder& respond,
                                  std::function<void(CHttpConnection*)> onEnded)
-    : m_socket(std::move(socket)), m_maxBuffered(maxBuffered), m_respond(respond), m_onActive(std::move(onActive)),
-      m_onEnded(std::move(onEnded)),
+    : m_socket(std::move(socket)), m_maxBuffered(limits.maxBuffered), m_respond(respond), m_onEnded(std::move(onEnded)),
       m_readNotifier(std::make_unique<QSocketNotifier>(m_socket.Get(), QSocketNotifier::Read)),
       m_writeNotifier(std::make_unique<QSocketNotifier>(m_socket.Get(), QSocketNotifier::Write)) {
     m_writeNotifier->setEnabled(false);
+    m_lifetime.setSingleShot(true);
+    connect(&m_lifetime, &QTimer::timeout, this, [this] { Drop(); });
+    m_lifetime.start(limits.lifetimeMs);
     connect(m_readNotifier.get(), &QSocketNotifier::activated, this, [this] { ReadReady(); });
     connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, [this] {
         if (Flush())
@@ -42,6 +43,7 @@ void CHttpConnection::Drop() {
         return;
     m_readNotifier->setEnabled(false);
     m_writeNotifier->setEnabled(false);
+    m_lifetime.stop();
     m_socket.Reset();
     m_input = std::string();
     m_head = std::string();
@@ -80,7 +82,7 @@ void CHttpConnection::ReadReady() {
         return;
     }
     if (moved)
-        m_onActive(this);
+        m_lastActive = std::chrono::steady_clock::now();
     Serve();
 }
 
@@ -122,7 +124,7 @@ bool CHttpConnection::Flush() {
         const ssize_t n = ::sendmsg(m_socket.Get(), &message, MSG_NOSIGNAL);
         if (n > 0) {
             m_written += static_cast<std::size_t>(n);
-            m_onActive(this);
+            m_lastActive = std::chrono::steady_clock::now();
             continue;
         }
         if (n < 0 && errno == EINTR)
