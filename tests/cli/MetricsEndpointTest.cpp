@@ -2,8 +2,10 @@
 // scraping the endpoint, and an endpoint under abuse. Everything on 127.0.0.1.
 #include "MonitorProcess.h"
 
+#include "CGuardedTcpServer.h"
 #include "CItemList.h"
 #include "ListFile.h"
+#include "ListenAddress.h"
 #include "LoopbackPorts.h"
 #include "MonitorMetrics.h"
 #include "TempDir.h"
@@ -26,6 +28,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -152,6 +155,38 @@ TEST(MonitorMetrics, LabelValuesWithQuotesBackslashesAndLineBreaksReadBackThroug
     EXPECT_NE(text.find("pulsewick_last_pass_timestamp_seconds 1700000000\n"), std::string::npos);
 }
 
+// What --metrics accepts: numbers only, IPv6 in brackets, and a port that fits.
+TEST(MetricsEndpoint, ListenAddressIsReadAsNumbersWithAPortThatFits) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"9100", "127.0.0.1:9100"},
+        {":9100", "127.0.0.1:9100"},
+        {"0.0.0.0:80", "0.0.0.0:80"},
+        {"localhost:0", "127.0.0.1:0"},
+        {"[::1]:65535", "[::1]:65535"},
+        {"[::]:80", "[::]:80"},
+        {"::1:80", "[::1]:80"}, // the port follows the last colon
+        {"127.0.0.1:65536", ""},
+        {"127.0.0.1:99999999999999999999", ""},
+        {"127.0.0.1:", ""},
+        {"127.0.0.1: 80", ""},
+        {"127.0.0.1:+80", ""},
+        {"[::1]", ""},
+        {"host.example:80", ""}, // never looked up
+        {"", ""},
+    };
+    for (const auto& [text, expected] : cases) {
+        const std::optional<cli::ListenAddress> address = cli::ParseListenAddress(text);
+        std::string read;
+        if (address) {
+            const auto& v4 = reinterpret_cast<const sockaddr_in&>(address->address);
+            const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address->address);
+            read = address->HostText() + ":" +
+                   std::to_string(ntohs(address->address.ss_family == AF_INET6 ? v6.sin6_port : v4.sin_port));
+        }
+        EXPECT_EQ(read, expected) << text;
+    }
+}
+
 TEST(MetricsEndpoint, APrometheusServerScrapesItAndAnswersProbeSuccess) {
     TempDir dir;
     LoopbackPort open(LoopbackPort::Kind::listening);
@@ -256,6 +291,11 @@ TEST(MetricsEndpoint, KeepsServingThroughABurstGarbageAndSlowClientsWhilePassesG
     std::this_thread::sleep_for(3s);
     EXPECT_GE(monitor.CountLines("pass ") - passesBefore, 3) << monitor.Err();
     EXPECT_EQ(testsupport::ReadUntilClosed(flooder, 5000) >= 0, true); // the server closed it
+    // The burst holds no more than the connection limit of the monitor's descriptors.
+    const auto descriptors =
+        std::distance(std::filesystem::directory_iterator("/proc/" + std::to_string(monitor.Pid()) + "/fd"),
+                      std::filesystem::directory_iterator());
+    EXPECT_LT(descriptors, static_cast<long>(cli::CGuardedTcpServer::kMaxConnections) + 64);
 
     for (const int fd : clients)
         if (fd >= 0)
