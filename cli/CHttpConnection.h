@@ -16,10 +16,10 @@ class QSocketNotifier;
 
 namespace cli {
 
-// One accepted connection of the metrics endpoint: reads requests, answers them in order, one at a
-// time, and ends on Drop() or when its lifetime is over. While an answer is still being written nothing more is read,
-// so a client that sends requests without reading the answers holds one answer and at most maxBuffered bytes of
-// requests.
+// One accepted connection of the metrics endpoint: reads requests and answers them in order, one
+// at a time, until Drop() or the end of its lifetime. While an answer is still being written
+// nothing more is read, so a client that sends requests without reading the answers holds one
+// answer and at most maxBuffered bytes of requests.
 class CHttpConnection final : public QObject {
 public:
     using Responder = std::function<HttpResponse(const HttpRequest&)>;
