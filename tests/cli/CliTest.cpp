@@ -298,7 +298,7 @@ TEST(CliStart, ListCommandsLoadNoQtLibrary) {
     ::unsetenv("LD_DEBUG");
     EXPECT_EQ(monitor.status, 2);
     EXPECT_NE(monitor.err.find("libQt6Core.so"), std::string::npos) << "monitor runs in the alerts program";
-    for (const char* heavy : {"HttpServer", "WebSockets"})
+    for (const char* heavy : {"Network", "HttpServer", "WebSockets"})
         EXPECT_EQ(monitor.err.find(std::string("libQt6") + heavy), std::string::npos) << "monitor loads " << heavy;
     EXPECT_NE(monitor.err.find("usage: pulsewick-cli monitor"), std::string::npos);
 }
