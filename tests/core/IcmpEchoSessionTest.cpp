@@ -145,17 +145,17 @@ TEST_P(SharedEchoes, AReplyIsCreditedOnlyToTheEchoItAnswers) {
 
 // A pass reads replies in batches, after others or after a burst of requests: the round trip
 // is the reply's arrival, not its reading. (The kernel starts stamping arrivals a moment after the
-// socket asks for it, so the first echo only opens the socket.)
+// socket asks for it, so the first echoes may have only their reading time.)
 TEST_P(SharedEchoes, AReplyReadLateKeepsTheRoundTripOfItsArrival) {
     IcmpEchoSession session;
     std::vector<IcmpEchoSession::Answer> answered;
-    for (const IcmpEchoSession::Key key : {1, 2}) {
+    for (const IcmpEchoSession::Key key : {1, 2, 3, 4}) {
         ASSERT_EQ(session.Send(key, Loopback("127.0.0.1")).status, IcmpEchoSession::Sent::waiting);
-        ::poll(nullptr, 0, 600);
+        ::poll(nullptr, 0, 400);
         session.Drain(AF_INET, answered);
     }
-    ASSERT_EQ(answered.size(), 2u);
-    EXPECT_LT(answered[1].roundTripUs, 300000) << "the loopback answers at once";
+    ASSERT_EQ(answered.size(), 4u);
+    EXPECT_LT(answered.back().roundTripUs, 200000) << "the loopback answers at once";
 }
 
 TEST_P(SharedEchoes, AThousandEchoesUnderASoftLimitOf64Descriptors) {
