@@ -137,10 +137,17 @@ TEST(TcpProbe, AnswersWhileEveryLocalPortIsHeldInTimeWait) {
         GTEST_SKIP() << "no network namespace can be made here";
     LoopbackPort elsewhere(LoopbackPort::Kind::listening);
     LoopbackPort probed(LoopbackPort::Kind::listening);
-    constexpr std::uint16_t kFirst = 50000, kLast = 50063;
-    std::ofstream("/proc/sys/net/ipv4/ip_local_port_range") << kFirst << ' ' << kLast << std::flush;
-    for (int port = kFirst; port <= kLast; ++port)
-        ASSERT_TRUE(LeaveTimeWait(elsewhere)) << port;
+    // 64 ports that neither listener took: one of them inside would leave only 63 to fill.
+    constexpr std::uint16_t kPorts = 64;
+    std::uint16_t first = 50000;
+    const auto holds = [&first](const LoopbackPort& listener) {
+        return listener.Port() >= first && listener.Port() < first + kPorts;
+    };
+    while (holds(elsewhere) || holds(probed))
+        first += kPorts;
+    std::ofstream("/proc/sys/net/ipv4/ip_local_port_range") << first << ' ' << first + kPorts - 1 << std::flush;
+    for (int port = 0; port < kPorts; ++port)
+        ASSERT_TRUE(LeaveTimeWait(elsewhere)) << first + port;
 
     const int bound = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in any{};
