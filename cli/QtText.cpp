@@ -2,9 +2,11 @@
 
 namespace cli {
 
+namespace {
 QString FromBytes(const std::string& bytes) {
     return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
+} // namespace
 
 std::string ToBytes(const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();

@@ -9,10 +9,8 @@
 // the byte strings of the list file and of the shared helpers.
 namespace cli {
 
-// The locale's 8-bit encoding, as Qt decodes the program's arguments.
-QString FromBytes(const std::string& bytes);
+// In the locale's 8-bit encoding, as Qt decodes the program's arguments.
 std::string ToBytes(const QString& text);
-
 QStringList ToQStringList(const Args& args);
 
 // Prints "pulsewick-cli: TEXT" on stderr.
