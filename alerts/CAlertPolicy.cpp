@@ -12,19 +12,25 @@ bool CAlertPolicy::IsDue(std::int32_t failedPasses) const {
 }
 
 CAlertPolicy::Decision CAlertPolicy::PassEnded(const std::vector<EntryResult>& results) {
-    // An entry listed twice fails the pass when either copy fails.
-    std::set<std::string> failing;
+    // An entry listed twice fails the pass when either copy fails, and answers when a copy
+    // answered; it tells nothing only when neither copy was probed.
+    std::map<std::string, Outcome> outcomes;
     for (const EntryResult& result : results) {
-        if (!result.answered)
-            failing.insert(result.name);
+        const auto [known, added] = outcomes.emplace(result.name, result.outcome);
+        if (!added && known->second != Outcome::failed && result.outcome != Outcome::notProbed)
+            known->second = result.outcome;
     }
     std::map<std::string, std::int32_t> counts;
     bool due = false;
-    for (const std::string& name : failing) {
+    for (const auto& [name, outcome] : outcomes) {
         const auto previous = m_failedPasses.find(name);
-        const std::int32_t count = previous == m_failedPasses.end() ? 1 : previous->second + 1;
-        counts[name] = count;
-        due = due || IsDue(count);
+        const std::int32_t before = previous == m_failedPasses.end() ? 0 : previous->second;
+        if (outcome == Outcome::failed) {
+            counts[name] = before + 1;
+            due = due || IsDue(before + 1);
+        } else if (outcome == Outcome::notProbed && before > 0) {
+            counts[name] = before;
+        }
     }
     m_failedPasses = std::move(counts);
 

@@ -16,6 +16,9 @@
 // them answer again (or left the list) and nothing new is due, the outage is over: the pass
 // reports it as recovered when notifyRecovery is set. With the defaults every failed pass alerts
 // and nothing else ever happens, as without a policy.
+//
+// Only a probe tells: an entry that a pass did not probe (the run was cancelled, could not start
+// or did not reach it) keeps its count and its outage as they were. Only an answer ends an outage.
 class CAlertPolicy {
 public:
     static constexpr std::int32_t kNever = 0;
@@ -28,10 +31,13 @@ public:
         bool notifyRecovery = false;
     };
 
+    // What an entry's probe said in a pass.
+    enum class Outcome { answered, failed, notProbed };
+
     // One entry's result in a pass; name says which entry it is ("host:port", "host:ICMP").
     struct EntryResult {
         std::string name;
-        bool answered = true;
+        Outcome outcome = Outcome::notProbed;
     };
 
     enum class Decision { none, alert, recovered };
@@ -39,7 +45,7 @@ public:
     CAlertPolicy() = default;
     explicit CAlertPolicy(Settings settings);
 
-    // One scheduled pass has ended with these results, in list order.
+    // One scheduled pass has ended with these results, one per entry of the list, in list order.
     Decision PassEnded(const std::vector<EntryResult>& results);
 
     // The entries the last recovered decision is about, in the order they were alerted.
@@ -54,7 +60,8 @@ private:
     bool IsDue(std::int32_t failedPasses) const;
 
     Settings m_settings;
-    std::map<std::string, std::int32_t> m_failedPasses; // entries failing now -> passes in a row
-    std::vector<std::string> m_alerted;                 // alerted in this outage, in order
+    // Entries failing now (as far as the last probe of each tells) -> failed passes in a row.
+    std::map<std::string, std::int32_t> m_failedPasses;
+    std::vector<std::string> m_alerted; // alerted in this outage, in order
     std::vector<std::string> m_recovered;
 };

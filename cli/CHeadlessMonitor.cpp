@@ -111,9 +111,9 @@ CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list
     alertHooks.settings = [this] { return AlertSettings(); };
     alertHooks.executeEnvironment = [this] {
         const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
-        return alertenv::Environment({recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, ToBytes(m_path),
-                                      std::chrono::system_clock::now()},
-                                     *m_pList);
+        return alertenv::Environment(
+            {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, ToBytes(m_path), m_passRecord.EndedAt()},
+            *m_pList);
     };
     alertHooks.showInformation = [this](const std::string& text) { ShowFailures(text); };
     alertHooks.showStopError = [this](const std::string& text) {
@@ -214,11 +214,7 @@ void CHeadlessMonitor::PassEnded(int result, std::function<void()> done) {
         done();
         ReloadWhenFree();
     };
-    // A pass whose run could not start says nothing about any entry.
-    const CAlertPolicy::Decision decision =
-        m_bPassProbed ? m_policy.PassEnded(m_passResults) : CAlertPolicy::Decision::none;
-    m_passResults.clear();
-    switch (decision) {
+    switch (m_policy.PassEnded(m_passRecord.Results(*m_pList))) {
     case CAlertPolicy::Decision::alert:
         m_alerts->RaiseAlerts(std::move(finish));
         return;
@@ -244,21 +240,21 @@ int CHeadlessMonitor::CheckConnections() {
         ReloadNow(); // asked for while the last tick was still on the stack
     m_metrics.SetPeriodSeconds(static_cast<double>(CScheduler::PeriodDelayMs(m_pList->m_nPeriod)) *
                                static_cast<double>(m_nMinuteMs) / CScheduler::kMsPerMinute / 1000.0);
-    m_passResults.clear();
     const auto started = std::chrono::steady_clock::now();
     std::size_t failed = 0;
     CCheckRun run;
+    m_passRecord.Start(m_pList->GetCount());
     const bool running = run.Start(*m_pList, [&](std::size_t row, const CItem& item, int result) {
         m_metrics.SetResult(row, result, item.m_nLastRoundTripUs);
-        m_passResults.push_back({MailEntryName(item), result != 0});
+        m_passRecord.Probed(row, result);
         failed += result ? 0 : 1;
     });
     if (!m_bReadyReported) {
         m_bReadyReported = true; // the first pass has started: the service is up
         m_service.Ready();
     }
-    m_bPassProbed = running;
     if (!running) {
+        m_passRecord.Ended();
         PrintEvent("pass: a check run could not be started");
         return 1; // it probed nothing and found no failure, as in the window
     }
@@ -277,6 +273,7 @@ int CHeadlessMonitor::CheckConnections() {
         m_run = nullptr;
     }
     const int result = run.Finish();
+    m_passRecord.Ended();
     if (m_bStopping)
         return result;
 

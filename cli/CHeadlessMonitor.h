@@ -7,6 +7,7 @@
 #include "CServiceNotifier.h"
 #include "CommandLauncher.h"
 #include "MonitorMetrics.h"
+#include "PassRecord.h"
 #include "SmtpOptions.h"
 
 #include <QObject>
@@ -75,8 +76,7 @@ private:
     std::int64_t m_nMinuteMs; // a minute of the period, shortened for tests
     std::unique_ptr<CAlertDispatch> m_alerts;
     CAlertPolicy m_policy;
-    std::vector<CAlertPolicy::EntryResult> m_passResults; // of the pass that just ended
-    bool m_bPassProbed = false;                           // its run could start
+    PassRecord m_passRecord; // what the last pass probed, and when it ended
     std::unique_ptr<CScheduler> m_scheduler;
     // The pager or e-mail alert in flight; it reads m_pList, which no reload replaces meanwhile
     // (a reload waits for the alerts), and goes before it.

@@ -105,9 +105,9 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
     alertHooks.sendMailAlert = [this](CAlertDispatch::StepEnded ended) { SendMailAlert(std::move(ended)); };
     alertHooks.executeEnvironment = [this] {
         const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
-        return alertenv::Environment({recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_strListPath,
-                                      std::chrono::system_clock::now()},
-                                     *m_pList);
+        return alertenv::Environment(
+            {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_strListPath, m_passRecord.EndedAt()},
+            *m_pList);
     };
     alertHooks.notifyRecovery = [this] { NotifyRecovery(); };
     alertHooks.sendRecoveryMail = [this](CAlertDispatch::StepEnded ended) { SendRecoveryMail(std::move(ended)); };
@@ -116,9 +116,7 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
 
     CScheduler::Hooks schedulerHooks;
     schedulerHooks.checkConnections = [this] { return CheckConnections(); };
-    schedulerHooks.passEnded = [this](int result, std::function<void()> done) {
-        ScheduledPassEnded(result, std::move(done));
-    };
+    schedulerHooks.passEnded = [this](int, std::function<void()> done) { ScheduledPassEnded(std::move(done)); };
     schedulerHooks.updateControls = [this] { UpdateControls(); };
     schedulerHooks.period = [this] { return m_pList->m_nPeriod; };
     // No run before the window and its splash are on the screen (see OnInitDialog).

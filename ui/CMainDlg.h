@@ -9,6 +9,7 @@
 #include "IPeriodTimer.h"
 #include "ISoundPlayer.h"
 #include "ListFileStamp.h"
+#include "PassRecord.h"
 #include "UserPrompts.h"
 
 #include <QDateTime>
@@ -194,7 +195,7 @@ private:
     void CreateStatusLine();
     // The alert policy (CMainDlgAlertPolicy.cpp): its button, and what a scheduled pass raises.
     void CreateAlertPolicyButton();
-    void ScheduledPassEnded(int result, std::function<void()> done);
+    void ScheduledPassEnded(std::function<void()> done);
     void NotifyRecovery();
     void SendRecoveryMail(std::function<void(std::exception_ptr)> ended);
     void UpdateStatus();
@@ -222,6 +223,8 @@ private:
     QLabel* m_pStatusLine = nullptr;
     PassSummary m_lastPass;
     PassSummary m_currentPass;
+    // What the last run probed and when it ended, for the alert policy and the execute alert.
+    PassRecord m_passRecord;
     QDateTime m_nextPass; // when the armed period timer falls due; invalid when none
     std::unique_ptr<CTrayIcon> m_tray;
     std::unique_ptr<WindowGeometry> m_geometry; // size and place on the screen

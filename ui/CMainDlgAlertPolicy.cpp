@@ -49,14 +49,8 @@ void CMainDlg::CreateAlertPolicyButton() {
     });
 }
 
-void CMainDlg::ScheduledPassEnded(int result, std::function<void()> done) {
-    // A pass that says every probe answered wins over an entry it did not reach (a cancelled run
-    // leaves older results in place): so the defaults alert exactly when the pass failed.
-    std::vector<CAlertPolicy::EntryResult> results;
-    m_pList->ForEach([&results, result](const CItem& item) {
-        results.push_back({MailEntryName(item), result != 0 || item.m_bResult != 0});
-    });
-    switch (m_policy.PassEnded(results)) {
+void CMainDlg::ScheduledPassEnded(std::function<void()> done) {
+    switch (m_policy.PassEnded(m_passRecord.Results(*m_pList))) {
     case CAlertPolicy::Decision::alert:
         RaiseAlerts(std::move(done));
         break;

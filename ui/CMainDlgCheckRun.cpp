@@ -23,8 +23,11 @@ int CMainDlg::CheckConnections() {
         // window comes back enabled and the next run is free to start.
         const ScopedValue<bool> inCheckRun(m_bInCheckRun, true);
         m_currentPass = {};
-        const bool started =
-            runner->Start(*m_pList, [this](std::size_t row, const CItem&, int result) { SetRowStatus(row, result); });
+        m_passRecord.Start(m_pList->GetCount());
+        const bool started = runner->Start(*m_pList, [this](std::size_t row, const CItem&, int result) {
+            m_passRecord.Probed(row, result);
+            SetRowStatus(row, result);
+        });
 
         ScopedDisabled disabled(*this);
         if (started) {
@@ -63,6 +66,7 @@ int CMainDlg::CheckConnections() {
             emit checkRunStarted();
         }
     }
+    m_passRecord.Ended();
     OnPassEnded();
     emit checkRunFinished(result);
     return result;

@@ -102,7 +102,8 @@ QString CMainDlg::FailedEntriesText() const {
 }
 
 void CMainDlg::OnPassEnded() {
-    m_currentPass.when = QDateTime::currentDateTime();
+    m_currentPass.when = QDateTime::fromMSecsSinceEpoch(
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_passRecord.EndedAt().time_since_epoch()).count());
     m_lastPass = m_currentPass;
     UpdateStatus();
 }

@@ -13,7 +13,7 @@ struct Case {
     const char* what;
     CAlertPolicy::Settings settings;
     // Entry names, then one string per pass with a state per entry: 'x' failed, '.' answered,
-    // '_' not in the list for that pass.
+    // '?' not probed in that pass (cancelled, not started, not reached), '_' not in the list.
     std::vector<std::string> entries;
     std::vector<std::string> passes;
     // One decision per pass: 'A' alert, 'R' recovered, '-' nothing.
@@ -74,6 +74,13 @@ TEST(CAlertPolicy, DecidesEachPassAsTheSettingsSay) {
          "A-R",
          {"a"},
          0},
+        {"a pass that probed nothing tells nothing: no notice, the count goes on after it",
+         {2, 1, true},
+         {"a", "b"},
+         {"x.", "xx", "??", "?x", ".?", ".."},
+         "-A-A-R",
+         {"a", "b"},
+         0},
         {"without the notice the outage still ends: the next one alerts",
          {1, kNever, false},
          {"a"},
@@ -89,8 +96,11 @@ TEST(CAlertPolicy, DecidesEachPassAsTheSettingsSay) {
         for (const std::string& pass : c.passes) {
             std::vector<CAlertPolicy::EntryResult> results;
             for (std::size_t i = 0; i < c.entries.size(); ++i) {
+                using Outcome = CAlertPolicy::Outcome;
                 if (pass[i] != '_')
-                    results.push_back({c.entries[i], pass[i] == '.'});
+                    results.push_back({c.entries[i], pass[i] == '.'   ? Outcome::answered
+                                                     : pass[i] == 'x' ? Outcome::failed
+                                                                      : Outcome::notProbed});
             }
             decisions += Letter(policy.PassEnded(results));
         }

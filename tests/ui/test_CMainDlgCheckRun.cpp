@@ -1,5 +1,6 @@
 #include "MainDlgHarness.h"
 
+#include "AlertEnvironment.h"
 #include "CAlertPolicyDlg.h"
 #include "CCheckRunner.h"
 #include "CItemList.h"
@@ -20,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <new>
 #include <utility>
@@ -191,7 +193,10 @@ TEST_F(CheckRunTest, AFailedScheduledRunRaisesTheAlertsInOrderAfterThePopUp) {
     h.dlg().LoadListFile("/nonexistent.invalid/x.pwk"); // only to refresh the window from the list
     h.prompts.messages.clear();
     std::size_t callsWhenPopupShown = 99;
-    h.prompts.onMessage = [&](const FakeUserPrompts::Message&) { callsWhenPopupShown = h.calls.size(); };
+    h.prompts.onMessage = [&](const FakeUserPrompts::Message&) {
+        callsWhenPopupShown = h.calls.size();
+        QTest::qWait(1100); // the user reads it for a while: the command still learns when the pass ended
+    };
     const std::size_t callsBefore = h.calls.size();
 
     h.Click(IDC_START);
@@ -209,7 +214,9 @@ TEST_F(CheckRunTest, AFailedScheduledRunRaisesTheAlertsInOrderAfterThePopUp) {
     EXPECT_EQ(env[1], "PULSEWICK_LIST=");
     EXPECT_EQ(env[2], "PULSEWICK_FAILED_COUNT=1");
     EXPECT_EQ(env[3].rfind("PULSEWICK_FAILED=", 0), 0u);
-    EXPECT_EQ(env[4].rfind("PULSEWICK_PASS_TIME=", 0), 0u);
+    const auto passEnded =
+        std::chrono::system_clock::time_point(std::chrono::milliseconds(h.dlg().LastPass().when.toMSecsSinceEpoch()));
+    EXPECT_EQ(env[4], "PULSEWICK_PASS_TIME=" + alertenv::Iso8601(passEnded));
     EXPECT_TRUE(h.timer->IsArmed());
     EXPECT_EQ(h.timer->LastDelay(), 6000000000LL);
 }
@@ -257,6 +264,39 @@ TEST_F(CheckRunTest, TheAlertPolicyHoldsTheFirstFailureBackAndTellsWhenTheOutage
     EXPECT_EQ(h.prompts.notifications.back(), (QStringList{"Connections answer again", "host0.invalid:80"}));
     EXPECT_FALSE(h.dlg().StatusLineText().contains("Failing"));
     h.Click(IDC_STOP);
+}
+
+// Only an answer ends an outage: a scheduled pass that probed nothing (cancelled, or a run that
+// could not start) says "recovered" neither on the desktop, nor to the command, nor by e-mail.
+TEST_F(CheckRunTest, APassThatProbedNothingEndsNoOutage) {
+    testsupport::TempDir dir;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(dir.path().string()));
+    CAlertPolicyDlg::Save({1, CAlertPolicy::kNever, true});
+    std::atomic<int> recoveryMails{0};
+    h.sendMail = [](const CItemList&) {};
+    h.sendRecoveryMail = [&](const std::vector<std::string>&) { ++recoveryMails; };
+    OpenWith(1, 0);
+    h.dlg().List().m_strExecute = "notify";
+    h.dlg().List().m_bMail = 1;
+    h.dlg().LoadListFile("/nonexistent.invalid/x.pwk"); // only to refresh the window from the list
+    h.Click(IDC_START);
+    constexpr int kNotStarted = -2;
+    std::size_t notifications = 0;
+    for (const int outcome : {0, ScriptedRuns::kHang, kNotStarted, 1}) {
+        SCOPED_TRACE(outcome);
+        h.runs.outcomes = {outcome};
+        h.runs.failToStart = outcome == kNotStarted;
+        h.runs.onStarted = [this, outcome] {
+            if (outcome == ScriptedRuns::kHang)
+                CancelWhen([] { return true; });
+        };
+        ASSERT_TRUE(h.timer->Fire());
+        ASSERT_TRUE(QTest::qWaitFor([this] { return h.timer->IsArmed(); }, 10000)); // the e-mail has ended
+        notifications = outcome == 0 ? h.prompts.notifications.size() : notifications;
+        EXPECT_EQ(h.prompts.notifications.size(), notifications + (outcome == 1 ? 1 : 0));
+        EXPECT_EQ(h.ExecuteEnvironment().at(0), outcome == 1 ? "PULSEWICK_EVENT=recovered" : "PULSEWICK_EVENT=failed");
+        EXPECT_EQ(recoveryMails, outcome == 1 ? 1 : 0);
+    }
 }
 
 // Disabling the window for the run takes the focus from the period field; that is no user

@@ -50,6 +50,11 @@ CMainDlg& MainDlgHarness::Create(const std::string& commandLineTail) {
     services.showSplash = showSplash ? showSplash : [this](QWidget*) { calls.push_back("splash"); };
     if (sendMail)
         services.sendMail = [send = sendMail](const CItemList& list, std::stop_token) { send(list); }; // else the real dialogue
+    if (sendRecoveryMail)
+        services.sendRecoveryMail = [send = sendRecoveryMail](const CItemList&, std::stop_token,
+                                                              const std::vector<std::string>& recovered) {
+            send(recovered);
+        };
     services.trayAvailable = [this] { return trayAvailable; };
     m_dlg = std::make_unique<CMainDlg>(std::move(services), commandLineTail);
     return *m_dlg;

@@ -59,6 +59,7 @@ public:
     std::function<std::unique_ptr<ICheckRunner>()> makeCheckRunner;
     // Set before Open(): the e-mail dialogue (none: the real one) and whether a tray exists.
     std::function<void(const CItemList&)> sendMail;
+    std::function<void(const std::vector<std::string>& recovered)> sendRecoveryMail; // likewise
     bool trayAvailable = false;
     // Set before Open() to use another timer than the hand-driven one (timer stays null then),
     // or to show a real splash instead of recording "splash".
