@@ -41,18 +41,30 @@ std::string Iso8601(std::chrono::system_clock::time_point t) {
     return iso;
 }
 
-std::vector<std::string> Environment(const Event& event, const CItemList& list) {
-    std::string failed;
+CommandInput ForCommand(const Event& event, const CItemList& list) {
+    CommandInput input;
+    std::string& lines = input.standardInput;
+    const std::size_t room = kMaxVariableBytes - std::string(kFailed).size() - 2; // '=' and the zero byte
+    std::size_t inVariable = 0; // bytes of the lines that fit, all of them whole
     int count = 0;
-    list.ForEach([&failed, &count](const CItem& item) {
-        if (item.m_bResult == 0) {
-            failed += FailedLine(item);
-            ++count;
-        }
+    int leftOut = 0;
+    list.ForEach([&](const CItem& item) {
+        if (item.m_bResult != 0)
+            return;
+        lines += FailedLine(item);
+        ++count;
+        if (leftOut == 0 && lines.size() <= room)
+            inVariable = lines.size();
+        else
+            ++leftOut;
     });
-    return {std::string(kEvent) + "=" + event.kind, std::string(kList) + "=" + event.listPath,
-            std::string(kFailedCount) + "=" + std::to_string(count), std::string(kFailed) + "=" + failed,
-            std::string(kPassTime) + "=" + Iso8601(event.passTime)};
+    input.environment = {std::string(kEvent) + "=" + event.kind,
+                         std::string(kList) + "=" + event.listPath,
+                         std::string(kFailedCount) + "=" + std::to_string(count),
+                         std::string(kFailed) + "=" + lines.substr(0, inVariable),
+                         std::string(kFailedLeftOut) + "=" + std::to_string(leftOut),
+                         std::string(kPassTime) + "=" + Iso8601(event.passTime)};
+    return input;
 }
 
 } // namespace alertenv

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "CommandLauncher.h"
+
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -8,21 +11,30 @@ class CItemList;
 
 // What the execute alert's command learns about the event that raised it, as environment
 // variables, so that one script can feed a chat, a ticket or a log:
-//   PULSEWICK_EVENT         "failed" (or "recovered" once an outage is over)
-//   PULSEWICK_LIST          the list file's path; empty for an untitled list
-//   PULSEWICK_FAILED_COUNT  how many entries failed in the pass
-//   PULSEWICK_FAILED        one line per failed entry: address TAB port-or-ICMP TAB reason
-//   PULSEWICK_PASS_TIME     when the pass ended, ISO 8601 local time with its offset
+//   PULSEWICK_EVENT            "failed" (or "recovered" once an outage is over)
+//   PULSEWICK_LIST             the list file's path; empty for an untitled list
+//   PULSEWICK_FAILED_COUNT     how many entries failed in the pass
+//   PULSEWICK_FAILED           one line per failed entry: address TAB port-or-ICMP TAB reason;
+//                              the first lines only, as many as the kernel passes in one variable
+//   PULSEWICK_FAILED_LEFT_OUT  how many failed entries PULSEWICK_FAILED leaves out; 0 as a rule
+//   PULSEWICK_PASS_TIME        when the pass ended, ISO 8601 local time with its offset
+// and on its standard input every line of PULSEWICK_FAILED, none left out: a large outage
+// must neither keep the command from starting nor hide an entry from it.
 namespace alertenv {
 
 inline constexpr const char* kEvent = "PULSEWICK_EVENT";
 inline constexpr const char* kList = "PULSEWICK_LIST";
 inline constexpr const char* kFailedCount = "PULSEWICK_FAILED_COUNT";
 inline constexpr const char* kFailed = "PULSEWICK_FAILED";
+inline constexpr const char* kFailedLeftOut = "PULSEWICK_FAILED_LEFT_OUT";
 inline constexpr const char* kPassTime = "PULSEWICK_PASS_TIME";
 
 inline constexpr const char* kEventFailed = "failed";
 inline constexpr const char* kEventRecovered = "recovered";
+
+// The longest "NAME=value" string the kernel passes to a program, its zero byte included
+// (MAX_ARG_STRLEN); with a longer one the command would not start at all (E2BIG).
+inline constexpr std::size_t kMaxVariableBytes = 32 * 4096;
 
 struct Event {
     const char* kind = kEventFailed;
@@ -30,9 +42,9 @@ struct Event {
     std::chrono::system_clock::time_point passTime;
 };
 
-// "NAME=value" for each variable above; the failed entries are those of list whose last probe
-// failed, in list order.
-std::vector<std::string> Environment(const Event& event, const CItemList& list);
+// "NAME=value" for each variable above and the lines for the standard input; the failed entries
+// are those of list whose last probe failed, in list order.
+CommandInput ForCommand(const Event& event, const CItemList& list);
 
 // t as "2026-12-07T15:20:03+01:00" in the local time zone.
 std::string Iso8601(std::chrono::system_clock::time_point t);

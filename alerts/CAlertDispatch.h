@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CommandLauncher.h"
+
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -7,7 +9,6 @@
 #include <string>
 #include <vector>
 
-class ICommandLauncher;
 class ISoundPlayer;
 
 // The alerts raised after a failed scheduled run, strictly in the order pop-up, sound, execute,
@@ -57,9 +58,8 @@ public:
         // May end with CCommError.
         LaterStep sendPagerAlert;
         LaterStep sendMailAlert;
-        // What the execute alert's command gets in its environment ("NAME=value" each); see
-        // AlertEnvironment.h. None when unset.
-        std::function<std::vector<std::string>()> executeEnvironment;
+        // What the execute alert's command is told (see AlertEnvironment.h); nothing when unset.
+        std::function<CommandInput()> executeInput;
         // The end of an outage: the desktop notification (optional) and the e-mail notice.
         std::function<void()> notifyRecovery;
         LaterStep sendRecoveryMail;

@@ -1,6 +1,7 @@
 #include "CommandLauncher.h"
 
 #include "DescriptorLimit.h"
+#include "UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <string_view>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,6 +34,19 @@ void CloseOnExecAboveStandard() {
         ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
 }
 
+// The command's standard input: the bytes in an anonymous file, read from its start. A pipe would
+// hold back the command's start until it had read everything; this file needs no writer, and
+// goes away with the command's last descriptor. Nothing (/dev/null) when there are no bytes or
+// no such file can be had.
+UniqueFd InputFile(const std::string& bytes) {
+    if (bytes.empty())
+        return {};
+    UniqueFd file(::memfd_create("pulsewick-command-input", MFD_CLOEXEC));
+    if (!file || WriteAll(file.Get(), bytes.data(), bytes.size()) != 0 || ::lseek(file.Get(), 0, SEEK_SET) != 0)
+        return {};
+    return file;
+}
+
 // The program's environment without the variables that extra sets, then extra.
 std::vector<char*> MergedEnvironment(const std::vector<std::string>& extra) {
     std::vector<char*> merged;
@@ -52,11 +67,12 @@ std::vector<char*> MergedEnvironment(const std::vector<std::string>& extra) {
 
 } // namespace
 
-bool CShellCommandLauncher::Launch(const std::string& commandLine, const std::vector<std::string>& environment) {
+bool CShellCommandLauncher::Launch(const std::string& commandLine, const CommandInput& input) {
     // Everything the children need is prepared here: after fork only async-signal-safe calls.
     char* const argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), const_cast<char*>(commandLine.c_str()),
                           nullptr};
-    const std::vector<char*> envp = MergedEnvironment(environment);
+    const std::vector<char*> envp = MergedEnvironment(input.environment);
+    const UniqueFd inputFile = InputFile(input.standardInput);
     // The command gets the descriptor limit this program started with, not the raised one
     // its passes need: many programs size tables or close loops by it.
     const std::optional<rlimit> startingLimit = StartingDescriptorLimit();
@@ -78,11 +94,11 @@ bool CShellCommandLauncher::Launch(const std::string& commandLine, const std::ve
         if (grandchild != 0)
             _exit(grandchild < 0 ? 1 : 0);
         CloseOnExecAboveStandard();
-        const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (devNull > STDIN_FILENO)
-            dup2(devNull, STDIN_FILENO); // the copy does not close on exec; the original does
-        else if (devNull == STDIN_FILENO)
-            fcntl(devNull, F_SETFD, 0);
+        const int stdinSource = inputFile ? inputFile.Get() : open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (stdinSource > STDIN_FILENO)
+            dup2(stdinSource, STDIN_FILENO); // the copy does not close on exec; the original does
+        else if (stdinSource == STDIN_FILENO)
+            fcntl(stdinSource, F_SETFD, 0);
         if (startingLimit)
             setrlimit(RLIMIT_NOFILE, &*startingLimit);
         // The command starts as from a terminal: nothing blocked, nothing ignored (the program

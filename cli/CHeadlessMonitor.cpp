@@ -87,8 +87,8 @@ private:
 class CHeadlessMonitor::StderrCommandLauncher final : public ICommandLauncher {
 public:
     explicit StderrCommandLauncher(MonitorMetrics& metrics) : m_metrics(metrics) {}
-    bool Launch(const std::string& commandLine, const std::vector<std::string>& environment) override {
-        const bool started = m_launcher.Launch(commandLine, environment);
+    bool Launch(const std::string& commandLine, const CommandInput& input) override {
+        const bool started = m_launcher.Launch(commandLine, input);
         PrintEvent((started ? "execute: started: " : "execute: could not start: ") + commandLine);
         m_metrics.AlertRaised("execute", started ? "ok" : "failed");
         return started;
@@ -109,9 +109,9 @@ CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list
 
     CAlertDispatch::Hooks alertHooks;
     alertHooks.settings = [this] { return AlertSettings(); };
-    alertHooks.executeEnvironment = [this] {
+    alertHooks.executeInput = [this] {
         const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
-        return alertenv::Environment(
+        return alertenv::ForCommand(
             {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, ToBytes(m_path), m_passRecord.EndedAt()},
             *m_pList);
     };

@@ -103,9 +103,9 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
     };
     alertHooks.sendPagerAlert = CAlertDispatch::AtOnce([this] { SendPagerAlert(); });
     alertHooks.sendMailAlert = [this](CAlertDispatch::StepEnded ended) { SendMailAlert(std::move(ended)); };
-    alertHooks.executeEnvironment = [this] {
+    alertHooks.executeInput = [this] {
         const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
-        return alertenv::Environment(
+        return alertenv::ForCommand(
             {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_strListPath, m_passRecord.EndedAt()},
             *m_pList);
     };

@@ -1,11 +1,15 @@
 #include "AlertEnvironment.h"
 #include "CItemList.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -34,7 +38,7 @@ TEST(AlertEnvironment, NamesEveryFailedEntryWithItsReason) {
     const auto when = std::chrono::system_clock::from_time_t(1796652603); // 2026-12-07 14:10:03 UTC
 
     const std::vector<std::string> env =
-        alertenv::Environment({alertenv::kEventFailed, "/etc/pulsewick/office.pwk", when}, list);
+        alertenv::ForCommand({alertenv::kEventFailed, "/etc/pulsewick/office.pwk", when}, list).environment;
     EXPECT_EQ(env, (std::vector<std::string>{
                        "PULSEWICK_EVENT=failed",
                        "PULSEWICK_LIST=/etc/pulsewick/office.pwk",
@@ -42,6 +46,7 @@ TEST(AlertEnvironment, NamesEveryFailedEntryWithItsReason) {
                        "PULSEWICK_FAILED=192.0.2.7\tICMP\tno answer within the time limit\n"
                        "db.example\t5432\tconnection refused\n"
                        "odd host name\t443\t\n",
+                       "PULSEWICK_FAILED_LEFT_OUT=0",
                        "PULSEWICK_PASS_TIME=2026-12-07T19:40:03+05:30",
                    }));
 
@@ -50,9 +55,39 @@ TEST(AlertEnvironment, NamesEveryFailedEntryWithItsReason) {
     AddEntry(fine, "192.0.2.7", 0, 80, 1, ProbeFailure::unknown);
     ::setenv("TZ", "UTC0", 1);
     ::tzset();
-    EXPECT_EQ(alertenv::Environment({alertenv::kEventRecovered, "", when}, fine),
+    EXPECT_EQ(alertenv::ForCommand({alertenv::kEventRecovered, "", when}, fine).environment,
               (std::vector<std::string>{"PULSEWICK_EVENT=recovered", "PULSEWICK_LIST=", "PULSEWICK_FAILED_COUNT=0",
-                                        "PULSEWICK_FAILED=", "PULSEWICK_PASS_TIME=2026-12-07T14:10:03+00:00"}));
+                                        "PULSEWICK_FAILED=", "PULSEWICK_FAILED_LEFT_OUT=0",
+                                        "PULSEWICK_PASS_TIME=2026-12-07T14:10:03+00:00"}));
+}
+
+// However many entries fail, the command starts (one variable over 128 KiB would stop it) and
+// learns each: the variable holds the first whole lines and counts the rest; standard input all.
+TEST(AlertEnvironment, ALargeOutageStartsTheCommandWhichLearnsEveryEntry) {
+    constexpr int kFailed = 100000;
+    CItemList list;
+    std::string all;
+    for (int i = 0; i < kFailed; ++i) {
+        AddEntry(list, "host-" + std::to_string(i) + ".example.invalid", 1, 443, 0, ProbeFailure::refused);
+        all += "host-" + std::to_string(i) + ".example.invalid\t443\tconnection refused\n";
+    }
+    testsupport::TempDir dir;
+    ASSERT_TRUE(CShellCommandLauncher().Launch(
+        "cd '" + dir.path().string() + "' && printf %s \"$PULSEWICK_FAILED\" > variable && cat > input && " +
+            "echo $PULSEWICK_FAILED_COUNT $PULSEWICK_FAILED_LEFT_OUT > counts",
+        alertenv::ForCommand({alertenv::kEventFailed, "", {}}, list)));
+    const auto text = [&dir](const char* name) {
+        std::ifstream in(dir.file(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    for (int waited = 0; waited < 3000 && text("counts").empty(); ++waited) // written last
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::string variable = text("variable");
+    EXPECT_EQ(text("input"), all);
+    EXPECT_TRUE(variable.size() > 120 * 1024 && all.compare(0, variable.size(), variable) == 0 &&
+                variable.back() == '\n');
+    const auto kept = std::count(variable.begin(), variable.end(), '\n');
+    EXPECT_EQ(text("counts"), std::to_string(kFailed) + " " + std::to_string(kFailed - kept) + "\n");
 }
 
 } // namespace

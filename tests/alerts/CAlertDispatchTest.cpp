@@ -36,7 +36,7 @@ private:
 class RecordingLauncher final : public ICommandLauncher {
 public:
     explicit RecordingLauncher(Log& log) : m_log(log) {}
-    bool Launch(const std::string& commandLine, const std::vector<std::string>&) override {
+    bool Launch(const std::string& commandLine, const CommandInput&) override {
         m_log.push_back("execute " + commandLine);
         if (fail)
             fail();
@@ -81,10 +81,10 @@ protected:
         };
         hooks.notifyRecovery = [this] { m_log.push_back("notify"); };
         hooks.sendRecoveryMail = CAlertDispatch::AtOnce([this] { m_log.push_back("recovery mail"); });
-        hooks.executeEnvironment = [this] {
+        hooks.executeInput = [this] {
             const bool recovered = m_dispatch->CurrentEvent() == CAlertDispatch::Event::recovered;
             m_events.push_back(recovered ? "recovered" : "failed");
-            return std::vector<std::string>{};
+            return CommandInput{};
         };
         m_dispatch = std::make_unique<CAlertDispatch>(std::move(hooks), m_sound, m_launcher);
     }

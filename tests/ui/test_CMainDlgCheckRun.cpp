@@ -209,14 +209,15 @@ TEST_F(CheckRunTest, AFailedScheduledRunRaisesTheAlertsInOrderAfterThePopUp) {
               (std::vector<std::string>{"sound /srv/alarm.wav", "execute logger down"}));
     // The command is told what failed; the list has no file.
     const std::vector<std::string>& env = h.ExecuteEnvironment();
-    ASSERT_EQ(env.size(), 5u);
+    ASSERT_EQ(env.size(), 6u);
     EXPECT_EQ(env[0], "PULSEWICK_EVENT=failed");
     EXPECT_EQ(env[1], "PULSEWICK_LIST=");
     EXPECT_EQ(env[2], "PULSEWICK_FAILED_COUNT=1");
     EXPECT_EQ(env[3].rfind("PULSEWICK_FAILED=", 0), 0u);
     const auto passEnded =
         std::chrono::system_clock::time_point(std::chrono::milliseconds(h.dlg().LastPass().when.toMSecsSinceEpoch()));
-    EXPECT_EQ(env[4], "PULSEWICK_PASS_TIME=" + alertenv::Iso8601(passEnded));
+    EXPECT_EQ(env[4], "PULSEWICK_FAILED_LEFT_OUT=0");
+    EXPECT_EQ(env[5], "PULSEWICK_PASS_TIME=" + alertenv::Iso8601(passEnded));
     EXPECT_TRUE(h.timer->IsArmed());
     EXPECT_EQ(h.timer->LastDelay(), 6000000000LL);
 }

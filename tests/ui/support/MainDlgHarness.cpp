@@ -17,8 +17,8 @@ struct ForwardingSound : ISoundPlayer {
 struct ForwardingLauncher : ICommandLauncher {
     ICommandLauncher& target;
     explicit ForwardingLauncher(ICommandLauncher& t) : target(t) {}
-    bool Launch(const std::string& commandLine, const std::vector<std::string>& environment) override {
-        return target.Launch(commandLine, environment);
+    bool Launch(const std::string& commandLine, const CommandInput& input) override {
+        return target.Launch(commandLine, input);
     }
 };
 } // namespace

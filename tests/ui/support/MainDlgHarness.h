@@ -22,9 +22,9 @@ class MainDlgHarness {
 public:
     struct Recorder : ISoundPlayer, ICommandLauncher {
         void Play(const std::string& path) override { calls.push_back("sound " + path); }
-        bool Launch(const std::string& commandLine, const std::vector<std::string>& environment) override {
+        bool Launch(const std::string& commandLine, const CommandInput& input) override {
             calls.push_back("execute " + commandLine);
-            lastEnvironment = environment;
+            lastEnvironment = input.environment;
             return true;
         }
         std::vector<std::string>& calls;
