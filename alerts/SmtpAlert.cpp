@@ -73,6 +73,9 @@ std::string SendMessage(const CItemList& list, const SmtpOptions& options, const
     const std::string subject =
         std::string(recovered ? smtp::kRecoveredSubjectPrefix : "") + OneLine(list.m_strSubject);
 
+    if (!options.unusable.empty())
+        return options.unusable;
+
     // The connection's budget starts now and covers the whole dialogue, TLS included.
     CSmtpConnection connection;
     const std::stop_callback abort(stop, [&connection] { connection.Abort(); });
@@ -126,12 +129,6 @@ std::string MailEntryName(const CItem& item) {
 
 std::string SendMailAlert(const CItemList& list) {
     return SendMailAlert(list, SmtpOptions{});
-}
-
-std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
-    SmtpOptions options;
-    options.port = port;
-    return SendMailAlert(list, options);
 }
 
 std::string SendMailAlert(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop) {

@@ -50,9 +50,6 @@ inline constexpr const char* kRecoveredHeading = "The following connections have
 // bounded, and one that outlasts the budget leaves every later call unguarded (see CTimedSocket).
 std::string SendMailAlert(const CItemList& list);
 
-// The same with the server on another port; for tests, which cannot count on port 25.
-std::string SendMailAlert(const CItemList& list, std::uint16_t port);
-
 // The same through a provider's server: another port, TLS from the first byte or after STARTTLS,
 // a login. Options that ask for none of these give exactly the plain dialogue above. Otherwise
 // the dialogue greets with EHLO, reads whole (multi-line) replies, and a failure names its step

@@ -1,5 +1,7 @@
 #include "SmtpOptions.h"
 
+#include <algorithm>
+
 const char* SmtpSecurityName(SmtpSecurity security) {
     switch (security) {
     case SmtpSecurity::None:
@@ -14,7 +16,10 @@ const char* SmtpSecurityName(SmtpSecurity security) {
 
 std::optional<SmtpSecurity> SmtpSecurityFromName(std::string_view name) {
     for (const SmtpSecurity security : {SmtpSecurity::None, SmtpSecurity::StartTls, SmtpSecurity::Tls}) {
-        if (name == SmtpSecurityName(security))
+        const std::string_view known = SmtpSecurityName(security);
+        // ASCII only: the locale's rules (a Turkish dotless i) must not change what a name means.
+        if (std::equal(name.begin(), name.end(), known.begin(), known.end(),
+                       [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; }))
             return security;
     }
     return std::nullopt;

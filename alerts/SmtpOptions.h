@@ -23,6 +23,9 @@ struct SmtpOptions {
     std::string user;     // logs in when not empty
     std::string password; // used only with a user name
     std::string caFile;   // a CA or server certificate (PEM) trusted besides the system's store
+    // Why these options must not be used (a setting that could not be read): the e-mail alert
+    // then fails with this text before it connects. A guess could send the password unencrypted.
+    std::string unusable;
 
     // The plain dialogue of old (HELO, no TLS, no login) serves these options.
     bool IsPlain() const { return security == SmtpSecurity::None && user.empty(); }
@@ -30,4 +33,6 @@ struct SmtpOptions {
 
 // "none", "starttls", "tls": the names used on the command line and in the settings file.
 const char* SmtpSecurityName(SmtpSecurity security);
+// The security a name stands for, in any case ("STARTTLS" as the dialog shows it); nothing for
+// another name, which callers refuse rather than fall back to none.
 std::optional<SmtpSecurity> SmtpSecurityFromName(std::string_view name);

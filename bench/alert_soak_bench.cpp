@@ -18,6 +18,7 @@
 #include "PrivateSoundServer.h"
 #include "ScriptedServer.h"
 #include "SmtpAlert.h"
+#include "SmtpOptions.h"
 #include "TempDir.h"
 
 #include <QCoreApplication>
@@ -36,6 +37,13 @@
 #include <vector>
 
 namespace {
+
+// The plain dialogue with the server on port.
+std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
+    SmtpOptions options;
+    options.port = port;
+    return ::SendMailAlert(list, options);
+}
 
 using Clock = std::chrono::steady_clock;
 using testsupport::ScriptedServer;

@@ -15,15 +15,6 @@ const QString kSecurity = QStringLiteral("smtp-security");
 const QString kUser = QStringLiteral("smtp-user");
 const QString kPasswordFile = QStringLiteral("smtp-password-file");
 const QString kCaFile = QStringLiteral("smtp-ca-file");
-constexpr const char* kSmtpPortOverride = "PULSEWICK_SMTP_PORT";
-
-// The SMTP port without --smtp-port: 25, unless the environment variable PULSEWICK_SMTP_PORT
-// names another (tests cannot count on binding port 25).
-std::uint16_t SmtpPort() {
-    bool ok = false;
-    const int port = qEnvironmentVariableIntValue(kSmtpPortOverride, &ok);
-    return ok && port > 0 && port <= 65535 ? static_cast<std::uint16_t>(port) : smtp::kPort;
-}
 
 // Strictly the file's bytes, less one line end at the end: an editor or "echo" adds one.
 std::optional<std::string> ReadPassword(const QString& path, QString& error) {
@@ -77,11 +68,15 @@ std::optional<SmtpOptions> ReadMailOptions(const QCommandLineParser& parser, int
                            exitCode);
         options.port = static_cast<std::uint16_t>(*port);
     } else {
-        options.port = options.security == SmtpSecurity::Tls ? SmtpOptions::kDefaultTlsPort : SmtpPort();
+        options.port = options.security == SmtpSecurity::Tls ? SmtpOptions::kDefaultTlsPort : smtp::kPort;
     }
     if (parser.isSet(kUser) != parser.isSet(kPasswordFile))
         return Mistake(QStringLiteral("--smtp-user and --smtp-password-file go together"), kExitUsage, exitCode);
     if (parser.isSet(kUser)) {
+        // A password goes unencrypted only when the user says so.
+        if (!parser.isSet(kSecurity))
+            return Mistake(QStringLiteral("--smtp-user needs --smtp-security (none sends the password unencrypted)"),
+                           kExitUsage, exitCode);
         options.user = ToBytes(parser.value(kUser));
         if (options.user.empty())
             return Mistake(QStringLiteral("--smtp-user needs a name"), kExitUsage, exitCode);

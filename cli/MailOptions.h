@@ -18,7 +18,7 @@ namespace cli {
 QList<QCommandLineOption> MailCommandLineOptions();
 
 // Reads the options from a parser that has parsed MailCommandLineOptions. Without --smtp-port
-// the port is 465 with TLS and otherwise 25 (or what PULSEWICK_SMTP_PORT names, for tests).
+// the port is 465 with TLS and otherwise 25. A login needs the security said outright.
 // On a mistake prints why on stderr, sets exitCode (usage error, or a file that cannot be
 // read) and returns nothing.
 std::optional<SmtpOptions> ReadMailOptions(const QCommandLineParser& parser, int& exitCode);

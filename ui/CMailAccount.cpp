@@ -42,8 +42,17 @@ CMailAccount::CMailAccount(QObject* parent) : QObject(parent) {
     const int port = settings.value(kPortKey, SmtpOptions::kDefaultPort).toInt();
     if (port > 0 && port <= 65535)
         m_options.port = static_cast<std::uint16_t>(port);
-    const auto security = SmtpSecurityFromName(settings.value(kSecurityKey).toString().toStdString());
-    m_options.security = security.value_or(SmtpSecurity::None);
+    // No value is the dialog's None; a value that names no security is never taken for one.
+    if (settings.contains(kSecurityKey)) {
+        const QString name = settings.value(kSecurityKey).toString();
+        if (const auto security = SmtpSecurityFromName(name.toStdString()))
+            m_options.security = *security;
+        else
+            m_options.unusable = QStringLiteral("the mail setting security=%1 is not none, starttls or tls: no e-mail "
+                                                "is sent until one is chosen")
+                                     .arg(name)
+                                     .toStdString();
+    }
     m_options.user = settings.value(kUserKey).toString().toStdString();
     m_options.caFile = settings.value(kCaFileKey).toString().toStdString();
     // Read even without a user name: the answer tells whether there is a store at all.

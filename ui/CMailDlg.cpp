@@ -4,6 +4,7 @@
 #include "CItemList.h"
 #include "CMailAccount.h"
 #include "ResourceIds.h"
+#include "UserPrompts.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -40,7 +41,9 @@ bool CMailDlg::OnInitDialog() {
     if (m_pAccount) {
         const SmtpOptions options = m_pAccount->Options();
         m_port->setValue(options.port);
-        m_security->setCurrentIndex(m_security->findData(static_cast<int>(options.security)));
+        // An unknown setting shows no choice, and OK waits for one.
+        m_security->setCurrentIndex(options.unusable.empty() ? m_security->findData(static_cast<int>(options.security))
+                                                             : -1);
         m_user->setText(QString::fromStdString(options.user));
         m_password->setText(QString::fromStdString(options.password));
         m_caFile->setText(QString::fromStdString(options.caFile));
@@ -50,6 +53,10 @@ bool CMailDlg::OnInitDialog() {
 }
 
 void CMailDlg::OnOK() {
+    if (m_pAccount && m_security->currentIndex() < 0) {
+        ui::ShowMessage(this, QString::fromLatin1(kChooseSecurity), ui::MessageIcon::warning);
+        return;
+    }
     UpdateData(true);
     m_pList->m_strFrom = m_strFrom;
     m_pList->m_strServer = m_strServer;

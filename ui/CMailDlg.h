@@ -35,6 +35,8 @@ public:
     static constexpr const char* kPasswordName = "mailPassword";
     static constexpr const char* kCaFileName = "mailCaFile";
     static constexpr const char* kStoreNoteName = "mailStoreNote";
+    // OK while the security setting names no security.
+    static constexpr const char* kChooseSecurity = "Choose the mail provider's security: None, STARTTLS or TLS.";
 
 protected:
     void DoDataExchange(CDataExchange& dx) override;

@@ -80,6 +80,7 @@ void CMailDlg::AddProviderGroup() {
                              SmtpOptions::kDefaultTlsPort};
         if (std::find(std::begin(usual), std::end(usual), m_port->value()) != std::end(usual))
             m_port->setValue(usual[static_cast<int>(security)]);
+        ShowStoreState(); // a setting that could not be read is replaced now
     });
 
     y += kRowHeight;
@@ -127,6 +128,12 @@ void CMailDlg::AddProviderGroup() {
 }
 
 void CMailDlg::ShowStoreState() {
+    // Until a security is chosen, why none is shown matters more than the store.
+    if (const std::string problem = m_pAccount->Options().unusable;
+        !problem.empty() && m_security->currentIndex() < 0) {
+        m_storeNote->setText(QString::fromStdString(problem));
+        return;
+    }
     switch (m_pAccount->StoreState()) {
     case CMailAccount::SecretStore::Available:
         m_storeNote->setText(QString::fromLatin1(kStoreAvailable));

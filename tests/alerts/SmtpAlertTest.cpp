@@ -3,6 +3,7 @@
 #include "LoopbackPorts.h"
 #include "PrivateNetwork.h"
 #include "ScriptedServer.h"
+#include "SmtpOptions.h"
 #include "SmtpSink.h"
 #include "TempDir.h"
 #include "ThreadCpuTime.h"
@@ -22,6 +23,13 @@ using testsupport::ThreadCpuSeconds;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+// The plain dialogue with the server on port: tests cannot count on port 25.
+std::string SendMailAlert(const CItemList& list, std::uint16_t port) {
+    SmtpOptions options;
+    options.port = port;
+    return ::SendMailAlert(list, options);
+}
 
 void AddEntry(CItemList& list, const std::string& address, int connect, int port, int result) {
     auto item = std::make_unique<CItem>();

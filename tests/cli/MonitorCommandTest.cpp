@@ -104,8 +104,8 @@ TEST_F(MonitorCommand, FailedPassRaisesExecuteThenMailAndRearmsForTheNextPass) {
                           marker.string() + "'; printf %s \"$PULSEWICK_FAILED\" > '" + failedLines.string() + "'";
     EnableMail();
     m_list.m_nPeriod = 1;
-    MonitorProcess monitor(m_dir.path(), {Save()},
-                           {{"PULSEWICK_SMTP_PORT", std::to_string(sink.Port())}, {"PULSEWICK_MINUTE_MS", "1500"}});
+    MonitorProcess monitor(m_dir.path(), {Save(), "--smtp-port", std::to_string(sink.Port())},
+                           {{"PULSEWICK_MINUTE_MS", "1500"}});
 
     ASSERT_TRUE(monitor.WaitFor("e-mail: OK\n", 30s)) << monitor.Err();
     const std::string err = monitor.Err();
@@ -191,8 +191,9 @@ TEST_F(MonitorCommand, AlertsOncePerOutageAfterTwoPassesAndTellsWhenItIsOver) {
     m_list.m_strSubject = "pulsewick";
     m_list.m_nPeriod = 1;
     MonitorProcess monitor(m_dir.path(),
-                           {Save(), "--alert-after", "2", "--realert-every", "never", "--notify-recovery"},
-                           {{"PULSEWICK_SMTP_PORT", std::to_string(sink.Port())}, {"PULSEWICK_MINUTE_MS", "500"}});
+                           {Save(), "--alert-after", "2", "--realert-every", "never", "--notify-recovery",
+                            "--smtp-port", std::to_string(sink.Port())},
+                           {{"PULSEWICK_MINUTE_MS", "500"}});
 
     ASSERT_TRUE(monitor.WaitFor("alerts: held back, failing for 1 pass\n", 20s)) << monitor.Err();
     ASSERT_TRUE(monitor.WaitFor("e-mail: OK\n", 20s)) << monitor.Err();
@@ -322,8 +323,8 @@ TEST_F(MonitorCommand, ASilentMailServerNeitherBlindsTheMetricsNorHoldsAStop) {
     LoopbackPort silent(LoopbackPort::Kind::stalled);
     AddTcp(m_closed.Port());
     EnableMail();
-    MonitorProcess monitor(m_dir.path(), {Save(), "--metrics", "127.0.0.1:0"},
-                           {{"PULSEWICK_SMTP_PORT", std::to_string(silent.Port())}});
+    MonitorProcess monitor(m_dir.path(),
+                           {Save(), "--metrics", "127.0.0.1:0", "--smtp-port", std::to_string(silent.Port())});
     ASSERT_TRUE(monitor.WaitFor("pass 1: 1 of 1 did not answer", 20s)) << monitor.Err();
     const std::uint16_t port = monitor.MetricsPort(1s);
     ASSERT_NE(port, 0) << monitor.Err();

@@ -23,13 +23,15 @@ struct CliRun {
     std::string err;
 };
 
-// Runs pulsewick-cli with the SMTP server on port instead of 25.
+// Runs pulsewick-cli, with the SMTP server on port instead of 25 unless port is 0.
 CliRun RunCli(const QStringList& args, std::uint16_t port) {
     static const testsupport::TempDir outputs;
     std::vector<std::string> argv{PULSEWICK_CLI};
     for (const QString& arg : args)
         argv.push_back(arg.toStdString());
-    const auto run = testsupport::RunProgram(outputs, argv, {{"PULSEWICK_SMTP_PORT", std::to_string(port)}});
+    if (port != 0)
+        argv.insert(argv.end(), {"--smtp-port", std::to_string(port)});
+    const auto run = testsupport::RunProgram(outputs, argv, {});
     return {run.status, run.out, run.err};
 }
 
@@ -121,12 +123,12 @@ TEST_F(TestMailCommand, ThroughAProvidersServer) {
                                          QStringLiteral("--smtp-port"),     QString::number(sink.Port())} +
                              login;
 
-    const CliRun untrusted = RunCli(args, 1);
+    const CliRun untrusted = RunCli(args, 0);
     EXPECT_EQ(untrusted.exitCode, 1);
     EXPECT_EQ(untrusted.out, "the server's certificate is not trusted (self-signed certificate)\n");
 
     const CliRun run = RunCli(
-        args + QStringList{QStringLiteral("--smtp-ca-file"), QString::fromStdString(sink.Certificate().string())}, 1);
+        args + QStringList{QStringLiteral("--smtp-ca-file"), QString::fromStdString(sink.Certificate().string())}, 0);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "OK\n");
     EXPECT_EQ(sink.AuthLog(), "PLAIN alerts pa ss\n");
@@ -134,7 +136,6 @@ TEST_F(TestMailCommand, ThroughAProvidersServer) {
 }
 
 TEST_F(TestMailCommand, BadMailOptions) {
-    ScriptedServer unused({});
     const QString list = WriteList();
     const QString missing = QString::fromStdString(m_dir.file("missing").string());
     const struct {
@@ -146,12 +147,15 @@ TEST_F(TestMailCommand, BadMailOptions) {
         {{"--smtp-port", "25", "--smtp-port", "26"}, 2, "--smtp-port given more than once"},
         {{"--smtp-security", "ssl"}, 2, "not a mail security (none, starttls or tls): 'ssl'"},
         {{"--smtp-user", "alerts"}, 2, "--smtp-user and --smtp-password-file go together"},
-        {{"--smtp-user", "alerts", "--smtp-password-file", missing}, 3, "cannot read the password file"},
+        {{"--smtp-user", "alerts", "--smtp-password-file", list}, 2, "--smtp-user needs --smtp-security (none sends"},
+        {{"--smtp-user", "alerts", "--smtp-password-file", missing, "--smtp-security", "none"},
+         3,
+         "cannot read the password file"},
         {{"--smtp-ca-file", list}, 2, "--smtp-ca-file needs --smtp-security starttls or tls"},
         {{"--smtp-security", "tls", "--smtp-ca-file", missing}, 3, "cannot read the certificate file"},
     };
     for (const auto& c : cases) {
-        const CliRun run = RunCli(QStringList{QStringLiteral("test-mail"), list} + c.options, unused.Port());
+        const CliRun run = RunCli(QStringList{QStringLiteral("test-mail"), list} + c.options, 0);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.options.join(' ').toStdString();
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");

@@ -3,7 +3,10 @@
 #include "CMailDlg.h"
 #include "FakeUserPrompts.h"
 #include "ResourceIds.h"
+#include "ScriptedServer.h"
+#include "SmtpAlert.h"
 #include "TempDir.h"
+#include "UserSettings.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -216,4 +219,51 @@ TEST(MailDlgProvider, KeepsTheProviderInTheUserSettingsOnly) {
     EXPECT_EQ(again.port, 465);
     EXPECT_EQ(again.security, SmtpSecurity::Tls);
     EXPECT_EQ(again.user, "alerts");
+}
+
+// A security named in any case is what it says, a login goes out in clear only after None, and
+// a value that names no security sends nothing at all: the dialog shows why and wants a choice.
+TEST(MailDlgProvider, TheSecuritySettingIsNeverReadAsLessThanItSays) {
+    FakeUserPrompts prompts;
+    testsupport::TempDir dir;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(dir.path().string()));
+    CItemList list;
+    using testsupport::ScriptedServer;
+    // Each setting, and what the server receives in clear: empty for nothing, not even a connection.
+    const std::pair<const char*, std::string> cases[] = {{"none", "AUTH PLAIN"},
+                                                         {"STARTTLS", "STARTTLS\r\n"},
+                                                         {"TLS", "\x16\x03"}, // a handshake from the first byte
+                                                         {"startls", ""}};
+    for (const auto& [security, inClear] : cases) {
+        SCOPED_TRACE(security);
+        ScriptedServer server({ScriptedServer::Say("220 sink\r\n"), ScriptedServer::ReadLine(),
+                               ScriptedServer::Say("250-sink\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n"),
+                               ScriptedServer::ReadLine(), ScriptedServer::Say("220 Go ahead\r\n"),
+                               ScriptedServer::Close()});
+        QSettings settings = ui::UserSettings();
+        settings.setValue(QStringLiteral("mail/security"), QString::fromLatin1(security));
+        settings.setValue(QStringLiteral("mail/user"), QStringLiteral("alerts"));
+        settings.setValue(QStringLiteral("mail/port"), server.Port());
+        SmtpOptions options = CMailAccount().Options();
+        options.password = "hunter2";
+        (void)SendMailAlert(list, options);
+        ASSERT_TRUE(inClear.empty() || server.WaitForEnd());
+        EXPECT_NE(server.Received().find(inClear), std::string::npos) << server.Received();
+        EXPECT_EQ(server.Received().find("AUTH") != std::string::npos, inClear == "AUTH PLAIN") << server.Received();
+        EXPECT_EQ(server.Received().empty(), inClear.empty());
+    }
+    const char* const kProblem = "the mail setting security=startls is not none, starttls or tls: no e-mail is sent "
+                                 "until one is chosen";
+    CMailAccount account;
+    EXPECT_EQ(SendMailAlert(list, account.Options()), kProblem);
+    CMailDlg dlg(list, &account, nullptr);
+    dlg.show();
+    auto* security = Child<QComboBox>(dlg, CMailDlg::kSecurityName);
+    EXPECT_EQ(security->currentIndex(), -1);
+    EXPECT_EQ(Child<QLabel>(dlg, CMailDlg::kStoreNoteName)->text(), kProblem);
+    dlg.GetDlgItem<QPushButton>(res::IDOK)->click();
+    EXPECT_EQ(prompts.Texts(), QStringList{CMailDlg::kChooseSecurity});
+    security->setCurrentIndex(security->findText("STARTTLS"));
+    dlg.GetDlgItem<QPushButton>(res::IDOK)->click();
+    EXPECT_EQ(ui::UserSettings().value(QStringLiteral("mail/security")).toString(), "starttls");
 }
