@@ -7,10 +7,13 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <optional>
 #include <string_view>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +48,17 @@ UniqueFd InputFile(const std::string& bytes) {
     if (!file || WriteAll(file.Get(), bytes.data(), bytes.size()) != 0 || ::lseek(file.Get(), 0, SEEK_SET) != 0)
         return {};
     return file;
+}
+
+// The monitor may hold CAP_NET_RAW as an ambient capability (its service unit grants it for
+// ICMP); a command of the list must not open raw sockets with it. Clears the ambient and
+// inheritable sets, so the shell starts with no capability (unless this program runs as root,
+// whose commands get root's). Async-signal-safe.
+void DropCapabilities() {
+    ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+    ::syscall(SYS_capset, &header, none);
 }
 
 // The program's environment without the variables that extra sets, then extra.
@@ -99,6 +113,7 @@ bool CShellCommandLauncher::Launch(const std::string& commandLine, const Command
             dup2(stdinSource, STDIN_FILENO); // the copy does not close on exec; the original does
         else if (stdinSource == STDIN_FILENO)
             fcntl(stdinSource, F_SETFD, 0);
+        DropCapabilities();
         if (startingLimit)
             setrlimit(RLIMIT_NOFILE, &*startingLimit);
         // The command starts as from a terminal: nothing blocked, nothing ignored (the program

@@ -16,8 +16,8 @@ public:
     // Starts commandLine as "/bin/sh -c commandLine", detached: it is not waited for and its
     // result is not looked at. input.environment is added to the program's own, replacing
     // variables of the same names; the command reads input.standardInput on its standard input,
-    // whatever its size and whenever it reads. Returns false only when the shell could not be
-    // started.
+    // whatever its size and whenever it reads. It starts with none of the program's
+    // capabilities. Returns false only when the shell could not be started.
     virtual bool Launch(const std::string& commandLine, const CommandInput& input) = 0;
     bool Launch(const std::string& commandLine) { return Launch(commandLine, CommandInput{}); }
 };

@@ -406,3 +406,28 @@ TEST_F(MonitorCommand, TellsAServiceManagerItIsReadyAndPingsItsWatchdog) {
     EXPECT_EQ(last, "STOPPING=1");
     ::close(manager);
 }
+
+// The service unit grants the monitor CAP_NET_RAW as an ambient capability, for ICMP. The execute
+// alert's command, which runs whatever the list says, gets no capability at all.
+TEST_F(MonitorCommand, TheExecuteAlertsCommandGetsNoneOfTheMonitorsCapabilities) {
+    if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs root and setpriv to start the monitor as another user with a capability";
+    std::filesystem::permissions(m_dir.path(), std::filesystem::perms::all); // the service's user writes there
+    const std::string service = m_dir.file("as-a-service").string();
+    std::ofstream(service) << "#!/bin/sh\nexec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=+net_raw "
+                           << "--ambient-caps=+net_raw " << PULSEWICK_CLI << " \"$@\"\n";
+    ::chmod(service.c_str(), 0755);
+    AddTcp(m_closed.Port());
+    m_list.m_nPeriod = 15; // the first pass alone
+    const std::string status = m_dir.file("status").string();
+    m_list.m_strExecute = "cat /proc/self/status > '" + status + ".part' && mv '" + status + ".part' '" + status + "'";
+    MonitorProcess monitor(m_dir.path(), {Save()}, {}, 0, service);
+    ASSERT_TRUE(monitor.WaitFor("execute: started", 30s)) << monitor.Err();
+    const std::string own = ReadText("/proc/" + std::to_string(monitor.Pid()) + "/status");
+    for (int waited = 0; waited < 2000 && !std::filesystem::exists(status); ++waited)
+        std::this_thread::sleep_for(10ms);
+    const std::string child = ReadText(status);
+    ASSERT_NE(own.find("CapAmb:\t0000000000002000"), std::string::npos) << "as under its service unit\n" << own;
+    for (const char* none : {"CapAmb:\t0000000000000000", "CapEff:\t0000000000000000", "CapPrm:\t0000000000000000"})
+        EXPECT_NE(child.find(none), std::string::npos) << child;
+}
