@@ -13,11 +13,13 @@ namespace cli {
 
 namespace {
 
-// Beside this program in a build tree, else where the installation puts it.
+// Beside this program in a build tree, else where the installation puts it. When this program
+// cannot find itself (no /proc), where the configured installation puts it: never a path
+// relative to the current directory, where any program of that name may lie.
 std::string AlertsProgramPath() {
     const std::string dir = ProgramDir();
     if (dir.empty())
-        return PULSEWICK_CLI_ALERTS_NAME;
+        return PULSEWICK_CLI_ALERTS_INSTALLED;
     const std::string beside = dir + PULSEWICK_CLI_ALERTS_NAME;
     if (::access(beside.c_str(), X_OK) == 0)
         return beside;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sys/stat.h>
@@ -301,4 +302,20 @@ TEST(CliStart, ListCommandsLoadNoQtLibrary) {
     for (const char* heavy : {"Network", "HttpServer", "WebSockets"})
         EXPECT_EQ(monitor.err.find(std::string("libQt6") + heavy), std::string::npos) << "monitor loads " << heavy;
     EXPECT_NE(monitor.err.find("usage: pulsewick-cli monitor"), std::string::npos);
+}
+
+// Without /proc the program cannot find itself; it must not then run an alerts program of that
+// name from the current directory, where anyone may have put one.
+TEST(CliStart, WithoutProcNoAlertsProgramOfTheCurrentDirectoryRuns) {
+    TempDir dir;
+    std::ofstream(dir.file("pulsewick-cli-alerts")) << "#!/bin/sh\ntouch ran\n";
+    std::filesystem::permissions(dir.file("pulsewick-cli-alerts"), std::filesystem::perms::owner_all);
+    // A mount namespace of its own (private: nothing reaches the machine's mounts) with /proc hidden.
+    const CliRun run =
+        testsupport::RunProgram(dir, {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+                                      "mount -t tmpfs none /proc || exit 77; cd \"$0\" && exec \"$1\" monitor list.pwk",
+                                      dir.path(), PULSEWICK_CLI});
+    if (run.status == 77 || run.status == -1)
+        GTEST_SKIP() << "no mount namespace of our own here (needs root): " << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("ran"))) << run.err;
 }
