@@ -1,12 +1,14 @@
 // The alerts program: the commands that need the event loop, sound, the serial port or the
 // network. pulsewick-cli hands them over by exec, so argv is the one the user gave it.
 #include "Commands.h"
+#include "FileSizeLimit.h"
 
 #include <QCoreApplication>
 
 #include <cstring>
 
 int main(int argc, char* argv[]) {
+    OutliveFileSizeLimit();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pulsewick-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PULSEWICK_VERSION));

@@ -9,8 +9,8 @@
 #include "CQtPeriodTimer.h"
 #include "CScaledPeriodTimer.h"
 #include "CSoundModule.h"
+#include "CliSupport.h"
 #include "IcmpProbe.h"
-#include "QtText.h"
 #include "SmtpAlert.h"
 
 #include <QCoreApplication>
@@ -99,7 +99,7 @@ private:
     CShellCommandLauncher m_launcher;
 };
 
-CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list, QString metricsFile,
+CHeadlessMonitor::CHeadlessMonitor(std::string path, std::unique_ptr<CItemList> list, std::string metricsFile,
                                    CAlertPolicy::Settings policy)
     : m_path(std::move(path)), m_pList(std::move(list)), m_metricsFile(std::move(metricsFile)),
       m_sound(std::make_unique<StderrSoundPlayer>(m_metrics)),
@@ -112,7 +112,7 @@ CHeadlessMonitor::CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list
     alertHooks.executeInput = [this] {
         const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
         return alertenv::ForCommand(
-            {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, ToBytes(m_path), m_passRecord.EndedAt()},
+            {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_path, m_passRecord.EndedAt()},
             *m_pList);
     };
     alertHooks.showInformation = [this](const std::string& text) { ShowFailures(text); };
@@ -138,7 +138,7 @@ CHeadlessMonitor::~CHeadlessMonitor() {
 }
 
 void CHeadlessMonitor::Start() {
-    PrintEvent("monitoring " + ToBytes(m_path) + ": " + Describe(*m_pList));
+    PrintEvent("monitoring " + m_path + ": " + Describe(*m_pList));
     if (!m_pList->m_strSoundFile.empty()) // the sound alert is on
         m_sound->Prepare();
     m_scheduler->StartMonitoring();
@@ -183,14 +183,14 @@ void CHeadlessMonitor::ReloadWhenFree() {
 void CHeadlessMonitor::ReloadNow() {
     m_bReloadPending = false;
     int exitCode = kExitOk;
-    std::unique_ptr<CItemList> list = LoadListOrReport(ToBytes(m_path), exitCode);
+    std::unique_ptr<CItemList> list = LoadListOrReport(m_path, exitCode);
     if (!list) {
         PrintEvent("reload: kept the previous list");
         return;
     }
     m_pList = std::move(list);
     m_metrics.SetEntries(*m_pList);
-    PrintEvent("reloaded " + ToBytes(m_path) + ": " + Describe(*m_pList));
+    PrintEvent("reloaded " + m_path + ": " + Describe(*m_pList));
 }
 
 CAlertDispatch::Settings CHeadlessMonitor::AlertSettings() const {
@@ -360,11 +360,11 @@ void CHeadlessMonitor::SendMail(std::function<std::string(const CItemList&, std:
 }
 
 void CHeadlessMonitor::WriteMetricsFile() {
-    if (m_metricsFile.isEmpty())
+    if (m_metricsFile.empty())
         return;
     // node_exporter reads the file at any moment: it must never see half of it.
     std::string target;
-    int error = CAtomicFile::ResolveLinks(ToBytes(m_metricsFile), target);
+    int error = CAtomicFile::ResolveLinks(m_metricsFile, target);
     if (error == 0) {
         const std::string text = m_metrics.Text();
         CAtomicFile file(target);

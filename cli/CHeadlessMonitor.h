@@ -11,7 +11,6 @@
 #include "SmtpOptions.h"
 
 #include <QObject>
-#include <QString>
 
 #include <memory>
 #include <string>
@@ -31,7 +30,7 @@ public:
     // For tests, which cannot wait minutes for a second pass.
     static constexpr const char* kMinuteOverride = "PULSEWICK_MINUTE_MS";
 
-    CHeadlessMonitor(QString path, std::unique_ptr<CItemList> list, QString metricsFile,
+    CHeadlessMonitor(std::string path, std::unique_ptr<CItemList> list, std::string metricsFile,
                      CAlertPolicy::Settings policy = {});
     ~CHeadlessMonitor();
     CHeadlessMonitor(const CHeadlessMonitor&) = delete;
@@ -66,9 +65,9 @@ private:
     void PassEnded(int result, std::function<void()> done);
     CAlertDispatch::Settings AlertSettings() const;
 
-    QString m_path;
+    std::string m_path;
     std::unique_ptr<CItemList> m_pList;
-    QString m_metricsFile;
+    std::string m_metricsFile;
     MonitorMetrics m_metrics;
     SmtpOptions m_mailOptions;
     std::unique_ptr<StderrSoundPlayer> m_sound;

@@ -3,8 +3,13 @@
 #include "QtText.h"
 #include "SmtpAlert.h"
 
+#include "UniqueFd.h"
+
 #include <QCommandLineParser>
-#include <QFile>
+
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace cli {
 
@@ -16,25 +21,29 @@ const QString kUser = QStringLiteral("smtp-user");
 const QString kPasswordFile = QStringLiteral("smtp-password-file");
 const QString kCaFile = QStringLiteral("smtp-ca-file");
 
-// Strictly the file's bytes, less one line end at the end: an editor or "echo" adds one.
-std::optional<std::string> ReadPassword(const QString& path, QString& error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
-        return std::nullopt;
+// Reads the file into bytes, to its end or until bytes holds at least `most`. Returns 0 or errno.
+int ReadFile(const std::string& path, std::string& bytes, std::size_t most = std::string::npos) {
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!file)
+        return errno;
+    char buffer[4096];
+    for (ssize_t n = 0; bytes.size() < most && (n = ::read(file.Get(), buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno != EINTR)
+            return errno;
+        if (n > 0)
+            bytes.append(buffer, static_cast<std::size_t>(n));
     }
-    QByteArray bytes = file.readAll();
-    if (bytes.endsWith('\n'))
-        bytes.chop(1);
-    if (bytes.endsWith('\r'))
-        bytes.chop(1);
-    return bytes.toStdString();
+    return 0;
 }
 
-std::optional<SmtpOptions> Mistake(const QString& text, int code, int& exitCode) {
+std::optional<SmtpOptions> Mistake(const std::string& text, int code, int& exitCode) {
     PrintError(text);
     exitCode = code;
     return std::nullopt;
+}
+
+std::optional<SmtpOptions> Mistake(const QString& text, int code, int& exitCode) {
+    return Mistake(ToBytes(text), code, exitCode);
 }
 
 } // namespace
@@ -80,24 +89,25 @@ std::optional<SmtpOptions> ReadMailOptions(const QCommandLineParser& parser, int
         options.user = ToBytes(parser.value(kUser));
         if (options.user.empty())
             return Mistake(QStringLiteral("--smtp-user needs a name"), kExitUsage, exitCode);
-        QString error;
-        const auto password = ReadPassword(parser.value(kPasswordFile), error);
-        if (!password)
-            return Mistake(
-                QStringLiteral("cannot read the password file %1: %2").arg(parser.value(kPasswordFile), error),
-                kExitFileError, exitCode);
-        options.password = *password;
+        const std::string path = ToBytes(parser.value(kPasswordFile));
+        if (const int error = ReadFile(path, options.password))
+            return Mistake("cannot read the password file " + path + ": " + std::strerror(error), kExitFileError,
+                           exitCode);
+        // Strictly the file's bytes, less one line end at the end: an editor or "echo" adds one.
+        if (options.password.ends_with('\n'))
+            options.password.pop_back();
+        if (options.password.ends_with('\r'))
+            options.password.pop_back();
     }
     if (parser.isSet(kCaFile)) {
         if (options.security == SmtpSecurity::None)
             return Mistake(QStringLiteral("--smtp-ca-file needs --smtp-security starttls or tls"), kExitUsage,
                            exitCode);
-        QFile file(parser.value(kCaFile));
-        if (!file.open(QIODevice::ReadOnly))
-            return Mistake(QStringLiteral("cannot read the certificate file %1: %2")
-                               .arg(parser.value(kCaFile), file.errorString()),
-                           kExitFileError, exitCode);
         options.caFile = ToBytes(parser.value(kCaFile));
+        std::string start; // the TLS library reads it all; this only tells a missing or unreadable file at once
+        if (const int error = ReadFile(options.caFile, start, 1))
+            return Mistake("cannot read the certificate file " + options.caFile + ": " + std::strerror(error),
+                           kExitFileError, exitCode);
     }
     return options;
 }

@@ -48,7 +48,7 @@ int RunMonitor(const Args& argv) {
         parser.values(metricsOption).size() > 1 || parser.values(metricsFileOption).size() > 1 ||
         parser.values(alertAfterOption).size() > 1 || parser.values(realertOption).size() > 1)
         return UsageError(kMonitorSynopsis);
-    const QString path = parser.positionalArguments().front();
+    const std::string path = ToBytes(parser.positionalArguments().front());
 
     std::optional<ListenAddress> listen;
     if (parser.isSet(metricsOption)) {
@@ -58,7 +58,7 @@ int RunMonitor(const Args& argv) {
             return UsageError(kMonitorSynopsis);
         }
     }
-    const QString metricsFile = parser.value(metricsFileOption);
+    const std::string metricsFile = ToBytes(parser.value(metricsFileOption));
 
     CAlertPolicy::Settings policy;
     policy.notifyRecovery = parser.isSet(recoveryOption);
@@ -82,7 +82,7 @@ int RunMonitor(const Args& argv) {
     const std::optional<SmtpOptions> mailOptions = ReadMailOptions(parser, exitCode);
     if (!mailOptions)
         return exitCode == kExitUsage ? UsageError(kMonitorSynopsis) : exitCode;
-    std::unique_ptr<CItemList> list = LoadListOrReport(ToBytes(path), exitCode);
+    std::unique_ptr<CItemList> list = LoadListOrReport(path, exitCode);
     if (!list)
         return exitCode;
 

@@ -4,12 +4,12 @@ namespace cli {
 
 namespace {
 QString FromBytes(const std::string& bytes) {
-    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 } // namespace
 
-std::string ToBytes(const QString& text) {
-    const QByteArray bytes = text.toLocal8Bit();
+std::string ToBytes(const QString& carried) {
+    const QByteArray bytes = carried.toLatin1();
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 

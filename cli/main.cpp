@@ -1,5 +1,6 @@
 #include "AlertsProgram.h"
 #include "Commands.h"
+#include "FileSizeLimit.h"
 
 #include <cstdio>
 #include <cstring>
@@ -64,6 +65,7 @@ bool Is(const char* text, std::initializer_list<const char*> spellings) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    OutliveFileSizeLimit();
     if (argc < 2) {
         PrintUsage(stderr);
         return cli::kExitUsage;

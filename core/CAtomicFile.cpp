@@ -7,6 +7,7 @@
 #include <random>
 #include <string_view>
 #include <sys/file.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -69,17 +70,29 @@ bool IsTemporaryName(const std::string& name, const std::string& prefix) {
     return digits.find_first_not_of(kNameDigits) == std::string_view::npos;
 }
 
-// Removes name in folder when it is a regular file that nobody holds locked: its saver is gone.
-void RemoveIfUnlocked(int folder, const char* name) {
-    const UniqueFd fd(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+// A temporary file carries its own name in this attribute while it has one, so that a file of
+// the same name that a person made (or a copy of ours under another name) is never taken for it.
+constexpr const char* kOwnNameAttribute = "user.pulsewick.temporary";
+
+bool CarriesOwnName(int fd, const std::string& name) {
+    std::string value(name.size() + 1, '\0'); // one more: a longer value must not pass for this one
+    const ssize_t size = ::fgetxattr(fd, kOwnNameAttribute, value.data(), value.size());
+    return size == static_cast<ssize_t>(name.size()) && value.compare(0, name.size(), name) == 0;
+}
+
+// Removes name in folder when it is provably a temporary file of ours whose saver is gone: a
+// regular file that carries its own name and that nobody holds locked.
+void RemoveIfAbandoned(int folder, const std::string& name) {
+    const UniqueFd fd(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat opened {};
-    if (!fd || ::fstat(fd.Get(), &opened) != 0 || !S_ISREG(opened.st_mode) || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+    if (!fd || ::fstat(fd.Get(), &opened) != 0 || !S_ISREG(opened.st_mode) || !CarriesOwnName(fd.Get(), name) ||
+        ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
         return;
     // Still the same file under the name: never remove one that took the name meanwhile.
     struct stat named {};
-    if (::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+    if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
         named.st_ino == opened.st_ino)
-        ::unlinkat(folder, name, 0);
+        ::unlinkat(folder, name.c_str(), 0);
 }
 
 std::string DescriptorPath(int fd) {
@@ -129,7 +142,7 @@ void CAtomicFile::RemoveAbandoned(const std::string& target) {
     const std::string prefix = TemporaryPrefix(target);
     while (const dirent* entry = ::readdir(listing.get())) {
         if (IsTemporaryName(entry->d_name, prefix))
-            RemoveIfUnlocked(::dirfd(listing.get()), entry->d_name);
+            RemoveIfAbandoned(::dirfd(listing.get()), entry->d_name);
     }
 }
 
@@ -155,6 +168,15 @@ void CAtomicFile::Discard() {
 void CAtomicFile::MarkLive() {
     if (::flock(m_fd.Get(), LOCK_EX | LOCK_NB) == 0)
         m_liveMark.Reset(::fcntl(m_fd.Get(), F_DUPFD_CLOEXEC, 0));
+}
+
+// Writes the name the file is about to take (or has just taken) into it, after the lock, so no
+// other saver ever sees a marked file unlocked while this one lives. Without the lock, or on a
+// file system without user attributes, the file stays unmarked: a leftover then stays too.
+void CAtomicFile::MarkOwnName(const std::string& path) {
+    const std::string name = NameOf(path);
+    if (m_liveMark)
+        ::fsetxattr(m_liveMark.Get(), kOwnNameAttribute, name.data(), name.size(), 0);
 }
 
 int CAtomicFile::CheckWritable(const struct stat& st) const {
@@ -197,6 +219,7 @@ int CAtomicFile::CreateTemporary(mode_t mode) {
             return errno;
         m_fd.Reset(fd);
         MarkLive();
+        MarkOwnName(candidate);
         return 0;
     });
 }
@@ -204,6 +227,7 @@ int CAtomicFile::CreateTemporary(mode_t mode) {
 // Gives the complete unnamed file a hidden name beside the target, for the rename over it.
 int CAtomicFile::NameUnnamed() {
     return WithTemporaryName(m_target, m_tempPath, [&](const std::string& candidate) {
+        MarkOwnName(candidate);
         if (::linkat(m_fd.Get(), "", AT_FDCWD, candidate.c_str(), AT_EMPTY_PATH) == 0)
             return 0;
         if (errno != ENOENT && errno != EPERM)
@@ -268,6 +292,9 @@ int CAtomicFile::Commit() {
         return error;
     }
     m_tempPath.clear();
+    // The list keeps no trace of having been a temporary file.
+    if (m_liveMark)
+        ::fremovexattr(m_liveMark.Get(), kOwnNameAttribute);
     m_liveMark.Reset();
     // Make the rename itself durable; a folder that cannot be synced changes nothing here.
     const UniqueFd folder(::open(FolderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -11,7 +11,10 @@
 // Where the file system offers it the temporary file has no name until Commit() names it just
 // before the rename; elsewhere it is a hidden file beside the target from the start. A process
 // killed while the file has a name leaves it behind, so the file carries a lock (flock) for as
-// long as its saver lives, and RemoveAbandoned clears the files whose savers are gone.
+// long as its saver lives and its own name in an extended attribute while it has one, and
+// RemoveAbandoned clears the files that prove both that they are ours and that their saver is
+// gone. A file without the mark (a person's, or one on a file system without user attributes)
+// is never removed, whatever its name.
 class CAtomicFile {
 public:
     // Follows symbolic links so that a save replaces the file a link points to, not the link;
@@ -19,8 +22,8 @@ public:
     static int ResolveLinks(const std::string& path, std::string& resolved);
 
     // Removes the temporary files of target left by savers that were killed before their
-    // rename; a file whose saver still lives keeps its lock and stays. Meant for a saver that
-    // holds the target's exclusive lock, so no saver that locks can be about to create one.
+    // rename; a file whose saver still lives keeps its lock and stays, and so does every file
+    // that does not carry its own name in the mark.
     static void RemoveAbandoned(const std::string& target);
 
     // target must already have its symbolic links resolved (ResolveLinks).
@@ -41,6 +44,7 @@ private:
     int CreateTemporary(mode_t mode);
     bool CreateUnnamed(mode_t mode);
     void MarkLive();
+    void MarkOwnName(const std::string& path);
     int NameUnnamed();
     void Discard();
 

@@ -2,6 +2,7 @@
 #include "ListFile.h"
 #include "LoopbackPorts.h"
 #include "RunProgram.h"
+#include "SanitizerBuild.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -311,4 +312,40 @@ TEST_F(CheckCommand, UsageErrors) {
     EXPECT_EQ(Check(m_dir, {}).status, 2);
     EXPECT_EQ(Check(m_dir, {"a.pwk", "--bogus"}).status, 2);
     EXPECT_EQ(Check(m_dir, {m_dir.file("missing.pwk").string()}).status, 3);
+}
+
+// Under a file-size limit (100 bytes) a write past it fails instead of ending the program, the
+// window included: the check log keeps whole lines, a list or metrics file stays as it was.
+TEST_F(CheckCommand, EveryProgramOutlivesAWritePastTheFileSizeLimit) {
+    const std::string log = m_dir.file("log"), metrics = m_dir.file("metrics"), ran = m_dir.file("ran");
+    Add(1, m_closed.Port());
+    m_list.m_strExecute = "touch " + ran; // after the failed pass, so after its log lines
+    m_list.m_strLogFile = log;
+    m_list.m_nLogMode = 2;
+    m_list.m_bStartAuto = 1;
+    const std::string list = Save();
+    const auto saved = testsupport::ReadFileBytes(list); // longer than the limit, as are the metrics
+    const std::vector<unsigned char> lines(90, '\n');    // whole lines, 10 bytes short of the limit
+    testsupport::WriteFileBytes(metrics, {});
+    const std::pair<std::vector<std::string>, int> runs[] = {
+        {{PULSEWICK_CLI, "check", list}, 1},
+        {{PULSEWICK_CLI, "set", list, "period", "5"}, 3},
+        {{PULSEWICK_CLI, "monitor", list, "--metrics-file", metrics}, 0},
+        {{PULSEWICK_APP, list}, 128 + SIGTERM}};
+    for (auto [args, status] : runs) {
+        if (args[0] == PULSEWICK_APP && testsupport::kThreadSanitizer)
+            continue; // the window's Qt D-Bus thread trips ThreadSanitizer; the window has no such run
+        testsupport::WriteFileBytes(log, lines);
+        std::filesystem::remove(ran);
+        // Until it ends, or until its command has run and SIGTERM ends it.
+        args.insert(args.begin(), {"/bin/sh", "-c",
+                                   "prlimit --fsize=100 \"$@\" >/dev/null & p=$!; (until [ -e " + ran +
+                                       " ]; do sleep 0.05; done; kill $p) & w=$!; wait $p; s=$?; kill $w; exit $s",
+                                   "sh"});
+        const auto run = testsupport::RunProgram(m_dir, args, {{"HOME", m_dir.path()}});
+        EXPECT_EQ(run.status, status) << args[5] << run.err;
+        EXPECT_EQ(testsupport::ReadFileBytes(log), lines) << args[5];
+    }
+    EXPECT_EQ(testsupport::ReadFileBytes(list), saved);
+    EXPECT_TRUE(std::filesystem::is_empty(metrics));
 }

@@ -55,7 +55,7 @@ protected:
 
     TempDir m_dir;
     CItemList m_list;
-    std::string m_path = m_dir.file("list.pwk").string();
+    std::string m_path = m_dir.file("list\xff.pwk").string(); // not UTF-8: it reaches the system as given
     LoopbackPort m_open{LoopbackPort::Kind::listening};
     LoopbackPort m_closed{LoopbackPort::Kind::closed};
 };
@@ -66,7 +66,7 @@ TEST_F(MonitorCommand, FirstPassAtOnceWithMetricsOverHttpAndInAFileThatPromtoolA
     AddTcp(m_open.Port());
     AddTcp(m_closed.Port());
     m_list.m_nPeriod = 15; // the next pass is a quarter of an hour away: only the first can come
-    const auto file = m_dir.file("pulsewick.prom");
+    const auto file = m_dir.file("pulsewick\xff.prom");
     MonitorProcess monitor(m_dir.path(), {Save(), "--metrics", "127.0.0.1:0", "--metrics-file", file.string()});
 
     ASSERT_TRUE(monitor.WaitFor("pass 1: 1 of 2 did not answer", 20s)) << monitor.Err();

@@ -23,12 +23,13 @@ struct CliRun {
     std::string err;
 };
 
-// Runs pulsewick-cli, with the SMTP server on port instead of 25 unless port is 0.
+// Runs pulsewick-cli, with the SMTP server on port instead of 25 unless port is 0. Each character of
+// args is one byte, so that paths that are not UTF-8 come through.
 CliRun RunCli(const QStringList& args, std::uint16_t port) {
     static const testsupport::TempDir outputs;
     std::vector<std::string> argv{PULSEWICK_CLI};
     for (const QString& arg : args)
-        argv.push_back(arg.toStdString());
+        argv.push_back(arg.toLatin1().toStdString());
     if (port != 0)
         argv.insert(argv.end(), {"--smtp-port", std::to_string(port)});
     const auto run = testsupport::RunProgram(outputs, argv, {});
@@ -56,9 +57,9 @@ protected:
             item->m_bResult = e.result;
             list.AddTail(std::move(item));
         }
-        const std::string path = m_dir.file("outage.pwk").string();
+        const std::string path = m_dir.file("outage\xff.pwk").string();
         EXPECT_TRUE(SaveListFile(list, path).Succeeded());
-        return QString::fromStdString(path);
+        return QString::fromLatin1(path);
     }
 
     testsupport::TempDir m_dir;
@@ -114,10 +115,11 @@ TEST_F(TestMailCommand, BadCommandLinesAndFiles) {
 TEST_F(TestMailCommand, ThroughAProvidersServer) {
     testsupport::TempDir spool;
     testsupport::SmtpSink sink(spool.path(), {"--security", "starttls", "--login", "alerts:pa ss"});
-    const std::string passwordFile = m_dir.file("password").string();
+    const std::string passwordFile = m_dir.file("password\xff").string(), caFile = m_dir.file("ca\xff.pem").string();
+    std::filesystem::copy_file(sink.Certificate(), caFile);
     testsupport::WriteFileBytes(passwordFile, {'p', 'a', ' ', 's', 's', '\n'});
     const QStringList login{QStringLiteral("--smtp-user"), QStringLiteral("alerts"),
-                            QStringLiteral("--smtp-password-file"), QString::fromStdString(passwordFile)};
+                            QStringLiteral("--smtp-password-file"), QString::fromLatin1(passwordFile)};
     const QStringList args = QStringList{QStringLiteral("test-mail"),       WriteList(),
                                          QStringLiteral("--smtp-security"), QStringLiteral("starttls"),
                                          QStringLiteral("--smtp-port"),     QString::number(sink.Port())} +
@@ -127,8 +129,7 @@ TEST_F(TestMailCommand, ThroughAProvidersServer) {
     EXPECT_EQ(untrusted.exitCode, 1);
     EXPECT_EQ(untrusted.out, "the server's certificate is not trusted (self-signed certificate)\n");
 
-    const CliRun run = RunCli(
-        args + QStringList{QStringLiteral("--smtp-ca-file"), QString::fromStdString(sink.Certificate().string())}, 0);
+    const CliRun run = RunCli(args + QStringList{QStringLiteral("--smtp-ca-file"), QString::fromLatin1(caFile)}, 0);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "OK\n");
     EXPECT_EQ(sink.AuthLog(), "PLAIN alerts pa ss\n");
