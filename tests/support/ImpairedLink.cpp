@@ -20,6 +20,7 @@ namespace {
 
 struct Pending {
     ImpairedLink::Clock::time_point due;
+    ImpairedLink::Clock::time_point arrived; // none for a duplicate's further copies
     std::vector<unsigned char> packet;
     bool operator>(const Pending& other) const { return due > other.due; }
 };
@@ -72,17 +73,23 @@ std::vector<ImpairedLink::Request> ImpairedLink::Requests() const {
     return m_requests;
 }
 
+std::vector<std::chrono::nanoseconds> ImpairedLink::Delays() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_delays;
+}
+
 void ImpairedLink::Serve() {
-    constexpr int kStopCheckMs = 20;
+    constexpr auto kStopCheck = std::chrono::milliseconds(20);
     std::priority_queue<Pending, std::vector<Pending>, std::greater<>> queue;
     std::map<in_addr_t, std::uint64_t> seen;
     while (!m_stop) {
-        int timeout = kStopCheckMs;
+        // To the nanosecond: a reply late by a rounded millisecond would blur what the prober measures.
+        std::chrono::nanoseconds wait = kStopCheck;
         if (!queue.empty())
-            timeout = static_cast<int>(std::clamp<long long>(
-                std::chrono::ceil<std::chrono::milliseconds>(queue.top().due - Clock::now()).count(), 0, kStopCheckMs));
-        pollfd wait{m_tun, POLLIN, 0};
-        ::poll(&wait, 1, timeout);
+            wait = std::clamp<std::chrono::nanoseconds>(queue.top().due - Clock::now(), {}, kStopCheck);
+        const timespec timeout{0, static_cast<long>(wait.count())};
+        pollfd ready{m_tun, POLLIN, 0};
+        ::ppoll(&ready, 1, &timeout, nullptr);
         unsigned char buffer[2048];
         for (ssize_t got; (got = ::read(m_tun, buffer, sizeof buffer)) > 0;) {
             const std::size_t header = std::size_t{static_cast<unsigned char>(buffer[0] & 0x0f)} * 4;
@@ -102,11 +109,15 @@ void ImpairedLink::Serve() {
             }
             const auto reply = ReplyTo(buffer, static_cast<std::size_t>(got), header);
             for (int copy = 0; copy < verdict.copies; ++copy)
-                queue.push({now + verdict.delay, reply});
+                queue.push({now + verdict.delay, copy == 0 ? now : Clock::time_point{}, reply});
         }
         while (!queue.empty() && queue.top().due <= Clock::now()) {
             [[maybe_unused]] const ssize_t written =
                 ::write(m_tun, queue.top().packet.data(), queue.top().packet.size());
+            if (queue.top().arrived != Clock::time_point{}) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_delays.push_back(Clock::now() - queue.top().arrived);
+            }
             queue.pop();
         }
     }

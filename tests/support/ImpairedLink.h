@@ -44,6 +44,8 @@ public:
     // The echo requests seen so far, in the order they came, and how many of them were dropped.
     std::vector<Request> Requests() const;
     std::uint64_t Dropped() const { return m_dropped; }
+    // How late each reply went out after its request came, as written (a duplicate once).
+    std::vector<std::chrono::nanoseconds> Delays() const;
 
 private:
     void Serve();
@@ -55,6 +57,7 @@ private:
     std::atomic<std::uint64_t> m_dropped{0};
     mutable std::mutex m_mutex;
     std::vector<Request> m_requests;
+    std::vector<std::chrono::nanoseconds> m_delays;
     std::thread m_thread;
 };
 
