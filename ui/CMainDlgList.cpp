@@ -39,7 +39,7 @@ struct Column {
 };
 // After the three columns of the list file's view: what the last probe found, shown only.
 constexpr Column kColumns[] = {{"IP Address", 160}, {"Port", 56},    {"OK", 40},     {"Round trip", 76},
-                               {"Loss", 40},        {"Checked", 70}, {"Reason", 178}};
+                               {"Loss", 50},        {"Checked", 68}, {"Reason", 170}};
 // Rows the list view shows when the window first opens.
 constexpr int kRowsShown = 8;
 constexpr const char* kCheckedFormat = "HH:mm:ss";
