@@ -106,12 +106,17 @@ private:
     bool m_shown = false;
 };
 
-std::string RoundTripText(std::int64_t us) {
+// Microseconds as milliseconds with three decimals; "null" for none, as JSON has it.
+std::string Milliseconds(std::int64_t us) {
     if (us < 0)
-        return "-";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f ms", static_cast<double>(us) / 1000.0);
-    return text;
+        return "null";
+    char ms[32];
+    std::snprintf(ms, sizeof ms, "%.3f", static_cast<double>(us) / 1000.0);
+    return ms;
+}
+
+std::string RoundTripText(std::int64_t us) {
+    return us < 0 ? "-" : Milliseconds(us) + " ms";
 }
 
 // The last column: the round trip of an answer, the reason of a failure.
@@ -131,14 +136,6 @@ std::string AnswerText(const CItem& item) {
     if (item.m_lastStats.sent > 1)
         text += ", " + LossText(item.m_lastStats);
     return text;
-}
-
-std::string Milliseconds(std::int64_t us) {
-    if (us < 0)
-        return "null";
-    char ms[32];
-    std::snprintf(ms, sizeof ms, "%.3f", static_cast<double>(us) / 1000.0);
-    return ms;
 }
 
 // The fields of link quality, after "roundTripMs".

@@ -144,25 +144,19 @@ std::string MonitorMetrics::Text() const {
     out.reserve(512 + m_entries.size() * samples * (m_entries.empty() ? 0 : m_entries.front().labels.size() + 64));
 
     AppendHeader(out, "pulsewick_probe_success", "gauge", "Whether the entry answered its last probe (1) or not (0).");
-    for (const Entry& entry : m_entries) {
+    AppendPerEntry(out, "pulsewick_probe_success", [](const Entry& entry) -> std::optional<std::string> {
         if (!entry.probed)
-            continue;
-        out += "pulsewick_probe_success";
-        out += entry.labels;
-        out += entry.result ? " 1\n" : " 0\n";
-    }
+            return std::nullopt;
+        return entry.result ? "1" : "0";
+    });
     // Only answered probes have a round trip; a missing sample says "no answer" better than NaN.
     AppendHeader(out, "pulsewick_probe_round_trip_seconds", "gauge",
                  "Round-trip time of the entry's last probe, when it was answered.");
-    for (const Entry& entry : m_entries) {
+    AppendPerEntry(out, "pulsewick_probe_round_trip_seconds", [](const Entry& entry) -> std::optional<std::string> {
         if (!entry.probed || entry.roundTripUs < 0)
-            continue;
-        out += "pulsewick_probe_round_trip_seconds";
-        out += entry.labels;
-        out += ' ';
-        out += Number(static_cast<double>(entry.roundTripUs) / 1e6);
-        out += '\n';
-    }
+            return std::nullopt;
+        return Number(static_cast<double>(entry.roundTripUs) / 1e6);
+    });
     if (m_measuresLink)
         AppendLinkSeries(out);
     AppendHeader(out, "pulsewick_last_pass_duration_seconds", "gauge", "How long the last finished pass took.");
@@ -192,33 +186,40 @@ namespace cli {
 
 // Per entry, as smokeping_prober has them: the attempts sent, the loss and jitter of the last
 // probe, and a histogram of every round trip (its count is the attempts answered).
+void MonitorMetrics::AppendPerEntry(std::string& out, const char* name, const ValueFn& value) const {
+    for (const Entry& entry : m_entries) {
+        const std::optional<std::string> text = value(entry);
+        if (!text)
+            continue;
+        out += name;
+        out += entry.labels;
+        out += ' ';
+        out += *text;
+        out += '\n';
+    }
+}
+
 void MonitorMetrics::AppendLinkSeries(std::string& out) const {
     AppendHeader(out, "pulsewick_probe_attempts_total", "counter", "Echoes or connects sent to the entry.");
-    for (const Entry& entry : m_entries) {
+    AppendPerEntry(out, "pulsewick_probe_attempts_total", [](const Entry& entry) -> std::optional<std::string> {
         if (!entry.observed)
-            continue;
-        out += "pulsewick_probe_attempts_total";
-        out += entry.labels;
-        out += ' ' + std::to_string(entry.attempts) + '\n';
-    }
+            return std::nullopt;
+        return std::to_string(entry.attempts);
+    });
     AppendHeader(out, "pulsewick_probe_loss_ratio", "gauge",
                  "Share of the attempts of the entry's last probe that got no answer.");
-    for (const Entry& entry : m_entries) {
+    AppendPerEntry(out, "pulsewick_probe_loss_ratio", [](const Entry& entry) -> std::optional<std::string> {
         if (!entry.observed)
-            continue;
-        out += "pulsewick_probe_loss_ratio";
-        out += entry.labels;
-        out += ' ' + Number(entry.lossRatio) + '\n';
-    }
+            return std::nullopt;
+        return Number(entry.lossRatio);
+    });
     AppendHeader(out, "pulsewick_probe_jitter_seconds", "gauge",
                  "Mean absolute difference of consecutive round trips in the entry's last probe.");
-    for (const Entry& entry : m_entries) {
+    AppendPerEntry(out, "pulsewick_probe_jitter_seconds", [](const Entry& entry) -> std::optional<std::string> {
         if (!entry.observed || entry.jitterUs < 0)
-            continue;
-        out += "pulsewick_probe_jitter_seconds";
-        out += entry.labels;
-        out += ' ' + Number(static_cast<double>(entry.jitterUs) / 1e6) + '\n';
-    }
+            return std::nullopt;
+        return Number(static_cast<double>(entry.jitterUs) / 1e6);
+    });
     AppendHeader(out, "pulsewick_probe_attempt_round_trip_seconds", "histogram",
                  "Round trips of the entry's answered attempts.");
     for (const Entry& entry : m_entries) {

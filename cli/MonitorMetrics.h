@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -64,6 +66,9 @@ private:
         std::int64_t jitterUs = -1;
     };
 
+    // A sample "name{labels} value" for each entry that value gives one.
+    using ValueFn = std::function<std::optional<std::string>(const Entry&)>;
+    void AppendPerEntry(std::string& out, const char* name, const ValueFn& value) const;
     void AppendLinkSeries(std::string& out) const;
 
     std::vector<Entry> m_entries;
