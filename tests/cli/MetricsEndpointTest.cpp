@@ -175,7 +175,7 @@ TEST(MonitorMetrics, AttemptsGiveLossJitterAndAHistogramOfRoundTrips) {
     const std::string text = metrics.Text();
     EXPECT_EQ(testsupport::PromtoolProblems(text), "") << text;
     const std::string labels = "{row=\"1\",address=\"10.0.0.1\",kind=\"icmp\",port=\"\"";
-    for (const std::string line :
+    for (const std::string& line :
          {"pulsewick_probe_attempts_total" + labels + "} 10\n", "pulsewick_probe_loss_ratio" + labels + "} 0.4\n",
           "pulsewick_probe_jitter_seconds" + labels + "} 0.000975\n",
           "pulsewick_probe_attempt_round_trip_seconds_bucket" + labels + ",le=\"1e-05\"} 0\n",
