@@ -1,6 +1,7 @@
 // pulsewick-cli monitor: processor time while it waits between passes, resident memory with a
-// 10,000-entry list, and the time one /metrics scrape of that list takes. Reports, asserts nothing.
-// Every entry probes a closed port on 127.0.0.1, so a pass is quick and stays on this machine.
+// 10,000-entry list, and the time one /metrics scrape of that list takes; then the same list of
+// loopback ICMP entries with 5 echoes each, scraped all through its passes. Reports, asserts nothing.
+// Every entry probes a closed port on 127.0.0.1 or a loopback address, so nothing leaves the machine.
 #include "MonitorProcess.h"
 
 #include "CItemList.h"
@@ -41,24 +42,77 @@ void PrintMemory(const char* when, pid_t pid) {
                 StatusMiB(pid, "VmRSS"), StatusMiB(pid, "RssAnon"), StatusMiB(pid, "RssFile"));
 }
 
+// port 0: ICMP entries to as many loopback addresses.
 std::string MakeList(const testsupport::TempDir& dir, std::size_t entries, std::uint16_t port) {
     CItemList list;
     list.Reserve(entries);
+    if (port == 0)
+        list.m_nPeriod = 1; // minutes, shortened by the caller
     for (std::size_t i = 0; i < entries; ++i) {
         auto item = std::make_unique<CItem>();
-        item->m_bConnect = 1;
-        item->m_strAddress = "127.0.0.1";
+        item->m_bConnect = port ? 1 : 0;
+        item->m_strAddress =
+            port ? "127.0.0.1" : "127.0." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250);
         item->m_nPort = port;
         list.AddTail(std::move(item));
     }
-    const std::string path = dir.file("list-" + std::to_string(entries) + ".pwk").string();
+    const std::string path = dir.file("list-" + std::to_string(entries) + (port ? "-tcp" : "-icmp") + ".pwk").string();
     SaveListFile(list, path);
     return path;
 }
 
+// Three passes of 10,000 ICMP entries x 5 echoes a second apart, a minute of the period shortened
+// to 2 s; /metrics is scraped one after another all the while, and the resident memory sampled.
+int EchoesUnderScrapes(const testsupport::TempDir& dir) {
+    constexpr std::size_t kEntries = 10000;
+    const std::string path = MakeList(dir, kEntries, 0);
+    const auto listBytes = std::filesystem::file_size(path);
+    MonitorProcess monitor(dir.path(), {path, "--metrics", "127.0.0.1:0", "--echoes", "5"},
+                           {{"PULSEWICK_MINUTE_MS", "2000"}});
+    const std::uint16_t port = monitor.MetricsPort(30s);
+    if (port == 0) {
+        std::fprintf(stderr, "no metrics:\n%s", monitor.Err().c_str());
+        return 1;
+    }
+    // Scraped from the start, but the first pass's figures come before any large answer.
+    const auto answered = testsupport::HttpRequest(port, "GET", "/metrics");
+    if (!monitor.WaitFor("pass 1:", 120s)) {
+        std::fprintf(stderr, "no first pass:\n%s", monitor.Err().c_str());
+        return 1;
+    }
+    std::printf("after the first pass, before any scrape with the link's series: %.1f MiB (scrape during it: %s)\n",
+                StatusMiB(monitor.Pid(), "VmRSS"), answered && answered->status == 200 ? "answered" : "failed");
+    double maxRss = 0;
+    int scrapes = 0, failed = 0;
+    std::size_t bytes = 0;
+    const auto giveUp = std::chrono::steady_clock::now() + 300s;
+    while (!monitor.WaitFor("pass 3:", 0ms) && std::chrono::steady_clock::now() < giveUp) {
+        const auto answer = testsupport::HttpRequest(port, "GET", "/metrics");
+        ++scrapes;
+        if (!answer || answer->status != 200)
+            ++failed;
+        else
+            bytes = std::max(bytes, answer->body.size());
+        maxRss = std::max(maxRss, StatusMiB(monitor.Pid(), "VmRSS"));
+    }
+    const double target = 2.0 * static_cast<double>(listBytes) / 1048576.0 + 24.0;
+    std::printf("10,000 ICMP entries x 5 echoes, passes 2 and 3: %d scrapes (%d failed, largest %zu bytes); "
+                "resident memory sampled between scrapes at most %.1f MiB, peak (VmHWM) %.1f MiB; "
+                "target 2 x list + 24 MiB = %.1f MiB\n",
+                scrapes, failed, bytes, maxRss, StatusMiB(monitor.Pid(), "VmHWM"), target);
+    std::printf("%s", monitor.Err().c_str());
+    monitor.Signal(SIGTERM);
+    monitor.Wait(5s);
+    return 0;
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "echoes") {
+        testsupport::TempDir dir;
+        return EchoesUnderScrapes(dir);
+    }
     testsupport::TempDir dir;
     LoopbackPort closed(LoopbackPort::Kind::closed);
 

@@ -137,6 +137,11 @@ CHeadlessMonitor::~CHeadlessMonitor() {
     m_alertTask.reset();
 }
 
+void CHeadlessMonitor::SetProbeSettings(const ProbeSettings& settings) {
+    m_probeSettings = settings;
+    m_metrics.SetMeasuresLink(settings.MeasuresLink());
+}
+
 void CHeadlessMonitor::Start() {
     PrintEvent("monitoring " + m_path + ": " + Describe(*m_pList));
     if (!m_pList->m_strSoundFile.empty()) // the sound alert is on
@@ -190,6 +195,7 @@ void CHeadlessMonitor::ReloadNow() {
     }
     m_pList = std::move(list);
     m_metrics.SetEntries(*m_pList);
+    m_degraded.clear();
     PrintEvent("reloaded " + m_path + ": " + Describe(*m_pList));
 }
 
@@ -242,12 +248,21 @@ int CHeadlessMonitor::CheckConnections() {
                                static_cast<double>(m_nMinuteMs) / CScheduler::kMsPerMinute / 1000.0);
     const auto started = std::chrono::steady_clock::now();
     std::size_t failed = 0;
+    std::size_t degraded = 0;
+    m_degraded.resize(m_pList->GetCount());
     CCheckRun run;
     m_passRecord.Start(m_pList->GetCount());
+    run.SetProbeSettings(m_probeSettings);
+    if (m_probeSettings.MeasuresLink())
+        run.SetEndedFn([this](std::size_t row, const ProbeOutcome& outcome, std::int64_t) {
+            m_metrics.ObserveAttempts(row, outcome);
+        });
     const bool running = run.Start(*m_pList, [&](std::size_t row, const CItem& item, int result) {
         m_metrics.SetResult(row, result, item.m_nLastRoundTripUs);
         m_passRecord.Probed(row, result);
         failed += result ? 0 : 1;
+        degraded += item.m_bLastDegraded ? 1 : 0;
+        TellDegraded(row, item);
     });
     if (!m_bReadyReported) {
         m_bReadyReported = true; // the first pass has started: the service is up
@@ -285,7 +300,7 @@ int CHeadlessMonitor::CheckConnections() {
     PrintEvent("pass " + std::to_string(++m_nPass) + ": " +
                (result ? "all " + std::to_string(count) + " answered"
                        : std::to_string(failed) + " of " + std::to_string(count) + " did not answer") +
-               " (" + duration + ")");
+               (degraded ? ", " + std::to_string(degraded) + " degraded" : std::string()) + " (" + duration + ")");
     if (!m_bIcmpNoticeGiven && IsIcmpPrivilegeMissing()) {
         m_bIcmpNoticeGiven = true; // once: it does not change while the process runs
         PrintEvent("icmp: no permission for ping sockets or raw sockets, so ICMP entries read as not answering "
@@ -305,6 +320,15 @@ void CHeadlessMonitor::ShowFailures(const std::string& text) {
             PrintEvent("failed: row " + std::to_string(row) + ": " + item.m_strAddress + ":" + PortColumnText(item));
     });
     m_metrics.AlertRaised("popup", "ok");
+}
+
+void CHeadlessMonitor::TellDegraded(std::size_t row, const CItem& item) {
+    if (row >= m_degraded.size() || m_degraded[row] == item.m_bLastDegraded)
+        return;
+    m_degraded[row] = item.m_bLastDegraded;
+    const std::string entry = "row " + std::to_string(row + 1) + ": " + item.m_strAddress + ":" + PortColumnText(item);
+    PrintEvent(item.m_bLastDegraded ? entry + ": " + ProbeReasonText(1, item.m_nLastFailure, item.m_lastStats, true)
+                                    : entry + ": no longer degraded");
 }
 
 void CHeadlessMonitor::SendPagerAlert(CAlertDispatch::StepEnded ended) {

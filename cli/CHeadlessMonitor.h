@@ -8,6 +8,7 @@
 #include "CommandLauncher.h"
 #include "MonitorMetrics.h"
 #include "PassRecord.h"
+#include "ProbeSettings.h"
 #include "SmtpOptions.h"
 
 #include <QObject>
@@ -44,6 +45,8 @@ public:
     void Reload();
     // How the e-mail alert reaches its server; the plain dialogue on port 25 unless set.
     void SetMailOptions(SmtpOptions options) { m_mailOptions = std::move(options); }
+    // How each pass probes its entries, and what reads as degraded.
+    void SetProbeSettings(const ProbeSettings& settings);
 
     const MonitorMetrics& Metrics() const { return m_metrics; }
 
@@ -56,6 +59,8 @@ private:
     void ReloadWhenFree();
     void WriteMetricsFile();
     void ShowFailures(const std::string& text);
+    // A row's result has come in: a line when it starts or stops being degraded.
+    void TellDegraded(std::size_t row, const CItem& item);
     void SendPagerAlert(CAlertDispatch::StepEnded ended);
     void SendMailAlert(CAlertDispatch::StepEnded ended);
     void SendRecoveryMail(CAlertDispatch::StepEnded ended);
@@ -70,6 +75,8 @@ private:
     std::string m_metricsFile;
     MonitorMetrics m_metrics;
     SmtpOptions m_mailOptions;
+    ProbeSettings m_probeSettings;
+    std::vector<bool> m_degraded; // per row, as the last pass that probed it found
     std::unique_ptr<StderrSoundPlayer> m_sound;
     std::unique_ptr<StderrCommandLauncher> m_launcher;
     std::int64_t m_nMinuteMs; // a minute of the period, shortened for tests

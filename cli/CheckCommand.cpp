@@ -5,6 +5,7 @@
 #include "CItemList.h"
 #include "CListFileLock.h"
 #include "IcmpProbe.h"
+#include "ProbeOptions.h"
 #include "ProbeResults.h"
 
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 namespace cli {
@@ -104,12 +106,17 @@ private:
     bool m_shown = false;
 };
 
-std::string RoundTripText(std::int64_t us) {
+// Microseconds as milliseconds with three decimals; "null" for none, as JSON has it.
+std::string Milliseconds(std::int64_t us) {
     if (us < 0)
-        return "-";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f ms", static_cast<double>(us) / 1000.0);
-    return text;
+        return "null";
+    char ms[32];
+    std::snprintf(ms, sizeof ms, "%.3f", static_cast<double>(us) / 1000.0);
+    return ms;
+}
+
+std::string RoundTripText(std::int64_t us) {
+    return us < 0 ? "-" : Milliseconds(us) + " ms";
 }
 
 // The last column: the round trip of an answer, the reason of a failure.
@@ -121,21 +128,44 @@ std::string RowLine(std::size_t row, const CItem& item, const std::string& statu
     return line + "\n";
 }
 
-std::string RowJson(std::size_t row, const CItem& item, bool probed) {
+// What an answer measured: the round trip (the median of several attempts), with their loss.
+std::string AnswerText(const CItem& item) {
+    if (item.m_bLastDegraded)
+        return ProbeReasonText(1, item.m_nLastFailure, item.m_lastStats, true);
+    std::string text = RoundTripText(item.m_nLastRoundTripUs);
+    if (item.m_lastStats.sent > 1)
+        text += ", " + LossText(item.m_lastStats);
+    return text;
+}
+
+// The fields of link quality, after "roundTripMs".
+std::string LinkJson(const CItem& item) {
+    const ProbeStats& stats = item.m_lastStats;
+    std::string out = ", \"minRoundTripMs\": " + Milliseconds(stats.minUs) +
+                      ", \"maxRoundTripMs\": " + Milliseconds(stats.maxUs) +
+                      ", \"jitterMs\": " + Milliseconds(stats.jitterUs) + ", \"sent\": " + std::to_string(stats.sent) +
+                      ", \"received\": " + std::to_string(stats.received) + ", \"lossRatio\": ";
+    if (stats.sent > 0) {
+        char ratio[32];
+        std::snprintf(ratio, sizeof ratio, "%.4g", stats.LossRatio());
+        out += ratio;
+    } else {
+        out += "null";
+    }
+    return out + ", \"degraded\": " + (item.m_bLastDegraded ? "true" : "false");
+}
+
+std::string RowJson(std::size_t row, const CItem& item, bool probed, bool measuresLink) {
     std::string out = "    {\"row\": " + std::to_string(row + 1) + ", \"address\": " + JsonQuote(item.m_strAddress) +
                       ", \"kind\": \"" + (item.m_bConnect ? "tcp" : "icmp") +
                       "\", \"port\": " + std::to_string(item.m_nPort) + ", \"probed\": " + (probed ? "true" : "false");
     if (probed) {
         out += std::string(", \"ok\": ") + (item.m_bResult ? "true" : "false");
-        out += ", \"roundTripMs\": ";
-        if (item.m_bResult && item.m_nLastRoundTripUs >= 0) {
-            char ms[32];
-            std::snprintf(ms, sizeof ms, "%.3f", static_cast<double>(item.m_nLastRoundTripUs) / 1000.0);
-            out += ms;
-        } else {
-            out += "null";
-        }
-        const std::string reason = item.m_bResult ? std::string() : ProbeFailureText(item.m_nLastFailure);
+        out += ", \"roundTripMs\": " + Milliseconds(item.m_bResult ? item.m_nLastRoundTripUs : -1);
+        if (measuresLink)
+            out += LinkJson(item);
+        const std::string reason =
+            ProbeReasonText(item.m_bResult, item.m_nLastFailure, item.m_lastStats, item.m_bLastDegraded);
         out += ", \"reason\": " + (reason.empty() ? std::string("null") : JsonQuote(reason));
     }
     return out + "}";
@@ -163,9 +193,22 @@ int SaveResults(const CItemList& probedList, const std::vector<bool>& probed, co
 int RunCheck(const Args& args) {
     bool json = false;
     bool save = false;
-    const std::optional<std::string> path = ListAndSwitches(args, {{"--json", &json}, {"--save", &save}});
+    std::optional<std::string> probeValues[std::size(kProbeOptions)];
+    std::vector<ValueOption> valueOptions;
+    for (std::size_t i = 0; i < std::size(kProbeOptions); ++i)
+        valueOptions.push_back({kProbeOptions[i], &probeValues[i]});
+    const std::optional<std::string> path = ListAndSwitches(args, {{"--json", &json}, {"--save", &save}}, valueOptions);
     if (!path)
         return UsageError(kCheckSynopsis);
+    ProbeSettings settings;
+    for (std::size_t i = 0; i < std::size(kProbeOptions); ++i) {
+        if (!probeValues[i])
+            continue;
+        if (const auto why = SetProbeOption(settings, kProbeOptions[i], *probeValues[i])) {
+            PrintError(*why);
+            return UsageError(kCheckSynopsis);
+        }
+    }
 
     int exitCode = kExitOk;
     const std::unique_ptr<CItemList> list = LoadListOrReport(*path, exitCode);
@@ -183,8 +226,9 @@ int RunCheck(const Args& args) {
             const CItem& item = list->GetAt(nextRow);
             if (!json)
                 PrintOut(!probed[nextRow] ? RowLine(nextRow, item, "not probed", {})
-                         : item.m_bResult ? RowLine(nextRow, item, "Yes", RoundTripText(item.m_nLastRoundTripUs))
-                                          : RowLine(nextRow, item, "No", ProbeFailureText(item.m_nLastFailure)));
+                         : item.m_bResult ? RowLine(nextRow, item, "Yes", AnswerText(item))
+                                          : RowLine(nextRow, item, "No",
+                                                    ProbeReasonText(0, item.m_nLastFailure, item.m_lastStats, false)));
         }
     };
     int result = -1;
@@ -193,6 +237,7 @@ int RunCheck(const Args& args) {
         InterruptPipe interrupt;
         TerminalProgress progress;
         CCheckRun run;
+        run.SetProbeSettings(settings);
         run.SetProgressFn([&](std::size_t finished, std::size_t total) { progress.Show(finished, total); });
         if (!list->IsEmpty())
             progress.Show(0, list->GetCount());
@@ -217,7 +262,7 @@ int RunCheck(const Args& args) {
         std::string out = "{\n  \"result\": " + std::to_string(result) +
                           ",\n  \"interrupted\": " + (interrupted ? "true" : "false") + ",\n  \"entries\": [";
         for (std::size_t row = 0; row < probed.size(); ++row)
-            out += (row ? ",\n" : "\n") + RowJson(row, list->GetAt(row), probed[row]);
+            out += (row ? ",\n" : "\n") + RowJson(row, list->GetAt(row), probed[row], settings.MeasuresLink());
         out += probed.empty() ? "]\n}\n" : "\n  ]\n}\n";
         PrintOut(out);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CliSupport.h"
+#include "ProbeOptions.h"
 
 // The sub-commands of pulsewick-cli; each takes the arguments after its name.
 namespace cli {
@@ -11,7 +12,7 @@ inline constexpr const char* kNewSynopsis = "new [--force] LIST";
 inline constexpr const char* kAddSynopsis = "add LIST icmp HOST | add LIST tcp HOST PORT";
 inline constexpr const char* kRemoveSynopsis = "remove LIST ROW";
 inline constexpr const char* kSetSynopsis = "set LIST KEY VALUE";
-inline constexpr const char* kCheckSynopsis = "check LIST [--json] [--save]";
+inline constexpr const char* kCheckSynopsis = "check LIST [--json] [--save] " PULSEWICK_PROBE_OPTIONS_SYNOPSIS;
 // The e-mail options of test-mail and monitor (MailOptions.h), a literal to join the synopses.
 #define PULSEWICK_MAIL_OPTIONS_SYNOPSIS                                                                                \
     "[--smtp-port N] [--smtp-security none|starttls|tls] [--smtp-user NAME --smtp-password-file PATH] "                \
@@ -20,7 +21,7 @@ inline constexpr const char* kTestMailSynopsis = "test-mail LIST " PULSEWICK_MAI
 inline constexpr const char* kTestPagerSynopsis = "test-pager LIST";
 inline constexpr const char* kMonitorSynopsis =
     "monitor LIST [--metrics HOST:PORT] [--metrics-file PATH] [--alert-after N] [--realert-every K|never] "
-    "[--notify-recovery] " PULSEWICK_MAIL_OPTIONS_SYNOPSIS;
+    "[--notify-recovery] " PULSEWICK_PROBE_OPTIONS_SYNOPSIS " " PULSEWICK_MAIL_OPTIONS_SYNOPSIS;
 
 // Run by pulsewick-cli itself, with the C++ library alone.
 int RunShow(const Args& args);

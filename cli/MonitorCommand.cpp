@@ -43,6 +43,8 @@ int RunMonitor(const Args& argv) {
     const QCommandLineOption recoveryOption(QStringLiteral("notify-recovery"));
     parser.addOptions({metricsOption, metricsFileOption, alertAfterOption, realertOption, recoveryOption});
     parser.addOptions(MailCommandLineOptions());
+    for (const char* name : kProbeOptions)
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name + 2), QString(), QStringLiteral("VALUE")));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     if (!parser.parse(QStringList{QStringLiteral("monitor")} + args) || parser.positionalArguments().size() != 1 ||
         parser.values(metricsOption).size() > 1 || parser.values(metricsFileOption).size() > 1 ||
@@ -78,6 +80,20 @@ int RunMonitor(const Args& argv) {
         *target = *passes;
     }
 
+    ProbeSettings probeSettings;
+    for (const char* name : kProbeOptions) {
+        const QStringList values = parser.values(QString::fromLatin1(name + 2));
+        if (values.isEmpty())
+            continue;
+        const std::optional<std::string> why = values.size() > 1
+                                                   ? std::string(name) + " given more than once"
+                                                   : SetProbeOption(probeSettings, name, ToBytes(values.front()));
+        if (why) {
+            PrintError(*why);
+            return UsageError(kMonitorSynopsis);
+        }
+    }
+
     int exitCode = kExitOk;
     const std::optional<SmtpOptions> mailOptions = ReadMailOptions(parser, exitCode);
     if (!mailOptions)
@@ -104,6 +120,7 @@ int RunMonitor(const Args& argv) {
 
     CHeadlessMonitor headless(path, std::move(list), metricsFile, policy);
     headless.SetMailOptions(*mailOptions);
+    headless.SetProbeSettings(probeSettings);
     std::unique_ptr<CMetricsServer> server;
     if (listen) {
         server = std::make_unique<CMetricsServer>([&headless] { return headless.Metrics().Text(); });

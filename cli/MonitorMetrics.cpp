@@ -2,7 +2,10 @@
 
 #include "CItemList.h"
 #include "JsonOutput.h"
+#include "Probe.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace cli {
@@ -28,6 +31,20 @@ std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.9g", value);
     return text;
+}
+
+// The bounds as the exposition writes them in "le", and in microseconds.
+constexpr const char* kBucketBounds[MonitorMetrics::kBuckets] = {
+    "1e-05", "3.16e-05", "0.0001", "0.000316", "0.001", "0.00316", "0.01", "0.0316", "0.1", "0.316", "1", "3.16", "10"};
+constexpr std::int64_t kBucketBoundsUs[MonitorMetrics::kBuckets] = {
+    10, 31, 100, 316, 1000, 3162, 10000, 31623, 100000, 316228, 1000000, 3162278, 10000000};
+
+// name{labels...,extra} as a sample's start: the entry's labels with one more appended.
+void AppendSample(std::string& out, const char* name, const std::string& labels, const std::string& extra) {
+    out += name;
+    out.append(labels, 0, labels.size() - 1);
+    out += extra;
+    out += "} ";
 }
 
 } // namespace
@@ -89,6 +106,26 @@ void MonitorMetrics::SetResult(std::size_t row, int result, std::int64_t roundTr
     entry.roundTripUs = result ? roundTripUs : -1;
 }
 
+void MonitorMetrics::ObserveAttempts(std::size_t row, const ProbeOutcome& outcome) {
+    if (row >= m_entries.size() || outcome.stats.sent == 0)
+        return;
+    Entry& entry = m_entries[row];
+    entry.observed = true;
+    entry.attempts += static_cast<std::uint64_t>(outcome.stats.sent);
+    entry.lossRatio = outcome.stats.LossRatio();
+    entry.jitterUs = outcome.stats.jitterUs;
+    for (const std::int64_t us : outcome.attemptsUs) {
+        if (us < 0)
+            continue;
+        const std::size_t bucket = static_cast<std::size_t>(
+            std::lower_bound(std::begin(kBucketBoundsUs), std::end(kBucketBoundsUs), us) - std::begin(kBucketBoundsUs));
+        if (bucket < kBuckets)
+            ++entry.buckets[bucket];
+        ++entry.answers;
+        entry.roundTripSum += static_cast<double>(us) / 1e6;
+    }
+}
+
 void MonitorMetrics::PassFinished(bool failed, double durationSeconds, std::time_t endedAt) {
     ++m_passes;
     m_failedPasses += failed ? 1 : 0;
@@ -102,28 +139,26 @@ void MonitorMetrics::AlertRaised(const std::string& kind, const std::string& out
 
 std::string MonitorMetrics::Text() const {
     std::string out;
-    out.reserve(512 + m_entries.size() * 2 * (m_entries.empty() ? 0 : m_entries.front().labels.size() + 48));
+    // Two samples per entry, and the link's when measured: the loss, jitter, attempts and histogram.
+    const std::size_t samples = m_measuresLink ? 2 + 3 + kBuckets + 3 : 2;
+    out.reserve(512 + m_entries.size() * samples * (m_entries.empty() ? 0 : m_entries.front().labels.size() + 64));
 
     AppendHeader(out, "pulsewick_probe_success", "gauge", "Whether the entry answered its last probe (1) or not (0).");
-    for (const Entry& entry : m_entries) {
+    AppendPerEntry(out, "pulsewick_probe_success", [](const Entry& entry) -> std::optional<std::string> {
         if (!entry.probed)
-            continue;
-        out += "pulsewick_probe_success";
-        out += entry.labels;
-        out += entry.result ? " 1\n" : " 0\n";
-    }
+            return std::nullopt;
+        return entry.result ? "1" : "0";
+    });
     // Only answered probes have a round trip; a missing sample says "no answer" better than NaN.
     AppendHeader(out, "pulsewick_probe_round_trip_seconds", "gauge",
                  "Round-trip time of the entry's last probe, when it was answered.");
-    for (const Entry& entry : m_entries) {
+    AppendPerEntry(out, "pulsewick_probe_round_trip_seconds", [](const Entry& entry) -> std::optional<std::string> {
         if (!entry.probed || entry.roundTripUs < 0)
-            continue;
-        out += "pulsewick_probe_round_trip_seconds";
-        out += entry.labels;
-        out += ' ';
-        out += Number(static_cast<double>(entry.roundTripUs) / 1e6);
-        out += '\n';
-    }
+            return std::nullopt;
+        return Number(static_cast<double>(entry.roundTripUs) / 1e6);
+    });
+    if (m_measuresLink)
+        AppendLinkSeries(out);
     AppendHeader(out, "pulsewick_last_pass_duration_seconds", "gauge", "How long the last finished pass took.");
     out += "pulsewick_last_pass_duration_seconds " + Number(m_lastDurationSeconds) + "\n";
     AppendHeader(out, "pulsewick_last_pass_timestamp_seconds", "gauge",
@@ -143,6 +178,69 @@ std::string MonitorMetrics::Text() const {
         out += "pulsewick_alerts_total{kind=\"" + key.first + "\",outcome=\"" + key.second + "\"} " +
                std::to_string(count) + "\n";
     return out;
+}
+
+} // namespace cli
+
+namespace cli {
+
+// Per entry, as smokeping_prober has them: the attempts sent, the loss and jitter of the last
+// probe, and a histogram of every round trip (its count is the attempts answered).
+void MonitorMetrics::AppendPerEntry(std::string& out, const char* name, const ValueFn& value) const {
+    for (const Entry& entry : m_entries) {
+        const std::optional<std::string> text = value(entry);
+        if (!text)
+            continue;
+        out += name;
+        out += entry.labels;
+        out += ' ';
+        out += *text;
+        out += '\n';
+    }
+}
+
+void MonitorMetrics::AppendLinkSeries(std::string& out) const {
+    AppendHeader(out, "pulsewick_probe_attempts_total", "counter", "Echoes or connects sent to the entry.");
+    AppendPerEntry(out, "pulsewick_probe_attempts_total", [](const Entry& entry) -> std::optional<std::string> {
+        if (!entry.observed)
+            return std::nullopt;
+        return std::to_string(entry.attempts);
+    });
+    AppendHeader(out, "pulsewick_probe_loss_ratio", "gauge",
+                 "Share of the attempts of the entry's last probe that got no answer.");
+    AppendPerEntry(out, "pulsewick_probe_loss_ratio", [](const Entry& entry) -> std::optional<std::string> {
+        if (!entry.observed)
+            return std::nullopt;
+        return Number(entry.lossRatio);
+    });
+    AppendHeader(out, "pulsewick_probe_jitter_seconds", "gauge",
+                 "Mean absolute difference of consecutive round trips in the entry's last probe.");
+    AppendPerEntry(out, "pulsewick_probe_jitter_seconds", [](const Entry& entry) -> std::optional<std::string> {
+        if (!entry.observed || entry.jitterUs < 0)
+            return std::nullopt;
+        return Number(static_cast<double>(entry.jitterUs) / 1e6);
+    });
+    AppendHeader(out, "pulsewick_probe_attempt_round_trip_seconds", "histogram",
+                 "Round trips of the entry's answered attempts.");
+    for (const Entry& entry : m_entries) {
+        if (!entry.observed)
+            continue;
+        std::uint64_t cumulative = 0;
+        for (std::size_t i = 0; i < kBuckets; ++i) {
+            cumulative += entry.buckets[i];
+            AppendSample(out, "pulsewick_probe_attempt_round_trip_seconds_bucket", entry.labels,
+                         std::string(",le=\"") + kBucketBounds[i] + '"');
+            out += std::to_string(cumulative) + '\n';
+        }
+        AppendSample(out, "pulsewick_probe_attempt_round_trip_seconds_bucket", entry.labels, ",le=\"+Inf\"");
+        out += std::to_string(entry.answers) + '\n';
+        out += "pulsewick_probe_attempt_round_trip_seconds_sum";
+        out += entry.labels;
+        out += ' ' + Number(entry.roundTripSum) + '\n';
+        out += "pulsewick_probe_attempt_round_trip_seconds_count";
+        out += entry.labels;
+        out += ' ' + std::to_string(entry.answers) + '\n';
+    }
 }
 
 } // namespace cli

@@ -16,7 +16,13 @@ const cli::Command kCommands[] = {
     {"set", cli::kSetSynopsis, "Change one setting of a list file.", cli::RunSet},
     {"check", cli::kCheckSynopsis,
      "Probe every entry once, as \"Ping Now\" does (log lines as the list asks, no alert); Ctrl-C stops.\n"
-     "      Exit status 0 when every entry answered. --save writes the results back into LIST.",
+     "      Exit status 0 when every entry answered. --save writes the results back into LIST.\n"
+     "      --echoes N sends 1 to 100 echoes (or connects) to each entry, --echo-interval MS apart (default\n"
+     "      1000, at least 200 without root); the attempts of all entries interleave. An entry answers when\n"
+     "      one attempt does; its round trip is the median, shown with the loss (JSON: sent, received,\n"
+     "      lossRatio, min/maxRoundTripMs, jitterMs, degraded). --degraded-loss PERCENT and --degraded-rtt MS\n"
+     "      mark an entry that answered but lost more, or took longer (median), as degraded: not failed.\n"
+     "      --tcp-timeout SECONDS gives up a TCP connect then (\"no answer within N s\"; default: the kernel's).",
      cli::RunCheck},
     {"test-mail", cli::kTestMailSynopsis,
      "Send the alert e-mail for the list's current results now and print how the server took it.", nullptr},
@@ -30,12 +36,16 @@ const cli::Command kCommands[] = {
      "      --realert-every K alerts again every K passes while it still fails (default 1; never: not again);\n"
      "      --notify-recovery tells the execute alert (PULSEWICK_EVENT=recovered) and the e-mail alert when\n"
      "      every entry alerted about answers again.\n"
+     "      The probe options are check's; degraded entries are counted in each pass's line, and told when\n"
+     "      they become degraded and when they no longer are.\n"
      "      --metrics serves Prometheus metrics at http://HOST:PORT/metrics (HOST 127.0.0.1 when left out);\n"
      "      --metrics-file writes the same text to PATH after every pass (node_exporter's textfile collector).\n"
      "      Metrics: pulsewick_probe_success and pulsewick_probe_round_trip_seconds per entry (labels row,\n"
      "      address, kind, port), pulsewick_last_pass_duration_seconds, pulsewick_last_pass_timestamp_seconds,\n"
      "      pulsewick_period_seconds, pulsewick_start_time_seconds, pulsewick_passes_total,\n"
-     "      pulsewick_failed_passes_total, pulsewick_alerts_total{kind,outcome}.\n"
+     "      pulsewick_failed_passes_total, pulsewick_alerts_total{kind,outcome}; with --echoes above 1 or a\n"
+     "      degraded threshold also pulsewick_probe_attempts_total, pulsewick_probe_loss_ratio,\n"
+     "      pulsewick_probe_jitter_seconds and the histogram pulsewick_probe_attempt_round_trip_seconds.\n"
      "      As a service: systemctl enable --now pulsewick-monitor@NAME monitors /etc/pulsewick/NAME.pwk.",
      nullptr},
 };

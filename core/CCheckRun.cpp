@@ -30,6 +30,7 @@ CItemList* g_pItemList = nullptr;
 struct CheckRunShared {
     CItemList* list = nullptr;
     std::size_t maxInFlight = ProbePass::kDefaultMaxInFlight;
+    ProbeSettings settings;
     int logMode = 0;
     std::string logPath; // empty: no log
     UniqueFd notify{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
@@ -153,7 +154,7 @@ void ProbeAndRecord(CheckRunShared& shared, const CItemList& list) {
         shared.outcomes.assign(entries.size(), std::nullopt);
         shared.endedAt.assign(entries.size(), 0);
     }
-    ProbePass pass(std::move(entries), shared.maxInFlight, [&shared](std::size_t row, const ProbeOutcome& outcome) {
+    const auto onDone = [&shared](std::size_t row, const ProbeOutcome& outcome) {
         {
             std::lock_guard<std::mutex> lock(shared.mutex);
             if (shared.abandoned)
@@ -167,7 +168,8 @@ void ProbeAndRecord(CheckRunShared& shared, const CItemList& list) {
             shared.Wake();
         }
         shared.WriteLog();
-    });
+    };
+    ProbePass pass(std::move(entries), shared.maxInFlight, onDone, shared.settings);
     pass.Run();
 }
 
@@ -198,6 +200,8 @@ void CheckRunShared::RecordInOrder(bool skipUnfinished) {
         item.m_nLastRoundTripUs = outcome->roundTripUs;
         item.m_nLastFailure = outcome->failure;
         item.m_tLastProbe = endedAt[nextToRecord]; // the probe's own end, not its turn in the list
+        item.m_lastStats = outcome->stats;
+        item.m_bLastDegraded = IsDegraded(outcome->result, outcome->stats, settings);
         if (outcome->result == 0)
             g_bAllOk = 0;
         if (WantsLogLine(logMode, logPath, outcome->result)) {
@@ -229,6 +233,7 @@ bool CCheckRun::Start(CItemList& list, StatusFn onStatus) {
     }
     shared->list = &list;
     shared->maxInFlight = m_maxInFlight;
+    shared->settings = m_settings;
     shared->logMode = list.m_nLogMode;
     shared->logPath = list.m_strLogFile;
     g_bAllOk = 1;

@@ -2,6 +2,7 @@
 
 #include "AbortableThread.h"
 #include "Probe.h"
+#include "ProbeSettings.h"
 
 #include <atomic>
 #include <cstddef>
@@ -48,6 +49,9 @@ public:
 
     // Probes in flight at once in the runs started from now on (at least 1).
     void SetMaxInFlight(std::size_t count) { m_maxInFlight = count; }
+
+    // How the runs started from now on probe each entry, and what reads as degraded.
+    void SetProbeSettings(const ProbeSettings& settings) { m_settings = settings; }
 
     // Progress reports for the runs started from now on; none by default.
     void SetProgressFn(ProgressFn onProgress) { m_onProgress = std::move(onProgress); }
@@ -97,5 +101,6 @@ private:
     EndedFn m_onEnded;
     std::size_t m_reportedProgress = 0;
     std::size_t m_maxInFlight;
+    ProbeSettings m_settings;
     bool m_stopped = false;
 };

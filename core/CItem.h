@@ -2,6 +2,7 @@
 
 #include "CSerializable.h"
 #include "ProbeFailure.h"
+#include "ProbeStats.h"
 
 #include <cstdint>
 #include <string>
@@ -31,4 +32,8 @@ public:
     // not probed since the list was loaded). Shown only, never written to a list file.
     ProbeFailure m_nLastFailure = ProbeFailure::unknown;
     std::int64_t m_tLastProbe = -1;
+    // What the attempts of the last probe found (loss, spread of round trips), and whether the
+    // entry answered but poorly. Shown only, never written to a list file.
+    ProbeStats m_lastStats;
+    bool m_bLastDegraded = false;
 };

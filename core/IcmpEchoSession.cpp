@@ -6,18 +6,15 @@
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <random>
 
 namespace {
-
-// A raw socket sees every echo reply of the machine, so the requests of each session carry an
-// identifier of their own; a ping socket gets its identifier from the kernel instead.
-std::atomic<std::uint16_t> g_nextSession{1};
 
 // Replies arrive while a long list is still being sent; a bigger receive buffer keeps a burst
 // of them from being dropped (the kernel caps what an unprivileged process may ask for).
@@ -66,6 +63,22 @@ std::optional<IcmpEchoSession::WallClock::time_point> ArrivalTime(const msghdr& 
     return std::nullopt;
 }
 
+// Unpredictable bytes from the kernel; std::random_device only where getrandom is missing.
+void FillRandom(unsigned char* out, std::size_t length) {
+    while (length > 0) {
+        const ssize_t got = ::getrandom(out, length, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        out += got;
+        length -= static_cast<std::size_t>(got);
+    }
+    std::random_device device;
+    for (; length > 0; --length)
+        *out++ = static_cast<unsigned char>(device());
+}
+
 bool IsSendBufferFull(int error) {
     return error == EAGAIN || error == EWOULDBLOCK;
 }
@@ -83,8 +96,13 @@ std::uint16_t InternetChecksum(const unsigned char* data, std::size_t length) {
     return htons(static_cast<std::uint16_t>(~sum));
 }
 
-IcmpEchoSession::IcmpEchoSession()
-    : m_rawIdentifier(static_cast<std::uint16_t>(::getpid() * 31 + g_nextSession.fetch_add(1) * 7919)) {}
+IcmpEchoSession::IcmpEchoSession() {
+    unsigned char identifier[sizeof m_rawIdentifier];
+    FillRandom(identifier, sizeof identifier);
+    std::memcpy(&m_rawIdentifier, identifier, sizeof identifier);
+    std::memcpy(m_data.data(), kIcmpRequestData.data(), kIcmpRequestData.size());
+    FillRandom(m_data.data() + kIcmpRequestData.size(), kIcmpTokenSize);
+}
 
 IcmpEchoSession::SendResult IcmpEchoSession::Open(FamilySocket& side, sa_family_t family) {
     side.socket = IcmpSocket::Open(family);
@@ -120,7 +138,7 @@ IcmpEchoSession::SendResult IcmpEchoSession::Send(Key key, const HostAddress& de
         sequence = side.nextSequence++;
 
     const bool v6 = destination.IsIPv6();
-    unsigned char request[sizeof(icmphdr) + kIcmpRequestData.size()] = {};
+    unsigned char request[sizeof(icmphdr) + sizeof m_data] = {};
     icmphdr header{};
     // An ICMPv6 echo has the same layout; its checksum covers addresses the kernel picks, so
     // the kernel fills it in. A ping socket puts its own identifier in.
@@ -128,7 +146,7 @@ IcmpEchoSession::SendResult IcmpEchoSession::Send(Key key, const HostAddress& de
     header.un.echo.id = htons(side.identifier);
     header.un.echo.sequence = htons(sequence);
     std::memcpy(request, &header, sizeof header);
-    std::memcpy(request + sizeof header, kIcmpRequestData.data(), kIcmpRequestData.size());
+    std::memcpy(request + sizeof header, m_data.data(), m_data.size());
     if (!v6) {
         header.checksum = InternetChecksum(request, sizeof request);
         std::memcpy(request, &header, sizeof header);
@@ -219,9 +237,10 @@ void IcmpEchoSession::Match(FamilySocket& side, sa_family_t family, const unsign
     const auto found = side.pending.find(ntohs(echo.un.echo.sequence));
     if (found == side.pending.end() || !reply.source.SameAddress(found->second.destination))
         return;
-    // A reply echoes our data; a stray packet that happens to match the numbers does not.
-    if (reply.length < sizeof echo + kIcmpRequestData.size() ||
-        std::memcmp(reply.icmp + sizeof echo, kIcmpRequestData.data(), kIcmpRequestData.size()) != 0)
+    // A reply echoes our data with our token; a stray packet, or the reply to another process's
+    // echo that happens to match the numbers, does not.
+    if (reply.length < sizeof echo + m_data.size() ||
+        std::memcmp(reply.icmp + sizeof echo, m_data.data(), m_data.size()) != 0)
         return;
     // The kernel's arrival time, unless the wall clock was set meanwhile: then it is not between
     // the request and the reading.

@@ -22,6 +22,10 @@ std::uint16_t InternetChecksum(const unsigned char* data, std::size_t length);
 // gets a sequence number of its own on its family's socket; a reply is credited to the probe
 // whose identifier, sequence, data and source address it carries, and to no other. Each echo
 // waits at most kIcmpTimeoutMs from its request.
+//
+// Other processes see the same replies (every raw socket does, and a process with our pid would
+// send the very same echoes), so each session draws its identifier and a token that follows the
+// request data at random: a reply without both is someone else's.
 class IcmpEchoSession {
 public:
     using Clock = std::chrono::steady_clock;
@@ -112,5 +116,6 @@ private:
     std::array<FamilySocket, 2> m_sockets;
     std::deque<Expiry> m_expiries; // every echo waits as long, so they end in the order they began
     std::uint64_t m_nextSerial = 0;
-    std::uint16_t m_rawIdentifier;
+    std::uint16_t m_rawIdentifier = 0;                                            // a ping socket's is the kernel's
+    std::array<unsigned char, kIcmpRequestData.size() + kIcmpTokenSize> m_data{}; // the text, then the token
 };

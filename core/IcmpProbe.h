@@ -11,6 +11,7 @@ class IcmpEchoSession;
 
 inline constexpr int kIcmpTimeoutMs = 10000;
 inline constexpr std::string_view kIcmpRequestData{"Hi there!", 10}; // the text and its zero byte
+inline constexpr std::size_t kIcmpTokenSize = 8;                     // random bytes after it, drawn per session
 inline constexpr std::size_t kIcmpReplyBufferSize = 100;
 
 // One socket for ICMP echo (AF_INET) or ICMPv6 echo (AF_INET6): the unprivileged ping socket when

@@ -27,13 +27,17 @@ bool IsOutOfDescriptors(int error) {
     return error == EMFILE || error == ENFILE;
 }
 
-std::unique_ptr<AsyncProbe> MakeProbe(std::int32_t bConnect, std::int32_t port) {
+bool CanAttempt(std::int32_t bConnect, std::int32_t port) {
+    // A port outside the 16-bit range cannot be attempted; truncating it would probe another port.
+    return bConnect == 0 || (port >= 0 && port <= 65535);
+}
+
+std::unique_ptr<AsyncProbe> MakeProbe(std::int32_t bConnect, std::int32_t port, std::int32_t tcpTimeoutS) {
+    if (!CanAttempt(bConnect, port))
+        return nullptr;
     if (bConnect == 0)
         return std::make_unique<IcmpEchoProbe>();
-    // A port outside the 16-bit range cannot be attempted; truncating it would probe another port.
-    if (port < 0 || port > 65535)
-        return nullptr;
-    return std::make_unique<TcpConnectProbe>(static_cast<std::uint16_t>(port));
+    return std::make_unique<TcpConnectProbe>(static_cast<std::uint16_t>(port), tcpTimeoutS);
 }
 
 ProbeOutcome RunProbeAlone(AsyncProbe& probe, const HostAddress& destination) {

@@ -2,6 +2,7 @@
 
 #include "HostAddress.h"
 #include "ProbeFailure.h"
+#include "ProbeStats.h"
 #include "UniqueFd.h"
 
 #include <chrono>
@@ -9,12 +10,20 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 // What one probe found: 1 answered / 0 not, how long the answer took, and why there was none.
+// A probe of several attempts answered when any of them did; its round trip is their median.
 struct ProbeOutcome {
+    ProbeOutcome() = default;
+    ProbeOutcome(int result, std::int64_t roundTripUs = -1, ProbeFailure failure = ProbeFailure::unknown)
+        : result(result), roundTripUs(roundTripUs), failure(failure) {}
+
     int result = 0;
     std::int64_t roundTripUs = -1;                // microseconds; -1 when not answered
     ProbeFailure failure = ProbeFailure::unknown; // when result is 0
+    ProbeStats stats;                             // of the attempts of a pass's probe
+    std::vector<std::int64_t> attemptsUs;         // each attempt's round trip, as sent; -1 unanswered
 };
 
 // One probe as a state machine over one non-blocking descriptor of its own, so that a pass can
@@ -36,7 +45,7 @@ public:
     // The descriptor reported revents (poll flags).
     virtual Step OnReady(short revents) = 0;
     // Deadline() has passed without an answer.
-    Step OnDeadline() { return Failed(ProbeFailure::timedOut); }
+    virtual Step OnDeadline() { return Failed(ProbeFailure::timedOut); }
 
     virtual int Fd() const { return m_fd.Get(); }
     short Events() const { return m_events; }
@@ -60,9 +69,13 @@ protected:
 // socket() failed for want of a descriptor (of the process or of the system), not for good.
 bool IsOutOfDescriptors(int error);
 
-// The probe for an entry: an ICMP echo when bConnect is 0, else a TCP connect to port. Null when
-// the entry cannot be attempted at all (a port outside 0..65535): its result is 0 at once.
-std::unique_ptr<AsyncProbe> MakeProbe(std::int32_t bConnect, std::int32_t port);
+// Whether an entry can be attempted at all: a TCP port outside 0..65535 cannot.
+bool CanAttempt(std::int32_t bConnect, std::int32_t port);
+
+// The probe for an entry: an ICMP echo when bConnect is 0, else a TCP connect to port, given up
+// after tcpTimeoutS seconds when that is not 0. Null when the entry cannot be attempted: its
+// result is 0 at once.
+std::unique_ptr<AsyncProbe> MakeProbe(std::int32_t bConnect, std::int32_t port, std::int32_t tcpTimeoutS = 0);
 
 // Runs one probe to its end on the calling thread, waiting in AbortablePoll only, so that a
 // stopped worker leaves at once. A probe without a descriptor to spare answers 0.

@@ -9,6 +9,7 @@ const char* ProbeFailureText(ProbeFailure failure) {
     case ProbeFailure::refused:
         return "connection refused";
     case ProbeFailure::timedOut:
+    case ProbeFailure::tcpTimeLimit: // ProbeReasonText names the limit
         return "no answer within the time limit";
     case ProbeFailure::hostNotFound:
         return "host name not found";

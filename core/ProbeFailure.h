@@ -12,6 +12,7 @@ enum class ProbeFailure : std::uint8_t {
     noPermission, // ICMP needs a ping socket or a raw socket, and neither is allowed
     badPort,      // a port outside 0..65535 cannot be attempted
     blocked,      // the system refused to send: a firewall rule or a security module
+    tcpTimeLimit, // no connection within the TCP time limit the user set
 };
 
 // The reason in words, e.g. "connection refused"; empty for unknown.

@@ -30,9 +30,10 @@ bool IsDue(AsyncProbe::Clock::time_point retryAt) {
 
 } // namespace
 
-ProbePass::ProbePass(std::vector<PassEntry> entries, std::size_t maxInFlight, DoneFn onDone)
-    : m_entries(std::move(entries)), m_maxInFlight(std::max<std::size_t>(maxInFlight, 1)), m_onDone(std::move(onDone)) {
-}
+ProbePass::ProbePass(std::vector<PassEntry> entries, std::size_t maxInFlight, DoneFn onDone, ProbeSettings settings)
+    : m_entries(std::move(entries)), m_maxInFlight(std::max<std::size_t>(maxInFlight, 1)), m_onDone(std::move(onDone)),
+      m_settings(settings),
+      m_attempts(m_entries.size(), std::clamp(settings.echoes, ProbeSettings::kMinEchoes, ProbeSettings::kMaxEchoes)) {}
 
 ProbePass::~ProbePass() = default;
 
@@ -52,29 +53,34 @@ void ProbePass::Run() {
     }
 }
 
-// Without an epoll descriptor: the same probes, one after the other.
+// Without an epoll descriptor: the same attempts, one after the other.
 void ProbePass::RunOneAtATime() {
     m_remaining = m_entries.size();
     for (std::size_t index = 0; index < m_entries.size(); ++index) {
         const PassEntry& entry = m_entries[index];
-        Done(index, ProbeConnection(entry.connect, entry.address, entry.port));
+        for (std::int32_t attempt = 0; attempt < m_attempts.PerEntry(); ++attempt) {
+            if (attempt > 0)
+                AbortablePoll(nullptr, 0, m_settings.echoIntervalMs);
+            const ProbeOutcome outcome = ProbeConnection(entry.connect, entry.address, entry.port);
+            if (outcome.failure == ProbeFailure::hostNotFound || outcome.failure == ProbeFailure::badPort) {
+                Done(index, outcome); // nothing was sent
+                break;
+            }
+            AttemptEnded(Attempted(index), outcome);
+        }
     }
 }
 
 void ProbePass::Prepare() {
     const std::size_t count = m_entries.size();
     m_remaining = count;
-    m_probes.resize(count);
     m_destinations.assign(count, HostAddress{});
     std::unordered_map<std::string, std::size_t> submitted; // one lookup per distinct name
     for (std::size_t index = 0; index < count; ++index) {
         const PassEntry& entry = m_entries[index];
-        if (entry.connect != 0) {
-            m_probes[index] = MakeProbe(entry.connect, entry.port);
-            if (!m_probes[index]) {
-                Done(index, {0, -1, ProbeFailure::badPort});
-                continue;
-            }
+        if (!CanAttempt(entry.connect, entry.port)) {
+            Done(index, {0, -1, ProbeFailure::badPort});
+            continue;
         }
         if (const auto literal = ParseAddressLiteral(entry.address)) {
             MakeReady(index, *literal);
@@ -116,6 +122,13 @@ void ProbePass::MakeReady(std::size_t index, const HostAddress& destination) {
 }
 
 void ProbePass::StartReady() {
+    // The next attempts whose time has come join the first ones.
+    const auto now = Clock::now();
+    while (!m_due.empty() && m_due.front().first <= now) {
+        const std::size_t index = m_due.front().second;
+        m_due.pop_front();
+        (m_entries[index].connect == 0 ? m_readyEchoes : m_readyConnects).push(index);
+    }
     // Replies are read every kEchoesPerRead requests, many at a call: often enough that a long
     // burst does not overflow the socket; their arrival times are the kernel's, so a reply read
     // a little later still has its true round trip.
@@ -139,19 +152,22 @@ void ProbePass::StartReady() {
 }
 
 void ProbePass::Launch(std::size_t index) {
-    AsyncProbe& probe = *m_probes[index];
-    switch (probe.Begin(m_destinations[index])) {
+    const PassEntry& entry = m_entries[index];
+    std::unique_ptr<AsyncProbe> probe = MakeProbe(entry.connect, entry.port, m_settings.tcpTimeoutS);
+    switch (probe->Begin(m_destinations[index])) {
     case AsyncProbe::Step::waiting: {
-        epoll_event watch{static_cast<std::uint32_t>(probe.Events()), {}};
-        watch.data.u64 = index;
-        if (::epoll_ctl(m_epoll.Get(), EPOLL_CTL_ADD, probe.Fd(), &watch) != 0) {
+        const Key key = Attempted(index);
+        epoll_event watch{static_cast<std::uint32_t>(probe->Events()), {}};
+        watch.data.u64 = key;
+        if (::epoll_ctl(m_epoll.Get(), EPOLL_CTL_ADD, probe->Fd(), &watch) != 0) {
             // Only when kernel memory ran out: finish this one alone rather than lose it.
-            Done(index, RunProbeAlone(probe, m_destinations[index]));
+            AttemptEnded(key, RunProbeAlone(*probe, m_destinations[index]));
             return;
         }
         ++m_inFlight;
-        if (probe.Deadline())
-            m_deadlines.emplace(*probe.Deadline(), index);
+        if (probe->Deadline())
+            m_deadlines.emplace(*probe->Deadline(), key);
+        m_connects.emplace(key, std::move(probe));
         return;
     }
     case AsyncProbe::Step::noDescriptor:
@@ -162,18 +178,36 @@ void ProbePass::Launch(std::size_t index) {
             m_retryAt = Clock::now() + std::chrono::milliseconds(kDescriptorRetryMs);
         return;
     case AsyncProbe::Step::done:
-        Done(index, probe.Outcome());
+        AttemptEnded(Attempted(index), probe->Outcome());
         return;
     }
 }
 
 // A connect in flight has ended: its slot goes to the next.
-void ProbePass::Land(std::size_t index) {
+void ProbePass::Land(Key key) {
+    const auto found = m_connects.find(key);
+    const ProbeOutcome outcome = found->second->Outcome();
+    m_connects.erase(found);
     --m_inFlight;
     // After a shortage, one more slot with every probe that ends, until the next shortage.
     if (m_limit < m_fullLimit)
         ++m_limit;
-    Done(index, m_probes[index]->Outcome());
+    AttemptEnded(key, outcome);
+}
+
+ProbePass::Key ProbePass::Attempted(std::size_t index) {
+    const std::int32_t attempt = m_attempts.Sent(index);
+    m_attempts.CountSent(index);
+    // Every attempt starts now and waits the same interval, so the queue stays in order.
+    if (m_attempts.Sent(index) < m_attempts.PerEntry())
+        m_due.emplace_back(Clock::now() + std::chrono::milliseconds(m_settings.echoIntervalMs), index);
+    return index * kKeyStride + static_cast<Key>(attempt);
+}
+
+void ProbePass::AttemptEnded(Key key, const ProbeOutcome& outcome) {
+    const std::size_t index = key / kKeyStride;
+    if (m_attempts.End(index, static_cast<std::int32_t>(key % kKeyStride), outcome))
+        Done(index, m_attempts.Outcome(index));
 }
 
 void ProbePass::SendEcho(std::size_t index) {
@@ -183,19 +217,22 @@ void ProbePass::SendEcho(std::size_t index) {
         m_echoesParked.push_back(index);
         return;
     }
-    const IcmpEchoSession::SendResult sent = m_echoes.Send(index, destination);
+    const Key key = index * kKeyStride + static_cast<Key>(m_attempts.Sent(index));
+    const IcmpEchoSession::SendResult sent = m_echoes.Send(key, destination);
     switch (sent.status) {
     case IcmpEchoSession::Sent::waiting:
+        Attempted(index);
         if (!WatchEchoes(family, false)) {
-            // Only when kernel memory ran out: finish this one alone rather than lose it.
+            // Only when kernel memory ran out: finish this one alone rather than lose it (the
+            // session's other echoes expire as usual).
             m_echoes.Close(family);
             IcmpEchoProbe alone;
-            Done(index, RunProbeAlone(alone, destination));
+            AttemptEnded(key, RunProbeAlone(alone, destination));
             return;
         }
         return;
     case IcmpEchoSession::Sent::failed:
-        Done(index, {0, -1, sent.failure});
+        AttemptEnded(Attempted(index), {0, -1, sent.failure});
         return;
     case IcmpEchoSession::Sent::noDescriptor:
         m_readyEchoes.push(index);
@@ -231,7 +268,7 @@ void ProbePass::OnEchoSocket(sa_family_t family, std::uint32_t events) {
     m_answered.clear();
     m_echoes.Drain(family, m_answered);
     for (const IcmpEchoSession::Answer& answer : m_answered)
-        Done(answer.key, {1, answer.roundTripUs});
+        AttemptEnded(answer.key, {1, answer.roundTripUs});
     if (!m_answered.empty() || (events & EPOLLOUT))
         EchoesEnded();
 }
@@ -257,6 +294,8 @@ int ProbePass::WaitTimeoutMs() const {
     const auto echoDeadline = m_echoes.NextDeadline();
     if (echoDeadline && (!until || *echoDeadline < *until))
         until = echoDeadline;
+    if (!m_due.empty() && (!until || m_due.front().first < *until))
+        until = m_due.front().first;
     for (const auto retryAt : {m_retryAt, m_echoRetryAt})
         if (retryAt != Clock::time_point{} && (!until || retryAt < *until))
             until = retryAt;
@@ -282,26 +321,27 @@ void ProbePass::Wait() {
             OnEchoSocket(key == kEchoKey ? AF_INET : AF_INET6, events[i].events);
             continue;
         }
-        const std::size_t index = static_cast<std::size_t>(events[i].data.u64);
-        if (!m_probes[index])
+        const auto connect = m_connects.find(static_cast<Key>(key));
+        if (connect == m_connects.end())
             continue;
-        if (m_probes[index]->OnReady(static_cast<short>(events[i].events)) != AsyncProbe::Step::waiting)
-            Land(index);
+        if (connect->second->OnReady(static_cast<short>(events[i].events)) != AsyncProbe::Step::waiting)
+            Land(connect->first);
     }
 
     const auto now = Clock::now();
     while (!m_deadlines.empty() && m_deadlines.top().first <= now) {
-        const std::size_t index = m_deadlines.top().second;
+        const Key key = m_deadlines.top().second;
         m_deadlines.pop();
-        if (!m_probes[index] || !m_probes[index]->Deadline())
+        const auto connect = m_connects.find(key);
+        if (connect == m_connects.end() || !connect->second->Deadline())
             continue; // ended meanwhile
-        m_probes[index]->OnDeadline();
-        Land(index);
+        connect->second->OnDeadline();
+        Land(key);
     }
     m_expired.clear();
     m_echoes.Expire(now, m_expired);
-    for (const std::size_t index : m_expired)
-        Done(index, {0, -1, ProbeFailure::timedOut});
+    for (const IcmpEchoSession::Key key : m_expired)
+        AttemptEnded(key, {0, -1, ProbeFailure::timedOut});
     if (!m_expired.empty())
         EchoesEnded();
 }
@@ -320,8 +360,8 @@ void ProbePass::OnLookups() {
 
 // The outcome is a copy: the probe that held it is gone before the caller hears of it.
 void ProbePass::Done(std::size_t index, ProbeOutcome outcome) {
-    if (index < m_probes.size())
-        m_probes[index].reset();
+    if (outcome.failure == ProbeFailure::tcpTimeLimit)
+        outcome.stats.timeLimitS = m_settings.tcpTimeoutS;
     --m_remaining;
     m_onDone(index, outcome);
 }

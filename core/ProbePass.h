@@ -1,17 +1,21 @@
 #pragma once
 
+#include "AttemptTally.h"
 #include "IcmpEchoSession.h"
 #include "NameLookupBatch.h"
 #include "Probe.h"
+#include "ProbeSettings.h"
 #include "UniqueFd.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <queue>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -26,6 +30,11 @@ struct PassEntry {
 // every socket (through AbortablePoll, so a stopped worker leaves at once and the unwinding
 // closes every socket), name lookups on helper threads, and each probe with exactly the
 // semantics it has on its own. A pass takes about as long as its slowest probe.
+//
+// Each entry gets settings.echoes attempts, settings.echoIntervalMs apart from one to its next;
+// the attempts of all entries interleave, so a pass of N attempts takes about (N-1) intervals
+// plus the slowest answer, whatever the number of entries. An entry is done when its last attempt
+// has ended.
 //
 // Every ICMP echo of the pass goes through one socket per address family, so any number of
 // them may be in flight together. Each TCP connect holds a socket of its own: at most
@@ -43,7 +52,7 @@ public:
     // Called for each entry once its probe has ended, in the order they end.
     using DoneFn = std::function<void(std::size_t index, const ProbeOutcome& outcome)>;
 
-    ProbePass(std::vector<PassEntry> entries, std::size_t maxInFlight, DoneFn onDone);
+    ProbePass(std::vector<PassEntry> entries, std::size_t maxInFlight, DoneFn onDone, ProbeSettings settings = {});
     ~ProbePass();
     ProbePass(const ProbePass&) = delete;
     ProbePass& operator=(const ProbePass&) = delete;
@@ -53,7 +62,11 @@ public:
 
 private:
     using Clock = AsyncProbe::Clock;
-    using Deadline = std::pair<Clock::time_point, std::size_t>;
+    // One attempt: its entry times kKeyStride, plus its number.
+    using Key = std::size_t;
+    static constexpr Key kKeyStride = 128;
+    static_assert(kKeyStride >= ProbeSettings::kMaxEchoes);
+    using Deadline = std::pair<Clock::time_point, Key>;
     using ReadyQueue = std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>>; // lowest row first
 
     void Prepare();
@@ -63,8 +76,11 @@ private:
     void Wait();
     void OnLookups();
     void Launch(std::size_t index);
-    void Land(std::size_t index);
+    void Land(Key key);
     void SendEcho(std::size_t index);
+    // The next attempt of index has gone out: the one after it falls due an interval later.
+    Key Attempted(std::size_t index);
+    void AttemptEnded(Key key, const ProbeOutcome& outcome);
     bool WatchEchoes(sa_family_t family, bool writable);
     void OnEchoSocket(sa_family_t family, std::uint32_t events);
     // Reads the replies waiting on every echo socket open.
@@ -76,11 +92,14 @@ private:
     std::vector<PassEntry> m_entries;
     std::size_t m_maxInFlight;
     DoneFn m_onDone;
+    ProbeSettings m_settings;
+    AttemptTally m_attempts;
 
-    std::vector<std::unique_ptr<AsyncProbe>> m_probes; // per TCP entry; null once done
+    std::unordered_map<Key, std::unique_ptr<AsyncProbe>> m_connects; // in flight
     std::vector<HostAddress> m_destinations;
     ReadyQueue m_readyConnects;
     ReadyQueue m_readyEchoes;
+    std::deque<std::pair<Clock::time_point, std::size_t>> m_due; // next attempts, in the order they fall due
     std::priority_queue<Deadline, std::vector<Deadline>, std::greater<>> m_deadlines;
     std::vector<std::vector<std::size_t>> m_waitingForName; // per submitted name: its entries
     NameLookupBatchGuard m_lookups;
@@ -88,7 +107,7 @@ private:
     IcmpEchoSession m_echoes;
     std::vector<std::size_t> m_echoesParked; // waiting until the echo socket takes more
     std::vector<IcmpEchoSession::Answer> m_answered;
-    std::vector<std::size_t> m_expired;
+    std::vector<IcmpEchoSession::Key> m_expired;
     bool m_echoWatched[2] = {false, false}; // per family: the socket is in the epoll set
 
     UniqueFd m_epoll;

@@ -22,6 +22,8 @@ AsyncProbe::Step TcpConnectProbe::Begin(const HostAddress& destination) {
     if (errno != EINPROGRESS)
         return FailedWith(errno);
     m_events = POLLOUT;
+    if (m_timeoutS > 0)
+        m_deadline = m_start + std::chrono::seconds(m_timeoutS);
     // A near host (loopback above all) has often finished the handshake already: no need to
     // wait for it.
     pollfd now{m_fd.Get(), POLLOUT, 0};

@@ -136,6 +136,7 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
     MarkSaved({});
     CreateStatusLine();
     CreateAlertPolicyButton();
+    CreateProbeSettingsButton();
     m_geometry =
         std::make_unique<WindowGeometry>(*this, *ListView(), std::vector<QWidget*>{m_pStatusLine}, ListExtraRoom());
 }

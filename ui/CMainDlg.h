@@ -10,6 +10,7 @@
 #include "ISoundPlayer.h"
 #include "ListFileStamp.h"
 #include "PassRecord.h"
+#include "ProbeSettings.h"
 #include "UserPrompts.h"
 
 #include <QDateTime>
@@ -17,8 +18,8 @@
 #include <exception>
 #include <functional>
 #include <memory>
-#include <stop_token>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 class CAlertDispatch;
@@ -66,6 +67,7 @@ public:
         QDateTime when; // local time the run ended; invalid before the first run
         int probed = 0; // entries whose probe ended in this run
         int failed = 0;
+        int degraded = 0; // answered, but poorly
         bool cancelled = false;
     };
 
@@ -195,6 +197,8 @@ private:
     void CreateStatusLine();
     // The alert policy (CMainDlgAlertPolicy.cpp): its button, and what a scheduled pass raises.
     void CreateAlertPolicyButton();
+    // The probe settings (CMainDlgProbeSettings.cpp): their button, kept in the user's settings.
+    void CreateProbeSettingsButton();
     void ScheduledPassEnded(std::function<void()> done);
     void NotifyRecovery();
     void SendRecoveryMail(std::function<void(std::exception_ptr)> ended);
@@ -210,7 +214,8 @@ private:
     CPagerAlert* m_pPagerAlert = nullptr;        // the pager alert in progress, for WaitForModem
     std::unique_ptr<CBackgroundTask> m_mailTask; // the e-mail dialogue in flight
     std::unique_ptr<CAlertDispatch> m_alerts;
-    CAlertPolicy m_policy; // from the user's settings file
+    CAlertPolicy m_policy;         // from the user's settings file
+    ProbeSettings m_probeSettings; // likewise
     std::unique_ptr<CScheduler> m_scheduler;
     int m_nEditorDepth = 0; // edit dialogs open on entries; a scheduled run waits for them
     bool m_bInCheckRun = false;

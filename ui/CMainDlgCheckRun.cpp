@@ -14,6 +14,7 @@ int CMainDlg::CheckConnections() {
     if (m_bInCheckRun)
         return 1; // never two runs at once; the scheduler does not ask for one
     std::unique_ptr<ICheckRunner> runner = m_services.makeCheckRunner();
+    runner->SetProbeSettings(m_probeSettings);
     runner->SetEndedFn([this](std::size_t row, const ProbeOutcome& outcome, std::int64_t endedAt) {
         ShowProbeEnded(row, outcome, endedAt);
     });

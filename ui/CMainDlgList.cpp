@@ -18,6 +18,7 @@
 #include <QStyle>
 #include <QTreeWidget>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -25,8 +26,9 @@ constexpr int kAddressColumn = 0;
 constexpr int kPortColumn = 1;
 constexpr int kStatusColumn = 2;
 constexpr int kRoundTripColumn = 3;
-constexpr int kCheckedColumn = 4;
-constexpr int kReasonColumn = 5;
+constexpr int kLossColumn = 4;
+constexpr int kCheckedColumn = 5;
+constexpr int kReasonColumn = 6;
 constexpr int kEntryRole = Qt::UserRole;
 constexpr const char* kListFilter = "Pulsewick list (*.pwk)";
 constexpr const char* kListSuffix = "pwk";
@@ -36,8 +38,8 @@ struct Column {
     int width; // pixels
 };
 // After the three columns of the list file's view: what the last probe found, shown only.
-constexpr Column kColumns[] = {{"IP Address", 160}, {"Port", 56},    {"OK", 40},
-                               {"Round trip", 76},  {"Checked", 70}, {"Reason", 190}};
+constexpr Column kColumns[] = {{"IP Address", 160}, {"Port", 56},    {"OK", 40},     {"Round trip", 76},
+                               {"Loss", 50},        {"Checked", 68}, {"Reason", 170}};
 // Rows the list view shows when the window first opens.
 constexpr int kRowsShown = 8;
 constexpr const char* kCheckedFormat = "HH:mm:ss";
@@ -60,11 +62,13 @@ struct ProbeCells {
     ProbeFailure failure = ProbeFailure::unknown;
     std::int64_t when = -1; // when the probe ended, epoch seconds
     bool icmp = false;      // the ICMP privilege help belongs on ICMP rows only
+    ProbeStats stats;       // of its attempts
+    bool degraded = false;
 };
 
 ProbeCells CellsOf(const CItem& entry) {
-    return {entry.m_tLastProbe >= 0, entry.m_bResult, entry.m_nLastRoundTripUs, entry.m_nLastFailure,
-            entry.m_tLastProbe, !entry.m_bConnect};
+    return {entry.m_tLastProbe >= 0, entry.m_bResult,   entry.m_nLastRoundTripUs, entry.m_nLastFailure,
+            entry.m_tLastProbe,      !entry.m_bConnect, entry.m_lastStats,        entry.m_bLastDegraded};
 }
 
 // The round trip, the local time the probe ended and the reason of a failure; empty cells for an
@@ -74,10 +78,15 @@ void FillProbeCells(QTreeWidgetItem& row, const ProbeCells& cells) {
     row.setText(kRoundTripColumn, cells.probed && cells.result && cells.roundTripUs >= 0
                                       ? QStringLiteral("%1 ms").arg(RoundTripMs(cells.roundTripUs))
                                       : QString());
+    // The share lost tells something only of several attempts.
+    row.setText(kLossColumn, cells.probed && cells.stats.sent > 1
+                                 ? QStringLiteral("%1 %").arg(std::lround(cells.stats.LossRatio() * 100.0))
+                                 : QString());
     row.setText(kCheckedColumn,
                 cells.probed ? QDateTime::fromSecsSinceEpoch(cells.when).toString(kCheckedFormat) : QString());
     const QString reason =
-        cells.probed && !cells.result ? QString::fromLatin1(ProbeFailureText(cells.failure)) : QString();
+        cells.probed ? QString::fromStdString(ProbeReasonText(cells.result, cells.failure, cells.stats, cells.degraded))
+                     : QString();
     row.setText(kReasonColumn, reason);
     QString tip;
     if (cells.icmp && cells.failure == ProbeFailure::noPermission && !reason.isEmpty()) {
@@ -167,6 +176,8 @@ void CMainDlg::SetRowStatus(std::size_t row, int result) {
     ++m_currentPass.probed;
     if (result == 0)
         ++m_currentPass.failed;
+    if (row < m_pList->GetCount() && m_pList->GetAt(row).m_bLastDegraded)
+        ++m_currentPass.degraded;
     if (QTreeWidgetItem* item = ListView()->topLevelItem(static_cast<int>(row))) {
         ProbeCells cells = row < m_pList->GetCount() ? CellsOf(m_pList->GetAt(row)) : ProbeCells{};
         cells.result = result;
@@ -179,7 +190,8 @@ void CMainDlg::SetRowStatus(std::size_t row, int result) {
 void CMainDlg::ShowProbeEnded(std::size_t row, const ProbeOutcome& outcome, std::int64_t endedAt) {
     const bool icmp = row < m_pList->GetCount() && !m_pList->GetAt(row).m_bConnect;
     if (QTreeWidgetItem* item = ListView()->topLevelItem(static_cast<int>(row)))
-        FillProbeCells(*item, {true, outcome.result, outcome.roundTripUs, outcome.failure, endedAt, icmp});
+        FillProbeCells(*item, {true, outcome.result, outcome.roundTripUs, outcome.failure, endedAt, icmp, outcome.stats,
+                               IsDegraded(outcome.result, outcome.stats, m_probeSettings)});
 }
 
 void CMainDlg::RunEditor(const std::function<void()>& edit) {

@@ -26,8 +26,9 @@ QString EntryText(const CItem& entry) {
     const QString address = ui::FromLocal(entry.m_strAddress);
     QString text = entry.m_bConnect ? QStringLiteral("%1:%2").arg(address).arg(entry.m_nPort)
                                     : QStringLiteral("%1 (ICMP)").arg(address);
-    if (const char* reason = ProbeFailureText(entry.m_nLastFailure); entry.m_tLastProbe >= 0 && *reason)
-        text += QStringLiteral(": ") + QString::fromLatin1(reason);
+    const std::string reason = ProbeReasonText(0, entry.m_nLastFailure, entry.m_lastStats, false);
+    if (entry.m_tLastProbe >= 0 && !reason.empty())
+        text += QStringLiteral(": ") + QString::fromStdString(reason);
     return text;
 }
 } // namespace
@@ -70,6 +71,8 @@ QString CMainDlg::PassText() const {
                       .arg(pass.cancelled ? QStringLiteral("cancelled, ") : QString())
                       .arg(pass.failed)
                       .arg(pass.probed);
+    if (pass.degraded > 0)
+        outcome += QStringLiteral(", %1 degraded").arg(pass.degraded);
     return QStringLiteral("Last pass at %1: %2.").arg(at, outcome);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Probe.h"
+#include "ProbeSettings.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +22,8 @@ public:
     virtual ~ICheckRunner() = default;
     // For the next Start: who hears of each probe as it ends.
     virtual void SetEndedFn(EndedFn onEnded) = 0;
+    // For the next Start: how each entry is probed, and what reads as degraded.
+    virtual void SetProbeSettings(const ProbeSettings&) {}
     // Starts the worker over the list; false when it could not start.
     virtual bool Start(CItemList& list, StatusFn onStatus) = 0;
     // Readable while rows or progress wait for Deliver() or once the worker has ended.

@@ -8,6 +8,7 @@
 #include "ListenAddress.h"
 #include "LoopbackPorts.h"
 #include "MonitorMetrics.h"
+#include "Probe.h"
 #include "TempDir.h"
 
 #include <QByteArray>
@@ -153,6 +154,37 @@ TEST(MonitorMetrics, LabelValuesWithQuotesBackslashesAndLineBreaksReadBackThroug
     EXPECT_NE(metrics.Text().find("address=\"two\\nlines\""), std::string::npos);
     EXPECT_NE(text.find("pulsewick_alerts_total{kind=\"mail\",outcome=\"failed\"} 2\n"), std::string::npos);
     EXPECT_NE(text.find("pulsewick_last_pass_timestamp_seconds 1700000000\n"), std::string::npos);
+}
+
+// With several attempts a probe: the attempts sent, the last loss ratio and jitter, and every
+// answered round trip in an exponential histogram that promtool reads as one.
+TEST(MonitorMetrics, AttemptsGiveLossJitterAndAHistogramOfRoundTrips) {
+    CItemList list;
+    list.AddTail(Entry("10.0.0.1", 0, 0));
+    list.AddTail(Entry("10.0.0.2", 0, 0));
+    cli::MonitorMetrics metrics;
+    metrics.SetEntries(list);
+    metrics.SetMeasuresLink(true);
+    for (int pass = 0; pass < 2; ++pass) {
+        ProbeOutcome outcome;
+        outcome.attemptsUs = {50, 2000, -1, 2000, -1};
+        outcome.stats = SummariseAttempts(outcome.attemptsUs);
+        metrics.ObserveAttempts(0, outcome);
+        metrics.SetResult(0, 1, outcome.stats.medianUs);
+    }
+    const std::string text = metrics.Text();
+    EXPECT_EQ(testsupport::PromtoolProblems(text), "") << text;
+    const std::string labels = "{row=\"1\",address=\"10.0.0.1\",kind=\"icmp\",port=\"\"";
+    for (const std::string& line :
+         {"pulsewick_probe_attempts_total" + labels + "} 10\n", "pulsewick_probe_loss_ratio" + labels + "} 0.4\n",
+          "pulsewick_probe_jitter_seconds" + labels + "} 0.000975\n",
+          "pulsewick_probe_attempt_round_trip_seconds_bucket" + labels + ",le=\"1e-05\"} 0\n",
+          "pulsewick_probe_attempt_round_trip_seconds_bucket" + labels + ",le=\"0.0001\"} 2\n",
+          "pulsewick_probe_attempt_round_trip_seconds_bucket" + labels + ",le=\"0.00316\"} 6\n",
+          "pulsewick_probe_attempt_round_trip_seconds_bucket" + labels + ",le=\"+Inf\"} 6\n",
+          "pulsewick_probe_attempt_round_trip_seconds_count" + labels + "} 6\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
+    EXPECT_EQ(text.find("row=\"2\""), std::string::npos) << "not probed: no samples";
 }
 
 // What --metrics accepts: numbers only, IPv6 in brackets, and a port that fits.

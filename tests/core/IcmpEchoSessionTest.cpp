@@ -32,6 +32,7 @@ HostAddress Loopback(const std::string& text) {
 struct Echo {
     std::uint16_t identifier = 0;
     std::uint16_t sequence = 0;
+    std::string data;
 };
 
 // A raw socket of the test's own: it sees the requests on loopback and forges replies.
@@ -56,12 +57,14 @@ public:
             icmphdr icmp;
             std::memcpy(&icmp, buffer + header, sizeof icmp);
             if (icmp.type == ICMP_ECHO)
-                return Echo{ntohs(icmp.un.echo.id), ntohs(icmp.un.echo.sequence)};
+                return Echo{ntohs(icmp.un.echo.id), ntohs(icmp.un.echo.sequence),
+                            std::string(reinterpret_cast<const char*>(buffer) + header + sizeof icmp,
+                                        static_cast<std::size_t>(got) - header - sizeof icmp)};
         }
     }
 
     void Reply(const char* to, Echo echo, std::string_view data) {
-        unsigned char packet[sizeof(icmphdr) + 32] = {};
+        unsigned char packet[sizeof(icmphdr) + 64] = {};
         icmphdr icmp{};
         icmp.type = ICMP_ECHOREPLY;
         icmp.un.echo.id = htons(echo.identifier);
@@ -112,12 +115,16 @@ TEST_P(SharedEchoes, AReplyIsCreditedOnlyToTheEchoItAnswers) {
     ASSERT_EQ(first->identifier, second->identifier) << "one socket, one identifier";
     ASSERT_NE(first->sequence, second->sequence);
 
-    const std::string_view data{"Hi there!", 10};
-    sniffer.Reply("127.0.0.1", {static_cast<std::uint16_t>(first->identifier + 1), first->sequence}, data);
-    sniffer.Reply("127.0.0.1", *first, "Hi there?");
-    sniffer.Reply("127.0.0.1", *first, data.substr(0, 4));
+    // What another process would get back for an echo that looks like ours: a process with the
+    // same pid (in a container, or after pid reuse) must not be credited with our replies.
+    const std::string_view plain{"Hi there!", 10};
+    const std::string_view data = first->data;
+    ASSERT_EQ(data.substr(0, plain.size()), plain);
+    sniffer.Reply("127.0.0.1", {static_cast<std::uint16_t>(first->identifier + 1), first->sequence, {}}, data);
+    sniffer.Reply("127.0.0.1", *first, plain);
+    sniffer.Reply("127.0.0.1", *first, data.substr(0, data.size() - 1));
     stranger.Reply("127.0.0.1", *first, data); // the right numbers from the wrong host
-    sniffer.Reply("127.0.0.1", *second, data);
+    sniffer.Reply("127.0.0.1", *second, second->data);
 
     std::vector<IcmpEchoSession::Answer> answered;
     for (int i = 0; i < 50 && answered.empty(); ++i) {
@@ -130,7 +137,7 @@ TEST_P(SharedEchoes, AReplyIsCreditedOnlyToTheEchoItAnswers) {
     ASSERT_EQ(answered.size(), 1u);
     EXPECT_EQ(answered[0].key, 2u);
 
-    sniffer.Reply("127.0.0.1", *second, data); // a duplicate of an answered echo
+    sniffer.Reply("127.0.0.1", *second, second->data); // a duplicate of an answered echo
     ::poll(nullptr, 0, 200);
     session.Drain(AF_INET, answered);
     EXPECT_EQ(answered.size(), 1u);

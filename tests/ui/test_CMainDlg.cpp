@@ -75,7 +75,7 @@ protected:
 TEST_F(MainDlgTest, StartsWithAnEmptyListAndTheDefaultSettings) {
     CMainDlg& dlg = h.Open();
     QTreeWidget* view = dlg.ListView();
-    ASSERT_EQ(view->columnCount(), 6); // then the round trip, the time checked and the reason
+    ASSERT_EQ(view->columnCount(), 7); // then the round trip, the loss, the time checked and the reason
     EXPECT_EQ(view->headerItem()->text(0), "IP Address");
     EXPECT_EQ(view->headerItem()->text(1), "Port");
     EXPECT_EQ(view->headerItem()->text(2), "OK");

@@ -143,9 +143,9 @@ TEST_F(TellsTest, TheStatusLineFollowsMonitoringAndThePopUpNamesWhatFailed) {
     // Each row tells when it was checked and why it failed; only the ICMP row how to grant ICMP.
     QTreeWidgetItem* row = h.dlg().ListView()->topLevelItem(0);
     EXPECT_EQ(row->text(3), "");
-    EXPECT_TRUE(row->text(4).startsWith(now + ":")) << row->text(4).toStdString();
-    EXPECT_EQ(row->text(5), "blocked by a firewall or security policy");
-    EXPECT_EQ(row->toolTip(5), row->text(5));
+    EXPECT_TRUE(row->text(5).startsWith(now + ":")) << row->text(5).toStdString();
+    EXPECT_EQ(row->text(6), "blocked by a firewall or security policy");
+    EXPECT_EQ(row->toolTip(6), row->text(6));
     EXPECT_TRUE(h.dlg().ListView()->topLevelItem(1)->toolTip(5).contains("cap_net_raw"));
 
     ASSERT_EQ(h.prompts.messages.size(), 1u);
@@ -161,7 +161,7 @@ TEST_F(TellsTest, TheStatusLineFollowsMonitoringAndThePopUpNamesWhatFailed) {
     h.Click(IDC_PING_NOW);
     EXPECT_EQ(Status(), "Not monitoring.  Last pass at " + now + ": all 2 answered.");
     EXPECT_EQ(row->text(3), "1.5 ms");
-    EXPECT_EQ(row->text(5), "");
+    EXPECT_EQ(row->text(6), "");
     EXPECT_EQ(h.prompts.notifications.size(), 1u) << "Ping Now raises no alert";
 }
 
@@ -170,13 +170,18 @@ TEST_F(TellsTest, TabFollowsTheWindowAndARepeatedMnemonicReachesTheNextButton) {
     QApplication::setActiveWindow(&h.dlg());
     ASSERT_TRUE(QTest::qWaitForWindowActive(&h.dlg()));
     h.calls.clear();
-    const std::pair<int, int> steps[] = {
-        {IDC_EXECUTE, IDC_PAGER}, {IDC_START_AUTO, IDC_LOG_NEVER}, {IDC_LOG_NEVER, IDC_EDIT}};
+    const std::pair<int, int> steps[] = {{IDC_EXECUTE, IDC_PAGER}, {IDC_LOG_NEVER, IDC_EDIT}};
     for (const auto& [from, to] : steps) {
         h.Item(from)->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), h.Item(to)) << "Tab from " << from;
     }
+    // The period's row ends with the probe settings.
+    h.Item(IDC_START_AUTO)->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "probeSettings");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), h.Item(IDC_LOG_NEVER));
     // The e-mail row (its "..." greyed while the alert is off), then the alert policy beside it.
     h.Item(IDC_MAIL)->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

@@ -168,7 +168,7 @@ TEST(MainWindowSays, ARowShowsItsProbeAsSoonAsItEndsWithItsOwnEndTime) {
     dlg.CheckConnections();
     ASSERT_FALSE(whileRunning.isEmpty()) << "the row waited for the silent one before it";
     EXPECT_EQ(whileRunning[3], "1.5 ms");
-    EXPECT_EQ(whileRunning[4], "12:34:56");
+    EXPECT_EQ(whileRunning[5], "12:34:56");
     EXPECT_EQ(h.Row(0)[2], "No") << "the silent row shows nothing new";
 }
 
