@@ -1,7 +1,7 @@
 // pulsewick-cli monitor's metrics endpoint under a flood: 2,000 idle connections on loopback
 // that reconnect as soon as the server closes them, while one scraper asks for /metrics again
 // and again. Reports how many scrapes were answered and how long they took; asserts nothing.
-// Usage: metrics_flood_bench [SCRAPES]   (300 by default)
+// Usage: metrics_flood_bench [SCRAPES [PROGRAM]]   (300, and this build's pulsewick-cli, by default)
 #include "MonitorProcess.h"
 
 #include "CItemList.h"
@@ -75,6 +75,7 @@ void Flood(std::uint16_t port, const std::atomic<bool>& stop, std::atomic<long>&
 
 int main(int argc, char** argv) {
     const int scrapes = argc > 1 ? std::max(1, std::atoi(argv[1])) : kDefaultScrapes;
+    const std::string program = argc > 2 ? argv[2] : PULSEWICK_CLI;
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 8192);
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
     if (!SaveListFile(list, path).Succeeded())
         return 1;
 
-    MonitorProcess monitor(dir.path(), {path, "--metrics", "127.0.0.1:0"});
+    MonitorProcess monitor(dir.path(), {path, "--metrics", "127.0.0.1:0"}, {}, 0, program);
     const std::uint16_t port = monitor.MetricsPort(30s);
     if (port == 0 || !monitor.WaitFor("pass 1:", 30s)) {
         std::fprintf(stderr, "the monitor did not start:\n%s", monitor.Err().c_str());

@@ -1,11 +1,11 @@
 // pulsewick-cli monitor: processor time while it waits between passes, resident memory with a
 // 10,000-entry list, and the time one /metrics scrape of that list takes. Reports, asserts nothing.
 // Every entry probes a closed port on 127.0.0.1, so a pass is quick and stays on this machine.
+// Usage: monitor_bench [PROGRAM]   (this build's pulsewick-cli by default)
 #include "MonitorProcess.h"
 
-#include "CItemList.h"
-#include "ListFile.h"
 #include "LoopbackPorts.h"
+#include "MonitorBenchSupport.h"
 #include "TempDir.h"
 
 #include <signal.h>
@@ -15,8 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -26,44 +24,24 @@ using testsupport::MonitorProcess;
 
 namespace {
 
-// A field of /proc/PID/status in KiB: VmRSS, RssAnon (private heap and stacks) or RssFile
-// (mapped files, mostly the Qt libraries' pages, shared with every other Qt program).
-double StatusMiB(pid_t pid, const std::string& field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field + ":", 0) == 0)
-            return std::stod(line.substr(field.size() + 1)) / 1024.0;
-    return -1;
-}
+using benchsupport::MakeList;
+using benchsupport::StatusMiB;
 
 void PrintMemory(const char* when, pid_t pid) {
     std::printf("resident memory %s: %.1f MiB (private %.1f MiB, library and file pages %.1f MiB)\n", when,
                 StatusMiB(pid, "VmRSS"), StatusMiB(pid, "RssAnon"), StatusMiB(pid, "RssFile"));
 }
 
-std::string MakeList(const testsupport::TempDir& dir, std::size_t entries, std::uint16_t port) {
-    CItemList list;
-    list.Reserve(entries);
-    for (std::size_t i = 0; i < entries; ++i) {
-        auto item = std::make_unique<CItem>();
-        item->m_bConnect = 1;
-        item->m_strAddress = "127.0.0.1";
-        item->m_nPort = port;
-        list.AddTail(std::move(item));
-    }
-    const std::string path = dir.file("list-" + std::to_string(entries) + ".pwk").string();
-    SaveListFile(list, path);
-    return path;
-}
-
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const std::string program = argc > 1 ? argv[1] : PULSEWICK_CLI;
     testsupport::TempDir dir;
     LoopbackPort closed(LoopbackPort::Kind::closed);
 
     {
-        MonitorProcess monitor(dir.path(), {MakeList(dir, 1, closed.Port()), "--metrics", "127.0.0.1:0"});
+        MonitorProcess monitor(dir.path(), {MakeList(dir, 1, closed.Port()), "--metrics", "127.0.0.1:0"}, {}, 0,
+                               program);
         if (!monitor.WaitFor("pass 1:", 30s)) {
             std::fprintf(stderr, "no first pass:\n%s", monitor.Err().c_str());
             return 1;
@@ -84,7 +62,7 @@ int main() {
     constexpr std::size_t kEntries = 10000;
     const std::string path = MakeList(dir, kEntries, closed.Port());
     const auto listBytes = std::filesystem::file_size(path);
-    MonitorProcess monitor(dir.path(), {path, "--metrics", "127.0.0.1:0"});
+    MonitorProcess monitor(dir.path(), {path, "--metrics", "127.0.0.1:0"}, {}, 0, program);
     const std::uint16_t port = monitor.MetricsPort(30s);
     const auto started = std::chrono::steady_clock::now();
     if (port == 0 || !monitor.WaitFor("pass 1:", 300s)) {

@@ -1,0 +1,34 @@
+#include "MonitorBenchSupport.h"
+
+#include "CItemList.h"
+#include "ListFile.h"
+
+#include <fstream>
+#include <memory>
+
+namespace benchsupport {
+
+double StatusMiB(pid_t pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field + ":", 0) == 0)
+            return std::stod(line.substr(field.size() + 1)) / 1024.0;
+    return -1;
+}
+
+std::string MakeList(const testsupport::TempDir& dir, std::size_t entries, std::uint16_t port) {
+    CItemList list;
+    list.Reserve(entries);
+    for (std::size_t i = 0; i < entries; ++i) {
+        auto item = std::make_unique<CItem>();
+        item->m_bConnect = 1;
+        item->m_strAddress = "127.0.0.1";
+        item->m_nPort = port;
+        list.AddTail(std::move(item));
+    }
+    const std::string path = dir.file("list-" + std::to_string(entries) + ".pwk").string();
+    SaveListFile(list, path);
+    return path;
+}
+
+} // namespace benchsupport
