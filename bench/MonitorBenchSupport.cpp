@@ -3,6 +3,11 @@
 #include "CItemList.h"
 #include "ListFile.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <fstream>
 #include <memory>
 
@@ -14,6 +19,22 @@ double StatusMiB(pid_t pid, const std::string& field) {
         if (line.rfind(field + ":", 0) == 0)
             return std::stod(line.substr(field.size() + 1)) / 1024.0;
     return -1;
+}
+
+int ConnectLoopback(std::uint16_t port, int receiveBuffer) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return -1;
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    const int on = 1; // a small write goes out at once, in a segment of its own
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    (void)::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return fd;
 }
 
 std::string MakeList(const testsupport::TempDir& dir, std::size_t entries, std::uint16_t port) {

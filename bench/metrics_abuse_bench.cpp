@@ -42,22 +42,6 @@ constexpr auto kSlowRun = 8s;
 constexpr int kSilentReaders = 250;
 constexpr std::size_t kEntries = 10000;
 
-int Connect(std::uint16_t port, int receiveBuffer = 0) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return -1;
-    if (receiveBuffer > 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    const int on = 1; // each byte in a segment of its own
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    (void)::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    return fd;
-}
-
 // The start of a request head of about `size` bytes, in header lines of at most `lineLength` bytes,
 // ending inside its last line.
 std::string HeadStart(std::size_t size, std::size_t lineLength) {
@@ -75,7 +59,7 @@ std::string HeadStart(std::size_t size, std::size_t lineLength) {
 double SlowSendersCost(MonitorProcess& monitor, std::uint16_t port, const std::string& start, long& lost) {
     std::vector<int> senders;
     for (int i = 0; i < kSlowSenders; ++i)
-        senders.push_back(Connect(port));
+        senders.push_back(benchsupport::ConnectLoopback(port));
     std::this_thread::sleep_for(200ms);
     for (const int fd : senders)
         (void)::send(fd, start.data(), start.size(), MSG_NOSIGNAL);
@@ -145,7 +129,7 @@ int SilentReaders(const testsupport::TempDir& dir, std::uint16_t closedPort, con
     std::vector<int> clients;
     const std::string request = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     for (int i = 0; i < kSilentReaders; ++i)
-        clients.push_back(Connect(port, 4096));
+        clients.push_back(benchsupport::ConnectLoopback(port, 4096));
     std::this_thread::sleep_for(200ms);
     for (const int fd : clients)
         (void)::send(fd, request.data(), request.size(), MSG_NOSIGNAL);

@@ -93,7 +93,9 @@ int main(int argc, char** argv) {
         sum += m;
     std::printf("/metrics with %zu entries (%zu bytes): mean %.2f ms, median %.2f ms, max %.2f ms over %zu scrapes\n",
                 kEntries, bytes, sum / static_cast<double>(ms.size()), ms[ms.size() / 2], ms.back(), ms.size());
-    PrintMemory("after the scrapes", monitor.Pid());
+    PrintMemory("right after the scrapes", monitor.Pid());
+    std::this_thread::sleep_for(2s);
+    PrintMemory("2 s later", monitor.Pid());
     monitor.Signal(SIGTERM);
     monitor.Wait(5s);
     return 0;

@@ -5,6 +5,7 @@
 #include "ListenAddress.h"
 #include "MonitorMetrics.h"
 
+#include <malloc.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -18,6 +19,11 @@ constexpr const char* kMetricsPath = "/metrics";
 constexpr const char* kEmptyContentType = "application/x-empty";
 constexpr const char* kRealm = "pulsewick";
 constexpr const char* kUnauthorised = "Unauthorized\n";
+// Password checks that may wait for the checking thread (each costs tens of milliseconds).
+constexpr std::size_t kMaxPendingChecks = 16;
+// How long the endpoint stays without connections before the heap is trimmed: scrapes that come
+// one after another find their pages still there.
+constexpr int kTrimDelayMs = 1000;
 // What a request may send in a body, which nothing here reads.
 constexpr std::size_t kMaxBodyBytes = 16 * 1024;
 
@@ -68,6 +74,8 @@ CMetricsServer::CMetricsServer(TextFn text, std::string version)
       m_passwords(std::make_unique<CPasswordCheck>(&m_context)), m_tcp(*this) {
     m_lifetime.setSingleShot(true);
     QObject::connect(&m_lifetime, &QTimer::timeout, &m_context, [this] { EndLifetimes(); });
+    m_trim.setSingleShot(true);
+    QObject::connect(&m_trim, &QTimer::timeout, &m_context, [] { ::malloc_trim(0); });
 }
 
 CMetricsServer::~CMetricsServer() {
@@ -176,6 +184,11 @@ void CMetricsServer::Started(CHttpDaemon& daemon, MHD_Connection*, int socket, v
 
 void CMetricsServer::Closed(void* context) {
     std::erase_if(m_connections, [context](const auto& record) { return record.get() == context; });
+    // A metrics text and the connections' buffers leave free pages all over the heap, which the
+    // allocator keeps: once nobody has been connected for a moment they are given back, so
+    // neither a scrape of a long list nor a flood leaves the monitor larger for good.
+    if (m_connections.empty())
+        m_trim.start(kTrimDelayMs);
     if (!m_retiring.empty())
         // Not from inside the daemon that is closing the connection.
         QTimer::singleShot(0, &m_context, [this] { RetireIdleDaemons(); });
@@ -227,6 +240,11 @@ bool CMetricsServer::Authorised(CHttpDaemon& daemon, MHD_Connection* connection,
             MHD_free(password);
             if (m_passwords->Remembered(user, secret))
                 return true;
+            // Each check holds a connection open: a flood of wrong passwords waits outside.
+            if (m_passwords->Pending() >= kMaxPendingChecks) {
+                result = Queue(connection, MHD_HTTP_SERVICE_UNAVAILABLE, kEmptyContentType, {});
+                return false;
+            }
             request.login = Request::Login::pending;
             daemon.Suspend(connection);
             // The connection cannot close while it is on hold, nor its request end.

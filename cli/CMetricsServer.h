@@ -86,6 +86,7 @@ private:
     std::string m_lastWebConfigError;
     QObject m_context; // owns the posted calls, so none outlives the server
     QTimer m_lifetime;
+    QTimer m_trim;
     std::vector<std::unique_ptr<Connection>> m_connections; // in the order they came
     std::unique_ptr<CPasswordCheck> m_passwords;
     std::unique_ptr<CHttpDaemon> m_daemon;                // new connections go here

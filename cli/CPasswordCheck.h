@@ -35,6 +35,8 @@ public:
     // Checks on the thread; done comes later on the context's thread. An unknown name is checked
     // against a stand-in hash of the same cost, so the time taken does not tell which names exist.
     void Check(const std::string& name, const std::string& password, Done done);
+    // Checks waiting or running.
+    std::size_t Pending() const { return m_queue.size(); }
 
 private:
     struct Job {
