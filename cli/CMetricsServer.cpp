@@ -168,9 +168,7 @@ bool CMetricsServer::EvictIdlest() {
 void CMetricsServer::Adopt(UniqueFd socket) {
     // exporter-toolkit reads its file for every request; a look at the files' state per
     // connection is enough to take a change before the next scrape.
-    if (!m_webConfigPath.empty() && std::any_of(m_watched.begin(), m_watched.end(), [](const FileStamp& stamp) {
-            return !stamp.Same(FileStamp::Of(stamp.path));
-        }))
+    if (!m_webConfigPath.empty() && AnyChanged(m_watched))
         ReloadWebConfig();
     m_daemon->Add(std::move(socket));
 }

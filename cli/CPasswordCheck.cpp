@@ -39,6 +39,8 @@ CPasswordCheck::~CPasswordCheck() = default;
 void CPasswordCheck::SetUsers(std::map<std::string, std::string> users) {
     m_users = std::move(users);
     m_passed.clear();
+    if (m_users.empty())
+        return; // no login asked, no stand-in needed
     // The stand-in has the cost of the dearest hash: an unknown name never answers sooner than
     // a known one.
     int cost = 0;

@@ -136,7 +136,7 @@ void CheckTlsMaterial(const TlsSettings& tls) {
     const gnutls_datum_t certificate = Datum(tls.certificate);
     const gnutls_datum_t key = Datum(tls.key);
     if (const int error = gnutls_certificate_set_x509_key_mem(raw, &certificate, &key, GNUTLS_X509_FMT_PEM); error < 0)
-        throw Problem(std::string("tls_server_config: cert_file and key_file are no certificate and its key (") +
+        throw Problem(std::string("tls_server_config: cert_file and key_file do not hold a certificate and its key (") +
                       gnutls_strerror(error) + ")");
     if (tls.clientCa.empty())
         return;
@@ -245,8 +245,8 @@ bool FileStamp::Same(const FileStamp& other) const {
            changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
 }
 
-bool WebConfig::Changed() const {
-    return std::any_of(sources.begin(), sources.end(),
+bool AnyChanged(const std::vector<FileStamp>& stamps) {
+    return std::any_of(stamps.begin(), stamps.end(),
                        [](const FileStamp& stamp) { return !stamp.Same(FileStamp::Of(stamp.path)); });
 }
 

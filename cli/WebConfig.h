@@ -32,9 +32,10 @@ struct WebConfig {
     std::map<std::string, std::string> users; // name -> bcrypt hash; none: no login asked
     // The file and those it names as they were read: a change in any means reading it again.
     std::vector<FileStamp> sources;
-
-    bool Changed() const;
 };
+
+// Whether any of the files is no longer as stamped.
+bool AnyChanged(const std::vector<FileStamp>& stamps);
 
 struct WebConfigRead {
     std::optional<WebConfig> config;
