@@ -18,7 +18,7 @@ constexpr unsigned kLibraryConnectionLimit = 4096;
 } // namespace
 
 std::unique_ptr<CHttpDaemon> CHttpDaemon::Start(IHandler& handler, std::optional<TlsSettings> tls, std::string& error) {
-    std::unique_ptr<CHttpDaemon> daemon(new CHttpDaemon(handler, std::move(tls)));
+    auto daemon = std::make_unique<CHttpDaemon>(Key(), handler, std::move(tls));
     const std::optional<TlsSettings>& settings = daemon->m_tls;
     unsigned flags = MHD_USE_EPOLL | MHD_USE_NO_LISTEN_SOCKET | MHD_ALLOW_SUSPEND_RESUME;
     MHD_OptionItem options[12];
@@ -49,7 +49,7 @@ std::unique_ptr<CHttpDaemon> CHttpDaemon::Start(IHandler& handler, std::optional
     return daemon;
 }
 
-CHttpDaemon::CHttpDaemon(IHandler& handler, std::optional<TlsSettings> tls)
+CHttpDaemon::CHttpDaemon(Key, IHandler& handler, std::optional<TlsSettings> tls)
     : m_handler(handler), m_tls(std::move(tls)) {
     m_timeout.setSingleShot(true);
     connect(&m_timeout, &QTimer::timeout, this, [this] { Run(); });

@@ -66,8 +66,14 @@ public:
     void Resume(MHD_Connection* connection);
     bool IsTls() const { return m_tls.has_value(); }
 
+    // Made through Start only.
+    class Key {
+        friend class CHttpDaemon;
+        Key() = default;
+    };
+    CHttpDaemon(Key, IHandler& handler, std::optional<TlsSettings> tls);
+
 private:
-    CHttpDaemon(IHandler& handler, std::optional<TlsSettings> tls);
     void RequireCertificates(MHD_Connection* connection) const;
     // Whether a client certificate, where one is only checked when given, chains to the CA.
     bool GivenCertificateHolds(MHD_Connection* connection) const;

@@ -45,7 +45,7 @@ MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string&
 }
 
 void ReleaseBody(void* held) {
-    delete static_cast<MetricsBodies::Body*>(held);
+    const std::unique_ptr<MetricsBodies::Body> reference(static_cast<MetricsBodies::Body*>(held));
 }
 
 } // namespace
@@ -193,9 +193,8 @@ void CMetricsServer::Closed(void* context) {
 }
 
 void CMetricsServer::Completed(void* state) {
-    auto* request = static_cast<Request*>(state);
+    const std::unique_ptr<Request> request(static_cast<Request*>(state)); // the library held it till now
     request->connection->lastActive = std::chrono::steady_clock::now();
-    delete request;
 }
 
 MHD_Result CMetricsServer::Answer(CHttpDaemon& daemon, MHD_Connection* connection, const char* url, const char* method,
@@ -204,7 +203,7 @@ MHD_Result CMetricsServer::Answer(CHttpDaemon& daemon, MHD_Connection* connectio
         auto* record = static_cast<Connection*>(
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
         record->lastActive = std::chrono::steady_clock::now();
-        *state = new Request{record};
+        *state = std::make_unique<Request>(Request{record}).release(); // back in Completed
         // A body nobody here reads: a short one is taken so the connection goes on; a long one is
         // refused before it is read (the library closes the connection after the answer), rather
         // than read for as long as the client cares to send.
@@ -274,13 +273,12 @@ MHD_Result CMetricsServer::Respond(MHD_Connection* connection, Connection& recor
     const MetricsBodies::Body body = m_bodies.Current();
     record.body = body;
     // The response holds a reference for as long as it is being sent.
-    auto* held = new MetricsBodies::Body(body);
+    auto held = std::make_unique<MetricsBodies::Body>(body);
     MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
-        body->size(), const_cast<char*>(body->data()), &ReleaseBody, held);
-    if (response == nullptr) {
-        delete held;
+        body->size(), const_cast<char*>(body->data()), &ReleaseBody, held.get());
+    if (response == nullptr)
         return MHD_NO;
-    }
+    held.release(); // back in ReleaseBody
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, MonitorMetrics::kContentType);
     const MHD_Result result = MHD_queue_response(connection, MHD_HTTP_OK, response);
     MHD_destroy_response(response);
