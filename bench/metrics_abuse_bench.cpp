@@ -5,7 +5,8 @@
 //    is 100 bytes, 12 KB of 100-byte lines, or 12 KB of one line. What each byte costs should not
 //    grow with what came before it.
 //  - Non-readers: 250 connections ask for /metrics of a 10,000-entry list and never read; what
-//    they add to the monitor's resident memory.
+//    they add to the monitor's resident memory, when they come all at once between passes, and
+//    when they come one by one while passes run back to back, each with a text of its own.
 // Usage: metrics_abuse_bench [slow|silent|both [PROGRAM]]   (both, and this build's pulsewick-cli, by default)
 #include "MonitorProcess.h"
 
@@ -15,7 +16,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -25,6 +26,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -114,9 +116,12 @@ int SlowSenders(const testsupport::TempDir& dir, std::uint16_t closedPort, const
     return 0;
 }
 
-int SilentReaders(const testsupport::TempDir& dir, std::uint16_t closedPort, const std::string& program) {
+// spread: one client every 20 ms while passes run back to back, so each may get a text of its
+// own (the results change as a pass goes); otherwise all at once, between passes.
+int SilentReaders(const testsupport::TempDir& dir, std::uint16_t closedPort, const std::string& program, bool spread) {
+    const std::map<std::string, std::string> env = {{"PULSEWICK_MINUTE_MS", spread ? "60" : "60000"}};
     MonitorProcess monitor(dir.path(), {benchsupport::MakeList(dir, kEntries, closedPort), "--metrics", "127.0.0.1:0"},
-                           {}, 0, program);
+                           env, 0, program);
     const std::uint16_t port = monitor.MetricsPort(30s);
     if (port == 0 || !monitor.WaitFor("pass 1:", 300s)) {
         std::fprintf(stderr, "the monitor did not start:\n%s", monitor.Err().c_str());
@@ -128,24 +133,38 @@ int SilentReaders(const testsupport::TempDir& dir, std::uint16_t closedPort, con
     // A small receive buffer, so the body waits in the monitor rather than in the kernel.
     std::vector<int> clients;
     const std::string request = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    for (int i = 0; i < kSilentReaders; ++i)
+    double during = 0;
+    for (int i = 0; i < kSilentReaders; ++i) {
         clients.push_back(benchsupport::ConnectLoopback(port, 4096));
+        if (spread) {
+            std::this_thread::sleep_for(20ms);
+            (void)::send(clients.back(), request.data(), request.size(), MSG_NOSIGNAL);
+            during = std::max(during, StatusMiB(monitor.Pid(), "VmRSS"));
+        }
+    }
     std::this_thread::sleep_for(200ms);
     for (const int fd : clients)
-        (void)::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        if (!spread)
+            (void)::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     // The highest it reaches while they are open (the monitor's lifetime of a connection is 10 s).
-    double during = 0;
-    for (int i = 0; i < 32; ++i) {
+    for (int i = 0; i < (spread ? 8 : 32); ++i) {
         during = std::max(during, StatusMiB(monitor.Pid(), "VmRSS"));
         std::this_thread::sleep_for(250ms);
     }
+    int cutOff = 0;
+    for (const int fd : clients) {
+        pollfd hangUp{fd, POLLRDHUP, 0};
+        cutOff += ::poll(&hangUp, 1, 0) == 1 && (hangUp.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+    }
     for (const int fd : clients)
         ::close(fd);
-    std::this_thread::sleep_for(1s);
+    std::this_thread::sleep_for(1500ms);
     const double after = StatusMiB(monitor.Pid(), "VmRSS");
-    std::printf("%d connections that never read /metrics of %zu entries (%zu bytes): resident memory %.1f MiB -> "
-                "at most %.1f MiB (+%.1f MiB), %.1f MiB once they closed\n",
-                kSilentReaders, kEntries, scrape ? scrape->body.size() : 0, before, during, during - before, after);
+    std::printf("%d connections that never read /metrics of %zu entries (%zu bytes), %s: resident memory %.1f MiB "
+                "-> at most %.1f MiB (+%.1f MiB), %.1f MiB once they closed; %d cut off before their lifetime\n",
+                kSilentReaders, kEntries, scrape ? scrape->body.size() : 0,
+                spread ? "one every 20 ms while passes run" : "all at once", before, during, during - before, after,
+                cutOff);
     monitor.Signal(SIGTERM);
     monitor.Wait(10s);
     return 0;
@@ -165,7 +184,9 @@ int main(int argc, char** argv) {
     int status = 0;
     if (which == "both" || which == "slow")
         status |= SlowSenders(dir, closed.Port(), program);
-    if (which == "both" || which == "silent")
-        status |= SilentReaders(dir, closed.Port(), program);
+    if (which == "both" || which == "silent") {
+        status |= SilentReaders(dir, closed.Port(), program, false);
+        status |= SilentReaders(dir, closed.Port(), program, true);
+    }
     return status;
 }
