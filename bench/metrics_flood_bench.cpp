@@ -1,16 +1,13 @@
 // pulsewick-cli monitor's metrics endpoint under a flood: 2,000 idle connections on loopback
 // that reconnect as soon as the server closes them, while one scraper asks for /metrics again
 // and again. Reports how many scrapes were answered and how long they took; asserts nothing.
-// Usage: metrics_flood_bench [SCRAPES]   (300 by default)
+// Usage: metrics_flood_bench [SCRAPES [PROGRAM]]   (300, and this build's pulsewick-cli, by default)
 #include "MonitorProcess.h"
 
-#include "CItemList.h"
-#include "ListFile.h"
 #include "LoopbackPorts.h"
+#include "MonitorBenchSupport.h"
 #include "TempDir.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -36,23 +33,11 @@ constexpr int kDefaultScrapes = 300;
 constexpr int kScrapeTimeoutMs = 2000;
 constexpr auto kScrapeSpacing = 20ms;
 
-int Connect(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    (void)::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    return fd;
-}
-
 // Keeps kFloodConnections open, sending nothing; one the server closes is opened again at once.
 void Flood(std::uint16_t port, const std::atomic<bool>& stop, std::atomic<long>& reconnects) {
     std::vector<pollfd> fds(kFloodConnections);
     for (auto& p : fds)
-        p = {Connect(port), POLLIN, 0};
+        p = {benchsupport::ConnectLoopback(port), POLLIN, 0};
     while (!stop.load()) {
         if (::poll(fds.data(), fds.size(), 100) <= 0)
             continue;
@@ -63,7 +48,7 @@ void Flood(std::uint16_t port, const std::atomic<bool>& stop, std::atomic<long>&
             if (::recv(p.fd, buffer, sizeof buffer, 0) > 0)
                 continue;
             ::close(p.fd);
-            p.fd = Connect(port);
+            p.fd = benchsupport::ConnectLoopback(port);
             ++reconnects;
         }
     }
@@ -75,6 +60,7 @@ void Flood(std::uint16_t port, const std::atomic<bool>& stop, std::atomic<long>&
 
 int main(int argc, char** argv) {
     const int scrapes = argc > 1 ? std::max(1, std::atoi(argv[1])) : kDefaultScrapes;
+    const std::string program = argc > 2 ? argv[2] : PULSEWICK_CLI;
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 8192);
@@ -87,17 +73,8 @@ int main(int argc, char** argv) {
 
     testsupport::TempDir dir;
     LoopbackPort closed(LoopbackPort::Kind::closed);
-    CItemList list;
-    auto item = std::make_unique<CItem>();
-    item->m_bConnect = 1;
-    item->m_strAddress = "127.0.0.1";
-    item->m_nPort = closed.Port();
-    list.AddTail(std::move(item));
-    const std::string path = dir.file("list.pwk").string();
-    if (!SaveListFile(list, path).Succeeded())
-        return 1;
-
-    MonitorProcess monitor(dir.path(), {path, "--metrics", "127.0.0.1:0"});
+    MonitorProcess monitor(dir.path(), {benchsupport::MakeList(dir, 1, closed.Port()), "--metrics", "127.0.0.1:0"}, {},
+                           0, program);
     const std::uint16_t port = monitor.MetricsPort(30s);
     if (port == 0 || !monitor.WaitFor("pass 1:", 30s)) {
         std::fprintf(stderr, "the monitor did not start:\n%s", monitor.Err().c_str());

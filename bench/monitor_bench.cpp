@@ -2,11 +2,11 @@
 // 10,000-entry list, and the time one /metrics scrape of that list takes; then the same list of
 // loopback ICMP entries with 5 echoes each, scraped all through its passes. Reports, asserts nothing.
 // Every entry probes a closed port on 127.0.0.1 or a loopback address, so nothing leaves the machine.
+// Usage: monitor_bench [PROGRAM]   (this build's pulsewick-cli by default), monitor_bench echoes
 #include "MonitorProcess.h"
 
-#include "CItemList.h"
-#include "ListFile.h"
 #include "LoopbackPorts.h"
+#include "MonitorBenchSupport.h"
 #include "TempDir.h"
 
 #include <signal.h>
@@ -16,8 +16,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -27,38 +25,12 @@ using testsupport::MonitorProcess;
 
 namespace {
 
-// A field of /proc/PID/status in KiB: VmRSS, RssAnon (private heap and stacks) or RssFile
-// (mapped files, mostly the Qt libraries' pages, shared with every other Qt program).
-double StatusMiB(pid_t pid, const std::string& field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field + ":", 0) == 0)
-            return std::stod(line.substr(field.size() + 1)) / 1024.0;
-    return -1;
-}
+using benchsupport::MakeList;
+using benchsupport::StatusMiB;
 
 void PrintMemory(const char* when, pid_t pid) {
     std::printf("resident memory %s: %.1f MiB (private %.1f MiB, library and file pages %.1f MiB)\n", when,
                 StatusMiB(pid, "VmRSS"), StatusMiB(pid, "RssAnon"), StatusMiB(pid, "RssFile"));
-}
-
-// port 0: ICMP entries to as many loopback addresses.
-std::string MakeList(const testsupport::TempDir& dir, std::size_t entries, std::uint16_t port) {
-    CItemList list;
-    list.Reserve(entries);
-    if (port == 0)
-        list.m_nPeriod = 1; // minutes, shortened by the caller
-    for (std::size_t i = 0; i < entries; ++i) {
-        auto item = std::make_unique<CItem>();
-        item->m_bConnect = port ? 1 : 0;
-        item->m_strAddress =
-            port ? "127.0.0.1" : "127.0." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250);
-        item->m_nPort = port;
-        list.AddTail(std::move(item));
-    }
-    const std::string path = dir.file("list-" + std::to_string(entries) + (port ? "-tcp" : "-icmp") + ".pwk").string();
-    SaveListFile(list, path);
-    return path;
 }
 
 // Three passes of 10,000 ICMP entries x 5 echoes a second apart, a minute of the period shortened
@@ -113,11 +85,13 @@ int main(int argc, char** argv) {
         testsupport::TempDir dir;
         return EchoesUnderScrapes(dir);
     }
+    const std::string program = argc > 1 ? argv[1] : PULSEWICK_CLI;
     testsupport::TempDir dir;
     LoopbackPort closed(LoopbackPort::Kind::closed);
 
     {
-        MonitorProcess monitor(dir.path(), {MakeList(dir, 1, closed.Port()), "--metrics", "127.0.0.1:0"});
+        MonitorProcess monitor(dir.path(), {MakeList(dir, 1, closed.Port()), "--metrics", "127.0.0.1:0"}, {}, 0,
+                               program);
         if (!monitor.WaitFor("pass 1:", 30s)) {
             std::fprintf(stderr, "no first pass:\n%s", monitor.Err().c_str());
             return 1;
@@ -138,7 +112,7 @@ int main(int argc, char** argv) {
     constexpr std::size_t kEntries = 10000;
     const std::string path = MakeList(dir, kEntries, closed.Port());
     const auto listBytes = std::filesystem::file_size(path);
-    MonitorProcess monitor(dir.path(), {path, "--metrics", "127.0.0.1:0"});
+    MonitorProcess monitor(dir.path(), {path, "--metrics", "127.0.0.1:0"}, {}, 0, program);
     const std::uint16_t port = monitor.MetricsPort(30s);
     const auto started = std::chrono::steady_clock::now();
     if (port == 0 || !monitor.WaitFor("pass 1:", 300s)) {
@@ -169,7 +143,9 @@ int main(int argc, char** argv) {
         sum += m;
     std::printf("/metrics with %zu entries (%zu bytes): mean %.2f ms, median %.2f ms, max %.2f ms over %zu scrapes\n",
                 kEntries, bytes, sum / static_cast<double>(ms.size()), ms[ms.size() / 2], ms.back(), ms.size());
-    PrintMemory("after the scrapes", monitor.Pid());
+    PrintMemory("right after the scrapes", monitor.Pid());
+    std::this_thread::sleep_for(2s);
+    PrintMemory("2 s later", monitor.Pid());
     monitor.Signal(SIGTERM);
     monitor.Wait(5s);
     return 0;

@@ -9,7 +9,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -27,20 +26,16 @@ std::string ErrorText(int error) {
 
 } // namespace
 
-CGuardedTcpServer::CGuardedTcpServer(CHttpConnection::Responder respond) : m_respond(std::move(respond)) {
+CGuardedTcpServer::CGuardedTcpServer(IConnectionSink& sink) : m_sink(sink) {
     TopUpReserve();
     m_acceptRetry.setSingleShot(true);
     connect(&m_acceptRetry, &QTimer::timeout, this, [this] {
-        if (m_acceptNotifier)
-            m_acceptNotifier->setEnabled(true);
+        for (const Listener& listener : m_listeners)
+            listener.notifier->setEnabled(true);
     });
 }
 
-CGuardedTcpServer::~CGuardedTcpServer() {
-    // Before m_respond goes, which they answer through.
-    const QObjectList connections = children();
-    qDeleteAll(connections);
-}
+CGuardedTcpServer::~CGuardedTcpServer() = default;
 
 std::optional<std::string> CGuardedTcpServer::Listen(const ListenAddress& address) {
     const int family = address.address.ss_family;
@@ -55,27 +50,33 @@ std::optional<std::string> CGuardedTcpServer::Listen(const ListenAddress& addres
     if (::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0 ||
         ::listen(listener.Get(), kListenBacklog) != 0)
         return ErrorText(errno);
-    sockaddr_storage bound{};
-    socklen_t length = sizeof bound;
-    if (::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&bound), &length) != 0)
-        return ErrorText(errno);
-    m_port = ntohs(family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(bound).sin6_port
-                                      : reinterpret_cast<const sockaddr_in&>(bound).sin_port);
-    m_listener = std::move(listener);
-    m_acceptNotifier = std::make_unique<QSocketNotifier>(m_listener.Get(), QSocketNotifier::Read);
-    connect(m_acceptNotifier.get(), &QSocketNotifier::activated, this, [this] { AcceptReady(); });
+    Adopt(std::move(listener));
     return std::nullopt;
 }
 
-void CGuardedTcpServer::AcceptReady() {
+void CGuardedTcpServer::Adopt(UniqueFd listener) {
+    const int fd = listener.Get();
+    auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(notifier.get(), &QSocketNotifier::activated, this, [this, fd] { AcceptReady(fd); });
+    m_listeners.push_back({std::move(listener), std::move(notifier)});
+}
+
+std::vector<ListenAddress> CGuardedTcpServer::Addresses() const {
+    std::vector<ListenAddress> addresses;
+    for (const Listener& listener : m_listeners)
+        addresses.push_back(LocalAddressOf(listener.socket.Get()).value_or(ListenAddress{}));
+    return addresses;
+}
+
+void CGuardedTcpServer::AcceptReady(int listener) {
     for (int accepted = 0; accepted < kAcceptsPerTurn;) {
-        if (m_connections.size() >= kMaxConnections && !EvictIdlest()) {
+        if (m_sink.OpenConnections() >= kMaxConnections && !m_sink.EvictIdlest()) {
             PauseAccepting();
             return;
         }
-        UniqueFd socket(::accept4(m_listener.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        UniqueFd socket(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (socket) {
-            Adopt(std::move(socket));
+            m_sink.Adopt(std::move(socket));
             ++accepted;
             continue;
         }
@@ -84,7 +85,7 @@ void CGuardedTcpServer::AcceptReady() {
             continue;
         if (!IsOutOfDescriptors(error))
             break; // EAGAIN: nothing more waiting
-        if (EvictIdlest())
+        if (m_sink.EvictIdlest())
             continue;
         if (!m_reserve.empty()) {
             m_reserve.pop_back();
@@ -97,29 +98,10 @@ void CGuardedTcpServer::AcceptReady() {
     TopUpReserve();
 }
 
-void CGuardedTcpServer::Adopt(UniqueFd socket) {
-    auto* connection = new CHttpConnection(std::move(socket), {kMaxRequestBytes, kConnectionLifetimeMs}, m_respond,
-                                           [this](CHttpConnection* ended) { Ended(ended); });
-    connection->setParent(this);
-    m_connections.push_back(connection);
-}
-
-bool CGuardedTcpServer::EvictIdlest() {
-    const auto idlest = std::min_element(m_connections.begin(), m_connections.end(),
-                                         [](auto* a, auto* b) { return a->LastActive() < b->LastActive(); });
-    if (idlest == m_connections.end())
-        return false;
-    (*idlest)->Drop();
-    return true;
-}
-
 void CGuardedTcpServer::PauseAccepting() {
-    m_acceptNotifier->setEnabled(false);
+    for (const Listener& listener : m_listeners)
+        listener.notifier->setEnabled(false);
     m_acceptRetry.start(kAcceptRetryMs);
-}
-
-void CGuardedTcpServer::Ended(CHttpConnection* connection) {
-    std::erase(m_connections, connection);
 }
 
 void CGuardedTcpServer::TopUpReserve() {

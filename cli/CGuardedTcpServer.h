@@ -1,13 +1,11 @@
 #pragma once
 
-#include "CHttpConnection.h"
 #include "UniqueFd.h"
 
 #include <QObject>
 #include <QTimer>
 
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,10 +17,19 @@ namespace cli {
 
 struct ListenAddress;
 
-// A listening HTTP socket that keeps the metrics endpoint alive under abuse: at most
-// kMaxConnections at once (a new one takes the place of the one idle the longest), at most kMaxRequestBytes of requests
-// waiting in one connection, and no connection older than kConnectionLifetimeMs, so neither a burst nor clients that
-// send slowly, send too much or never read can use up descriptors or memory.
+// What takes the connections a CGuardedTcpServer accepts, and knows how many are open.
+class IConnectionSink {
+public:
+    virtual ~IConnectionSink() = default;
+    virtual std::size_t OpenConnections() const = 0;
+    // Ends the connection idle the longest and closes its descriptor; false when there is none.
+    virtual bool EvictIdlest() = 0;
+    virtual void Adopt(UniqueFd socket) = 0;
+};
+
+// Listening TCP sockets that keep the metrics endpoint reachable under abuse: at most
+// kMaxConnections open at once (a new one takes the place of the one idle the longest), so a
+// burst cannot use up descriptors.
 //
 // It stays usable when the process runs out of descriptors (a pass may hold nearly all of them):
 // it keeps kReserveDescriptors of its own, opened before any pass starts, so a pass never counts
@@ -33,38 +40,36 @@ struct ListenAddress;
 class CGuardedTcpServer final : public QObject {
 public:
     static constexpr std::size_t kMaxConnections = 256;
-    static constexpr std::size_t kMaxRequestBytes = 16 * 1024;
-    static constexpr int kConnectionLifetimeMs = 10 * 1000;
     static constexpr int kListenBacklog = 1024;
     static constexpr std::size_t kReserveDescriptors = 4;
     static constexpr int kAcceptRetryMs = 100;
     // Accepts per turn of the event loop, so requests on accepted connections are read in between.
     static constexpr int kAcceptsPerTurn = 32;
 
-    explicit CGuardedTcpServer(CHttpConnection::Responder respond);
+    explicit CGuardedTcpServer(IConnectionSink& sink);
     ~CGuardedTcpServer() override;
 
     // Binds and listens; an error text, or nothing once it listens.
     std::optional<std::string> Listen(const ListenAddress& address);
-    std::uint16_t Port() const { return m_port; }
+    // Accepts on a socket that listens already (from systemd).
+    void Adopt(UniqueFd listener);
+    // Where each socket listens, in the order they were added.
+    std::vector<ListenAddress> Addresses() const;
 
 private:
-    void AcceptReady();
-    void Adopt(UniqueFd socket);
-    // Pushes out the connection idle the longest; false when there is none.
-    bool EvictIdlest();
-    // Leaves new connections waiting in the listening queue for kAcceptRetryMs.
+    struct Listener {
+        UniqueFd socket;
+        std::unique_ptr<QSocketNotifier> notifier; // goes before the socket is closed
+    };
+
+    void AcceptReady(int listener);
+    // Leaves new connections waiting in the listening queues for kAcceptRetryMs.
     void PauseAccepting();
     void TopUpReserve();
-    void Ended(CHttpConnection* connection);
 
-    CHttpConnection::Responder m_respond;
-    UniqueFd m_listener;
-    std::uint16_t m_port = 0;
-    std::unique_ptr<QSocketNotifier> m_acceptNotifier; // goes before m_listener is closed
+    IConnectionSink& m_sink;
+    std::vector<Listener> m_listeners;
     QTimer m_acceptRetry;
-    // The open connections, children of this object.
-    std::vector<CHttpConnection*> m_connections;
     std::vector<UniqueFd> m_reserve;
 };
 

@@ -1,34 +1,98 @@
 #pragma once
 
 #include "CGuardedTcpServer.h"
-#include "HttpMessage.h"
+#include "CHttpDaemon.h"
+#include "MetricsBodies.h"
+#include "WebConfig.h"
 
-#include <cstdint>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace cli {
 
+class CPasswordCheck;
 struct ListenAddress;
 
-// `GET /metrics` (and HEAD) over HTTP, answering 404 to everything else. Serves on the thread's
-// event loop, so it answers while a pass waits for its probes.
-class CMetricsServer {
+// The metrics endpoint: `GET /metrics` (and HEAD), a page at `/` that links to it, 404 for the
+// rest, over HTTP or HTTPS with basic authentication as a web configuration file says. The HTTP
+// itself is libmicrohttpd's; the guards around it are ours: CGuardedTcpServer's connection limit
+// and descriptor reserve, a lifetime of kConnectionLifetimeMs for every connection, the shared
+// bodies of MetricsBodies, and password checks beside the event loop. Serves on the thread's event
+// loop, so it answers while a pass waits for its probes.
+class CMetricsServer final : public IConnectionSink, public CHttpDaemon::IHandler {
 public:
     using TextFn = std::function<std::string()>;
 
-    explicit CMetricsServer(TextFn text);
+    static constexpr int kConnectionLifetimeMs = 10 * 1000;
 
-    // Starts listening; returns an error text, or nothing on success.
+    // version: the program's, named on the page at `/`.
+    CMetricsServer(TextFn text, std::string version);
+    ~CMetricsServer() override;
+    CMetricsServer(const CMetricsServer&) = delete;
+    CMetricsServer& operator=(const CMetricsServer&) = delete;
+
+    // Reads the web configuration at path (none: plain HTTP for anyone) and gets ready to serve;
+    // what is wrong with the file otherwise.
+    std::optional<std::string> Start(const std::string& webConfigPath);
+    // Binds and listens; an error text, or nothing once it listens.
     std::optional<std::string> Listen(const ListenAddress& address);
-    std::uint16_t Port() const { return m_tcp.Port(); }
+    // Serves on a socket that listens already (from systemd).
+    void AdoptListener(UniqueFd listener);
+    // "http://HOST:PORT/metrics" (or https) for each socket it listens on.
+    std::vector<std::string> Urls() const;
+    // Reads the web configuration again; a bad one leaves the last good one in use, and says so.
+    void ReloadWebConfig();
+
+    // IConnectionSink
+    std::size_t OpenConnections() const override;
+    bool EvictIdlest() override;
+    void Adopt(UniqueFd socket) override;
 
 private:
-    HttpResponse Respond(const HttpRequest& request) const;
+    struct Connection;
+    struct Request;
 
-    TextFn m_text;
-    CGuardedTcpServer m_tcp;
+    // CHttpDaemon::IHandler
+    void Started(CHttpDaemon& daemon, MHD_Connection* connection, int socket, void** context) override;
+    void Closed(void* context) override;
+    MHD_Result Answer(CHttpDaemon& daemon, MHD_Connection* connection, const char* url, const char* method,
+                      std::size_t* uploadSize, void** state) override;
+    void Completed(void* state) override;
+
+    std::optional<std::string> Apply(WebConfig config);
+    // Whether the request may go on; false once it is answered (401) or on hold for its check.
+    bool Authorised(CHttpDaemon& daemon, MHD_Connection* connection, Request& request, MHD_Result& result);
+    MHD_Result Respond(MHD_Connection* connection, Connection& record, const std::string& url,
+                       const std::string& method);
+    // Shuts the connection's socket: the library sees it closed at its next turn.
+    void CutOff(Connection& record);
+    void CutOffHolders(const std::string* body);
+    void ArmLifetime();
+    void EndLifetimes();
+    void RetireIdleDaemons();
+
+    MetricsBodies m_bodies;
+    const std::string m_landingPage;
+    std::string m_webConfigPath;
+    std::optional<WebConfig> m_webConfig;
+    std::vector<FileStamp> m_watched; // what a change of means reading the web configuration again
+    std::string m_lastWebConfigError;
+    QObject m_context; // owns the posted calls, so none outlives the server
+    QTimer m_lifetime;
+    QTimer m_trim;
+    std::vector<std::unique_ptr<Connection>> m_connections; // in the order they came
+    std::unique_ptr<CPasswordCheck> m_passwords;
+    std::unique_ptr<CHttpDaemon> m_daemon;                // new connections go here
+    std::vector<std::unique_ptr<CHttpDaemon>> m_retiring; // with an earlier configuration, until their last connection
+    bool m_stopping = false;
+    CGuardedTcpServer m_tcp; // first to go: no connection comes after the rest
 };
 
 } // namespace cli

@@ -20,8 +20,8 @@ inline constexpr const char* kCheckSynopsis = "check LIST [--json] [--save] " PU
 inline constexpr const char* kTestMailSynopsis = "test-mail LIST " PULSEWICK_MAIL_OPTIONS_SYNOPSIS;
 inline constexpr const char* kTestPagerSynopsis = "test-pager LIST";
 inline constexpr const char* kMonitorSynopsis =
-    "monitor LIST [--metrics HOST:PORT] [--metrics-file PATH] [--alert-after N] [--realert-every K|never] "
-    "[--notify-recovery] " PULSEWICK_PROBE_OPTIONS_SYNOPSIS " " PULSEWICK_MAIL_OPTIONS_SYNOPSIS;
+    "monitor LIST [--metrics HOST[:PORT]] [--web-config FILE] [--metrics-file PATH] [--alert-after N] "
+    "[--realert-every K|never] [--notify-recovery] " PULSEWICK_PROBE_OPTIONS_SYNOPSIS " " PULSEWICK_MAIL_OPTIONS_SYNOPSIS;
 
 // Run by pulsewick-cli itself, with the C++ library alone.
 int RunShow(const Args& args);

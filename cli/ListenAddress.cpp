@@ -1,6 +1,7 @@
 #include "ListenAddress.h"
 
 #include <netdb.h>
+#include <netinet/in.h>
 
 #include <algorithm>
 #include <cctype>
@@ -15,6 +16,11 @@ constexpr const char* kDefaultHost = "127.0.0.1";
 constexpr std::size_t kMaxPortDigits = 5;
 constexpr unsigned long kMaxPort = 65535;
 
+bool IsDigits(const std::string& text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
 } // namespace
 
 std::string ListenAddress::HostText() const {
@@ -25,20 +31,32 @@ std::string ListenAddress::HostText() const {
     return address.ss_family == AF_INET6 ? "[" + std::string(host) + "]" : std::string(host);
 }
 
+std::uint16_t ListenAddress::Port() const {
+    return ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(address).sin6_port
+                                               : reinterpret_cast<const sockaddr_in&>(address).sin_port);
+}
+
 std::optional<ListenAddress> ParseListenAddress(const std::string& text) {
     std::string host = kDefaultHost;
-    std::string port = text;
-    if (const std::size_t colon = text.rfind(':'); colon != std::string::npos) {
+    std::string port = std::to_string(kDefaultMetricsPort);
+    const std::size_t colon = text.rfind(':');
+    const bool bracketed = !text.empty() && text.front() == '[';
+    if (IsDigits(text)) {
+        port = text;
+    } else if (bracketed && text.back() == ']') {
+        host = text.substr(1, text.size() - 2);
+    } else if (colon == std::string::npos) {
+        host = text;
+    } else {
         host = text.substr(0, colon);
-        port = text.substr(colon + 1);
+        if (colon + 1 < text.size())
+            port = text.substr(colon + 1);
         if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
             host = host.substr(1, host.size() - 2);
         if (host.empty())
             host = kDefaultHost;
     }
-    if (port.empty() || port.size() > kMaxPortDigits ||
-        !std::all_of(port.begin(), port.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) ||
-        std::stoul(port) > kMaxPort)
+    if (!IsDigits(port) || port.size() > kMaxPortDigits || std::stoul(port) > kMaxPort)
         return std::nullopt;
     if (host == "localhost")
         host = kDefaultHost;
@@ -49,12 +67,21 @@ std::optional<ListenAddress> ParseListenAddress(const std::string& text) {
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || found == nullptr)
+    if (host.empty() || ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || found == nullptr)
         return std::nullopt;
     const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
     ListenAddress address;
     std::memcpy(&address.address, found->ai_addr, found->ai_addrlen);
     address.length = found->ai_addrlen;
+    return address;
+}
+
+std::optional<ListenAddress> LocalAddressOf(int socket) {
+    ListenAddress address;
+    address.length = sizeof address.address;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address.address), &address.length) != 0 ||
+        (address.address.ss_family != AF_INET && address.address.ss_family != AF_INET6))
+        return std::nullopt;
     return address;
 }
 

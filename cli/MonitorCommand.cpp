@@ -7,6 +7,7 @@
 #include "ListenAddress.h"
 #include "MailOptions.h"
 #include "QtText.h"
+#include "SystemdSockets.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -38,17 +39,20 @@ int RunMonitor(const Args& argv) {
     QCommandLineParser parser;
     const QCommandLineOption metricsOption(QStringLiteral("metrics"), QString(), QStringLiteral("HOST:PORT"));
     const QCommandLineOption metricsFileOption(QStringLiteral("metrics-file"), QString(), QStringLiteral("PATH"));
+    const QCommandLineOption webConfigOption(QStringLiteral("web-config"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption alertAfterOption(QStringLiteral("alert-after"), QString(), QStringLiteral("N"));
     const QCommandLineOption realertOption(QStringLiteral("realert-every"), QString(), QStringLiteral("K"));
     const QCommandLineOption recoveryOption(QStringLiteral("notify-recovery"));
-    parser.addOptions({metricsOption, metricsFileOption, alertAfterOption, realertOption, recoveryOption});
+    parser.addOptions(
+        {metricsOption, metricsFileOption, webConfigOption, alertAfterOption, realertOption, recoveryOption});
     parser.addOptions(MailCommandLineOptions());
     for (const char* name : kProbeOptions)
         parser.addOption(QCommandLineOption(QString::fromLatin1(name + 2), QString(), QStringLiteral("VALUE")));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     if (!parser.parse(QStringList{QStringLiteral("monitor")} + args) || parser.positionalArguments().size() != 1 ||
         parser.values(metricsOption).size() > 1 || parser.values(metricsFileOption).size() > 1 ||
-        parser.values(alertAfterOption).size() > 1 || parser.values(realertOption).size() > 1)
+        parser.values(webConfigOption).size() > 1 || parser.values(alertAfterOption).size() > 1 ||
+        parser.values(realertOption).size() > 1)
         return UsageError(kMonitorSynopsis);
     const std::string path = ToBytes(parser.positionalArguments().front());
 
@@ -61,6 +65,18 @@ int RunMonitor(const Args& argv) {
         }
     }
     const std::string metricsFile = ToBytes(parser.value(metricsFileOption));
+    // Taken at once: it changes the environment, which only this thread may touch yet.
+    SystemdSockets activation = TakeSystemdSockets();
+    if (!activation.error.empty()) {
+        PrintError("cannot serve metrics: " + activation.error);
+        return kExitFailed;
+    }
+    const bool serving = listen || !activation.sockets.empty();
+    const std::string webConfig = ToBytes(parser.value(webConfigOption));
+    if (parser.isSet(webConfigOption) && (!serving || webConfig.empty())) {
+        PrintError(std::string("--web-config FILE needs --metrics or a socket from systemd"));
+        return UsageError(kMonitorSynopsis);
+    }
 
     CAlertPolicy::Settings policy;
     policy.notifyRecovery = parser.isSet(recoveryOption);
@@ -108,10 +124,13 @@ int RunMonitor(const Args& argv) {
 
     // Before anything can start a thread: every thread must inherit the blocked signals.
     CHeadlessMonitor* monitor = nullptr;
+    CMetricsServer* metrics = nullptr;
     CSignalWatcher watcher([&monitor] { monitor ? monitor->Stop() : QCoreApplication::exit(0); },
-                           [&monitor] {
+                           [&monitor, &metrics] {
                                if (monitor)
                                    monitor->Reload();
+                               if (metrics)
+                                   metrics->ReloadWebConfig();
                            });
     if (!watcher.IsValid()) {
         PrintError(std::string("signals cannot be received"));
@@ -122,18 +141,28 @@ int RunMonitor(const Args& argv) {
     headless.SetMailOptions(*mailOptions);
     headless.SetProbeSettings(probeSettings);
     std::unique_ptr<CMetricsServer> server;
-    if (listen) {
-        server = std::make_unique<CMetricsServer>([&headless] { return headless.Metrics().Text(); });
-        if (const auto error = server->Listen(*listen)) {
+    if (serving) {
+        server = std::make_unique<CMetricsServer>([&headless] { return headless.Metrics().Text(); },
+                                                  ToBytes(QCoreApplication::applicationVersion()));
+        if (const auto error = server->Start(webConfig)) {
+            PrintError("cannot use the web configuration " + webConfig + ": " + *error);
+            return kExitFileError;
+        }
+        if (const auto error = listen ? server->Listen(*listen) : std::nullopt) {
             PrintError("cannot serve metrics on " + ToBytes(parser.value(metricsOption)) + ": " + *error);
             return kExitFailed;
         }
-        PrintEvent("metrics on http://" + listen->HostText() + ":" + std::to_string(server->Port()) + "/metrics");
+        for (UniqueFd& socket : activation.sockets)
+            server->AdoptListener(std::move(socket));
+        for (const std::string& url : server->Urls())
+            PrintEvent("metrics on " + url);
     }
     monitor = &headless;
+    metrics = server.get();
     headless.Start();
     QCoreApplication::exec();
     monitor = nullptr;
+    metrics = nullptr;
     return kExitOk;
 }
 

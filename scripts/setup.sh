@@ -18,7 +18,10 @@ packages=(
     libgtest-dev libgmock-dev
     iproute2 util-linux procps
     systemd # systemd-analyze checks the service unit
-    libsystemd-dev # the monitor reports readiness and pings the service watchdog
+    libsystemd-dev # the monitor reports readiness, pings the service watchdog and takes its socket
+    # the metrics endpoint: HTTP and TLS (GnuTLS), the web configuration's YAML, bcrypt hashes
+    libmicrohttpd-dev libgnutls28-dev libyaml-cpp-dev libcrypt-dev
+    curl openssl # the endpoint tests scrape over TLS with certificates they make
     python3 python3-aiosmtpd
     libssl-dev # the e-mail alert's STARTTLS and TLS
     qtkeychain-qt6-dev # the e-mail login's password in the desktop's secret store

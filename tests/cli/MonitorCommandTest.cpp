@@ -85,7 +85,7 @@ TEST_F(MonitorCommand, FirstPassAtOnceWithMetricsOverHttpAndInAFileThatPromtoolA
     // The file holds what the endpoint serves (nothing changed in between).
     EXPECT_EQ(ReadText(file), answer->body);
 
-    EXPECT_EQ(testsupport::HttpRequest(port, "GET", "/")->status, 404);
+    EXPECT_EQ(testsupport::HttpRequest(port, "GET", "/nothing")->status, 404);
     EXPECT_EQ(testsupport::HttpRequest(port, "POST", "/metrics")->status, 404);
 
     monitor.Signal(SIGINT);

@@ -207,12 +207,14 @@ class DirectInstall(unittest.TestCase):
                 with open(os.path.join(share, "applications", "mimeinfo.cache"), encoding="utf-8") as f:
                     self.assertIn(f"{MIME_TYPE}=pulsewick.desktop;", f.read())
 
-    def test_service_instance_passes_systemd_verification(self):
+    def test_service_and_socket_instances_pass_systemd_verification(self):
         with tempfile.TemporaryDirectory(prefix="pulsewick-prefix-") as prefix:
             install(ARGS.build_dir, prefix)
             units = os.path.join(prefix, "lib", "systemd", "system")
-            # verify also checks that ExecStart names an executable: the one just installed.
-            result = subprocess.run(["systemd-analyze", "verify", "./pulsewick-monitor@office.service"],
+            # verify also checks that ExecStart names an executable: the one just installed, and
+            # that the socket unit has a service to hand its socket to.
+            result = subprocess.run(["systemd-analyze", "verify", "./pulsewick-monitor@office.service",
+                                     "./pulsewick-monitor@office.socket"],
                                     cwd=units, capture_output=True, text=True)
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
             self.assertEqual((result.stdout + result.stderr).strip(), "")
