@@ -6,12 +6,10 @@ with the rules; a real Alertmanager sends to a webhook receiver here. The alert 
 arrive with the entry's labels, and a resolved notice once a listener makes the port answer.
 The rules are the shipped ones with their "for:" durations shortened to seconds.
 """
-import argparse
 import os
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 
 import engines
@@ -90,26 +88,7 @@ scrape_configs:
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--rules", required=True)
-    args = parser.parse_args()
-    args.cli = os.path.abspath(args.cli)  # the children run in the temporary folder
-    found = engines.find_engines()
-    if not found:
-        print("SKIPPED: needs prometheus and prometheus-alertmanager (scripts/setup.sh installs them)")
-        return engines.SKIP
-    args.prometheus, args.alertmanager = found
-
-    with tempfile.TemporaryDirectory(prefix="pulsewick-alert-rules-") as tmp:
-        processes = engines.Processes(tmp)
-        ok = False
-        try:
-            run(args, tmp, processes)
-            ok = True
-        finally:
-            processes.end(show_logs=not ok)
-    return 0
+    return engines.run_with_engines(run, engines.parse_arguments(), "pulsewick-alert-rules-")
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 """Real Prometheus and Alertmanager servers for the end-to-end tests of the alert rules: starting
 them with their configuration, asking them, a webhook receiver, and the children's lifetimes."""
+import argparse
 import http.server
 import json
 import os
@@ -8,6 +9,7 @@ import shutil
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import urllib.parse
@@ -23,6 +25,35 @@ def find_engines():
     prometheus = shutil.which("prometheus")
     alertmanager = shutil.which("prometheus-alertmanager") or shutil.which("alertmanager")
     return (prometheus, alertmanager) if prometheus and alertmanager else None
+
+
+def parse_arguments():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cli", required=True)
+    parser.add_argument("--rules", required=True)
+    args = parser.parse_args()
+    args.cli = os.path.abspath(args.cli)  # the children run in the temporary folder
+    args.rules = os.path.abspath(args.rules)
+    return args
+
+
+def run_with_engines(run, args, prefix):
+    """run(args, tmp, processes) with args.prometheus and args.alertmanager set, in a temporary
+    folder, its children ended after it; returns 0, or SKIP without the engines."""
+    found = find_engines()
+    if not found:
+        print("SKIPPED: needs prometheus and prometheus-alertmanager (scripts/setup.sh installs them)")
+        return SKIP
+    args.prometheus, args.alertmanager = found
+    with tempfile.TemporaryDirectory(prefix=prefix) as tmp:
+        processes = Processes(tmp)
+        ok = False
+        try:
+            run(args, tmp, processes)
+            ok = True
+        finally:
+            processes.end(show_logs=not ok)
+    return 0
 
 
 def free_port():

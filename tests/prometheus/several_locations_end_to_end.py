@@ -11,11 +11,9 @@ Everything lives in namespaces of the test's own: the test re-runs itself in a n
 namespace (with a user namespace of its own when not root), where the servers use loopback, and
 every namespace is held by a child that dies with the test, so nothing is left behind.
 """
-import argparse
 import os
 import subprocess
 import sys
-import tempfile
 import time
 
 import engines
@@ -241,37 +239,20 @@ def run(args, tmp, processes):
     webhook.shutdown()
 
 
-def run_inside(args):
-    found = engines.find_engines()
-    args.prometheus, args.alertmanager = found
-    with tempfile.TemporaryDirectory(prefix="pulsewick-locations-") as tmp:
-        processes = engines.Processes(tmp)
-        ok = False
-        try:
-            run(args, tmp, processes)
-            ok = True
-        finally:
-            processes.end(show_logs=not ok)
-    return 0
-
-
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--rules", required=True)
-    args = parser.parse_args()
-    args.cli = os.path.abspath(args.cli)  # the children run in the temporary folder
+    args = engines.parse_arguments()
     if os.environ.get(INSIDE):
-        return run_inside(args)
-    if not engines.find_engines():
-        print("SKIPPED: needs prometheus and prometheus-alertmanager (scripts/setup.sh installs them)")
-        return engines.SKIP
+        return engines.run_with_engines(run, args, "pulsewick-locations-")
     unshare = ["unshare", "--net"] + ([] if os.geteuid() == 0 else ["--map-root-user"])
-    probe = subprocess.run(unshare + ["ip", "link", "set", "lo", "up"], capture_output=True, text=True)
-    if probe.returncode != 0:
-        print(f"SKIPPED: no network namespace can be made here: {probe.stderr.strip()}")
+    try:
+        probe = subprocess.run(unshare + ["ip", "link", "set", "lo", "up"], capture_output=True, text=True)
+        reason = probe.stderr.strip() if probe.returncode else None
+    except OSError as error:  # no unshare (util-linux) or ip (iproute2)
+        reason = str(error)
+    if reason is not None:
+        print(f"SKIPPED: no network namespace can be made here: {reason}")
         return engines.SKIP
-    inside = [sys.executable, os.path.abspath(__file__), "--cli", args.cli, "--rules", os.path.abspath(args.rules)]
+    inside = [sys.executable, os.path.abspath(__file__), "--cli", args.cli, "--rules", args.rules]
     return subprocess.run(["setpriv", "--pdeathsig", "KILL", "--"] + unshare + inside,
                           env=dict(os.environ, **{INSIDE: "1"})).returncode
 
