@@ -34,6 +34,7 @@ public:
     static constexpr const char* kUserName = "mailUser";
     static constexpr const char* kPasswordName = "mailPassword";
     static constexpr const char* kCaFileName = "mailCaFile";
+    static constexpr const char* kCaBrowseName = "mailCaBrowse";
     static constexpr const char* kStoreNoteName = "mailStoreNote";
 
 protected:

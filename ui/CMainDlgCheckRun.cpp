@@ -23,6 +23,7 @@ int CMainDlg::CheckConnections() {
         // window comes back enabled and the next run is free to start.
         const ScopedValue<bool> inCheckRun(m_bInCheckRun, true);
         m_currentPass = {};
+        m_alertFailure.clear(); // told until this pass
         const bool started =
             runner->Start(*m_pList, [this](std::size_t row, const CItem&, int result) { SetRowStatus(row, result); });
 

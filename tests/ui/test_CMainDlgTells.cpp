@@ -14,6 +14,8 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QSet>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -165,7 +167,7 @@ TEST_F(TellsTest, TheStatusLineFollowsMonitoringAndThePopUpNamesWhatFailed) {
     EXPECT_EQ(h.prompts.notifications.size(), 1u) << "Ping Now raises no alert";
 }
 
-TEST_F(TellsTest, TabFollowsTheWindowAndARepeatedMnemonicReachesTheNextButton) {
+TEST_F(TellsTest, TabFollowsTheWindowAndEachMnemonicPressesItsOwnButton) {
     h.Open();
     QApplication::setActiveWindow(&h.dlg());
     ASSERT_TRUE(QTest::qWaitForWindowActive(&h.dlg()));
@@ -187,11 +189,58 @@ TEST_F(TellsTest, TabFollowsTheWindowAndARepeatedMnemonicReachesTheNextButton) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), h.Item(IDC_LIST)) << "after Close comes the list, not the pager row";
 
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::AltModifier);
-    EXPECT_EQ(QApplication::focusWidget(), h.Item(IDC_ADD));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::AltModifier);
-    EXPECT_EQ(QApplication::focusWidget(), h.Item(IDC_ABOUT));
-    EXPECT_TRUE(h.calls.empty()) << "a shared mnemonic only moves the focus";
+    // Each key with Alt is one button's own, so it presses that button; the save question's
+    // buttons have keys too.
+    QStringList keys;
+    for (const QAbstractButton* button : h.dlg().findChildren<QAbstractButton*>()) {
+        if (const qsizetype at = button->text().indexOf('&'); at >= 0)
+            keys << button->text().mid(at + 1, 1).toLower();
+    }
+    EXPECT_EQ(keys.size(), QSet<QString>(keys.begin(), keys.end()).size()) << keys.join(" ").toStdString();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_L, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !h.prompts.fileRequests.empty(); }, 5000)) << "Alt+L loads a list";
+    ui::IUserPrompts* fake = ui::SetPrompts(nullptr);
+    QStringList answers;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&answers, &poll] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            for (const QAbstractButton* button : box->buttons())
+                answers << button->text();
+            poll.stop();
+            box->reject();
+        }
+    });
+    poll.start(20);
+    ui::Prompts().AskSaveChanges(&h.dlg(), QStringLiteral("Save changes to Untitled?"));
+    ui::SetPrompts(fake);
+    answers.sort();
+    EXPECT_EQ(answers, (QStringList{"&Cancel", "&Discard", "&Save"}));
+}
+
+// The status line tells the pass being alerted about while the pop-up waits, and an e-mail alert
+// that failed, with why, until the next pass; so does the tray's tooltip.
+TEST_F(TellsTest, TheAlertedPassAndAFailedMailAreToldAtOnce) {
+    h.sendMail = [](const CItemList&) { return std::string("Failed to connect to SMTP server"); };
+    h.trayAvailable = true;
+    OpenSaved();
+    h.Click(IDC_POPUP);
+    h.Click(IDC_MAIL);
+    QStringList duringPopUp;
+    h.prompts.onMessage = [&](const FakeUserPrompts::Message&) { duringPopUp << Status(); };
+    h.Click(IDC_START);
+    for (int pass = 0; pass < 2; ++pass) {
+        h.runs.outcomes = {0, 1};
+        ASSERT_TRUE(h.timer->Fire());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Status().contains("E-mail alert at "); }, 10000));
+    }
+    ASSERT_EQ(duringPopUp.size(), 2);
+    EXPECT_TRUE(duringPopUp[1].contains("Failing for 2 passes in a row.")) << duringPopUp[1].toStdString();
+    EXPECT_TRUE(Status().endsWith(" failed: Failed to connect to SMTP server.")) << Status().toStdString();
+    EXPECT_TRUE(h.dlg().TrayIcon()->ToolTip().contains("failed: Failed to connect to SMTP server."));
+    h.runs.outcomes = {1, 1};
+    h.Click(IDC_PING_NOW);
+    EXPECT_FALSE(Status().contains("E-mail")) << Status().toStdString();
+    h.Click(IDC_STOP);
 }
 
 // The e-mail dialogue runs beside the window: clicks are answered at once, the timer waits for
@@ -206,6 +255,7 @@ TEST_F(TellsTest, TheWindowAnswersDuringTheMailAndAStopMeanwhileWins) {
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!release && std::chrono::steady_clock::now() < giveUp)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return std::string("OK");
     };
     OpenSaved();
     h.Click(IDC_MAIL);

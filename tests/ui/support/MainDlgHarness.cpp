@@ -49,7 +49,9 @@ CMainDlg& MainDlgHarness::Create(const std::string& commandLineTail) {
     services.showAbout = [this](QWidget*) { calls.push_back("about"); };
     services.showSplash = showSplash ? showSplash : [this](QWidget*) { calls.push_back("splash"); };
     if (sendMail)
-        services.sendMail = [send = sendMail](const CItemList& list, std::stop_token) { send(list); }; // else the real dialogue
+        services.sendMail = [send = sendMail](const CItemList& list, std::stop_token) {
+            return send(list);
+        }; // else the real dialogue
     services.trayAvailable = [this] { return trayAvailable; };
     m_dlg = std::make_unique<CMainDlg>(std::move(services), commandLineTail);
     return *m_dlg;
