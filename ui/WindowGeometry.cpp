@@ -74,7 +74,14 @@ void WindowGeometry::FitDialog(QWidget& dialog, Pinned pinned) {
         (dialog.width() <= room.width() && dialog.height() <= room.height()))
         return;
     auto* geometry = new WindowGeometry(dialog, nullptr, {}, {}, std::move(pinned));
-    dialog.setFixedSize(dialog.size().boundedTo(room));
+    // A scroll bar in one direction takes room that the other may still have to spare.
+    const int extent = dialog.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &dialog);
+    QSize fitted = dialog.size().boundedTo(room);
+    if (fitted.height() < dialog.height())
+        fitted.setWidth(std::min(room.width(), dialog.width() + extent));
+    if (fitted.width() < dialog.width())
+        fitted.setHeight(std::min(room.height(), fitted.height() + extent));
+    dialog.setFixedSize(fitted);
     geometry->Layout();
 }
 
