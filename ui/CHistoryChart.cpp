@@ -18,6 +18,8 @@ constexpr double kUsPerMs = 1000.0;
 constexpr double kHeadroom = 1.1; // above the slowest round trip
 constexpr double kEmptyRangeMs = 1.0;
 constexpr qreal kAnswerMarkSize = 5.0;
+constexpr std::size_t kDotEveryAnswerUpTo = 300;
+constexpr std::size_t kMostLines = 1000;
 constexpr qreal kFailureMarkSize = 7.0;
 // Failed probes lie on a band of their own just above the time axis, on an axis nobody sees.
 constexpr double kMarkBandLow = -1.0;
@@ -74,33 +76,38 @@ bool LongestOutageMayBeLonger(const std::vector<HistorySample>& samples, const H
 QChart* CHistoryChart::MakeChart(const std::vector<HistorySample>& samples) {
     auto* chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignBottom);
-    QList<QPointF> answers;
     QList<QPointF> failures;
-    std::vector<QLineSeries*> stretches;
-    QList<QPointF> stretch;
-    const auto endStretch = [&] {
-        if (stretch.size() > 1) {
-            auto* line = new QLineSeries;
-            line->setColor(QColor(QString::fromLatin1(kAnswerColour)));
-            line->replace(stretch);
-            stretches.push_back(line);
-        }
-        stretch.clear();
-    };
+    std::vector<QList<QPointF>> stretches(1); // runs of consecutive answers
     double slowest = 0.0;
     for (const HistorySample& s : samples) {
         const auto x = static_cast<qreal>(s.whenMs);
         if (!s.answered) {
-            endStretch();
             failures.append({x, 0.0});
+            if (!stretches.back().isEmpty())
+                stretches.emplace_back();
         } else if (s.roundTripUs >= 0) { // an answer without a measured round trip has no point
             const double ms = static_cast<double>(s.roundTripUs) / kUsPerMs;
             slowest = std::max(slowest, ms);
-            answers.append({x, ms});
-            stretch.append({x, ms});
+            stretches.back().append({x, ms});
         }
     }
-    endStretch();
+    // Where the probes can be told apart, each answer is a dot; in a longer history only a lone
+    // answer is, its neighbours' lines show the rest. A history that comes and goes so often that
+    // its lines would be thousands of pieces shows dots alone: either keeps drawing fast.
+    const bool lines = stretches.size() <= kMostLines;
+    const bool dotEveryAnswer = samples.size() <= kDotEveryAnswerUpTo || !lines;
+    QList<QPointF> answers;
+    std::vector<QLineSeries*> stretchLines;
+    for (const QList<QPointF>& stretch : stretches) {
+        if (dotEveryAnswer || stretch.size() == 1)
+            answers.append(stretch);
+        if (lines && stretch.size() > 1) {
+            auto* line = new QLineSeries;
+            line->setColor(QColor(QString::fromLatin1(kAnswerColour)));
+            line->replace(stretch);
+            stretchLines.push_back(line);
+        }
+    }
     QScatterSeries* answered = Marks(kAnsweredName, kAnswerColour, kAnswerMarkSize, answers);
     QScatterSeries* failed = Marks(kFailedName, kFailureColour, kFailureMarkSize, failures);
 
@@ -122,7 +129,7 @@ QChart* CHistoryChart::MakeChart(const std::vector<HistorySample>& samples) {
     chart->addAxis(ms, Qt::AlignLeft);
     chart->addAxis(band, Qt::AlignRight);
 
-    for (QLineSeries* line : stretches) {
+    for (QLineSeries* line : stretchLines) {
         chart->addSeries(line);
         line->attachAxis(time);
         line->attachAxis(ms);
@@ -134,7 +141,7 @@ QChart* CHistoryChart::MakeChart(const std::vector<HistorySample>& samples) {
     failed->attachAxis(time);
     failed->attachAxis(band);
     // The legend names the points and the marks; the lines between the points go without.
-    for (QLineSeries* line : stretches) {
+    for (QLineSeries* line : stretchLines) {
         for (QLegendMarker* marker : chart->legend()->markers(line))
             marker->setVisible(false);
     }

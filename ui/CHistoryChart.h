@@ -24,9 +24,9 @@ public:
     QString SummaryText() const;
     QChart* Chart() const { return m_chart; }
 
-    // The chart of samples: a point for every answered probe at its round trip in milliseconds,
-    // lines only between consecutive answers (so an outage is a gap), and a mark for every failed
-    // probe, all inside the plot.
+    // The chart of samples: every answered probe at its round trip in milliseconds, as a dot and
+    // on lines only between consecutive answers (so an outage is a gap; in a long history only a
+    // lone answer keeps its dot), and a mark for every failed probe, all inside the plot.
     static QChart* MakeChart(const std::vector<HistorySample>& samples);
 
 private:
