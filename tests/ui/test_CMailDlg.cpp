@@ -187,15 +187,6 @@ TEST(MailDlgProvider, KeepsTheProviderInTheUserSettingsOnly) {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
         EXPECT_EQ(Child<QSpinBox>(dlg, CMailDlg::kPortName)->value(), 25);
         Child<QLineEdit>(dlg, CMailDlg::kUserName)->setText("alerts");
-        // A file that holds no certificate is refused when it is chosen, and the user told why.
-        const std::string notes = dir.file("notes.pem").string();
-        testsupport::WriteFileBytes(notes, {'n', 'o', 't', 'e', 's', '\n'});
-        prompts.fileAnswers = {QString::fromStdString(notes)};
-        Child<QPushButton>(dlg, CMailDlg::kCaBrowseName)->click();
-        const QString told = prompts.Texts().value(0);
-        EXPECT_TRUE(told.startsWith(QString::fromStdString("The certificate file " + notes + " cannot be used (")))
-            << told.toStdString();
-        EXPECT_EQ(Child<QLineEdit>(dlg, CMailDlg::kCaFileName)->text(), "");
         dlg.GetDlgItem<QPushButton>(res::IDCANCEL)->click();
     }
     EXPECT_FALSE(std::filesystem::exists(ini));

@@ -48,10 +48,8 @@ CMainDlg& MainDlgHarness::Create(const std::string& commandLineTail) {
     services.editMail = [this](CItemList&, QWidget*) { calls.push_back("mail settings"); };
     services.showAbout = [this](QWidget*) { calls.push_back("about"); };
     services.showSplash = showSplash ? showSplash : [this](QWidget*) { calls.push_back("splash"); };
-    if (sendMail)
-        services.sendMail = [send = sendMail](const CItemList& list, std::stop_token) {
-            return send(list);
-        }; // else the real dialogue
+    if (sendMail) // else the real dialogue
+        services.sendMail = [send = sendMail](const CItemList& list, std::stop_token) { return send(list); };
     services.trayAvailable = [this] { return trayAvailable; };
     m_dlg = std::make_unique<CMainDlg>(std::move(services), commandLineTail);
     return *m_dlg;
