@@ -46,8 +46,19 @@ CAlertPolicy::Decision CAlertPolicy::PassEnded(const std::vector<EntryResult>& r
     if (m_alerted.empty() || std::any_of(m_alerted.begin(), m_alerted.end(), stillFailing))
         return Decision::none;
     m_recovered.clear();
-    if (m_settings.notifyRecovery)
+    if (m_settings.notifyRecovery) {
         m_recovered.swap(m_alerted);
+        // Named in list order, as everywhere else; entries that have left the list come last.
+        std::map<std::string, std::size_t> position;
+        for (std::size_t i = results.size(); i-- > 0;)
+            position[results[i].name] = i;
+        const auto at = [&position, &results](const std::string& name) {
+            const auto it = position.find(name);
+            return it == position.end() ? results.size() : it->second;
+        };
+        std::stable_sort(m_recovered.begin(), m_recovered.end(),
+                         [&at](const std::string& a, const std::string& b) { return at(a) < at(b); });
+    }
     m_alerted.clear();
     return m_settings.notifyRecovery ? Decision::recovered : Decision::none;
 }

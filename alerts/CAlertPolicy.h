@@ -48,7 +48,7 @@ public:
     // One scheduled pass has ended with these results, one per entry of the list, in list order.
     Decision PassEnded(const std::vector<EntryResult>& results);
 
-    // The entries the last recovered decision is about, in the order they were alerted.
+    // The entries the last recovered decision is about, in list order.
     const std::vector<std::string>& RecoveredEntries() const { return m_recovered; }
     // How many scheduled passes in a row the longest-failing entry has failed; 0 when none fails.
     std::int32_t OutagePasses() const;

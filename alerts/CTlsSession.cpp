@@ -53,6 +53,13 @@ std::string LibraryError(const std::string& fallback) {
     return reason ? reason : fallback;
 }
 
+// Trusts the certificates of caFile (PEM) in context besides the others; why not, when it cannot.
+std::string LoadTrusted(SSL_CTX* context, const std::string& caFile) {
+    if (SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr) != 1)
+        return "the certificate file " + caFile + " cannot be used (" + LibraryError("no reason given") + ")";
+    return {};
+}
+
 std::string HandshakeFailure(SSL* ssl, CTimedSocket& socket, int rc) {
     const long verified = SSL_get_verify_result(ssl);
     if (verified != X509_V_OK) {
@@ -83,6 +90,14 @@ CTlsSession::CTlsSession(std::unique_ptr<ssl_ctx_st, Deleter> context, std::uniq
 
 CTlsSession::~CTlsSession() = default;
 
+std::string CTlsSession::CheckCertificateFile(const std::string& caFile) {
+    ERR_clear_error();
+    const std::unique_ptr<ssl_ctx_st, Deleter> context(SSL_CTX_new(TLS_client_method()));
+    if (!context)
+        return "TLS cannot be set up (" + LibraryError("out of memory") + ")";
+    return LoadTrusted(context.get(), caFile);
+}
+
 std::variant<std::unique_ptr<CTlsSession>, std::string>
 CTlsSession::Start(CTimedSocket& socket, const std::string& host, const std::string& caFile) {
     ERR_clear_error();
@@ -94,8 +109,8 @@ CTlsSession::Start(CTimedSocket& socket, const std::string& host, const std::str
     if (SSL_CTX_set_default_verify_paths(context.get()) != 1)
         return "the system's trusted certificates cannot be read (" + LibraryError("no reason given") + ")";
     if (!caFile.empty()) {
-        if (SSL_CTX_load_verify_locations(context.get(), caFile.c_str(), nullptr) != 1)
-            return "the certificate file " + caFile + " cannot be used (" + LibraryError("no reason given") + ")";
+        if (std::string failure = LoadTrusted(context.get(), caFile); !failure.empty())
+            return failure;
         // A self-signed server's own certificate in the file is enough: it need not be a CA.
         X509_VERIFY_PARAM_set_flags(SSL_CTX_get0_param(context.get()), X509_V_FLAG_PARTIAL_CHAIN);
     }

@@ -18,6 +18,8 @@ public:
     // sentence fragment ("the server's certificate is not trusted (self-signed certificate)").
     static std::variant<std::unique_ptr<CTlsSession>, std::string> Start(CTimedSocket& socket, const std::string& host,
                                                                          const std::string& caFile);
+    // Whether caFile can be trusted as Start would: empty when it can, else why not, as Start says it.
+    static std::string CheckCertificateFile(const std::string& caFile);
     ~CTlsSession();
     CTlsSession(const CTlsSession&) = delete;
     CTlsSession& operator=(const CTlsSession&) = delete;

@@ -30,7 +30,7 @@ int main(int argc, char* argv[]) {
     for (int round = 0; round < rounds; ++round) {
         QElapsedTimer timer;
         timer.start();
-        CHistoryChart chart(QStringLiteral("bench.invalid:80"), samples, nullptr);
+        CHistoryChart chart(QStringLiteral("bench.invalid:80"), EntryRecord{samples, 0}, nullptr);
         chart.adjustSize();
         QImage image(chart.size(), QImage::Format_ARGB32_Premultiplied);
         chart.render(&image);

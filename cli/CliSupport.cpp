@@ -7,11 +7,20 @@
 #include <charconv>
 #include <cstdio>
 #include <string_view>
+#include <system_error>
 
 namespace cli {
 
 namespace {
 constexpr const char* kProgramPrefix = "pulsewick-cli: ";
+
+// The window's text of a file error, which gives the code alone, with its cause in words as
+// command-line tools give it: "Loading l.pwk failed (returned a 0x2): No such file or directory."
+std::string WithCause(std::string text, int error) {
+    if (text.ends_with('.'))
+        text.pop_back();
+    return text + ": " + std::generic_category().message(error) + ".";
+}
 } // namespace
 
 void PrintError(const std::string& text) {
@@ -69,7 +78,7 @@ std::unique_ptr<CItemList> LoadListOrReport(const std::string& path, int& exitCo
         exitCode = kExitOk;
         return std::make_unique<CItemList>();
     case ListFileStatus::fileError:
-        PrintError(result.message);
+        PrintError(WithCause(result.message, result.error));
         exitCode = kExitFileError;
         return nullptr;
     case ListFileStatus::archiveError:
@@ -86,7 +95,7 @@ int SaveListOrReport(const CItemList& list, const std::string& path, const CList
     const ListFileSaveResult result = SaveListFile(list, path, editLock);
     if (result.Succeeded())
         return kExitOk;
-    PrintError(result.message);
+    PrintError(result.status == ListFileStatus::fileError ? WithCause(result.message, result.error) : result.message);
     return kExitFileError;
 }
 

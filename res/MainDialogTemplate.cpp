@@ -48,7 +48,7 @@ const DialogTemplate& MainDialogTemplate() {
             {IDC_START, K::pushButton, "S&tart", 256, 97, 50, 14, tabStop},
             {IDC_STOP, K::pushButton, "St&op", 256, 112, 50, 14, tabStop},
             {IDHELP, K::pushButton, "&Help", 256, 127, 50, 14, tabStop},
-            {IDC_ABOUT, K::pushButton, "&About", 256, 142, 50, 14, tabStop},
+            {IDC_ABOUT, K::pushButton, "A&bout", 256, 142, 50, 14, tabStop}, // Alt+A is Add's
             {IDCANCEL, K::pushButton, "&Close", 256, 158, 50, 14, tabStop},
             {IDC_PAGER, K::checkBox, "Pager alert", 21, 143, 50, 10, tabStop},
             {IDC_PAGER_SETTINGS, K::pushButton, "...", 74, 141, 16, 14, tabStop},

@@ -6,6 +6,7 @@
 #include <QDateTimeAxis>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QScatterSeries>
 #include <QVBoxLayout>
@@ -16,96 +17,177 @@ namespace {
 constexpr double kUsPerMs = 1000.0;
 constexpr double kHeadroom = 1.1; // above the slowest round trip
 constexpr double kEmptyRangeMs = 1.0;
+constexpr qreal kAnswerMarkSize = 5.0;
+constexpr std::size_t kDotEveryAnswerUpTo = 300;
+constexpr std::size_t kMostLines = 1000;
 constexpr qreal kFailureMarkSize = 7.0;
+// Failed probes lie on a band of their own just above the time axis, on an axis nobody sees.
+constexpr double kMarkBandLow = -1.0;
+constexpr double kMarkBandHigh = 19.0;
 constexpr int kChartWidth = 640;
 constexpr int kChartHeight = 360;
+constexpr int kSmallestChartWidth = 240;
+constexpr int kSmallestChartHeight = 160;
+constexpr const char* kAnswerColour = "#2a6fdb";
 constexpr const char* kFailureColour = "#d72626";
-constexpr std::int64_t kHourMs = 3'600'000;
+constexpr std::int64_t kMinuteMs = 60'000;
+constexpr std::int64_t kHourMs = 60 * kMinuteMs;
 constexpr std::int64_t kDayMs = 24 * kHourMs;
+// The time axis reaches a little past the first and the last probe, so their marks are whole,
+// and spans a minute at least, so its labels differ.
+constexpr std::int64_t kSmallestPadMs = kMinuteMs / 2;
+constexpr std::int64_t kPadDivisor = 40;
 
-// Seconds for a short history, the day for one longer than a day.
-QString TimeFormat(const std::vector<HistorySample>& samples) {
-    const std::int64_t span = samples.empty() ? 0 : samples.back().whenMs - samples.front().whenMs;
-    if (span <= kHourMs)
-        return QStringLiteral("HH:mm:ss");
-    return span <= kDayMs ? QStringLiteral("HH:mm") : QStringLiteral("dd MMM HH:mm");
-}
 constexpr const char* kNoProbes = "No probe of this entry has ended in this session yet.";
+constexpr const char* kDroppedNote = " Older results of this session were let go to bound the memory.";
+
+// Seconds for a short span, the day for one longer than a day.
+QString TimeFormat(std::int64_t spanMs) {
+    if (spanMs <= kHourMs)
+        return QStringLiteral("HH:mm:ss");
+    return spanMs <= kDayMs ? QStringLiteral("HH:mm") : QStringLiteral("dd MMM HH:mm");
+}
+
+std::int64_t SpanOf(const std::vector<HistorySample>& samples) {
+    return samples.empty() ? 0 : samples.back().whenMs - samples.front().whenMs;
+}
+
+QScatterSeries* Marks(const char* name, const char* colour, qreal size, const QList<QPointF>& points) {
+    auto* marks = new QScatterSeries;
+    marks->setName(QString::fromLatin1(name));
+    marks->setColor(QColor(QString::fromLatin1(colour)));
+    marks->setBorderColor(marks->color());
+    marks->setMarkerSize(size);
+    marks->replace(points);
+    return marks;
+}
+
+// Whether the longest outage is the one the kept results begin with: it may have begun earlier.
+bool LongestOutageMayBeLonger(const std::vector<HistorySample>& samples, const HistorySummary& summary) {
+    if (samples.empty() || samples.front().answered)
+        return false;
+    const auto answer = std::find_if(samples.begin(), samples.end(), [](const HistorySample& s) { return s.answered; });
+    const std::int64_t end = answer == samples.end() ? samples.back().whenMs : answer->whenMs;
+    return end - samples.front().whenMs == summary.longestOutageMs &&
+           static_cast<std::size_t>(answer - samples.begin()) == summary.longestOutageProbes;
+}
 } // namespace
 
 QChart* CHistoryChart::MakeChart(const std::vector<HistorySample>& samples) {
-    QList<QPointF> trips;
+    auto* chart = new QChart;
+    chart->legend()->setAlignment(Qt::AlignBottom);
     QList<QPointF> failures;
-    trips.reserve(static_cast<qsizetype>(samples.size()));
+    std::vector<QList<QPointF>> stretches(1); // runs of consecutive answers
     double slowest = 0.0;
     for (const HistorySample& s : samples) {
         const auto x = static_cast<qreal>(s.whenMs);
-        if (s.answered && s.roundTripUs >= 0) {
+        if (!s.answered) {
+            failures.append({x, 0.0});
+            if (!stretches.back().isEmpty())
+                stretches.emplace_back();
+        } else if (s.roundTripUs >= 0) { // an answer without a measured round trip has no point
             const double ms = static_cast<double>(s.roundTripUs) / kUsPerMs;
             slowest = std::max(slowest, ms);
-            trips.append({x, ms});
-        } else if (!s.answered) {
-            failures.append({x, 0.0});
+            stretches.back().append({x, ms});
         }
     }
-    auto* chart = new QChart;
-    chart->legend()->setAlignment(Qt::AlignBottom);
-    auto* line = new QLineSeries;
-    line->setName(QStringLiteral("Round trip (ms)"));
-    line->replace(trips);
-    auto* marks = new QScatterSeries;
-    marks->setName(QStringLiteral("Failed probe"));
-    marks->setColor(QColor(QString::fromLatin1(kFailureColour)));
-    marks->setMarkerSize(kFailureMarkSize);
-    marks->replace(failures);
-    chart->addSeries(line);
-    chart->addSeries(marks);
+    // Where the probes can be told apart, each answer is a dot; in a longer history only a lone
+    // answer is, its neighbours' lines show the rest. A history that comes and goes so often that
+    // its lines would be thousands of pieces shows dots alone: either keeps drawing fast.
+    const bool lines = stretches.size() <= kMostLines;
+    const bool dotEveryAnswer = samples.size() <= kDotEveryAnswerUpTo || !lines;
+    QList<QPointF> answers;
+    std::vector<QLineSeries*> stretchLines;
+    for (const QList<QPointF>& stretch : stretches) {
+        if (dotEveryAnswer || stretch.size() == 1)
+            answers.append(stretch);
+        if (lines && stretch.size() > 1) {
+            auto* line = new QLineSeries;
+            line->setColor(QColor(QString::fromLatin1(kAnswerColour)));
+            line->replace(stretch);
+            stretchLines.push_back(line);
+        }
+    }
+    QScatterSeries* answered = Marks(kAnsweredName, kAnswerColour, kAnswerMarkSize, answers);
+    QScatterSeries* failed = Marks(kFailedName, kFailureColour, kFailureMarkSize, failures);
 
     auto* time = new QDateTimeAxis;
-    time->setFormat(TimeFormat(samples));
+    const std::int64_t span = SpanOf(samples);
+    const std::int64_t pad = std::max(kSmallestPadMs, span / kPadDivisor);
+    time->setFormat(TimeFormat(span + 2 * pad));
+    if (!samples.empty()) {
+        time->setRange(QDateTime::fromMSecsSinceEpoch(samples.front().whenMs - pad),
+                       QDateTime::fromMSecsSinceEpoch(samples.back().whenMs + pad));
+    }
     auto* ms = new QValueAxis;
     ms->setTitleText(QStringLiteral("ms"));
     ms->setRange(0.0, slowest > 0.0 ? slowest * kHeadroom : kEmptyRangeMs);
-    if (!samples.empty()) {
-        time->setRange(QDateTime::fromMSecsSinceEpoch(samples.front().whenMs),
-                       QDateTime::fromMSecsSinceEpoch(std::max(samples.back().whenMs, samples.front().whenMs + 1)));
-    }
+    auto* band = new QValueAxis;
+    band->setRange(kMarkBandLow, kMarkBandHigh);
+    band->setVisible(false);
     chart->addAxis(time, Qt::AlignBottom);
     chart->addAxis(ms, Qt::AlignLeft);
-    for (QAbstractSeries* series : {static_cast<QAbstractSeries*>(line), static_cast<QAbstractSeries*>(marks)}) {
-        series->attachAxis(time);
-        series->attachAxis(ms);
+    chart->addAxis(band, Qt::AlignRight);
+
+    for (QLineSeries* line : stretchLines) {
+        chart->addSeries(line);
+        line->attachAxis(time);
+        line->attachAxis(ms);
+    }
+    chart->addSeries(answered);
+    answered->attachAxis(time);
+    answered->attachAxis(ms);
+    chart->addSeries(failed);
+    failed->attachAxis(time);
+    failed->attachAxis(band);
+    // The legend names the points and the marks; the lines between the points go without.
+    for (QLineSeries* line : stretchLines) {
+        for (QLegendMarker* marker : chart->legend()->markers(line))
+            marker->setVisible(false);
     }
     return chart;
 }
 
-CHistoryChart::CHistoryChart(const QString& entryName, const std::vector<HistorySample>& samples, QWidget* parent)
-    : QDialog(parent), m_chart(MakeChart(samples)), m_summary(new QLabel(this)) {
+CHistoryChart::CHistoryChart(const QString& entryName, const EntryRecord& record, QWidget* parent)
+    : QDialog(parent), m_chart(MakeChart(record.samples)), m_summary(new QLabel(this)) {
     setWindowTitle(QStringLiteral("History of %1 - Pulsewick").arg(entryName));
     setWindowModality(Qt::WindowModal);
+    const std::vector<HistorySample>& samples = record.samples;
     const HistorySummary summary = Summarise(samples);
     if (samples.empty()) {
         m_summary->setText(QString::fromLatin1(kNoProbes));
     } else {
-        const QString from = QDateTime::fromMSecsSinceEpoch(samples.front().whenMs).toString(TimeFormat(samples));
-        const QString to = QDateTime::fromMSecsSinceEpoch(samples.back().whenMs).toString(TimeFormat(samples));
-        m_summary->setText(QStringLiteral("%1 to %2: %3 probes, available %4 %, longest outage %5.")
-                               .arg(from, to)
-                               .arg(summary.probes)
-                               .arg(summary.availabilityPercent, 0, 'f', 1)
-                               .arg(OutageText(summary)));
+        const QString format = TimeFormat(SpanOf(samples));
+        const QString from = QDateTime::fromMSecsSinceEpoch(samples.front().whenMs).toString(format);
+        const QString to = QDateTime::fromMSecsSinceEpoch(samples.back().whenMs).toString(format);
+        const QString period = samples.size() == 1
+                                   ? QStringLiteral("At %1: 1 probe").arg(from)
+                                   : QStringLiteral("%1 to %2: %3 probes").arg(from, to).arg(samples.size());
+        const bool atLeast = record.dropped > 0 && LongestOutageMayBeLonger(samples, summary);
+        QString text = QStringLiteral("%1, available %2 %, longest outage %3%4.")
+                           .arg(period)
+                           .arg(summary.availabilityPercent, 0, 'f', 1)
+                           .arg(atLeast ? QStringLiteral("at least ") : QString(), OutageText(summary));
+        if (record.dropped > 0)
+            text += QString::fromLatin1(kDroppedNote);
+        m_summary->setText(text);
     }
     m_summary->setTextFormat(Qt::PlainText);
+    m_summary->setWordWrap(true);
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* view = new QChartView(m_chart, this);
     view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumSize(kChartWidth, kChartHeight);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_summary);
     layout->addWidget(view, 1);
     layout->addWidget(buttons);
+    // Opens at a comfortable size; may be made smaller, down to what a small screen has room for.
+    view->setMinimumSize(kChartWidth, kChartHeight);
+    const QSize comfortable = sizeHint();
+    view->setMinimumSize(kSmallestChartWidth, kSmallestChartHeight);
+    resize(comfortable);
 }
 
 QString CHistoryChart::SummaryText() const {

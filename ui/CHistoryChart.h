@@ -14,12 +14,19 @@ class QLabel;
 class CHistoryChart final : public QDialog {
     Q_OBJECT
 public:
-    CHistoryChart(const QString& entryName, const std::vector<HistorySample>& samples, QWidget* parent);
+    // The series a reader of the chart finds by name; each stretch of consecutive answers is a
+    // line of its own, unnamed.
+    static constexpr const char* kAnsweredName = "Round trip (ms)";
+    static constexpr const char* kFailedName = "Failed probe";
+
+    CHistoryChart(const QString& entryName, const EntryRecord& record, QWidget* parent);
 
     QString SummaryText() const;
     QChart* Chart() const { return m_chart; }
 
-    // The chart of samples: a line of round trips in milliseconds and marks for failed probes.
+    // The chart of samples: every answered probe at its round trip in milliseconds, as a dot and
+    // on lines only between consecutive answers (so an outage is a gap; in a long history only a
+    // lone answer keeps its dot), and a mark for every failed probe, all inside the plot.
     static QChart* MakeChart(const std::vector<HistorySample>& samples);
 
 private:

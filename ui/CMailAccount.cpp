@@ -2,6 +2,8 @@
 
 #include "UserSettings.h"
 
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <qt6keychain/keychain.h>
 
 namespace {
@@ -13,6 +15,7 @@ const QString kCaFileKey = QStringLiteral("mail/caFile");
 
 // The secret store's service and the entry per user name.
 const QString kKeychainService = QStringLiteral("pulsewick");
+const QString kSecretService = QStringLiteral("org.freedesktop.secrets"); // its name on the session bus
 QString KeychainKey(const std::string& user) {
     return QStringLiteral("smtp-login/") + QString::fromStdString(user);
 }
@@ -57,6 +60,13 @@ CMailAccount::CMailAccount(QObject* parent) : QObject(parent) {
     m_options.caFile = settings.value(kCaFileKey).toString().toStdString();
     // Read even without a user name: the answer tells whether there is a store at all.
     ReadPassword(m_options.user);
+    // A store that starts later (a keyring unlocked after the program) is asked again then.
+    auto* watcher = new QDBusServiceWatcher(kSecretService, QDBusConnection::sessionBus(),
+                                            QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+        if (m_store != SecretStore::Available)
+            ReadPassword(Options().user);
+    });
 }
 
 SmtpOptions CMailAccount::Options() const {

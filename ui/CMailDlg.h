@@ -34,6 +34,7 @@ public:
     static constexpr const char* kUserName = "mailUser";
     static constexpr const char* kPasswordName = "mailPassword";
     static constexpr const char* kCaFileName = "mailCaFile";
+    static constexpr const char* kCaBrowseName = "mailCaBrowse";
     static constexpr const char* kStoreNoteName = "mailStoreNote";
     // OK while the security setting names no security.
     static constexpr const char* kChooseSecurity = "Choose the mail provider's security: None, STARTTLS or TLS.";

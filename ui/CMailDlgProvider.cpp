@@ -4,10 +4,13 @@
 #include "CMailDlg.h"
 
 #include "CDialogBuilder.h"
+#include "CTlsSession.h"
+#include "LocalText.h"
 #include "ResourceIds.h"
+#include "UserPrompts.h"
 
 #include <QComboBox>
-#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,6 +32,7 @@ constexpr const char* kStoreAvailable = "The password is kept in the desktop's s
 constexpr const char* kStoreUnavailable =
     "No secret store (Secret Service) is available: the password is not kept after Pulsewick ends.";
 constexpr const char* kStoreUnknown = "Asking the desktop's secret store...";
+constexpr const char* kCertificateFilter = "Certificates (*.pem *.crt);;All files (*)";
 
 const std::pair<SmtpSecurity, const char*> kSecurityChoices[] = {
     {SmtpSecurity::None, "None"},
@@ -104,12 +108,24 @@ void CMailDlg::AddProviderGroup() {
     label("Trusted certificate:", kLabelX, y, 68, m_caFile);
     place(m_caFile, kFieldX, y, kFieldWidth - 44, kEditHeight);
     auto* browse = new QPushButton(QStringLiteral("Browse..."), this);
+    browse->setObjectName(QString::fromLatin1(kCaBrowseName));
     place(browse, kFieldX + kFieldWidth - 40, y, 40, kEditHeight);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Trusted certificate"), m_caFile->text(),
-                                                          QStringLiteral("Certificates (*.pem *.crt);;All files (*)"));
-        if (!path.isEmpty())
+        ui::FileDialogRequest request;
+        request.filter = QString::fromLatin1(kCertificateFilter);
+        if (!m_caFile->text().isEmpty())
+            request.directory = QFileInfo(m_caFile->text()).path();
+        const QString path = ui::Prompts().GetFileName(this, request);
+        if (path.isEmpty())
+            return;
+        // Said now rather than by the first alert that needs it.
+        if (const std::string failure = CTlsSession::CheckCertificateFile(ui::ToLocal(path)); failure.empty()) {
             m_caFile->setText(path);
+        } else {
+            QString text = ui::FromLocal(failure) + QLatin1Char('.');
+            text[0] = text[0].toUpper(); // a sentence of its own here
+            ui::ShowMessage(this, text, ui::MessageIcon::warning);
+        }
     });
 
     y += kRowHeight;

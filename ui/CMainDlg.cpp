@@ -4,6 +4,7 @@
 #include "CAlertDispatch.h"
 #include "CBackgroundTask.h"
 #include "CDataExchange.h"
+#include "CHelpViewer.h"
 #include "CItemList.h"
 #include "CPagerAlert.h"
 #include "CScheduler.h"
@@ -15,6 +16,7 @@
 #include "ListCopy.h"
 #include "LocalText.h"
 #include "ResourceIds.h"
+#include "ScreenFit.h"
 #include "SmtpAlert.h"
 #include "SmtpOptions.h"
 #include "UserPrompts.h"
@@ -43,6 +45,7 @@ constexpr const char* kSoundFilter = "Sounds (*.wav)";
 constexpr const char* kSoundSuffix = "wav";
 constexpr const char* kLogFilter = "Log (*.log)";
 constexpr const char* kLogSuffix = "log";
+constexpr const char* kMailAlertName = "E-mail alert";
 
 // While the pager alert waits for the modem the window stays usable with the mouse, but its
 // dialog keys are off: Tab, Enter and Esc must not move the focus, press a button or close the
@@ -137,8 +140,16 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
     CreateStatusLine();
     CreateAlertPolicyButton();
     CreateProbeSettingsButton();
-    m_geometry =
-        std::make_unique<WindowGeometry>(*this, *ListView(), std::vector<QWidget*>{m_pStatusLine}, ListExtraRoom());
+    // The buttons beside the list stay in view on a screen too small for the window.
+    WindowGeometry::Pinned column{{}, Qt::RightEdge};
+    for (int id : {IDC_EDIT, IDC_ADD, IDC_DELETE, IDC_PING_NOW, IDC_SAVE_LIST, IDC_LOAD_LIST, IDC_START, IDC_STOP,
+                   IDHELP, IDC_ABOUT, IDCANCEL}) {
+        if (QWidget* button = GetDlgItem(id))
+            column.controls.push_back(button);
+    }
+    m_geometry = std::make_unique<WindowGeometry>(*this, *ListView(), std::vector<QWidget*>{m_pStatusLine},
+                                                  ListExtraRoom(), std::move(column));
+    ui::FitWindowsToScreen();
 }
 
 CMainDlg::~CMainDlg() {
@@ -397,7 +408,11 @@ QString CMainDlg::HelpFilePath() {
 
 void CMainDlg::OnHelp() {
     const QString path = HelpFilePath();
-    if (path.isEmpty() || !ui::Prompts().OpenUrl(QUrl::fromLocalFile(path)))
+    if (!path.isEmpty() && ui::Prompts().OpenUrl(QUrl::fromLocalFile(path)))
+        return;
+    // A desktop without a viewer for it gets the program's own; only a manual that is missing or
+    // cannot be read gets the box.
+    if (path.isEmpty() || !CHelpViewer::Open(path, this))
         ui::ShowMessage(this, QString::fromLatin1(kHelpFailedText), ui::MessageIcon::warning);
 }
 
@@ -420,6 +435,7 @@ void CMainDlg::PingNow() {
 }
 
 void CMainDlg::RaiseAlerts(std::function<void()> done) {
+    UpdateStatus(); // the pass being alerted about, also while the pop-up waits
     // The desktop hears of it first: the notification never waits, the pop-up does.
     ui::Prompts().Notify(QString::fromLatin1(CAlertDispatch::kPopupText), PassText());
     m_alerts->RaiseAlerts(std::move(done));
@@ -448,21 +464,28 @@ void CMainDlg::WaitForModem(int limitSeconds) {
 }
 
 void CMainDlg::SendMailAlert(std::function<void(std::exception_ptr)> ended) {
+    auto send = m_services.sendMail;
+    StartMail(
+        kMailAlertName,
+        [send = std::move(send)](const CItemList& list, std::stop_token stop) {
+            return send ? send(list, stop) : ::SendMailAlert(list, SmtpOptions{}, stop);
+        },
+        std::move(ended));
+}
+
+void CMainDlg::StartMail(const char* what, MailDialogue dialogue, std::function<void(std::exception_ptr)> ended) {
     // The dialogue may wait on a silent server for seconds: it runs on a thread of its own with
     // a copy of the list (the user may edit meanwhile), and the window keeps answering. The
     // dispatch, and with it the re-arming of the timer, goes on from its end, whatever dialog
-    // the user has opened meanwhile. The window shows nothing about how it ended.
+    // the user has opened meanwhile. A failure is told in the status line until the next pass.
     std::shared_ptr<const CItemList> copy = CopyList(*m_pList);
-    auto send = m_services.sendMail;
+    auto outcome = std::make_shared<std::string>(smtp::kOk);
     m_mailTask = std::make_unique<CBackgroundTask>(
         this,
-        [copy, send = std::move(send)](std::stop_token stop) {
-            if (send)
-                send(*copy, stop);
-            else
-                (void)::SendMailAlert(*copy, SmtpOptions{}, stop);
-        },
-        [ended = std::move(ended)](std::exception_ptr error) {
+        [copy, dialogue = std::move(dialogue), outcome](std::stop_token stop) { *outcome = dialogue(*copy, stop); },
+        [this, what, outcome, ended = std::move(ended)](std::exception_ptr error) {
+            if (error || *outcome != smtp::kOk)
+                AlertFailed(what, error ? QStringLiteral("it could not be sent") : ui::FromLocal(*outcome));
             if (ended)
                 ended(error);
         });

@@ -51,15 +51,16 @@ public:
         std::function<void(QWidget* parent)> showAbout;                  // the About box
         std::function<void(QWidget* owner)> showSplash;                  // the start-up picture
         // The e-mail dialogue for a private copy of the list; runs off the user-interface thread.
-        std::function<void(const CItemList& list, std::stop_token stop)> sendMail;
+        // Returns how it ended: smtp::kOk, or why it failed.
+        std::function<std::string(const CItemList& list, std::stop_token stop)> sendMail;
         // The same for the notice that an outage is over, naming the entries that answer again.
-        std::function<void(const CItemList& list, std::stop_token stop, const std::vector<std::string>& recovered)>
+        std::function<std::string(const CItemList& list, std::stop_token stop,
+                                  const std::vector<std::string>& recovered)>
             sendRecoveryMail;
         // Whether the window may offer a system-tray icon (the desktop's answer by default).
         std::function<bool()> trayAvailable;
-        // The history chart of an entry (its name, its results of this session).
-        std::function<void(const QString& entry, const std::vector<HistorySample>& samples, QWidget* parent)>
-            showHistory;
+        // The history chart of an entry (its name, what the window kept of its results).
+        std::function<void(const QString& entry, const EntryRecord& record, QWidget* parent)> showHistory;
     };
 
     // How the last check run ended, for the status line, the tray and the notification.
@@ -202,6 +203,12 @@ private:
     void ScheduledPassEnded(std::function<void()> done);
     void NotifyRecovery();
     void SendRecoveryMail(std::function<void(std::exception_ptr)> ended);
+    // An e-mail dialogue on a copy of the list beside the window; what (its name in the status
+    // line) failed when it returns anything but smtp::kOk.
+    using MailDialogue = std::function<std::string(const CItemList& list, std::stop_token stop)>;
+    void StartMail(const char* what, MailDialogue dialogue, std::function<void(std::exception_ptr)> ended);
+    // An alert failed: the status line and the tray say so, and why, until the next pass.
+    void AlertFailed(const char* what, const QString& why);
     void UpdateStatus();
     void OnPassEnded();
     void SetTabOrder();
@@ -230,7 +237,8 @@ private:
     PassSummary m_currentPass;
     // What the last run probed and when it ended, for the alert policy and the execute alert.
     PassRecord m_passRecord;
-    QDateTime m_nextPass; // when the armed period timer falls due; invalid when none
+    QString m_alertFailure; // since the last pass; empty when none failed
+    QDateTime m_nextPass;   // when the armed period timer falls due; invalid when none
     std::unique_ptr<CTrayIcon> m_tray;
     std::unique_ptr<WindowGeometry> m_geometry; // size and place on the screen
     EntryHistory m_history;                     // this session's results, per entry

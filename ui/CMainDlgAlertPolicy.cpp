@@ -25,11 +25,12 @@ constexpr int kPolicyButtonTop = 165;
 constexpr int kPolicyButtonWidth = 87;
 constexpr int kPolicyButtonHeight = 14;
 constexpr const char* kRecoveredSummary = "Connections answer again";
+constexpr const char* kRecoveryMailName = "Recovery e-mail";
 } // namespace
 
 void CMainDlg::CreateAlertPolicyButton() {
     m_policy.SetSettings(CAlertPolicyDlg::Load());
-    auto* button = new QPushButton(QStringLiteral("Alert po&licy..."), this);
+    auto* button = new QPushButton(QStringLiteral("Ale&rt policy..."), this);
     button->setObjectName(QStringLiteral("alertPolicy"));
     button->setAutoDefault(false); // Enter in a field stays with the window, as for the template's buttons
     button->setGeometry(CDialogBuilder::MapDialogRect(
@@ -73,18 +74,11 @@ void CMainDlg::NotifyRecovery() {
 }
 
 void CMainDlg::SendRecoveryMail(std::function<void(std::exception_ptr)> ended) {
-    std::shared_ptr<const CItemList> copy = CopyList(*m_pList);
     auto send = m_services.sendRecoveryMail;
-    m_mailTask = std::make_unique<CBackgroundTask>(
-        this,
-        [copy, send = std::move(send), names = m_policy.RecoveredEntries()](std::stop_token stop) {
-            if (send)
-                send(*copy, stop, names);
-            else
-                (void)::SendRecoveryMail(*copy, SmtpOptions{}, stop, names);
+    StartMail(
+        kRecoveryMailName,
+        [send = std::move(send), names = m_policy.RecoveredEntries()](const CItemList& list, std::stop_token stop) {
+            return send ? send(list, stop, names) : ::SendRecoveryMail(list, SmtpOptions{}, stop, names);
         },
-        [ended = std::move(ended)](std::exception_ptr error) {
-            if (ended)
-                ended(error);
-        });
+        std::move(ended));
 }

@@ -25,6 +25,7 @@ int CMainDlg::CheckConnections() {
         const ScopedValue<bool> inCheckRun(m_bInCheckRun, true);
         m_currentPass = {};
         m_passRecord.Start(m_pList->GetCount());
+        m_alertFailure.clear(); // told until this pass
         const bool started = runner->Start(*m_pList, [this](std::size_t row, const CItem&, int result) {
             m_passRecord.Probed(row, result);
             SetRowStatus(row, result);

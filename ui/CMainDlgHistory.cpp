@@ -51,5 +51,5 @@ void CMainDlg::ShowHistory() {
     const CItem& entry = m_pList->GetAt(static_cast<std::size_t>(index));
     QString name = ui::FromLocal(entry.m_strAddress);
     name += entry.m_bConnect ? QStringLiteral(":%1").arg(entry.m_nPort) : QStringLiteral(" (ICMP)");
-    m_services.showHistory(name, m_history.Samples(&entry), this);
+    m_services.showHistory(name, m_history.Record(&entry), this);
 }

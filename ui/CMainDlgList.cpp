@@ -114,11 +114,15 @@ std::vector<QTreeWidgetItem*> SelectedRows(QTreeWidget& view) {
     return result;
 }
 
-// Starts in the folder of the current list, when it has one.
+// Starts in the folder of the current list, when it has one; saving offers its name.
 ui::FileDialogRequest ListFileRequest(ui::FileDialogRequest::Mode mode, const std::string& listPath) {
     ui::FileDialogRequest request;
-    if (!listPath.empty())
-        request.directory = QFileInfo(ui::FromLocal(listPath)).absolutePath();
+    if (!listPath.empty()) {
+        const QFileInfo file(ui::FromLocal(listPath));
+        request.directory = file.absolutePath();
+        if (mode == ui::FileDialogRequest::Mode::save)
+            request.fileName = file.fileName();
+    }
     request.mode = mode;
     request.filter = QString::fromLatin1(kListFilter);
     request.defaultSuffix = QString::fromLatin1(kListSuffix);
@@ -141,6 +145,7 @@ void CMainDlg::RefreshList() {
         view->setColumnWidth(i, kColumns[i].width);
         view->headerItem()->setTextAlignment(i, Qt::AlignCenter);
     }
+    view->header()->setStretchLastSection(true); // a wider window widens the reasons, not an empty strip
 
     QList<QTreeWidgetItem*> rows;
     rows.reserve(static_cast<qsizetype>(m_pList->GetCount()));

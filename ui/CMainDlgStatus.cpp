@@ -92,7 +92,16 @@ QString CMainDlg::StatusLineText() const {
     // An outage longer than one pass is counted (a single failure the last pass already says).
     if (const std::int32_t outage = m_policy.OutagePasses(); outage > 1 && IsRunning())
         state += QStringLiteral(" Failing for %1 passes in a row.").arg(outage);
-    return m_lastPass.when.isValid() ? state + QStringLiteral("  ") + PassText() : state;
+    if (m_lastPass.when.isValid())
+        state += QStringLiteral("  ") + PassText();
+    return m_alertFailure.isEmpty() ? state : state + QStringLiteral("  ") + m_alertFailure;
+}
+
+void CMainDlg::AlertFailed(const char* what, const QString& why) {
+    m_alertFailure =
+        QStringLiteral("%1 at %2 failed: %3.")
+            .arg(QString::fromLatin1(what), QTime::currentTime().toString(QString::fromLatin1(kTimeFormat)), why);
+    UpdateStatus();
 }
 
 QString CMainDlg::FailedEntriesText() const {
@@ -117,8 +126,10 @@ void CMainDlg::UpdateStatus() {
     // "[*]" is where Qt draws the unsaved mark.
     setWindowTitle(QStringLiteral("%1[*] - %2").arg(DocumentName(), QString::fromUtf8(Template().caption)));
     setWindowModified(IsModified());
-    if (m_pStatusLine)
+    if (m_pStatusLine) {
         m_pStatusLine->setText(StatusLineText());
+        m_pStatusLine->setToolTip(m_pStatusLine->text()); // whole where the window is narrow
+    }
     if (m_tray)
         m_tray->Update();
 }

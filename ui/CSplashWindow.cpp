@@ -1,5 +1,7 @@
 #include "CSplashWindow.h"
 
+#include "WindowGeometry.h"
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -50,9 +52,18 @@ void CSplashWindow::SetPicturePath(const QString& path) {
 CSplashWindow* CSplashWindow::ShowSplash(QWidget* owner) {
     if (!g_bSplashEnabled || g_pCurrentSplash)
         return nullptr;
-    const QPixmap picture(g_picturePath);
+    QPixmap picture(g_picturePath);
     if (picture.isNull())
         return nullptr; // no picture, no splash, no message
+    // A screen smaller than the picture (a large scale factor) shows it smaller, whole.
+    QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+    const QSize room = screen ? screen->availableGeometry().size() : QSize();
+    if (const QSizeF size = picture.deviceIndependentSize();
+        room.isValid() && (size.width() > room.width() || size.height() > room.height())) {
+        const qreal ratio = picture.devicePixelRatio();
+        picture = picture.scaled(room * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        picture.setDevicePixelRatio(ratio);
+    }
 
     auto* splash = new CSplashWindow(owner, picture); // deletes itself when its time is up
     g_pCurrentSplash = splash;
@@ -78,8 +89,13 @@ void CSplashWindow::CenterOnOwner() {
         if (screen)
             area = screen->availableGeometry();
     }
-    if (area.isValid())
-        move(area.center() - rect().center());
+    if (!area.isValid())
+        return;
+    QPoint at = area.center() - rect().center();
+    // Wholly on the screen, also over a window near its edge.
+    if (const QScreen* screen = m_owner ? m_owner->screen() : QGuiApplication::primaryScreen())
+        at = WindowGeometry::WithinArea(at, size(), screen->availableGeometry());
+    move(at);
 }
 
 void CSplashWindow::OnTimer() {

@@ -31,15 +31,15 @@ CMainDlg::Services DefaultMainDlgServices() {
     const auto account = std::make_shared<CMailAccount>();
     services.editMail = [account](CItemList& list, QWidget* owner) { CMailDlg(list, account.get(), owner).DoModal(); };
     services.sendMail = [account](const CItemList& list, std::stop_token stop) {
-        (void)::SendMailAlert(list, account->Options(), stop);
+        return ::SendMailAlert(list, account->Options(), stop);
     };
     services.sendRecoveryMail = [account](const CItemList& list, std::stop_token stop,
                                           const std::vector<std::string>& recovered) {
-        (void)::SendRecoveryMail(list, account->Options(), stop, recovered);
+        return ::SendRecoveryMail(list, account->Options(), stop, recovered);
     };
     services.showAbout = [](QWidget* parent) { CAboutDlg(parent).DoModal(); };
-    services.showHistory = [](const QString& entry, const std::vector<HistorySample>& samples, QWidget* parent) {
-        CHistoryChart(entry, samples, parent).exec();
+    services.showHistory = [](const QString& entry, const EntryRecord& record, QWidget* parent) {
+        CHistoryChart(entry, record, parent).exec();
     };
     services.showSplash = [](QWidget* owner) {
         CSplashWindow::EnableSplashScreen(true);

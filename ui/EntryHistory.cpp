@@ -55,24 +55,51 @@ QString OutageText(const HistorySummary& summary) {
         length = QStringLiteral("%1 min %2 s").arg(seconds / kSecondsPerMinute).arg(seconds % kSecondsPerMinute);
     else
         length = QStringLiteral("%1 s").arg(seconds);
-    return QStringLiteral("%1 (%2 failed probes)").arg(length).arg(summary.longestOutageProbes);
+    return summary.longestOutageProbes == 1
+               ? QStringLiteral("%1 (1 failed probe)").arg(length)
+               : QStringLiteral("%1 (%2 failed probes)").arg(length).arg(summary.longestOutageProbes);
+}
+
+void EntryHistory::DropOldest(const CItem* entry, Kept& kept) {
+    m_byLength.erase({kept.samples.size(), entry});
+    kept.samples.pop_front();
+    ++kept.dropped;
+    --m_total;
+    m_byLength.insert({kept.samples.size(), entry});
 }
 
 void EntryHistory::Add(const CItem* entry, const HistorySample& sample) {
-    std::deque<HistorySample>& samples = m_samples[entry];
-    if (samples.size() == kCapacity)
-        samples.pop_front();
-    samples.push_back(sample);
+    Kept& kept = m_entries[entry];
+    if (kept.samples.size() == kCapacity)
+        DropOldest(entry, kept);
+    m_byLength.erase({kept.samples.size(), entry});
+    kept.samples.push_back(sample);
+    ++m_total;
+    m_byLength.insert({kept.samples.size(), entry});
+    if (m_total > kMaxSamples) {
+        const CItem* longest = m_byLength.rbegin()->second;
+        DropOldest(longest, m_entries[longest]);
+    }
+}
+
+EntryRecord EntryHistory::Record(const CItem* entry) const {
+    const auto it = m_entries.find(entry);
+    if (it == m_entries.end())
+        return {};
+    return {{it->second.samples.begin(), it->second.samples.end()}, it->second.dropped};
 }
 
 std::vector<HistorySample> EntryHistory::Samples(const CItem* entry) const {
-    const auto it = m_samples.find(entry);
-    if (it == m_samples.end())
-        return {};
-    return {it->second.begin(), it->second.end()};
+    return Record(entry).samples;
 }
 
 void EntryHistory::KeepOnly(const std::vector<const CItem*>& keep) {
     const std::unordered_set<const CItem*> kept(keep.begin(), keep.end());
-    std::erase_if(m_samples, [&kept](const auto& pair) { return !kept.contains(pair.first); });
+    std::erase_if(m_entries, [&](const auto& pair) {
+        if (kept.contains(pair.first))
+            return false;
+        m_byLength.erase({pair.second.samples.size(), pair.first});
+        m_total -= pair.second.samples.size();
+        return true;
+    });
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -31,20 +32,41 @@ HistorySummary Summarise(const std::vector<HistorySample>& samples);
 // "2 h 5 min", "45 s", "none".
 QString OutageText(const HistorySummary& summary);
 
-// The results of this session, per entry, in memory only: the newest kCapacity per entry, so at
-// least a day at one probe a minute. Entries are known by address in memory; an entry that
-// leaves the list takes its history with it.
+// What the window kept of one entry: its newest results, and how many older ones it let go.
+struct EntryRecord {
+    std::vector<HistorySample> samples; // oldest first
+    std::size_t dropped = 0;
+};
+
+// The results of this session, per entry, in memory only. Each entry keeps its newest
+// kCapacity results (a week at one probe a minute); all entries together keep at most
+// kMaxSamples (kMaxBytes of results): past that, the oldest result of the longest history goes
+// first, so a long list shortens every history evenly and a short history keeps all of it.
+// Entries are known by address in memory; an entry that leaves the list takes its history with it.
 class EntryHistory {
 public:
     static constexpr std::size_t kCapacity = 10000;
+    static constexpr std::size_t kMaxBytes = std::size_t{64} << 20;
+    static constexpr std::size_t kMaxSamples = kMaxBytes / sizeof(HistorySample);
 
     void Add(const CItem* entry, const HistorySample& sample);
     // Oldest first.
     std::vector<HistorySample> Samples(const CItem* entry) const;
+    EntryRecord Record(const CItem* entry) const;
     // Forgets every entry not in keep.
     void KeepOnly(const std::vector<const CItem*>& keep);
-    std::size_t EntryCount() const { return m_samples.size(); }
+    std::size_t EntryCount() const { return m_entries.size(); }
+    std::size_t SampleCount() const { return m_total; }
 
 private:
-    std::unordered_map<const CItem*, std::deque<HistorySample>> m_samples;
+    struct Kept {
+        std::deque<HistorySample> samples;
+        std::size_t dropped = 0;
+    };
+    void DropOldest(const CItem* entry, Kept& kept);
+
+    std::unordered_map<const CItem*, Kept> m_entries;
+    // Every entry by the length of its history, the longest last.
+    std::set<std::pair<std::size_t, const CItem*>> m_byLength;
+    std::size_t m_total = 0;
 };

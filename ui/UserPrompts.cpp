@@ -5,8 +5,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QProcess>
+#include <QPushButton>
 #include <QTimer>
 
 #include "DesktopNotification.h"
@@ -15,7 +15,11 @@ namespace ui {
 namespace {
 
 constexpr const char* kFallbackProgramName = "pulsewick";
+// The questions' buttons, each with a key of its own.
 constexpr const char* kOverwriteButton = "&Overwrite";
+constexpr const char* kSaveButton = "&Save";
+constexpr const char* kDiscardButton = "&Discard";
+constexpr const char* kCancelButton = "&Cancel";
 constexpr const char* kOpener = "xdg-open";
 constexpr int kOpenerVerdictMs = 5000;
 
@@ -35,6 +39,9 @@ public:
                         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
         ModalTo(box, parent);
         box.setDefaultButton(QMessageBox::Save);
+        box.button(QMessageBox::Save)->setText(QString::fromLatin1(kSaveButton));
+        box.button(QMessageBox::Discard)->setText(QString::fromLatin1(kDiscardButton));
+        box.button(QMessageBox::Cancel)->setText(QString::fromLatin1(kCancelButton));
         switch (box.exec()) {
         case QMessageBox::Save:
             return SaveAnswer::save;
@@ -47,6 +54,7 @@ public:
 
     OverwriteAnswer AskOverwrite(QWidget* parent, const QString& text) override {
         QMessageBox box(QMessageBox::Warning, ProgramName(), text, QMessageBox::Cancel, parent);
+        box.button(QMessageBox::Cancel)->setText(QString::fromLatin1(kCancelButton));
         const QAbstractButton* overwrite =
             box.addButton(QString::fromLatin1(kOverwriteButton), QMessageBox::AcceptRole);
         box.setDefaultButton(QMessageBox::Cancel); // losing the other program's change takes a deliberate choice
@@ -61,6 +69,8 @@ public:
         ModalTo(dialog, parent);
         if (!request.directory.isEmpty())
             dialog.setDirectory(request.directory);
+        if (!request.fileName.isEmpty())
+            dialog.selectFile(request.fileName);
         const bool save = request.mode == FileDialogRequest::Mode::save;
         dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         // A typed name that does not exist is accepted; opening it then reports the failure.
@@ -131,8 +141,12 @@ IUserPrompts* SetPrompts(IUserPrompts* prompts) {
 
 QString ProgramName() {
     const QString path = QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
-    const QString name = QFileInfo(path).completeBaseName();
-    return name.isEmpty() ? QString::fromLatin1(kFallbackProgramName) : name;
+    QString name = QFileInfo(path).completeBaseName();
+    if (name.isEmpty())
+        name = QString::fromLatin1(kFallbackProgramName);
+    // Executables are named in lower case on this platform; a caption names the program.
+    name[0] = name[0].toUpper();
+    return name;
 }
 
 void ShowMessage(QWidget* parent, const QString& text, MessageIcon icon, bool withSound) {

@@ -23,6 +23,7 @@ struct FileDialogRequest {
     QString defaultSuffix;         // without the dot, e.g. "pwk"
     bool confirmOverwrite = false; // save: ask before an existing file is chosen
     QString directory = {};        // where the dialog starts; empty: wherever the desktop chooses
+    QString fileName = {};         // the name offered at first (save: the current file's); may be empty
 };
 
 // The answer to "Save changes to NAME?".
@@ -57,7 +58,8 @@ IUserPrompts& Prompts();
 // Installs a replacement (not owned; null restores the desktop's) and returns the previous one.
 IUserPrompts* SetPrompts(IUserPrompts* prompts);
 
-// The executable's file name without its extension: the caption of every message box.
+// The executable's file name without its extension, written as a name ("Pulsewick" for
+// pulsewick): the caption of every message box.
 QString ProgramName();
 
 // The alert sound when asked for, then the message box.

@@ -12,20 +12,46 @@
 
 namespace {
 constexpr const char* kSizeKey = "window/size";
+constexpr const char* kPlaceKey = "window/place";
 // Until the window manager has framed the window once: a title bar and thin borders.
 constexpr int kGuessedTitleHeight = 30;
 constexpr int kGuessedBorder = 4;
 constexpr int kWheelStep = 3; // lines of the scroll bar per wheel notch
+
+QRect WorkAreaOf(const QWidget& window) {
+    QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(QPoint(), window.size());
+}
+
+QSize RoomOf(const QWidget& window) {
+    return (WorkAreaOf(window).size() - WindowGeometry::FrameOf(window)).expandedTo(QSize(1, 1));
+}
 } // namespace
 
 WindowGeometry::WindowGeometry(QWidget& window, QWidget& growing, std::vector<QWidget*> stretching,
-                               QSize preferredExtra)
-    : QObject(&window), m_window(window), m_growing(&growing), m_stretching(std::move(stretching)),
-      m_templateSize(window.size()), m_preferredExtra(preferredExtra), m_growingBase(growing.geometry()) {
+                               QSize preferredExtra, Pinned pinned)
+    : WindowGeometry(window, &growing, std::move(stretching), preferredExtra, std::move(pinned)) {
+    m_window.setMinimumSize(MinimumSize());
+    m_window.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    m_window.setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, false);
+}
+
+WindowGeometry::WindowGeometry(QWidget& window, QWidget* growing, std::vector<QWidget*> stretching,
+                               QSize preferredExtra, Pinned pinned)
+    : QObject(&window), m_window(window), m_growing(growing), m_stretching(std::move(stretching)),
+      m_templateSize(window.size()), m_preferredExtra(preferredExtra),
+      m_growingBase(growing ? growing->geometry() : QRect()), m_pinnedEdge(pinned.edge) {
     for (QWidget* child : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (!child->isWindow())
-            m_controls.push_back({child, child->geometry()});
+        if (child->isWindow())
+            continue;
+        const bool isPinned = std::find(pinned.controls.begin(), pinned.controls.end(), child) != pinned.controls.end();
+        m_controls.push_back({child, child->geometry(), isPinned});
+        if (isPinned)
+            m_pinnedBase |= child->geometry();
     }
+    m_backdrop = new QWidget(&window);
+    m_backdrop->setAutoFillBackground(true);
+    m_backdrop->hide();
     m_vertical = new QScrollBar(Qt::Vertical, &window);
     m_horizontal = new QScrollBar(Qt::Horizontal, &window);
     for (QScrollBar* bar : {m_vertical, m_horizontal}) {
@@ -33,9 +59,6 @@ WindowGeometry::WindowGeometry(QWidget& window, QWidget& growing, std::vector<QW
         bar->setFocusPolicy(Qt::NoFocus);
         connect(bar, &QScrollBar::valueChanged, this, [this] { Layout(); });
     }
-    m_window.setMinimumSize(MinimumSize());
-    m_window.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    m_window.setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, false);
     m_window.installEventFilter(this);
     if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) {
         connect(app, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
@@ -45,38 +68,65 @@ WindowGeometry::WindowGeometry(QWidget& window, QWidget& growing, std::vector<QW
     }
 }
 
-QRect WindowGeometry::WorkArea() const {
-    QScreen* screen = m_window.screen() ? m_window.screen() : QGuiApplication::primaryScreen();
-    return screen ? screen->availableGeometry() : QRect(QPoint(), m_templateSize);
+void WindowGeometry::FitDialog(QWidget& dialog, Pinned pinned) {
+    const QSize room = RoomOf(dialog);
+    if (dialog.findChild<WindowGeometry*>(QString(), Qt::FindDirectChildrenOnly) ||
+        (dialog.width() <= room.width() && dialog.height() <= room.height()))
+        return;
+    auto* geometry = new WindowGeometry(dialog, nullptr, {}, {}, std::move(pinned));
+    // A scroll bar in one direction takes room that the other may still have to spare.
+    const int extent = dialog.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &dialog);
+    QSize fitted = dialog.size().boundedTo(room);
+    if (fitted.height() < dialog.height())
+        fitted.setWidth(std::min(room.width(), dialog.width() + extent));
+    if (fitted.width() < dialog.width())
+        fitted.setHeight(std::min(room.height(), fitted.height() + extent));
+    dialog.setFixedSize(fitted);
+    geometry->Layout();
 }
 
-QSize WindowGeometry::FrameSize() const {
-    const QSize frame = m_window.frameGeometry().size() - m_window.geometry().size();
-    if (m_window.isVisible() && !frame.isEmpty())
+QRect WindowGeometry::WorkArea() const {
+    return WorkAreaOf(m_window);
+}
+
+QSize WindowGeometry::FrameOf(const QWidget& window) {
+    const QSize frame = window.frameGeometry().size() - window.geometry().size();
+    if (window.isVisible() && !frame.isEmpty())
         return frame;
     return {2 * kGuessedBorder, kGuessedTitleHeight + kGuessedBorder};
 }
 
+QPoint WindowGeometry::WithinArea(QPoint at, QSize outer, const QRect& area) {
+    return {std::max(std::min(at.x(), area.right() + 1 - outer.width()), area.left()),
+            std::max(std::min(at.y(), area.bottom() + 1 - outer.height()), area.top())};
+}
+
+QSize WindowGeometry::Room() const {
+    return RoomOf(m_window);
+}
+
 QSize WindowGeometry::MinimumSize() const {
-    const QSize room = WorkArea().size() - FrameSize();
-    return m_templateSize.boundedTo(room).expandedTo(QSize(1, 1));
+    // A window that grows never shrinks below the size that shows every column of its list.
+    const QSize wanted = m_growing ? m_templateSize + m_preferredExtra : m_templateSize;
+    return wanted.boundedTo(Room());
 }
 
 void WindowGeometry::Place() {
     const QRect area = WorkArea();
-    const QSize frame = FrameSize();
-    QSize size = ui::UserSettings().value(QString::fromLatin1(kSizeKey)).toSize();
+    const QSize frame = FrameOf(m_window);
+    const QSettings settings = ui::UserSettings();
+    QSize size = settings.value(QString::fromLatin1(kSizeKey)).toSize();
     if (!size.isValid())
         size = m_templateSize + m_preferredExtra;
-    size = size.boundedTo(area.size() - frame).expandedTo(MinimumSize());
+    size = size.boundedTo(Room()).expandedTo(MinimumSize());
     m_window.setMinimumSize(MinimumSize());
     m_window.resize(size);
     // move() places the frame: its top-left corner, and with it the title bar, is on the screen.
     const QSize outer = size + frame;
     QPoint at(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
-    at.setX(std::max(at.x(), area.left()));
-    at.setY(std::max(at.y(), area.top()));
-    m_window.move(at);
+    if (const QVariant kept = settings.value(QString::fromLatin1(kPlaceKey)); kept.isValid())
+        at = kept.toPoint(); // the screen may have become smaller since
+    m_window.move(WithinArea(at, outer, area));
     Layout();
 }
 
@@ -86,6 +136,12 @@ void WindowGeometry::ShowAgain() {
         m_window.move(m_hiddenAt);
 }
 
+void WindowGeometry::Remember() const {
+    QSettings settings = ui::UserSettings();
+    settings.setValue(QString::fromLatin1(kSizeKey), m_window.size());
+    settings.setValue(QString::fromLatin1(kPlaceKey), m_window.pos());
+}
+
 bool WindowGeometry::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &m_window) {
         switch (event->type()) {
@@ -93,14 +149,15 @@ bool WindowGeometry::eventFilter(QObject* watched, QEvent* event) {
             Layout();
             break;
         case QEvent::Hide:
-            if (!event->spontaneous()) {
+            if (!event->spontaneous() && m_growing) {
                 m_hiddenAt = m_window.pos();
                 m_bHasHiddenPlace = true;
-                ui::UserSettings().setValue(QString::fromLatin1(kSizeKey), m_window.size());
+                Remember();
             }
             break;
         case QEvent::ScreenChangeInternal:
-            m_window.setMinimumSize(MinimumSize());
+            if (m_growing)
+                m_window.setMinimumSize(MinimumSize());
             break;
         case QEvent::Wheel:
             if (m_vertical->isVisible()) {
@@ -134,10 +191,39 @@ void WindowGeometry::Layout() {
     for (QScrollBar* bar : {m_vertical, m_horizontal}) {
         bar->setSingleStep(m_window.fontMetrics().height());
         bar->setPageStep(bar == m_vertical ? view.height() : view.width());
-        bar->raise();
     }
     m_vertical->setGeometry(view.width(), 0, extent, view.height());
     m_horizontal->setGeometry(0, view.height(), view.width(), extent);
+
+    // The pinned controls keep to their edge while the rest scrolls, where they fit the view at
+    // all. The scroll ranges stay those of the whole template: what lies under them can still be
+    // scrolled out from beneath them.
+    QPoint pinShift;
+    bool pin = (needH || needV) && !m_pinnedBase.isNull();
+    if (pin && m_pinnedEdge == Qt::RightEdge) {
+        pinShift = QPoint(view.width() - m_templateSize.width(), 0);
+        pin = m_pinnedBase.bottom() < view.height() && m_pinnedBase.left() + pinShift.x() >= 0;
+    } else if (pin) {
+        pinShift = QPoint(std::min(0, view.width() - m_templateSize.width()), view.height() - m_templateSize.height());
+        pin = m_pinnedBase.top() + pinShift.y() >= 0 && m_pinnedBase.left() + pinShift.x() >= 0;
+    }
+    m_contentView = QRect(QPoint(), view);
+    if (pin) {
+        const int margin = m_window.fontMetrics().height() / 2;
+        const QRect pinned = m_pinnedBase.translated(pinShift);
+        if (m_pinnedEdge == Qt::RightEdge) {
+            m_backdrop->setGeometry(
+                QRect(QPoint(std::max(0, pinned.left() - margin), 0),
+                      QPoint(view.width() - 1, std::min(view.height() - 1, pinned.bottom() + margin))));
+            m_contentView.setRight(m_backdrop->x() - 1);
+        } else {
+            m_backdrop->setGeometry(
+                QRect(QPoint(0, std::max(0, pinned.top() - margin)), QPoint(view.width() - 1, view.height() - 1)));
+            m_contentView.setBottom(m_backdrop->y() - 1);
+        }
+        m_backdrop->raise();
+    }
+    m_backdrop->setVisible(pin);
 
     const int dx = std::max(0, view.width() - m_templateSize.width());
     const int dy = std::max(0, view.height() - m_templateSize.height());
@@ -146,9 +232,14 @@ void WindowGeometry::Layout() {
         if (!control.widget)
             continue;
         QRect r = control.base;
-        const bool right = r.left() >= m_growingBase.right();
+        if (control.pinned && pin) {
+            control.widget->setGeometry(r.translated(pinShift));
+            control.widget->raise();
+            continue;
+        }
+        const bool right = m_growing && r.left() >= m_growingBase.right();
         // The column under the list moves down; the buttons beside it only move right.
-        const bool below = !right && r.top() >= m_growingBase.bottom();
+        const bool below = m_growing && !right && r.top() >= m_growingBase.bottom();
         if (control.widget == m_growing)
             r.setSize(r.size() + QSize(dx, dy));
         if (std::find(m_stretching.begin(), m_stretching.end(), control.widget.data()) != m_stretching.end())
@@ -156,6 +247,8 @@ void WindowGeometry::Layout() {
         r.translate(right ? dx : 0, below ? dy : 0);
         control.widget->setGeometry(r.translated(-scroll));
     }
+    m_vertical->raise();
+    m_horizontal->raise();
 }
 
 void WindowGeometry::ScrollIntoView(QWidget* widget) {
@@ -164,17 +257,23 @@ void WindowGeometry::ScrollIntoView(QWidget* widget) {
         control = control->parentWidget();
     if (!control || control == m_vertical || control == m_horizontal)
         return;
+    const auto it =
+        std::find_if(m_controls.begin(), m_controls.end(), [control](const Control& c) { return c.widget == control; });
+    if (it != m_controls.end() && it->pinned && m_backdrop->isVisible())
+        return; // always in view
     const QRect r = control->geometry();
-    const QSize view(m_vertical->isVisible() ? m_vertical->x() : m_window.width(),
-                     m_horizontal->isVisible() ? m_horizontal->y() : m_window.height());
-    auto follow = [](QScrollBar* bar, int start, int end, int length) {
+    QRect visible = m_contentView;
+    // Under a pinned column the content has the whole width.
+    if (m_backdrop->isVisible() && m_pinnedEdge == Qt::RightEdge && r.top() > m_backdrop->geometry().bottom())
+        visible.setRight(m_vertical->isVisible() ? m_vertical->x() - 1 : m_window.width() - 1);
+    auto follow = [](QScrollBar* bar, int start, int end, int low, int high) {
         if (!bar->isVisible())
             return;
-        if (start < 0)
-            bar->setValue(bar->value() + start);
-        else if (end > length)
-            bar->setValue(bar->value() + std::min(start, end - length));
+        if (start < low)
+            bar->setValue(bar->value() + start - low);
+        else if (end > high)
+            bar->setValue(bar->value() + std::min(start - low, end - high));
     };
-    follow(m_vertical, r.top(), r.bottom() + 1, view.height());
-    follow(m_horizontal, r.left(), r.right() + 1, view.width());
+    follow(m_vertical, r.top(), r.bottom() + 1, visible.top(), visible.bottom() + 1);
+    follow(m_horizontal, r.left(), r.right() + 1, visible.left(), visible.right() + 1);
 }

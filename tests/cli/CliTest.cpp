@@ -164,7 +164,7 @@ TEST(CliFiles, FileErrorsExitWithThreeAndCorruptListsWithFour) {
     const std::string missing = dir.file("missing.pwk").string();
     const CliRun gone = Cli(dir, {"show", missing});
     EXPECT_EQ(gone.status, 3);
-    EXPECT_EQ(gone.err, "pulsewick-cli: Loading " + missing + " failed (returned a 0x2).\n");
+    EXPECT_EQ(gone.err, "pulsewick-cli: Loading " + missing + " failed (returned a 0x2): No such file or directory.\n");
     EXPECT_EQ(Cli(dir, {"add", missing, "icmp", "h"}).status, 3);
     EXPECT_FALSE(std::filesystem::exists(missing)) << "editing does not create a list";
 
@@ -191,7 +191,7 @@ TEST(CliFiles, FileErrorsExitWithThreeAndCorruptListsWithFour) {
     ASSERT_EQ(::chmod(existing.c_str(), 0444), 0);
     const CliRun readOnly = Cli(dir, {"set", existing, "popup", "1"});
     EXPECT_EQ(readOnly.status, 3);
-    EXPECT_EQ(readOnly.err, "pulsewick-cli: Opening " + existing + " failed (returned a 0xd).\n");
+    EXPECT_EQ(readOnly.err, "pulsewick-cli: Opening " + existing + " failed (returned a 0xd): Permission denied.\n");
 }
 
 TEST(CliFiles, AFileWithNoListShowsAndEditsTheNewList) {

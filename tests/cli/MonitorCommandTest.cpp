@@ -288,7 +288,8 @@ TEST_F(MonitorCommand, BadCommandLinesAndFilesGiveTheUsualStatuses) {
     EXPECT_EQ(run({path, "--bogus"}).first, 2);
     const auto missing = run({m_dir.file("missing.pwk").string()});
     EXPECT_EQ(missing.first, 3);
-    EXPECT_NE(missing.second.find("failed (returned a 0x2)."), std::string::npos) << missing.second;
+    EXPECT_NE(missing.second.find("failed (returned a 0x2): No such file or directory."), std::string::npos)
+        << missing.second;
     // A port that is taken: said, and status 1.
     const auto taken = run({path, "--metrics", "127.0.0.1:" + std::to_string(m_open.Port())});
     EXPECT_EQ(taken.first, 1);

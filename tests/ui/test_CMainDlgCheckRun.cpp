@@ -9,6 +9,7 @@
 #include "PrivateNetwork.h"
 #include "ResourceIds.h"
 #include "ScriptedServer.h"
+#include "SmtpAlert.h"
 #include "TempDir.h"
 
 #include <QAbstractButton>
@@ -274,7 +275,7 @@ TEST_F(CheckRunTest, APassThatProbedNothingEndsNoOutage) {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(dir.path().string()));
     CAlertPolicyDlg::Save({1, CAlertPolicy::kNever, true});
     std::atomic<int> recoveryMails{0};
-    h.sendMail = [](const CItemList&) {};
+    h.sendMail = [](const CItemList&) { return std::string(smtp::kOk); };
     h.sendRecoveryMail = [&](const std::vector<std::string>&) { ++recoveryMails; };
     OpenWith(1, 0);
     h.dlg().List().m_strExecute = "notify";

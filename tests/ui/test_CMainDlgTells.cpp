@@ -165,7 +165,7 @@ TEST_F(TellsTest, TheStatusLineFollowsMonitoringAndThePopUpNamesWhatFailed) {
     EXPECT_EQ(h.prompts.notifications.size(), 1u) << "Ping Now raises no alert";
 }
 
-TEST_F(TellsTest, TabFollowsTheWindowAndARepeatedMnemonicReachesTheNextButton) {
+TEST_F(TellsTest, TabFollowsTheWindowAndEachMnemonicPressesItsOwnButton) {
     h.Open();
     QApplication::setActiveWindow(&h.dlg());
     ASSERT_TRUE(QTest::qWaitForWindowActive(&h.dlg()));
@@ -192,11 +192,35 @@ TEST_F(TellsTest, TabFollowsTheWindowAndARepeatedMnemonicReachesTheNextButton) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), h.Item(IDC_LIST)) << "after Close comes the list, not the pager row";
 
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::AltModifier);
-    EXPECT_EQ(QApplication::focusWidget(), h.Item(IDC_ADD));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::AltModifier);
-    EXPECT_EQ(QApplication::focusWidget(), h.Item(IDC_ABOUT));
-    EXPECT_TRUE(h.calls.empty()) << "a shared mnemonic only moves the focus";
+    // Each key with Alt is one button's own, so it presses that button.
+    QStringList keys;
+    for (const QAbstractButton* button : h.dlg().findChildren<QAbstractButton*>())
+        keys << button->text().section('&', 1).left(1).toLower();
+    keys.removeAll(QString());
+    EXPECT_EQ(keys.removeDuplicates(), 0) << "a key taken twice, among: " << keys.join(" ").toStdString();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_L, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !h.prompts.fileRequests.empty(); }, 5000)) << "Alt+L loads a list";
+}
+
+// The status line tells the pass being alerted about while the pop-up waits, and an e-mail alert
+// that failed, with why, until the next pass (the tray's tooltip shows the status line).
+TEST_F(TellsTest, TheAlertedPassAndAFailedMailAreToldAtOnce) {
+    h.sendMail = [](const CItemList&) { return std::string("Failed to connect to SMTP server"); };
+    OpenSaved();
+    h.Click(IDC_POPUP);
+    h.Click(IDC_MAIL);
+    QString duringPopUp;
+    h.prompts.onMessage = [&](const FakeUserPrompts::Message&) { duringPopUp = Status(); };
+    h.Click(IDC_START);
+    for (int pass = 0; pass < 2; ++pass) {
+        h.runs.outcomes = {0, 1};
+        ASSERT_TRUE(h.timer->Fire());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Status().endsWith("failed: Failed to connect to SMTP server."); }));
+    }
+    EXPECT_TRUE(duringPopUp.contains("Failing for 2 passes in a row.")) << duringPopUp.toStdString();
+    h.runs.outcomes = {1, 1};
+    h.Click(IDC_PING_NOW);
+    EXPECT_FALSE(Status().contains("E-mail")) << Status().toStdString();
 }
 
 // The e-mail dialogue runs beside the window: clicks are answered at once, the timer waits for
@@ -211,6 +235,7 @@ TEST_F(TellsTest, TheWindowAnswersDuringTheMailAndAStopMeanwhileWins) {
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!release && std::chrono::steady_clock::now() < giveUp)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return std::string("OK");
     };
     OpenSaved();
     h.Click(IDC_MAIL);

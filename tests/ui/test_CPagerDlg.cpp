@@ -118,7 +118,7 @@ TEST_F(PagerDlgTest, RefusedPauseWritesNothingEvenAfterCancel) {
 
         ASSERT_EQ(prompts.Texts(), QStringList{QString::fromLatin1(c.message)});
         EXPECT_EQ(prompts.messages[0].icon, ui::MessageIcon::warning);
-        EXPECT_EQ(prompts.messages[0].caption, "test_CPagerDlg");
+        EXPECT_EQ(prompts.messages[0].caption, "Test_CPagerDlg") << "the executable's name, written as a name";
         EXPECT_TRUE(dlg->isVisible());
         EXPECT_EQ(QApplication::focusWidget(), Edit(res::IDC_PAUSE));
         EXPECT_EQ(Edit(res::IDC_PAUSE)->selectedText(), QString::fromLatin1(c.text));

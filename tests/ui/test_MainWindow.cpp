@@ -9,11 +9,13 @@
 #include "ListFile.h"
 #include "ResourceIds.h"
 #include "TempDir.h"
+#include "UserSettings.h"
 #include "WindowGeometry.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -68,22 +70,30 @@ TEST(MainWindowGeometry, GrowingMovesTheTemplatesControlsAndGivesTheRoomToTheLis
     EXPECT_EQ(StatusLine(h)->geometry(),
               QRect(statusBefore.topLeft() + QPoint(0, grow.height()), statusBefore.size() + QSize(grow.width(), 0)));
 
-    // Never smaller than the template where the screen has room for it.
+    // The last column takes the width the list gained; the smallest window still shows every column.
+    const QTreeWidget* view = dlg.ListView();
+    EXPECT_EQ(view->header()->length(), view->viewport()->width());
     dlg.resize(minimum - QSize(50, 50));
     EXPECT_EQ(dlg.size(), minimum);
+    EXPECT_LE(view->header()->length(), view->viewport()->width()) << "a column is cut";
 }
 
-TEST(MainWindowGeometry, TheSizeIsKeptForTheNextStart) {
+TEST(MainWindowGeometry, TheSizeAndPlaceAreKeptForTheNextStart) {
     QSize kept;
+    QPoint keptAt;
     {
         MainDlgHarness h;
         CMainDlg& dlg = h.Open();
-        kept = dlg.minimumSize() + QSize(33, 21);
+        kept = dlg.minimumSize() + QSize(0, 21); // the window's width fills the test's small screen
         dlg.resize(kept);
+        dlg.move(dlg.screen()->availableGeometry().topLeft() + QPoint(0, 5));
+        keptAt = dlg.pos();
         dlg.hide();
     }
     MainDlgHarness h;
     EXPECT_EQ(h.Open().size(), kept);
+    EXPECT_EQ(h.dlg().pos(), keptAt);
+    ui::UserSettings().remove(QStringLiteral("window")); // the next tests open as new
 }
 
 // Run with QT_SCALE_FACTOR=2 on the 800x600 offscreen screen: the template does not fit.
@@ -172,7 +182,7 @@ TEST(MainWindowSays, ARowShowsItsProbeAsSoonAsItEndsWithItsOwnEndTime) {
     EXPECT_EQ(h.Row(0)[2], "No") << "the silent row shows nothing new";
 }
 
-TEST(MainWindowSays, LoadAndSaveListStartInTheFolderOfTheCurrentList) {
+TEST(MainWindowSays, LoadAndSaveListStartInTheFolderOfTheCurrentListAndSaveOffersItsName) {
     testsupport::TempDir dir;
     const std::string path = dir.file("office.pwk").string();
     CItemList list;
@@ -184,6 +194,7 @@ TEST(MainWindowSays, LoadAndSaveListStartInTheFolderOfTheCurrentList) {
     ASSERT_EQ(h.prompts.fileRequests.size(), 2u);
     for (const ui::FileDialogRequest& request : h.prompts.fileRequests)
         EXPECT_EQ(request.directory, QString::fromStdString(dir.path().string()));
+    EXPECT_EQ(h.prompts.fileRequests[1].fileName, "office.pwk") << "Save offers the list's own name";
 }
 
 TEST(MainWindowGeometry, AStartUpMessageIsCentredOnTheScreen) {

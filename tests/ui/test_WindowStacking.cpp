@@ -1,21 +1,35 @@
 // Under a real X server and window manager (Xvfb with openbox): what the main window raises
 // in front of the user, the save question, the failure pop-up and the progress window, is
-// stacked above the main window, never behind it. Skips (exit 77) only where Xvfb, openbox or
-// xprop cannot be found.
+// stacked above the main window, never behind it; and every window fits a small screen (the
+// screen's size from PULSEWICK_TEST_SCREEN). Skips (exit 77) only where Xvfb, openbox or xprop
+// cannot be found.
 #include "MainDlgHarness.h"
 
+#include "CAboutDlg.h"
+#include "CAlertPolicyDlg.h"
+#include "CDialogBuilder.h"
+#include "CHelpViewer.h"
+#include "CHistoryChart.h"
+#include "CItemDlg.h"
 #include "CItemList.h"
+#include "CMailAccount.h"
+#include "CMailDlg.h"
+#include "CPagerDlg.h"
 #include "CProgressDlg.h"
+#include "CSplashWindow.h"
 #include "CTrayIcon.h"
 #include "ResourceIds.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
@@ -23,6 +37,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -167,6 +182,80 @@ TEST(TrayWhileShown, TheTrayMenuAnswersWhileTheWindowRuns) {
     EXPECT_TRUE(trayChoiceWorked);
 }
 
+namespace {
+
+// The window, or the buttons that end it (the main window's column), off the screen or the window.
+QStringList OutOfReach(QWidget& window, const CMainDlg& main) {
+    const QRect area = window.screen()->availableGeometry();
+    QStringList wrong = area.contains(window.frameGeometry()) ? QStringList() : QStringList{"the window"};
+    for (QPushButton* button : window.findChildren<QPushButton*>()) {
+        const int id = CDialogBuilder::ControlId(button);
+        const bool endsIt = id == res::IDOK || id == res::IDCANCEL || qobject_cast<QDialogButtonBox*>(button->parent());
+        const bool column = &window == &main && button->x() > main.ListView()->geometry().right();
+        const QRect inWindow(button->mapTo(&window, QPoint()), button->size());
+        if (button->isVisible() && (endsIt || column) &&
+            (!window.rect().contains(inWindow) || !area.contains(inWindow.translated(window.mapToGlobal(QPoint())))))
+            wrong << button->text();
+    }
+    return wrong;
+}
+
+} // namespace
+
+// Run at scale 2 on 1280x800 and 1024x768.
+TEST(DialogsOnScreen, EveryWindowAndTheButtonsThatEndItLieOnTheScreen) {
+    MainDlgHarness h;
+    CMainDlg& main = h.Open();
+    ui::SetPrompts(nullptr); // the desktop's own boxes and file dialog; the harness restores its fake
+    CItem entry;
+    CItemList list;
+    CMailAccount account;
+    const EntryRecord record{{{0, true, 1200}, {60'000, false, -1}, {120'000, true, 900}}, 0};
+    CSplashWindow::EnableSplashScreen(true);
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"main window", nullptr},
+        {"connection", [&] { (new CItemDlg(entry, &main))->show(); }},
+        {"pager", [&] { (new CPagerDlg(list, &main))->show(); }},
+        {"e-mail", [&] { (new CMailDlg(list, &account, &main))->show(); }},
+        {"about", [&] { (new CAboutDlg(&main))->show(); }},
+        {"alert policy", [&] { (new CAlertPolicyDlg({}, &main))->show(); }},
+        {"progress", [&] { (new CProgressDlg(&main))->Create(); }},
+        {"history", [&] { (new CHistoryChart("alpha.invalid:80", record, &main))->show(); }},
+        {"manual", [&] { CHelpViewer::Open(QStringLiteral(PULSEWICK_MANUAL), &main); }},
+        {"pop-up", [&] { ui::Prompts().MessageBox(&main, "One or more connection failed!", {}, "alpha: refused"); }},
+        {"save question", [&] { ui::Prompts().AskSaveChanges(&main, "Save changes to Untitled?"); }},
+        {"file dialog",
+         [&] {
+             ui::Prompts().GetFileName(&main, {{}, "Lists (*.pwk)", "pwk"});
+         }},
+        {"splash", [&] { ShowSplash(&main); }},
+    };
+    for (const auto& [name, open] : cases) {
+        const QList<QWidget*> before = QApplication::topLevelWidgets();
+        QWidget* window = open ? nullptr : &main;
+        QStringList wrong{"never shown"};
+        QTimer look; // the window may be modal: looked at from within its own loop, then closed
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            for (QWidget* shown : QApplication::topLevelWidgets()) {
+                if (!before.contains(shown) && shown->isVisible() &&
+                    (qobject_cast<QDialog*>(shown) || qobject_cast<CSplashWindow*>(shown)))
+                    window = shown;
+            }
+            if (!window || !QTest::qWaitForWindowExposed(window, 50))
+                return;
+            look.stop();
+            wrong = OutOfReach(*window, main);
+            if (window != &main)
+                window->close();
+        });
+        look.start(20);
+        if (open)
+            open();
+        (void)QTest::qWaitFor([&] { return !look.isActive(); }, 10000); // else "never shown"
+        EXPECT_TRUE(wrong.isEmpty()) << name << ": out of reach: " << wrong.join(", ").toStdString();
+    }
+}
+
 int main(int argc, char* argv[]) {
     for (const char* tool : {"Xvfb", "openbox", "xprop"}) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
@@ -176,7 +265,9 @@ int main(int argc, char* argv[]) {
     }
     // Xvfb picks a free display and names it on its standard output.
     QProcess xvfb;
-    xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+    const QByteArray screen = qgetenv("PULSEWICK_TEST_SCREEN"); // WIDTHxHEIGHT
+    const QString geometry = QString::fromLatin1(screen.isEmpty() ? "1280x1024" : screen) + QStringLiteral("x24");
+    xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", geometry, "-nolisten", "tcp"});
     if (!xvfb.waitForReadyRead(kStartMs)) {
         std::printf("Xvfb did not start\n");
         return 1;

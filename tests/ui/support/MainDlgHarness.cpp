@@ -1,6 +1,7 @@
 #include "MainDlgHarness.h"
 
 #include "CItem.h"
+#include "SmtpAlert.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -48,12 +49,13 @@ CMainDlg& MainDlgHarness::Create(const std::string& commandLineTail) {
     services.editMail = [this](CItemList&, QWidget*) { calls.push_back("mail settings"); };
     services.showAbout = [this](QWidget*) { calls.push_back("about"); };
     services.showSplash = showSplash ? showSplash : [this](QWidget*) { calls.push_back("splash"); };
-    if (sendMail)
-        services.sendMail = [send = sendMail](const CItemList& list, std::stop_token) { send(list); }; // else the real dialogue
+    if (sendMail) // else the real dialogue
+        services.sendMail = [send = sendMail](const CItemList& list, std::stop_token) { return send(list); };
     if (sendRecoveryMail)
         services.sendRecoveryMail = [send = sendRecoveryMail](const CItemList&, std::stop_token,
                                                               const std::vector<std::string>& recovered) {
             send(recovered);
+            return std::string(smtp::kOk);
         };
     services.trayAvailable = [this] { return trayAvailable; };
     m_dlg = std::make_unique<CMainDlg>(std::move(services), commandLineTail);

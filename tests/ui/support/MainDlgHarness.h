@@ -57,9 +57,10 @@ public:
     std::function<void(CItem&)> onEditItem; // what the "edit dialog" does to the entry
     // Set before Open() to use other check runs than the scripted ones (e.g. the real worker).
     std::function<std::unique_ptr<ICheckRunner>()> makeCheckRunner;
-    // Set before Open(): the e-mail dialogue (none: the real one) and whether a tray exists.
-    std::function<void(const CItemList&)> sendMail;
-    std::function<void(const std::vector<std::string>& recovered)> sendRecoveryMail; // likewise
+    // Set before Open(): the e-mail dialogue (none: the real one), returning how it ended, and
+    // whether a tray exists.
+    std::function<std::string(const CItemList&)> sendMail;
+    std::function<void(const std::vector<std::string>& recovered)> sendRecoveryMail; // succeeds
     bool trayAvailable = false;
     // Set before Open() to use another timer than the hand-driven one (timer stays null then),
     // or to show a real splash instead of recording "splash".
