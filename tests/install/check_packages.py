@@ -83,6 +83,7 @@ class Packages(unittest.TestCase):
         self.assertIn(f"pulsewick-cli (= {ARGS.version})", self.field("pulsewick-cli-sound", "Depends"))
         self.assertRegex(self.field("pulsewick-cli-sound", "Depends"), r"libqt6multimedia6")
         self.assertRegex(self.field("pulsewick", "Depends"), r"libqt6widgets6")
+        self.assertEqual(self.field("pulsewick", "Recommends"), "pulsewick-cli")
 
     def test_debian_tools_accept_the_packages(self):
         result = run("lintian", "--fail-on", "error,warning", *self.debs.values())
