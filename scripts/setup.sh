@@ -32,6 +32,9 @@ packages=(
     xvfb openbox x11-utils
     tint2 # a panel with a system tray, for the tray test under the window manager
     qt6-charts-dev libqt6opengl6-dev # the history chart of an entry (Qt Charts needs Qt OpenGL)
+    # the Debian packages and their test: cpack's dependency scan, lintian, the AppStream check,
+    # setcap/getcap for the maintainer scripts, man for the manual pages' check
+    dpkg-dev file lintian appstream libcap2-bin man-db
 )
 
 source "$here/scripts/install-packages.sh"

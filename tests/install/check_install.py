@@ -211,11 +211,12 @@ class DirectInstall(unittest.TestCase):
         with tempfile.TemporaryDirectory(prefix="pulsewick-prefix-") as prefix:
             install(ARGS.build_dir, prefix)
             units = os.path.join(prefix, "lib", "systemd", "system")
-            # verify also checks that ExecStart names an executable: the one just installed, and
-            # that the socket unit has a service to hand its socket to.
+            # verify also checks that ExecStart names an executable and Documentation= a manual page
+            # (the ones just installed), and that the socket unit has a service to hand its socket to.
+            env = dict(os.environ, MANPATH=os.path.join(prefix, "share", "man"))
             result = subprocess.run(["systemd-analyze", "verify", "./pulsewick-monitor@office.service",
                                      "./pulsewick-monitor@office.socket"],
-                                    cwd=units, capture_output=True, text=True)
+                                    cwd=units, capture_output=True, text=True, env=env)
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
             self.assertEqual((result.stdout + result.stderr).strip(), "")
 
