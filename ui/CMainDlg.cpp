@@ -147,6 +147,8 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
         if (QWidget* button = GetDlgItem(id))
             column.controls.push_back(button);
     }
+    if (auto* probing = findChild<QWidget*>(QStringLiteral("probeSettings")))
+        column.controls.push_back(probing); // sits at the column's foot
     m_geometry = std::make_unique<WindowGeometry>(*this, *ListView(), std::vector<QWidget*>{m_pStatusLine},
                                                   ListExtraRoom(), std::move(column));
     ui::FitWindowsToScreen();

@@ -20,7 +20,7 @@ constexpr int kButtonHeight = 14;
 
 void CMainDlg::CreateProbeSettingsButton() {
     m_probeSettings = CProbeSettingsDlg::Load();
-    auto* button = new QPushButton(QStringLiteral("Pro&bes..."), this);
+    auto* button = new QPushButton(QStringLiteral("Probin&g..."), this);
     button->setObjectName(QStringLiteral("probeSettings"));
     button->setAutoDefault(false); // Enter in a field stays with the window, as for the template's buttons
     button->setGeometry(CDialogBuilder::MapDialogRect(QRect(kButtonLeft, kButtonTop, kButtonWidth, kButtonHeight),
