@@ -233,7 +233,10 @@ TEST(DialogsOnScreen, EveryWindowAndTheButtonsThatEndItLieOnTheScreen) {
     CItem entry;
     CItemList list;
     CMailAccount account;
-    const EntryRecord record{{{0, true, 1200}, {60'000, false, -1}, {120'000, true, 900}}, 0};
+    const EntryRecord record{{{.whenMs = 0, .answered = true, .roundTripUs = 1200},
+                              {.whenMs = 60'000, .answered = false},
+                              {.whenMs = 120'000, .answered = true, .roundTripUs = 900}},
+                             0};
     CSplashWindow::EnableSplashScreen(true);
     const std::pair<const char*, std::function<void()>> cases[] = {
         {"main window", nullptr},
