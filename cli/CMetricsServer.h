@@ -32,8 +32,10 @@ public:
     using FiguresFn = std::function<MonitorMetrics::Snapshot()>;
 
     static constexpr int kConnectionLifetimeMs = 10 * 1000;
-    // What a response renders ahead of its socket.
-    static constexpr std::size_t kBlockBytes = 32 * 1024;
+    // What a response renders ahead of its socket, and holds while its client does not read: kept
+    // small, so 250 connections that never read cost no more than the one text each used to share.
+    // Bigger blocks would spare a send and a wait per block (8 KiB: 40 ms of CPU for 23 MB).
+    static constexpr std::size_t kBlockBytes = 8 * 1024;
 
     // figures: the monitor's as they are now; version: the program's, named on the page at `/`.
     CMetricsServer(FiguresFn figures, std::string version);
