@@ -32,9 +32,9 @@ public:
     using FiguresFn = std::function<MonitorMetrics::Snapshot()>;
 
     static constexpr int kConnectionLifetimeMs = 10 * 1000;
-    // What a response renders ahead of its socket, and holds while its client does not read: kept
-    // small, so 250 connections that never read cost no more than the one text each used to share.
-    // Bigger blocks would spare a send and a wait per block (8 KiB: 40 ms of CPU for 23 MB).
+    // What a response renders ahead of its socket, and holds for as long as its client does not
+    // read: kept small, as every such connection holds one. Bigger blocks would spare a send and a
+    // wait per block (with 8 KiB, 23 MB of text take some 40 ms of processor time).
     static constexpr std::size_t kBlockBytes = 8 * 1024;
 
     // figures: the monitor's as they are now; version: the program's, named on the page at `/`.
