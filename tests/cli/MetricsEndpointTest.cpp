@@ -27,12 +27,15 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -126,11 +129,11 @@ Exchange Converse(std::uint16_t port, const std::vector<std::string>& chunks, st
     ::close(fd);
     return exchange;
 }
-// A bcrypt hash of password at the lowest cost, as `htpasswd -B` writes them.
-std::string Bcrypt(const std::string& password) {
+// A bcrypt hash of password, at the lowest cost unless told, as `htpasswd -B` writes them.
+std::string Bcrypt(const std::string& password, int cost = 4) {
     char setting[CRYPT_GENSALT_OUTPUT_SIZE];
     crypt_data data{};
-    const char* hash = ::crypt_gensalt_rn("$2y$", 4, nullptr, 0, setting, sizeof setting);
+    const char* hash = ::crypt_gensalt_rn("$2y$", cost, nullptr, 0, setting, sizeof setting);
     return hash != nullptr && (hash = ::crypt_rn(password.c_str(), setting, &data, sizeof data)) ? hash : "";
 }
 
@@ -609,13 +612,108 @@ TEST(MetricsEndpoint, WebConfigurationGuardsTheEndpointAndFollowsItsFile) {
     monitor->Signal(SIGTERM);
     EXPECT_EQ(monitor->Wait(10s), 0);
 
-    // At the start a bad file is an error that names it, before anything is served.
-    Replace(config, "tls_server_config:\n  cert_file: server.crt\n  keyfile: server.key\n");
-    MonitorProcess refused(dir.path(),
+    // At the start a bad file is an error that names it, before anything is served; so is one
+    // that could be taken for "no TLS, no passwords" when it was only caught half-written.
+    std::string costly = Bcrypt("right");
+    costly.replace(4, 2, "32");
+    const std::vector<std::pair<std::string, std::string>> refusals = {
+        {"tls_server_config:\n  cert_file: server.crt\n  keyfile: server.key\n",
+         "line 3: tls_server_config: unknown key keyfile"},
+        {"", "the file is empty"},
+        {"# nothing yet\n", "the file holds no settings"},
+        {"basic_auth_users:\n  alice: " + costly + "\n",
+         "line 2: basic_auth_users: the bcrypt cost of alice is 32, not between 4 and 31"},
+        {"fifo", "not a regular file"},
+    };
+    for (const auto& [text, error] : refusals) {
+        if (text == "fifo") {
+            std::filesystem::remove(config);
+            ASSERT_EQ(::mkfifo(config.c_str(), 0600), 0);
+        } else {
+            Replace(config, text);
+        }
+        MonitorProcess refused(
+            dir.path(), {SaveList(dir, open.Port()), "--metrics", "127.0.0.1:0", "--web-config", config.string()});
+        EXPECT_EQ(refused.Wait(20s), 3) << error;
+        EXPECT_NE(refused.Err().find("cannot use the web configuration " + config.string() + ": " + error),
+                  std::string::npos)
+            << refused.Err();
+    }
+}
+
+// Guesses from one address, many at a time and without end, keep neither another address's
+// scraper out nor start a thread each.
+TEST(MetricsEndpoint, AFloodOfWrongPasswordsLeavesRoomForOtherPeers) {
+    TempDir dir;
+    LoopbackPort open(LoopbackPort::Kind::listening);
+    const auto config = dir.file("web.yml");
+    // Hashes of a real cost, so that checks wait for the thread.
+    Replace(config, "basic_auth_users:\n  alice: " + Bcrypt("right", 10) + "\n  bob: " + Bcrypt("right", 10) + "\n");
+    MonitorProcess monitor(dir.path(),
                            {SaveList(dir, open.Port()), "--metrics", "127.0.0.1:0", "--web-config", config.string()});
-    EXPECT_EQ(refused.Wait(20s), 3);
-    EXPECT_NE(refused.Err().find("cannot use the web configuration " + config.string() +
-                                 ": line 3: tls_server_config: unknown key keyfile"),
-              std::string::npos)
-        << refused.Err();
+    const std::uint16_t port = monitor.MetricsPort(20s);
+    ASSERT_NE(port, 0) << monitor.Err();
+    ASSERT_TRUE(monitor.WaitFor("pass 1:", 20s));
+    const auto threads = [&] {
+        std::set<std::string> ids;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(monitor.Pid()) + "/task"))
+            ids.insert(task.path().filename());
+        return ids;
+    };
+    const std::set<std::string> before = threads();
+
+    std::atomic<bool> stop = false;
+    std::vector<std::thread> flood;
+    for (int i = 0; i < 24; ++i)
+        flood.emplace_back([&] {
+            const std::string guess = "GET /metrics HTTP/1.1\r\nAuthorization: Basic YWxpY2U6d3Jvbmc=\r\n\r\n";
+            while (!stop)
+                Converse(port, {guess, guess, guess}, 3);
+        });
+    std::this_thread::sleep_for(500ms);
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/metrics";
+    for (const char* user : {"alice:right", "bob:right"})
+        EXPECT_EQ(std::atoi(RunProgram(dir, {"/usr/bin/curl", "-s", "-o", "/dev/null", "-w", "%{http_code}",
+                                             "--max-time", "20", "--interface", "127.0.0.2", "-u", user, url})
+                                .out.c_str()),
+                  200)
+            << user;
+    stop = true;
+    for (std::thread& thread : flood)
+        thread.join();
+    EXPECT_EQ(threads(), before);
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.Wait(10s), 0);
+}
+
+// A scraper that keeps its connection is not pushed out by a flood of connections that never
+// send a request, though each of them came later than its last request.
+TEST(MetricsEndpoint, AConnectionInUseOutlastsAFloodOfIdleOnes) {
+    TempDir dir;
+    LoopbackPort open(LoopbackPort::Kind::listening);
+    MonitorProcess monitor(dir.path(), {SaveList(dir, open.Port()), "--metrics", "127.0.0.1:0"});
+    const std::uint16_t port = monitor.MetricsPort(20s);
+    ASSERT_NE(port, 0) << monitor.Err();
+    const int scraper = ConnectNonBlocking(port);
+    const std::string get = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(::send(scraper, get.data(), get.size(), MSG_NOSIGNAL), static_cast<ssize_t>(get.size()));
+    pollfd ready{scraper, POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 5000), 1);
+    char buffer[65536];
+    ASSERT_GT(::recv(scraper, buffer, sizeof buffer, 0), 0);
+
+    std::vector<int> idle;
+    for (std::size_t i = 0; i < cli::CGuardedTcpServer::kMaxConnections + 50; ++i)
+        idle.push_back(ConnectNonBlocking(port));
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(::send(scraper, get.data(), get.size(), MSG_NOSIGNAL), static_cast<ssize_t>(get.size()));
+    ASSERT_EQ(::poll(&ready, 1, 5000), 1);
+    EXPECT_EQ(std::string(buffer, std::max<ssize_t>(0, ::recv(scraper, buffer, sizeof buffer, 0))).substr(0, 12),
+              "HTTP/1.1 200");
+    for (const int fd : idle)
+        ::close(fd);
+    ::close(scraper);
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.Wait(10s), 0);
 }
