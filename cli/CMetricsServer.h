@@ -3,6 +3,7 @@
 #include "CGuardedTcpServer.h"
 #include "CHttpDaemon.h"
 #include "MetricsSnapshots.h"
+#include "PeerRate.h"
 #include "WebConfig.h"
 
 #include <QObject>
@@ -94,6 +95,7 @@ private:
     QTimer m_trim;
     std::vector<std::unique_ptr<Connection>> m_connections; // in the order they came
     std::unique_ptr<CPasswordCheck> m_passwords;
+    PeerRate m_handshakes;                                // new TLS connections of each peer
     std::unique_ptr<CHttpDaemon> m_daemon;                // new connections go here
     std::vector<std::unique_ptr<CHttpDaemon>> m_retiring; // with an earlier configuration, until their last connection
     bool m_stopping = false;

@@ -21,7 +21,7 @@ import engines
 INSIDE = "PULSEWICK_SEVERAL_LOCATIONS_INSIDE"
 LOCATIONS = ("a", "b", "c")
 HOST = "10.28.0.1"  # the probed host, one address however it is reached
-METRICS_PORT = 9101
+METRICS_PORT = 7979
 PROMETHEUS_PORTS = {"1": 9090, "2": 9091}
 ALERTMANAGER_PORTS = {"1": (9093, 9094), "2": (9193, 9194)}  # web, cluster
 # The second Alertmanager of the cluster waits this long before it sends what the first has not.
