@@ -596,12 +596,26 @@ TEST(MetricsEndpoint, AScrapeGetsThroughWhenIdleConnectionsHoldEveryDescriptor) 
     ASSERT_TRUE(monitor.WaitFor("pass 1:", 20s)) << monitor.Err();
     // A scraper that keeps its connection outlasts the idle ones, though its last request came first.
     const int scraper = ConnectNonBlocking(port);
+    // One whole answer (head and the body its length announces), so the next starts afresh.
     const auto scrape = [scraper] {
         const std::string get = "GET /metrics HTTP/1.1\r\n\r\n";
-        pollfd ready{scraper, POLLIN, 0};
-        char answer[65536];
-        return ::send(scraper, get.data(), get.size(), MSG_NOSIGNAL) > 0 && ::poll(&ready, 1, 5000) == 1 &&
-               ::recv(scraper, answer, sizeof answer, 0) > 12 && std::string_view(answer, 12) == "HTTP/1.1 200";
+        if (::send(scraper, get.data(), get.size(), MSG_NOSIGNAL) <= 0)
+            return false;
+        std::string answer;
+        std::size_t whole = std::string::npos;
+        while (answer.size() < whole) {
+            pollfd ready{scraper, POLLIN, 0};
+            char piece[65536];
+            const ssize_t got = ::poll(&ready, 1, 5000) == 1 ? ::recv(scraper, piece, sizeof piece, 0) : -1;
+            if (got <= 0)
+                return false;
+            answer.append(piece, static_cast<std::size_t>(got));
+            const std::size_t head = answer.find("\r\n\r\n");
+            const std::size_t length = answer.find("Content-Length: ");
+            if (head != std::string::npos && length != std::string::npos && length < head)
+                whole = head + 4 + std::stoul(answer.substr(length + 16));
+        }
+        return answer.starts_with("HTTP/1.1 200");
     };
     std::this_thread::sleep_for(100ms);
     ASSERT_TRUE(scrape());
