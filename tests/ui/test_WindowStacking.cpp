@@ -194,19 +194,24 @@ QStringList OutOfReach(QWidget& window, const CMainDlg& main) {
         const QRect inWindow(button->mapTo(&window, QPoint()), button->size());
         return window.rect().contains(inWindow) && area.contains(inWindow.translated(window.mapToGlobal(QPoint())));
     };
+    // As the window opens, before any focus has scrolled it.
+    QList<QPushButton*> scrolled;
     for (QPushButton* button : window.findChildren<QPushButton*>()) {
         const int id = CDialogBuilder::ControlId(button);
         const bool endsIt = id == res::IDOK || id == res::IDCANCEL || qobject_cast<QDialogButtonBox*>(button->parent());
         const bool column = &window == &main && button->x() > main.ListView()->geometry().right();
         if (!button->isVisible() || !(endsIt || column) || inView(button))
             continue;
-        if (!endsIt) {
-            button->setFocus(Qt::TabFocusReason);
-            QCoreApplication::processEvents();
-            if (inView(button))
-                continue;
-        }
-        wrong << button->text();
+        if (endsIt)
+            wrong << button->text();
+        else
+            scrolled << button;
+    }
+    for (QPushButton* button : scrolled) {
+        button->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        if (!inView(button))
+            wrong << button->text();
     }
     return wrong;
 }
