@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <QWheelEvent>
 #include <algorithm>
+#include <climits>
 
 namespace {
 constexpr const char* kSizeKey = "window/size";
@@ -45,7 +46,23 @@ WindowGeometry::WindowGeometry(QWidget& window, QWidget* growing, std::vector<QW
         if (child->isWindow())
             continue;
         const bool isPinned = std::find(pinned.controls.begin(), pinned.controls.end(), child) != pinned.controls.end();
-        m_controls.push_back({child, child->geometry(), isPinned});
+        m_controls.push_back({child, child->geometry(), isPinned, child->geometry()});
+    }
+    // A column held in view closes up to the narrowest gap between its buttons, so that one set
+    // apart at its foot still fits where the column only just does.
+    if (m_pinnedEdge == Qt::RightEdge) {
+        std::vector<Control*> column;
+        for (Control& control : m_controls) {
+            if (control.pinned)
+                column.push_back(&control);
+        }
+        std::sort(column.begin(), column.end(),
+                  [](const Control* a, const Control* b) { return a->base.top() < b->base.top(); });
+        int gap = INT_MAX;
+        for (std::size_t i = 1; i < column.size(); ++i)
+            gap = std::min(gap, std::max(0, column[i]->base.top() - column[i - 1]->base.bottom() - 1));
+        for (std::size_t i = 1; i < column.size(); ++i)
+            column[i]->place.moveTop(std::min(column[i]->base.top(), column[i - 1]->place.bottom() + 1 + gap));
     }
     m_backdrop = new QWidget(&window);
     m_backdrop->setAutoFillBackground(true);
@@ -204,12 +221,12 @@ void WindowGeometry::Layout() {
     else
         pinShift = QPoint(std::min(0, view.width() - m_templateSize.width()), view.height() - m_templateSize.height());
     for (Control& control : m_controls) {
-        const QRect r = control.base.translated(pinShift);
+        const QRect r = control.place.translated(pinShift);
         // A column keeps what fits above the view's bottom; a row under the content is kept whole.
         control.held = scrolls && control.pinned && r.left() >= 0 && r.top() >= 0 &&
                        (m_pinnedEdge != Qt::RightEdge || r.bottom() < view.height());
         if (control.held)
-            pinnedBase |= control.base;
+            pinnedBase |= control.place;
     }
     if (m_pinnedEdge != Qt::RightEdge &&
         std::any_of(m_controls.begin(), m_controls.end(), [](const Control& c) { return c.pinned && !c.held; })) {
@@ -244,7 +261,7 @@ void WindowGeometry::Layout() {
             continue;
         QRect r = control.base;
         if (control.held) {
-            control.widget->setGeometry(r.translated(pinShift));
+            control.widget->setGeometry(control.place.translated(pinShift));
             control.widget->raise();
             continue;
         }

@@ -63,6 +63,7 @@ private:
         QPointer<QWidget> widget;
         QRect base; // in the template's layout
         bool pinned = false;
+        QRect place;       // where it is held, in the template's layout: a column closes its wider gaps
         bool held = false; // pinned and, in the current layout, kept in view
     };
 
