@@ -2,9 +2,11 @@
 
 #include "AddressResolver.h"
 #include "CTimedSocket.h"
+#include "SmallFile.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
@@ -12,6 +14,9 @@
 #include <climits>
 
 namespace {
+
+// A file of trusted certificates is a few kilobytes; the system's whole bundle is under 300 KiB.
+constexpr std::size_t kMaxCertificateFileBytes = 1024 * 1024;
 
 // The BIO that carries OpenSSL's records over the timed socket; its data is the socket.
 int SocketWrite(BIO* bio, const char* data, int count) {
@@ -53,10 +58,32 @@ std::string LibraryError(const std::string& fallback) {
     return reason ? reason : fallback;
 }
 
-// Trusts the certificates of caFile (PEM) in context besides the others; why not, when it cannot.
+// Trusts the certificates (and revocation lists) of caFile (PEM) in context besides the others;
+// why not, when it cannot. Read here rather than by OpenSSL, which would wait on a FIFO.
 std::string LoadTrusted(SSL_CTX* context, const std::string& caFile) {
-    if (SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr) != 1)
-        return "the certificate file " + caFile + " cannot be used (" + LibraryError("no reason given") + ")";
+    const std::string cannot = "the certificate file " + caFile + " cannot be used (";
+    const SmallFile file = ReadSmallFile(caFile, kMaxCertificateFileBytes);
+    if (!file.failure.empty())
+        return cannot + file.failure + ")";
+    const std::unique_ptr<BIO, decltype(&BIO_free)> memory(
+        BIO_new_mem_buf(file.bytes.data(), static_cast<int>(file.bytes.size())), &BIO_free);
+    const std::unique_ptr<STACK_OF(X509_INFO), void (*)(STACK_OF(X509_INFO)*)> infos(
+        memory ? PEM_X509_INFO_read_bio(memory.get(), nullptr, nullptr, nullptr) : nullptr,
+        [](STACK_OF(X509_INFO) * s) { sk_X509_INFO_pop_free(s, X509_INFO_free); });
+    if (!infos)
+        return cannot + "it is not in PEM form: " + LibraryError("no reason given") + ")";
+    X509_STORE* store = SSL_CTX_get_cert_store(context);
+    int loaded = 0;
+    for (int i = 0; i < sk_X509_INFO_num(infos.get()); ++i) {
+        const X509_INFO* info = sk_X509_INFO_value(infos.get(), i);
+        if ((info->x509 && X509_STORE_add_cert(store, info->x509) != 1) ||
+            (info->crl && X509_STORE_add_crl(store, info->crl) != 1))
+            return cannot + LibraryError("no reason given") + ")";
+        loaded += (info->x509 ? 1 : 0) + (info->crl ? 1 : 0);
+    }
+    ERR_clear_error();
+    if (loaded == 0)
+        return cannot + "it holds no certificate in PEM form)";
     return {};
 }
 

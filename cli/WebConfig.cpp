@@ -1,6 +1,6 @@
 #include "WebConfig.h"
 
-#include "UniqueFd.h"
+#include "SmallFile.h"
 
 #include <gnutls/gnutls.h>
 #include <yaml-cpp/yaml.h>
@@ -47,27 +47,12 @@ const std::map<std::string, ClientAuth> kClientAuth = {{"NoClientCert", ClientAu
 // An empty file or one that is not a regular file (a FIFO, a device) is an error, not "nothing asked":
 // a file caught half-written must never turn the passwords and TLS off.
 std::string ReadFile(const std::string& path) {
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    struct stat status {};
-    if (file && ::fstat(file.Get(), &status) == 0 && !S_ISREG(status.st_mode))
-        throw Problem("not a regular file");
-    std::string bytes;
-    char buffer[16384];
-    for (ssize_t n = 0; file;) {
-        n = ::read(file.Get(), buffer, sizeof buffer);
-        if (n == 0 && bytes.empty())
-            throw Problem("the file is empty");
-        if (n == 0)
-            return bytes;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-        if (bytes.size() > kMaxFileBytes)
-            throw Problem("larger than 1 MiB");
-    }
-    throw Problem("cannot read it (" + std::system_category().message(errno) + ")");
+    SmallFile file = ReadSmallFile(path, kMaxFileBytes);
+    if (!file.failure.empty())
+        throw Problem(file.failure);
+    if (file.bytes.empty())
+        throw Problem("the file is empty");
+    return std::move(file.bytes);
 }
 
 std::string Where(const YAML::Node& node) {

@@ -1,7 +1,9 @@
 #include "CHelpViewer.h"
 
+#include "LocalText.h"
+#include "SmallFile.h"
+
 #include <QDialogButtonBox>
-#include <QFile>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -12,6 +14,8 @@ constexpr const char* kTitle = "Pulsewick Help";
 // A comfortable page: this many average characters wide and lines high (smaller screens get less).
 constexpr int kPageColumns = 90;
 constexpr int kPageLines = 40;
+// The manual is about 100 KiB; a file many times that is not it, and laying it out would hold up the window.
+constexpr std::size_t kMaxManualBytes = 4 * 1024 * 1024;
 } // namespace
 
 CHelpViewer::CHelpViewer(QWidget* owner) : QDialog(owner), m_browser(new QTextBrowser(this)) {
@@ -30,7 +34,8 @@ CHelpViewer::CHelpViewer(QWidget* owner) : QDialog(owner), m_browser(new QTextBr
 }
 
 bool CHelpViewer::Open(const QString& path, QWidget* owner) {
-    if (!QFile(path).open(QIODevice::ReadOnly))
+    // Looked at first without waiting: a FIFO or a huge file in its place would freeze the window.
+    if (!ReadSmallFile(ui::ToLocal(path), kMaxManualBytes).failure.empty())
         return false;
     auto* viewer = owner ? owner->findChild<CHelpViewer*>(QString::fromLatin1(kObjectName)) : nullptr;
     if (!viewer)

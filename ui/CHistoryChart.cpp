@@ -55,8 +55,18 @@ QString TimeFormat(std::int64_t spanMs) {
     return spanMs <= kDayMs ? QStringLiteral("HH:mm") : QStringLiteral("dd MMM HH:mm");
 }
 
+// The earliest and the latest probe: not the first and the last where the wall clock was set back.
+std::pair<std::int64_t, std::int64_t> RangeOf(const std::vector<HistorySample>& samples) {
+    if (samples.empty())
+        return {0, 0};
+    const auto [earliest, latest] = std::ranges::minmax_element(
+        samples, [](const HistorySample& a, const HistorySample& b) { return a.whenMs < b.whenMs; });
+    return {earliest->whenMs, latest->whenMs};
+}
+
 std::int64_t SpanOf(const std::vector<HistorySample>& samples) {
-    return samples.empty() ? 0 : samples.back().whenMs - samples.front().whenMs;
+    const auto [from, to] = RangeOf(samples);
+    return to - from;
 }
 
 QScatterSeries* Marks(const char* name, const char* colour, qreal size, const QList<QPointF>& points) {
@@ -85,7 +95,7 @@ QAreaSeries* DegradedSpans(const std::vector<HistorySample>& samples, std::int64
     if (edge.isEmpty())
         return nullptr;
     if (inside) {
-        const auto end = static_cast<qreal>(samples.back().whenMs + padMs);
+        const auto end = static_cast<qreal>(RangeOf(samples).second + padMs);
         edge << QPointF(end, kMarkBandHigh) << QPointF(end, kMarkBandLow);
     }
     auto* area = new QAreaSeries;
@@ -106,9 +116,8 @@ bool LongestOutageMayBeLonger(const std::vector<HistorySample>& samples, const H
     if (samples.empty() || samples.front().answered)
         return false;
     const auto answer = std::find_if(samples.begin(), samples.end(), [](const HistorySample& s) { return s.answered; });
-    const std::int64_t end = answer == samples.end() ? samples.back().whenMs : answer->whenMs;
-    return end - samples.front().whenMs == summary.longestOutageMs &&
-           static_cast<std::size_t>(answer - samples.begin()) == summary.longestOutageProbes;
+    const HistorySummary first = Summarise({samples.begin(), answer == samples.end() ? answer : answer + 1});
+    return first.longestOutageMs == summary.longestOutageMs && first.longestOutageProbes == summary.longestOutageProbes;
 }
 } // namespace
 
@@ -167,8 +176,8 @@ QChart* CHistoryChart::MakeChart(const std::vector<HistorySample>& samples) {
     const std::int64_t pad = std::max(kSmallestPadMs, span / kPadDivisor);
     time->setFormat(TimeFormat(span + 2 * pad));
     if (!samples.empty()) {
-        time->setRange(QDateTime::fromMSecsSinceEpoch(samples.front().whenMs - pad),
-                       QDateTime::fromMSecsSinceEpoch(samples.back().whenMs + pad));
+        const auto [from, to] = RangeOf(samples);
+        time->setRange(QDateTime::fromMSecsSinceEpoch(from - pad), QDateTime::fromMSecsSinceEpoch(to + pad));
     }
     auto* ms = new QValueAxis;
     ms->setTitleText(QStringLiteral("ms"));
@@ -221,8 +230,9 @@ CHistoryChart::CHistoryChart(const QString& entryName, const EntryRecord& record
         m_summary->setText(QString::fromLatin1(kNoProbes));
     } else {
         const QString format = TimeFormat(SpanOf(samples));
-        const QString from = QDateTime::fromMSecsSinceEpoch(samples.front().whenMs).toString(format);
-        const QString to = QDateTime::fromMSecsSinceEpoch(samples.back().whenMs).toString(format);
+        const auto [earliest, latest] = RangeOf(samples);
+        const QString from = QDateTime::fromMSecsSinceEpoch(earliest).toString(format);
+        const QString to = QDateTime::fromMSecsSinceEpoch(latest).toString(format);
         const QString period = samples.size() == 1
                                    ? QStringLiteral("At %1: 1 probe").arg(from)
                                    : QStringLiteral("%1 to %2: %3 probes").arg(from, to).arg(samples.size());

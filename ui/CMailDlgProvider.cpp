@@ -113,6 +113,7 @@ void CMailDlg::AddProviderGroup() {
     connect(browse, &QPushButton::clicked, this, [this] {
         ui::FileDialogRequest request;
         request.filter = QString::fromLatin1(kCertificateFilter);
+        request.title = QStringLiteral("Trusted Certificate for the Mail Server");
         if (!m_caFile->text().isEmpty())
             request.directory = QFileInfo(m_caFile->text()).path();
         const QString path = ui::Prompts().GetFileName(this, request);

@@ -10,6 +10,7 @@
 #include "CScheduler.h"
 #include "CSpinButtonCtrl.h"
 #include "CTrayIcon.h"
+#include "ChosenFile.h"
 #include "CommandLauncher.h"
 #include "IPeriodTimer.h"
 #include "ISoundPlayer.h"
@@ -379,9 +380,8 @@ void CMainDlg::UpdateControls() {
 }
 
 void CMainDlg::ChooseFile(const ui::FileDialogRequest& request, std::string& windowCopy, std::string& listSetting) {
-    const QString path = ui::Prompts().GetFileName(this, request);
-    if (!path.isEmpty())
-        SetFileSetting(windowCopy, listSetting, ui::ToLocal(path));
+    if (const std::string path = ui::AskForFile(this, request); !path.empty())
+        SetFileSetting(windowCopy, listSetting, path);
 }
 
 void CMainDlg::SetFileSetting(std::string& windowCopy, std::string& listSetting, const std::string& path) {

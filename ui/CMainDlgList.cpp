@@ -3,6 +3,7 @@
 
 #include "CItemList.h"
 #include "CScheduler.h"
+#include "ChosenFile.h"
 #include "IcmpProbe.h"
 #include "ListFile.h"
 #include "LocalText.h"
@@ -251,21 +252,19 @@ void CMainDlg::SaveList() {
 }
 
 bool CMainDlg::SaveListAs() {
-    const QString path =
-        ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::save, m_strListPath));
-    if (path.isEmpty())
+    const std::string path = ui::AskForFile(this, ListFileRequest(ui::FileDialogRequest::Mode::save, m_strListPath));
+    if (path.empty())
         return false;
-    return SaveListTo(ui::ToLocal(path));
+    return SaveListTo(path);
 }
 
 void CMainDlg::LoadList() {
     if (!ConfirmDiscardChanges())
         return;
-    const QString path =
-        ui::Prompts().GetFileName(this, ListFileRequest(ui::FileDialogRequest::Mode::open, m_strListPath));
-    if (path.isEmpty())
+    const std::string path = ui::AskForFile(this, ListFileRequest(ui::FileDialogRequest::Mode::open, m_strListPath));
+    if (path.empty())
         return;
-    LoadListFile(ui::ToLocal(path));
+    LoadListFile(path);
 }
 
 CMainDlg::LoadOutcome CMainDlg::LoadListFile(const std::string& path) {

@@ -25,38 +25,42 @@ QString DurationText(std::int64_t ms) {
 HistorySummary Summarise(const std::vector<HistorySample>& samples) {
     HistorySummary summary;
     summary.probes = samples.size();
-    std::size_t runStart = 0;
+    // Time between two probes; none where the wall clock was set back between them.
+    auto gap = [&samples](std::size_t i) {
+        return std::max<std::int64_t>(0, samples[i + 1].whenMs - samples[i].whenMs);
+    };
     std::size_t runLength = 0;
-    auto closeRun = [&](std::int64_t endMs) {
+    std::int64_t runMs = 0;
+    auto closeRun = [&] {
         if (runLength == 0)
             return;
-        const std::int64_t length = endMs - samples[runStart].whenMs;
-        if (length > summary.longestOutageMs ||
-            (length == summary.longestOutageMs && runLength > summary.longestOutageProbes)) {
-            summary.longestOutageMs = length;
+        if (runMs > summary.longestOutageMs ||
+            (runMs == summary.longestOutageMs && runLength > summary.longestOutageProbes)) {
+            summary.longestOutageMs = runMs;
             summary.longestOutageProbes = runLength;
         }
         runLength = 0;
     };
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const HistorySample& sample = samples[i];
+        if (runLength > 0)
+            runMs += gap(i - 1);
         summary.severalAttempts = summary.severalAttempts || sample.sent > 1;
         summary.attemptsSent += sample.sent;
         summary.attemptsLost += sample.lost;
         if (sample.degraded) {
             ++summary.degradedProbes;
             if (i + 1 < samples.size())
-                summary.degradedMs += samples[i + 1].whenMs - sample.whenMs;
+                summary.degradedMs += gap(i);
         }
         if (sample.answered) {
             ++summary.answered;
-            closeRun(samples[i].whenMs);
+            closeRun();
         } else if (runLength++ == 0) {
-            runStart = i;
+            runMs = 0;
         }
     }
-    if (!samples.empty())
-        closeRun(samples.back().whenMs);
+    closeRun();
     if (summary.probes > 0)
         summary.availabilityPercent =
             kPercent * static_cast<double>(summary.answered) / static_cast<double>(summary.probes);
@@ -106,7 +110,7 @@ void EntryHistory::Add(const CItem* entry, const HistorySample& sample) {
     kept.samples.push_back(sample);
     ++m_total;
     m_byLength.insert({kept.samples.size(), entry});
-    if (m_total > kMaxSamples) {
+    while (Bytes() > kMaxBytes && m_total > 0) {
         const CItem* longest = m_byLength.rbegin()->second;
         DropOldest(longest, m_entries[longest]);
     }

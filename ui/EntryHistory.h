@@ -54,15 +54,19 @@ struct EntryRecord {
 };
 
 // The results of this session, per entry, in memory only. Each entry keeps its newest
-// kCapacity results (a week at one probe a minute); all entries together keep at most
-// kMaxSamples (kMaxBytes of results): past that, the oldest result of the longest history goes
-// first, so a long list shortens every history evenly and a short history keeps all of it.
+// kCapacity results (a week at one probe a minute); all entries together take at most kMaxBytes,
+// their results and what each entry costs besides (kEntryBytes): past that, the oldest result of
+// the longest history goes first, so a long list shortens every history evenly and a short
+// history keeps all of it.
 // Entries are known by address in memory; an entry that leaves the list takes its history with it.
 class EntryHistory {
 public:
     static constexpr std::size_t kCapacity = 10000;
     static constexpr std::size_t kMaxBytes = std::size_t{64} << 20;
     static constexpr std::size_t kMaxSamples = kMaxBytes / sizeof(HistorySample);
+    // An entry's own cost: the partly filled first and last blocks of its deque, the deque's map,
+    // and its places in the two indexes.
+    static constexpr std::size_t kEntryBytes = 1024;
 
     void Add(const CItem* entry, const HistorySample& sample);
     // Oldest first.
@@ -79,6 +83,8 @@ private:
         std::size_t dropped = 0;
     };
     void DropOldest(const CItem* entry, Kept& kept);
+    // The memory the history takes, as bounded by kMaxBytes.
+    std::size_t Bytes() const { return m_total * sizeof(HistorySample) + m_entries.size() * kEntryBytes; }
 
     std::unordered_map<const CItem*, Kept> m_entries;
     // Every entry by the length of its history, the longest last.

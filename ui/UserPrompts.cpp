@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -29,6 +30,7 @@ public:
     void MessageBox(QWidget* parent, const QString& text, MessageIcon icon, const QString& detailText) override {
         QMessageBox box(ToQt(icon), ProgramName(), text, QMessageBox::Ok, parent);
         ModalTo(box, parent);
+        WrapText(box);
         if (!detailText.isEmpty())
             box.setDetailedText(detailText);
         box.exec();
@@ -38,6 +40,7 @@ public:
         QMessageBox box(QMessageBox::Warning, ProgramName(), text,
                         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
         ModalTo(box, parent);
+        WrapText(box);
         box.setDefaultButton(QMessageBox::Save);
         box.button(QMessageBox::Save)->setText(QString::fromLatin1(kSaveButton));
         box.button(QMessageBox::Discard)->setText(QString::fromLatin1(kDiscardButton));
@@ -54,6 +57,7 @@ public:
 
     OverwriteAnswer AskOverwrite(QWidget* parent, const QString& text) override {
         QMessageBox box(QMessageBox::Warning, ProgramName(), text, QMessageBox::Cancel, parent);
+        WrapText(box);
         box.button(QMessageBox::Cancel)->setText(QString::fromLatin1(kCancelButton));
         const QAbstractButton* overwrite =
             box.addButton(QString::fromLatin1(kOverwriteButton), QMessageBox::AcceptRole);
@@ -67,6 +71,8 @@ public:
     QString GetFileName(QWidget* parent, const FileDialogRequest& request) override {
         QFileDialog dialog(parent);
         ModalTo(dialog, parent);
+        if (!request.title.isEmpty())
+            dialog.setWindowTitle(request.title);
         if (!request.directory.isEmpty())
             dialog.setDirectory(request.directory);
         if (!request.fileName.isEmpty())
@@ -109,6 +115,13 @@ private:
     // A box asked for by a window blocks that window only, so the tray icon keeps answering.
     static void ModalTo(QDialog& dialog, QWidget* parent) {
         dialog.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    }
+
+    // Qt wraps only rich text; a long plain text (a path, a server's answer) would widen the box past
+    // the screen, where it is cut off.
+    static void WrapText(QMessageBox& box) {
+        if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+            label->setWordWrap(true);
     }
 
     static QMessageBox::Icon ToQt(MessageIcon icon) {

@@ -24,6 +24,7 @@ struct FileDialogRequest {
     bool confirmOverwrite = false; // save: ask before an existing file is chosen
     QString directory = {};        // where the dialog starts; empty: wherever the desktop chooses
     QString fileName = {};         // the name offered at first (save: the current file's); may be empty
+    QString title = {};            // the dialog's title; empty: the desktop's own ("Open", "Save As")
 };
 
 // The answer to "Save changes to NAME?".

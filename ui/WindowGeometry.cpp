@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <QWheelEvent>
 #include <algorithm>
+#include <climits>
 
 namespace {
 constexpr const char* kSizeKey = "window/size";
@@ -45,9 +46,23 @@ WindowGeometry::WindowGeometry(QWidget& window, QWidget* growing, std::vector<QW
         if (child->isWindow())
             continue;
         const bool isPinned = std::find(pinned.controls.begin(), pinned.controls.end(), child) != pinned.controls.end();
-        m_controls.push_back({child, child->geometry(), isPinned});
-        if (isPinned)
-            m_pinnedBase |= child->geometry();
+        m_controls.push_back({child, child->geometry(), isPinned, child->geometry()});
+    }
+    // A column held in view closes up to the narrowest gap between its buttons, so that one set
+    // apart at its foot still fits where the column only just does.
+    if (m_pinnedEdge == Qt::RightEdge) {
+        std::vector<Control*> column;
+        for (Control& control : m_controls) {
+            if (control.pinned)
+                column.push_back(&control);
+        }
+        std::sort(column.begin(), column.end(),
+                  [](const Control* a, const Control* b) { return a->base.top() < b->base.top(); });
+        int gap = INT_MAX;
+        for (std::size_t i = 1; i < column.size(); ++i)
+            gap = std::min(gap, std::max(0, column[i]->base.top() - column[i - 1]->base.bottom() - 1));
+        for (std::size_t i = 1; i < column.size(); ++i)
+            column[i]->place.moveTop(std::min(column[i]->base.top(), column[i - 1]->place.bottom() + 1 + gap));
     }
     m_backdrop = new QWidget(&window);
     m_backdrop->setAutoFillBackground(true);
@@ -195,22 +210,35 @@ void WindowGeometry::Layout() {
     m_vertical->setGeometry(view.width(), 0, extent, view.height());
     m_horizontal->setGeometry(0, view.height(), view.width(), extent);
 
-    // The pinned controls keep to their edge while the rest scrolls, where they fit the view at
-    // all. The scroll ranges stay those of the whole template: what lies under them can still be
-    // scrolled out from beneath them.
+    // The pinned controls keep to their edge while the rest scrolls, where they fit the view. The
+    // scroll ranges stay those of the whole template: what lies under them can still be scrolled
+    // out from beneath them.
     QPoint pinShift;
-    bool pin = (needH || needV) && !m_pinnedBase.isNull();
-    if (pin && m_pinnedEdge == Qt::RightEdge) {
+    QRect pinnedBase; // of the controls held, in the template's layout
+    const bool scrolls = needH || needV;
+    if (m_pinnedEdge == Qt::RightEdge)
         pinShift = QPoint(view.width() - m_templateSize.width(), 0);
-        pin = m_pinnedBase.bottom() < view.height() && m_pinnedBase.left() + pinShift.x() >= 0;
-    } else if (pin) {
+    else
         pinShift = QPoint(std::min(0, view.width() - m_templateSize.width()), view.height() - m_templateSize.height());
-        pin = m_pinnedBase.top() + pinShift.y() >= 0 && m_pinnedBase.left() + pinShift.x() >= 0;
+    for (Control& control : m_controls) {
+        const QRect r = control.place.translated(pinShift);
+        // A column keeps what fits above the view's bottom; a row under the content is kept whole.
+        control.held = scrolls && control.pinned && r.left() >= 0 && r.top() >= 0 &&
+                       (m_pinnedEdge != Qt::RightEdge || r.bottom() < view.height());
+        if (control.held)
+            pinnedBase |= control.place;
     }
+    if (m_pinnedEdge != Qt::RightEdge &&
+        std::any_of(m_controls.begin(), m_controls.end(), [](const Control& c) { return c.pinned && !c.held; })) {
+        for (Control& control : m_controls)
+            control.held = false;
+        pinnedBase = QRect();
+    }
+    const bool pin = !pinnedBase.isNull();
     m_contentView = QRect(QPoint(), view);
     if (pin) {
         const int margin = m_window.fontMetrics().height() / 2;
-        const QRect pinned = m_pinnedBase.translated(pinShift);
+        const QRect pinned = pinnedBase.translated(pinShift);
         if (m_pinnedEdge == Qt::RightEdge) {
             m_backdrop->setGeometry(
                 QRect(QPoint(std::max(0, pinned.left() - margin), 0),
@@ -232,8 +260,8 @@ void WindowGeometry::Layout() {
         if (!control.widget)
             continue;
         QRect r = control.base;
-        if (control.pinned && pin) {
-            control.widget->setGeometry(r.translated(pinShift));
+        if (control.held) {
+            control.widget->setGeometry(control.place.translated(pinShift));
             control.widget->raise();
             continue;
         }
@@ -259,7 +287,7 @@ void WindowGeometry::ScrollIntoView(QWidget* widget) {
         return;
     const auto it =
         std::find_if(m_controls.begin(), m_controls.end(), [control](const Control& c) { return c.widget == control; });
-    if (it != m_controls.end() && it->pinned && m_backdrop->isVisible())
+    if (it != m_controls.end() && it->held)
         return; // always in view
     const QRect r = control->geometry();
     QRect visible = m_contentView;

@@ -14,7 +14,8 @@ class QWidget;
 // (the status line) widen. Where the screen's work area is smaller than the template, the window
 // fits the work area and its content scrolls, following the keyboard focus, so every control can
 // still be reached, while the pinned controls (the buttons a user presses most) stay in view at
-// their edge of the window, over a backdrop that hides what scrolls beneath them. The title bar
+// their edge of the window, over a backdrop that hides what scrolls beneath them. Of a column too
+// tall for the window, those from the top down that fit stay; the rest scroll with the content. The title bar
 // is always placed on the screen. A growing window keeps its size and place in the user's settings.
 class WindowGeometry final : public QObject {
     Q_OBJECT
@@ -62,6 +63,8 @@ private:
         QPointer<QWidget> widget;
         QRect base; // in the template's layout
         bool pinned = false;
+        QRect place;       // where it is held, in the template's layout: a column closes its wider gaps
+        bool held = false; // pinned and, in the current layout, kept in view
     };
 
     WindowGeometry(QWidget& window, QWidget* growing, std::vector<QWidget*> stretching, QSize preferredExtra,
@@ -80,7 +83,6 @@ private:
     QRect m_growingBase;
     std::vector<Control> m_controls;
     Qt::Edge m_pinnedEdge;
-    QRect m_pinnedBase; // the pinned controls' bounding rectangle in the template's layout
     QWidget* m_backdrop;
     QRect m_contentView; // where scrolled controls can be seen, in the window
     QScrollBar* m_vertical;

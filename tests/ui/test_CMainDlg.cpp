@@ -440,6 +440,32 @@ TEST_F(MainDlgTest, SaveAndLoadUseTheListFileAndReportFailures) {
     EXPECT_EQ(h.dlg().List().GetCount(), 1u);
 }
 
+// The file dialog shows names decoded as text, with U+FFFD for bytes that are not: Save List writes
+// the file the user chose, never a new one named by the decoded text, nor one of two that read the same.
+TEST_F(MainDlgTest, SaveListWritesTheFileChosenWhenItsNameIsNotText) {
+    testsupport::TempDir dir;
+    const std::string mine = dir.file("l\xff.pwk").string();
+    const std::string twin = dir.file("t\xfe.pwk").string();
+    for (const std::string& path : {mine, twin, dir.file("t\xfd.pwk").string()})
+        ASSERT_TRUE(SaveListFile(CItemList(), path).Succeeded());
+    const auto before = QDir(QString::fromStdString(dir.path().string())).entryList(QDir::Files);
+    h.Open(mine);
+    const struct {
+        std::string chosen;
+        bool saved; // else refused with a message
+    } cases[] = {{mine, true}, {twin, false}};
+    int period = 30;
+    for (const auto& c : cases) {
+        h.prompts.messages.clear();
+        h.dlg().List().m_nPeriod = ++period;
+        h.prompts.fileAnswers = {QString::fromLocal8Bit(c.chosen.c_str())};
+        h.Click(IDC_SAVE_LIST);
+        EXPECT_EQ(QDir(QString::fromStdString(dir.path().string())).entryList(QDir::Files), before) << c.chosen;
+        EXPECT_EQ(LoadListFile(c.chosen).list->m_nPeriod, c.saved ? period : 15) << c.chosen;
+        EXPECT_EQ(h.prompts.messages.size(), c.saved ? 0u : 1u) << c.chosen;
+    }
+}
+
 TEST_F(MainDlgTest, HelpOpensTheManualOrSaysItCannot) {
     h.Open();
     const QString manual = QDir(QCoreApplication::applicationDirPath()).filePath("pulsewick.html");

@@ -27,16 +27,21 @@ namespace {
 constexpr std::int64_t kMinute = 60'000;
 
 // One probe a minute. Of one attempt: y answered, n failed; of five: Y answered, N failed, l answered
-// losing one, d degraded losing two.
+// losing one, d degraded losing two; < the wall clock is set back an hour.
 std::vector<HistorySample> Sequence(const std::string& outcomes) {
     constexpr std::string_view kKinds = "ynYNld";
     constexpr std::uint8_t kSent[] = {1, 1, 5, 5, 5, 5}, kLost[] = {0, 1, 0, 5, 1, 2};
     std::vector<HistorySample> samples;
+    std::int64_t clock = 0;
     for (char c : outcomes) {
+        if (c == '<') {
+            clock -= 60 * kMinute;
+            continue;
+        }
         const std::size_t k = kKinds.find(c);
         const bool answered = kLost[k] < kSent[k];
-        samples.push_back({kMinute * static_cast<std::int64_t>(samples.size()), answered, c == 'd', kSent[k], kLost[k],
-                           answered ? 1500 : -1});
+        samples.push_back({clock, answered, c == 'd', kSent[k], kLost[k], answered ? 1500 : -1});
+        clock += kMinute;
     }
     return samples;
 }
@@ -89,7 +94,9 @@ TEST(EntryHistory, AllEntriesTogetherKeepABoundedHistoryTheLongestGivingWayFirst
         if (pass < 50)
             history.Add(&entries.back(), {.whenMs = pass, .answered = true, .roundTripUs = 1});
     }
-    EXPECT_LE(history.SampleCount(), EntryHistory::kMaxSamples);
+    EXPECT_LE(history.SampleCount() * sizeof(HistorySample) + history.EntryCount() * EntryHistory::kEntryBytes,
+              EntryHistory::kMaxBytes)
+        << "results and what each entry costs besides";
     EXPECT_EQ(history.Record(&entries.back()).samples.size(), 50u) << "a short history keeps all of it";
     const EntryRecord first = history.Record(&entries.front());
     EXPECT_EQ(first.samples.front().whenMs, static_cast<std::int64_t>(first.dropped)) << "the oldest went first";
@@ -102,13 +109,14 @@ TEST(HistoryChart, KnownHistoriesAreDrawnAsTheyHappened) {
     const char* one = "Round trip (ms)|Failed probe";
     const char* five = "Degraded|Median round trip (ms)|Failed probe|Probe with loss";
     // Sequence's outcomes; the points of each line; the summary after its period; the legend. "nyn" has a lone
-    // answer; "YYd" is still degraded.
+    // answer; "YYd" is still degraded; in "ynn<ny" the outage goes on across the clock's step back.
     const std::tuple<const char*, std::vector<qsizetype>, const char*, const char*> cases[] = {
         {"y", {}, ": 1 probe, available 100.0 %, longest outage none.", one},
         {"nyn", {}, ": 3 probes, available 33.3 %, longest outage 1 min 0 s (1 failed probe).", one},
         {"yynyyy", {2, 3}, ": 6 probes, available 83.3 %", one},
         {"YlYNddY", {3, 3}, "1 failed probe), 28.6 % of 35 attempts lost, degraded 2 min 0 s (2 probes).", five},
         {"YYd", {3}, ", longest outage none, 13.3 % of 15 attempts lost, degraded 0 s (1 probe).", five},
+        {"ynn<ny", {}, ": 5 probes, available 40.0 %, longest outage 2 min 0 s (3 failed probes).", one},
     };
     for (const auto& [outcomes, expectedLines, summary, legend] : cases) {
         const std::vector<HistorySample> samples = Sequence(outcomes);
