@@ -746,7 +746,7 @@ TEST(MetricsEndpoint, WebConfigurationGuardsTheEndpointAndFollowsItsFile) {
         EXPECT_EQ(std::atoi(RunProgram(dir, curl).out.c_str()), row.status) << row.what << "\n" << monitor->Err();
     }
     EXPECT_EQ(monitor->CountLines("web configuration: reloaded "), 2) << monitor->Err();
-    for (const std::string kept : {"tls_server_config: min_version TLS99", "the file is empty", "not a regular file",
+    for (const std::string kept : {"tls_server_config: min_version TLS99", "the file is empty", "it is not a regular file",
                                    "line 7: basic_auth_users: the bcrypt cost of alice is 32, not between 4 and 31",
                                    "it turns TLS off, which takes a restart"})
         EXPECT_EQ(monitor->CountLines("web configuration: kept the last good one, " + config.string() + ": " + kept), 1)
