@@ -21,6 +21,9 @@ constexpr double kEmptyRangeMs = 1.0;
 constexpr qreal kAnswerMarkSize = 5.0;
 constexpr std::size_t kDotEveryAnswerUpTo = 300;
 constexpr std::size_t kMostLines = 1000;
+// Marks (failures, losses) and degraded spans closer than a 600th of the time axis are drawn as
+// one: a lossy link marks most of its probes, and thousands of marks make the chart slow to open.
+constexpr std::int64_t kMostMarks = 600;
 constexpr qreal kFailureMarkSize = 7.0;
 constexpr qreal kLossMarkSize = 9.0;
 // Failed probes lie on a band of their own just above the time axis, on an axis nobody sees, and
@@ -69,6 +72,24 @@ std::int64_t SpanOf(const std::vector<HistorySample>& samples) {
     return to - from;
 }
 
+// At most one of the points per 600th of the range [from, to] (the first in each); the order of the
+// points does not matter (the wall clock may have been set back between them).
+QList<QPointF> Thinned(const QList<QPointF>& points, std::int64_t from, std::int64_t to) {
+    if (points.size() <= kMostMarks)
+        return points;
+    const double slot = static_cast<double>(std::max<std::int64_t>(1, to - from)) / kMostMarks;
+    std::vector<bool> taken(kMostMarks + 1);
+    QList<QPointF> kept;
+    for (const QPointF& point : points) {
+        const auto index = static_cast<std::size_t>(std::clamp<double>((point.x() - from) / slot, 0, kMostMarks));
+        if (!taken[index]) {
+            taken[index] = true;
+            kept.append(point);
+        }
+    }
+    return kept;
+}
+
 QScatterSeries* Marks(const char* name, const char* colour, qreal size, const QList<QPointF>& points) {
     auto* marks = new QScatterSeries;
     marks->setName(QString::fromLatin1(name));
@@ -83,14 +104,22 @@ QScatterSeries* Marks(const char* name, const char* colour, qreal size, const QL
 // (to the end of the time axis while it still is), as one fill across the whole plot; null
 // without any.
 QAreaSeries* DegradedSpans(const std::vector<HistorySample>& samples, std::int64_t padMs) {
+    const auto [from, to] = RangeOf(samples);
+    const qreal closest = static_cast<qreal>(std::max<std::int64_t>(1, to - from)) / kMostMarks;
     QList<QPointF> edge; // a step: high inside a span, low outside
     bool inside = false;
     for (const HistorySample& s : samples) {
         if (s.degraded == inside)
             continue;
         const auto x = static_cast<qreal>(s.whenMs);
-        edge << QPointF(x, inside ? kMarkBandHigh : kMarkBandLow) << QPointF(x, inside ? kMarkBandLow : kMarkBandHigh);
         inside = s.degraded;
+        // A span that begins again right where the last one ended (or before it, the clock set
+        // back) goes on as one.
+        if (inside && edge.size() >= 2 && x - edge.back().x() < closest) {
+            edge.resize(edge.size() - 2);
+            continue;
+        }
+        edge << QPointF(x, inside ? kMarkBandLow : kMarkBandHigh) << QPointF(x, inside ? kMarkBandHigh : kMarkBandLow);
     }
     if (edge.isEmpty())
         return nullptr;
@@ -166,17 +195,18 @@ QChart* CHistoryChart::MakeChart(const std::vector<HistorySample>& samples) {
     // Of several attempts the round trip is their median; loss is told only where it can happen.
     QScatterSeries* answered =
         Marks(severalAttempts ? kMedianName : kAnsweredName, kAnswerColour, kAnswerMarkSize, answers);
-    QScatterSeries* failed = Marks(kFailedName, kFailureColour, kFailureMarkSize, failures);
-    QScatterSeries* lossy = severalAttempts ? Marks(kLossName, kLossColour, kLossMarkSize, losses) : nullptr;
+    const auto [from, to] = RangeOf(samples);
+    QScatterSeries* failed = Marks(kFailedName, kFailureColour, kFailureMarkSize, Thinned(failures, from, to));
+    QScatterSeries* lossy =
+        severalAttempts ? Marks(kLossName, kLossColour, kLossMarkSize, Thinned(losses, from, to)) : nullptr;
     if (lossy)
         lossy->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
 
     auto* time = new QDateTimeAxis;
-    const std::int64_t span = SpanOf(samples);
+    const std::int64_t span = to - from;
     const std::int64_t pad = std::max(kSmallestPadMs, span / kPadDivisor);
     time->setFormat(TimeFormat(span + 2 * pad));
     if (!samples.empty()) {
-        const auto [from, to] = RangeOf(samples);
         time->setRange(QDateTime::fromMSecsSinceEpoch(from - pad), QDateTime::fromMSecsSinceEpoch(to + pad));
     }
     auto* ms = new QValueAxis;
@@ -241,7 +271,9 @@ CHistoryChart::CHistoryChart(const QString& entryName, const EntryRecord& record
                            .arg(period)
                            .arg(summary.availabilityPercent, 0, 'f', 1)
                            .arg(atLeast ? QStringLiteral("at least ") : QString(), OutageText(summary));
-        for (const QString& more : {AttemptsLostText(summary), DegradedText(summary)}) {
+        const QString degraded =
+            DegradedText(summary, record.dropped > 0 && samples.front().degraded, samples.back().degraded);
+        for (const QString& more : {AttemptsLostText(summary), degraded}) {
             if (!more.isEmpty())
                 text += QStringLiteral(", ") + more;
         }

@@ -85,13 +85,14 @@ QString AttemptsLostText(const HistorySummary& summary) {
         .arg(summary.attemptsSent);
 }
 
-QString DegradedText(const HistorySummary& summary) {
+QString DegradedText(const HistorySummary& summary, bool beganEarlier, bool stillDegraded) {
     if (summary.degradedProbes == 0)
         return {};
-    const QString length = DurationText(summary.degradedMs);
-    return summary.degradedProbes == 1
-               ? QStringLiteral("degraded %1 (1 probe)").arg(length)
-               : QStringLiteral("degraded %1 (%2 probes)").arg(length).arg(summary.degradedProbes);
+    const QString length = (beganEarlier ? QStringLiteral("at least ") : QString()) + DurationText(summary.degradedMs);
+    const QString text = summary.degradedProbes == 1
+                             ? QStringLiteral("degraded %1 (1 probe)").arg(length)
+                             : QStringLiteral("degraded %1 (%2 probes)").arg(length).arg(summary.degradedProbes);
+    return stillDegraded ? text + QStringLiteral(" and still at the last probe") : text;
 }
 
 void EntryHistory::DropOldest(const CItem* entry, Kept& kept) {

@@ -44,8 +44,10 @@ HistorySummary Summarise(const std::vector<HistorySample>& samples);
 QString OutageText(const HistorySummary& summary);
 // "12.5 % of 40 attempts lost"; empty unless some probe made several attempts.
 QString AttemptsLostText(const HistorySummary& summary);
-// "degraded 5 min 0 s (5 probes)"; empty when no probe was degraded.
-QString DegradedText(const HistorySummary& summary);
+// "degraded 5 min 0 s (5 probes)"; empty when no probe was degraded. The time runs from each
+// degraded probe to the next; at least that when the results begin inside a span (older ones
+// were let go), and a span still open at the last probe is said to be.
+QString DegradedText(const HistorySummary& summary, bool beganEarlier = false, bool stillDegraded = false);
 
 // What the window kept of one entry: its newest results, and how many older ones it let go.
 struct EntryRecord {

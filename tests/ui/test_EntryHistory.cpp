@@ -115,7 +115,7 @@ TEST(HistoryChart, KnownHistoriesAreDrawnAsTheyHappened) {
         {"nyn", {}, ": 3 probes, available 33.3 %, longest outage 1 min 0 s (1 failed probe).", one},
         {"yynyyy", {2, 3}, ": 6 probes, available 83.3 %", one},
         {"YlYNddY", {3, 3}, "1 failed probe), 28.6 % of 35 attempts lost, degraded 2 min 0 s (2 probes).", five},
-        {"YYd", {3}, ", longest outage none, 13.3 % of 15 attempts lost, degraded 0 s (1 probe).", five},
+        {"YYd", {3}, "13.3 % of 15 attempts lost, degraded 0 s (1 probe) and still at the last probe.", five},
         {"ynn<ny", {}, ": 5 probes, available 40.0 %, longest outage 2 min 0 s (3 failed probes).", one},
     };
     for (const auto& [outcomes, expectedLines, summary, legend] : cases) {
@@ -177,6 +177,21 @@ TEST(HistoryChart, KnownHistoriesAreDrawnAsTheyHappened) {
         EXPECT_EQ(labels.size(), time->tickCount()) << outcomes << ": the time labels differ";
         EXPECT_TRUE(chart.SummaryText().contains(QString::fromLatin1(summary))) << chart.SummaryText().toStdString();
     }
+}
+
+// A lossy link marks most of its probes: a full history of them is drawn with a mark per stretch of
+// the axis, not thousands, and its summary says the span it begins inside may have begun earlier.
+TEST(HistoryChart, AFullLossyHistoryIsDrawnWithFewMarksAndTellsWhatWasCutOff) {
+    const std::vector<HistorySample> samples = Sequence("dN" + std::string(9998, 'l'));
+    CHistoryChart chart(QStringLiteral("alpha.invalid:80"), {samples, 5}, nullptr);
+    std::map<QString, qsizetype> marks;
+    for (QAbstractSeries* series : chart.Chart()->series())
+        if (auto* scatter = qobject_cast<QScatterSeries*>(series))
+            marks[scatter->name()] = scatter->count();
+    EXPECT_GT(marks[CHistoryChart::kLossName], 0);
+    EXPECT_LE(marks[CHistoryChart::kLossName], 601);
+    EXPECT_EQ(marks[CHistoryChart::kFailedName], 1);
+    EXPECT_TRUE(chart.SummaryText().contains("degraded at least 1 min 0 s (1 probe).")) << chart.SummaryText().toStdString();
 }
 
 TEST(EntryHistory, TheWindowRecordsEachRunAndTheChartSaysWhenOlderResultsWentAway) {
