@@ -3,6 +3,7 @@
 #include "CItemList.h"
 #include "ImpairedLink.h"
 #include "ListFile.h"
+#include "MonitorProcess.h"
 #include "RunProgram.h"
 #include "SilentHostNamespace.h"
 #include "TempDir.h"
@@ -10,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -142,4 +145,45 @@ TEST(LinkQuality, EchoesOverAnImpairedLinkGiveLossMedianJitterAndTheDegradedDeci
             EXPECT_EQ(seen, 5) << "one request per attempt";
         }
     }
+}
+
+// The monitor tells when an entry turns degraded and when it is healthy again; an entry that
+// stopped answering is failing, not "no longer degraded".
+TEST(LinkQuality, MonitorSaysNoLongerDegradedOnlyOfAnEntryThatAnswersWell) {
+    SilentHostNamespace ns;
+    if (!ns.IsAvailable())
+        GTEST_SKIP() << ns.Reason();
+    // The first pass's three echoes come back slow; after that row 1 is silent and row 2 quick.
+    ImpairedLink link(ns, "impair0", "10.219.0.0/16", [](in_addr_t destination, std::uint64_t nth) {
+        if (nth < 3)
+            return Delayed(150ms);
+        return destination == ::inet_addr("10.219.1.1") ? ImpairedLink::Verdict{true} : Delayed(1ms);
+    });
+    ASSERT_TRUE(link.IsOk()) << "no TUN device here";
+
+    testsupport::TempDir dir;
+    CItemList list;
+    for (const char* address : {"10.219.1.1", "10.219.1.2"}) {
+        auto item = std::make_unique<CItem>();
+        item->m_bConnect = 0;
+        item->m_strAddress = address;
+        list.AddTail(std::move(item));
+    }
+    list.m_nPeriod = 1;
+    const std::string path = dir.file("link.pwk").string();
+    ASSERT_TRUE(SaveListFile(list, path).Succeeded());
+    const std::string inside = dir.file("inside.sh").string();
+    std::ofstream(inside) << "#!/bin/sh\nexec /usr/sbin/ip netns exec " << ns.Name() << " " << PULSEWICK_CLI
+                          << " \"$@\"\n";
+    ASSERT_EQ(::chmod(inside.c_str(), 0755), 0);
+
+    testsupport::MonitorProcess monitor(dir.path(),
+                                        {path, "--echoes", "3", "--echo-interval", "20", "--degraded-rtt", "100"},
+                                        {{"PULSEWICK_MINUTE_MS", "1000"}}, 0, inside);
+    ASSERT_TRUE(monitor.WaitFor("pass 2:", 60s)) << monitor.Err();
+    const std::string err = monitor.Err();
+    for (const char* row : {"row 1: 10.219.1.1:ICMP: ", "row 2: 10.219.1.2:ICMP: "})
+        EXPECT_NE(err.find(std::string(row) + "degraded: 0 % loss, median 1"), std::string::npos) << err;
+    EXPECT_EQ(err.find("row 1: 10.219.1.1:ICMP: no longer degraded"), std::string::npos) << err;
+    EXPECT_NE(err.find("row 2: 10.219.1.2:ICMP: no longer degraded"), std::string::npos) << err;
 }
