@@ -5,8 +5,10 @@
 #include "Probe.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace cli {
 
@@ -33,11 +35,22 @@ std::string Number(double value) {
     return text;
 }
 
-// The bounds as the exposition writes them in "le", and in microseconds.
+// The bounds as the exposition writes them in "le", in seconds.
 constexpr const char* kBucketBounds[MonitorMetrics::kBuckets] = {
     "1e-05", "3.16e-05", "0.0001", "0.000316", "0.001", "0.00316", "0.01", "0.0316", "0.1", "0.316", "1", "3.16", "10"};
-constexpr std::int64_t kBucketBoundsUs[MonitorMetrics::kBuckets] = {
-    10, 31, 100, 316, 1000, 3162, 10000, 31623, 100000, 316228, 1000000, 3162278, 10000000};
+
+// The bucket a round trip counts in: the first whose printed bound it does not exceed, read in
+// seconds as a scraper reads "le" (both sides are the nearest double to their decimal value).
+std::size_t BucketOf(std::int64_t us) {
+    static const std::array<double, MonitorMetrics::kBuckets> bounds = [] {
+        std::array<double, MonitorMetrics::kBuckets> read{};
+        for (std::size_t i = 0; i < read.size(); ++i)
+            read[i] = std::strtod(kBucketBounds[i], nullptr);
+        return read;
+    }();
+    const double seconds = static_cast<double>(us) / 1e6;
+    return static_cast<std::size_t>(std::lower_bound(bounds.begin(), bounds.end(), seconds) - bounds.begin());
+}
 
 // name{labels...,extra} as a sample's start: the entry's labels with one more appended.
 void AppendSample(std::string& out, const char* name, const std::string& labels, const std::string& extra) {
@@ -117,8 +130,7 @@ void MonitorMetrics::ObserveAttempts(std::size_t row, const ProbeOutcome& outcom
     for (const std::int64_t us : outcome.attemptsUs) {
         if (us < 0)
             continue;
-        const std::size_t bucket = static_cast<std::size_t>(
-            std::lower_bound(std::begin(kBucketBoundsUs), std::end(kBucketBoundsUs), us) - std::begin(kBucketBoundsUs));
+        const std::size_t bucket = BucketOf(us);
         if (bucket < kBuckets)
             ++entry.buckets[bucket];
         ++entry.answers;

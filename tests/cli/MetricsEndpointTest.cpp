@@ -33,6 +33,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -232,6 +233,33 @@ TEST(MonitorMetrics, AttemptsGiveLossJitterAndAHistogramOfRoundTrips) {
           "pulsewick_probe_attempt_round_trip_seconds_count" + labels + "} 6\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << text;
     EXPECT_EQ(text.find("row=\"2\""), std::string::npos) << "not probed: no samples";
+}
+
+// A round trip counts in the first bucket whose printed "le" it does not exceed, down to the
+// microsecond at the bounds.
+TEST(MonitorMetrics, ARoundTripCountsUnderTheBoundThatIsPrinted) {
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {31, "3.16e-05"},  {32, "0.0001"}, {3160, "0.00316"}, {3161, "0.01"},
+        {316000, "0.316"}, {316001, "1"},  {3160000, "3.16"}, {3160001, "10"},
+    };
+    CItemList list;
+    list.AddTail(Entry("10.0.0.1", 0, 0));
+    for (const auto& [us, expected] : cases) {
+        cli::MonitorMetrics metrics;
+        metrics.SetEntries(list);
+        metrics.SetMeasuresLink(true);
+        ProbeOutcome outcome;
+        outcome.attemptsUs = {us};
+        outcome.stats = SummariseAttempts(outcome.attemptsUs);
+        metrics.ObserveAttempts(0, outcome);
+        // The first bucket that counts it, as a scraper reads the text.
+        std::istringstream text(metrics.Text());
+        std::string first;
+        for (std::string line; std::getline(text, line) && first.empty();)
+            if (line.starts_with("pulsewick_probe_attempt_round_trip_seconds_bucket") && line.ends_with("} 1"))
+                first = line.substr(line.find("le=\"") + 4, line.rfind('"') - line.find("le=\"") - 4);
+        EXPECT_EQ(first, expected) << us << " us";
+    }
 }
 
 // What --metrics accepts: numbers only, IPv6 in brackets, and a port that fits or none at all.
