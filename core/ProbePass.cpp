@@ -139,8 +139,11 @@ void ProbePass::StartReady() {
     // Replies are read every kEchoesPerRead requests, many at a call: often enough that a long
     // burst does not overflow the socket; their arrival times are the kernel's, so a reply read
     // a little later still has its true round trip.
+    // A burst sends without waiting: a stop is looked for before each request, so that nothing
+    // more goes out once the pass is cancelled.
     std::size_t sent = 0;
     while (!m_readyEchoes.empty() && IsDue(m_echoRetryAt)) {
+        AbortableCheckpoint();
         m_echoRetryAt = {};
         const std::size_t index = m_readyEchoes.top();
         m_readyEchoes.pop();
@@ -151,6 +154,7 @@ void ProbePass::StartReady() {
     if (sent % kEchoesPerRead != 0)
         ReadEchoes(); // a near host (loopback above all) has often answered already
     while (!m_readyConnects.empty() && m_inFlight < m_limit && IsDue(m_retryAt)) {
+        AbortableCheckpoint();
         m_retryAt = {};
         const std::size_t index = m_readyConnects.top();
         m_readyConnects.pop();

@@ -173,7 +173,10 @@ TEST(ProbeAttempts, AttemptsOfAllEntriesInterleaveAndACancelEndsThemAllAtOnce) {
     const auto finished = WallClock::now();
     std::this_thread::sleep_for(1500ms);
     const std::vector<SentEchoes::Sent> all = sent.Take();
-    EXPECT_TRUE(std::none_of(all.begin(), all.end(), [&](const SentEchoes::Sent& echo) { return echo.at > finished; }))
+    // The worker is not waited for, but looks for the stop before each request: the one it was
+    // sending may still leave.
+    EXPECT_LE(std::count_if(all.begin(), all.end(), [&](const SentEchoes::Sent& echo) { return echo.at > finished; }),
+              1)
         << "no attempt goes out after the cancel";
     EXPECT_EQ(reported, 0) << "no entry had all its attempts";
     list.ForEach([](const CItem& item) { EXPECT_EQ(item.m_bResult, 7) << item.m_strAddress; });
