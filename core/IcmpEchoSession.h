@@ -126,9 +126,7 @@ private:
     };
 
     static std::size_t Slot(sa_family_t family) { return family == AF_INET6 ? 1 : 0; }
-    const Socket& SocketOf(SocketId id) const {
-        return m_families[id / kMaxIdentifiers].sockets[id % kMaxIdentifiers];
-    }
+    const Socket& SocketOf(SocketId id) const { return m_families[id / kMaxIdentifiers].sockets[id % kMaxIdentifiers]; }
     Socket& SocketOf(SocketId id) { return m_families[id / kMaxIdentifiers].sockets[id % kMaxIdentifiers]; }
     // The first lane with a sequence free, a new one when every lane is full; failed or busy when
     // no lane can be had.

@@ -84,8 +84,9 @@ public:
                 continue;
             timespec when;
             std::memcpy(&when, CMSG_DATA(stamp), sizeof when);
-            sent.push_back({ip.daddr, WallClock::time_point(std::chrono::duration_cast<WallClock::duration>(
-                                          std::chrono::seconds(when.tv_sec) + std::chrono::nanoseconds(when.tv_nsec)))});
+            sent.push_back(
+                {ip.daddr, WallClock::time_point(std::chrono::duration_cast<WallClock::duration>(
+                               std::chrono::seconds(when.tv_sec) + std::chrono::nanoseconds(when.tv_nsec)))});
         }
     }
 
