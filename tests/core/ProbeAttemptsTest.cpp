@@ -15,7 +15,6 @@
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
-#include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -42,7 +41,7 @@ std::string Host(int i) {
     return "10.219." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250);
 }
 
-// The echo requests that leave through a device, stamped by the kernel as they are sent: the
+// The echo requests leaving through a device, stamped by the kernel as they are sent: the
 // responder reads them whenever it gets to run, which tells nothing of the sender's pace.
 class SentEchoes {
 public:
@@ -51,14 +50,14 @@ public:
         WallClock::time_point at;
     };
 
-    // Call inside the device's namespace.
+    // Call inside the device's namespace. Only ETH_P_ALL sockets see what a device sends.
     explicit SentEchoes(const char* device) : m_fd(::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_ALL))) {
         const int bytes = 16 << 20, on = 1;
         ::setsockopt(m_fd.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes);
         ::setsockopt(m_fd.Get(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
         sockaddr_ll at{};
         at.sll_family = AF_PACKET;
-        at.sll_protocol = htons(ETH_P_ALL); // only these see what a device sends
+        at.sll_protocol = htons(ETH_P_ALL);
         at.sll_ifindex = static_cast<int>(::if_nametoindex(device));
         m_ok = at.sll_ifindex != 0 && ::bind(m_fd.Get(), reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
     }
@@ -67,26 +66,25 @@ public:
     // The requests sent since the last call, in the order they left.
     std::vector<Sent> Take() {
         std::vector<Sent> sent;
-        unsigned char packet[256];
+        unsigned char ip[128];
         alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(timespec))];
-        for (;;) {
-            sockaddr_ll from{};
-            iovec data{packet, sizeof packet};
+        for (sockaddr_ll from{};;) {
+            iovec data{ip, sizeof ip};
             msghdr message{&from, sizeof from, &data, 1, control, sizeof control, 0};
             const ssize_t length = ::recvmsg(m_fd.Get(), &message, MSG_DONTWAIT);
             if (length < 0)
                 return sent;
-            iphdr ip;
-            std::memcpy(&ip, packet, sizeof ip);
+            const std::size_t icmp = (ip[0] & 0xfu) * 4; // the IPv4 header's length
             const cmsghdr* stamp = CMSG_FIRSTHDR(&message);
-            if (from.sll_pkttype != PACKET_OUTGOING || ip.version != 4 || ip.protocol != IPPROTO_ICMP || !stamp ||
-                static_cast<std::size_t>(length) < ip.ihl * 4u + 1 || packet[ip.ihl * 4] != ICMP_ECHO)
+            if (from.sll_pkttype != PACKET_OUTGOING || ip[0] >> 4 != 4 || ip[9] != IPPROTO_ICMP || !stamp ||
+                static_cast<std::size_t>(length) <= icmp || ip[icmp] != ICMP_ECHO)
                 continue;
             timespec when;
             std::memcpy(&when, CMSG_DATA(stamp), sizeof when);
-            sent.push_back(
-                {ip.daddr, WallClock::time_point(std::chrono::duration_cast<WallClock::duration>(
-                               std::chrono::seconds(when.tv_sec) + std::chrono::nanoseconds(when.tv_nsec)))});
+            Sent& echo = sent.emplace_back();
+            std::memcpy(&echo.destination, ip + 16, sizeof echo.destination);
+            echo.at = WallClock::time_point(std::chrono::duration_cast<WallClock::duration>(
+                std::chrono::seconds(when.tv_sec) + std::chrono::nanoseconds(when.tv_nsec)));
         }
     }
 
