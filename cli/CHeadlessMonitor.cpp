@@ -328,7 +328,8 @@ void CHeadlessMonitor::ShowFailures(const std::string& text) {
 }
 
 void CHeadlessMonitor::TellDegraded(std::size_t row, const CItem& item) {
-    if (row >= m_degraded.size() || m_degraded[row] == item.m_bLastDegraded)
+    // An entry that failed is not "no longer degraded": its failure is told as failures are.
+    if (row >= m_degraded.size() || item.m_bResult == 0 || m_degraded[row] == item.m_bLastDegraded)
         return;
     m_degraded[row] = item.m_bLastDegraded;
     const std::string entry = "row " + std::to_string(row + 1) + ": " + item.m_strAddress + ":" + PortColumnText(item);

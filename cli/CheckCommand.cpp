@@ -193,22 +193,15 @@ int SaveResults(const CItemList& probedList, const std::vector<bool>& probed, co
 int RunCheck(const Args& args) {
     bool json = false;
     bool save = false;
-    std::optional<std::string> probeValues[std::size(kProbeOptions)];
-    std::vector<ValueOption> valueOptions;
-    for (std::size_t i = 0; i < std::size(kProbeOptions); ++i)
-        valueOptions.push_back({kProbeOptions[i], &probeValues[i]});
-    const std::optional<std::string> path = ListAndSwitches(args, {{"--json", &json}, {"--save", &save}}, valueOptions);
+    Args rest = args;
+    ProbeSettings settings;
+    if (const auto why = TakeProbeOptions(rest, settings)) {
+        PrintError(*why);
+        return UsageError(kCheckSynopsis);
+    }
+    const std::optional<std::string> path = ListAndSwitches(rest, {{"--json", &json}, {"--save", &save}});
     if (!path)
         return UsageError(kCheckSynopsis);
-    ProbeSettings settings;
-    for (std::size_t i = 0; i < std::size(kProbeOptions); ++i) {
-        if (!probeValues[i])
-            continue;
-        if (const auto why = SetProbeOption(settings, kProbeOptions[i], *probeValues[i])) {
-            PrintError(*why);
-            return UsageError(kCheckSynopsis);
-        }
-    }
 
     int exitCode = kExitOk;
     const std::unique_ptr<CItemList> list = LoadListOrReport(*path, exitCode);

@@ -28,21 +28,11 @@ void PrintError(const std::string& text) {
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-std::optional<std::string> ListAndSwitches(const Args& args, std::initializer_list<Switch> switches,
-                                           const std::vector<ValueOption>& values) {
+std::optional<std::string> ListAndSwitches(const Args& args, std::initializer_list<Switch> switches) {
     std::optional<std::string> path;
-    for (auto at = args.begin(); at != args.end(); ++at) {
-        const std::string& arg = *at;
+    for (const std::string& arg : args) {
         if (arg.size() > 1 && arg.front() == '-') {
             // Switches are long options only: "--json", never "-json", "-j" nor "--json=x".
-            const auto valued = std::find_if(values.begin(), values.end(),
-                                             [&arg](const ValueOption& candidate) { return arg == candidate.name; });
-            if (valued != values.end()) {
-                if (*valued->value || ++at == args.end())
-                    return std::nullopt;
-                *valued->value = *at;
-                continue;
-            }
             const auto known = std::find_if(switches.begin(), switches.end(),
                                             [&arg](const Switch& candidate) { return arg == candidate.name; });
             if (known == switches.end())

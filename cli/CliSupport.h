@@ -50,18 +50,10 @@ struct Switch {
     bool* present;
 };
 
-// A named option of a command that takes the next argument as its value ("--echoes 5").
-struct ValueOption {
-    const char* name;
-    std::optional<std::string>* value;
-};
-
-// Reads "LIST [SWITCH...] [OPTION VALUE...]" in any order: sets each switch and value given and
-// returns the one list path, or nothing when a path is missing or repeated, an unknown option
-// is given, or an option is repeated or lacks its value. "-" alone is a path, not an option;
-// "--" is refused.
-std::optional<std::string> ListAndSwitches(const Args& args, std::initializer_list<Switch> switches,
-                                           const std::vector<ValueOption>& values = {});
+// Reads "LIST [SWITCH...]" in any order: sets each switch given and returns the one list path,
+// or nothing when a path is missing or repeated, or an unknown option is given. "-" alone is a
+// path, not an option; "--" is refused.
+std::optional<std::string> ListAndSwitches(const Args& args, std::initializer_list<Switch> switches);
 
 // Prints "pulsewick-cli: TEXT" on stderr.
 void PrintError(const std::string& text);

@@ -26,10 +26,6 @@ const Figures::Link* LinkOf(const Figures& figures, std::size_t row) {
     return row < figures.links.size() && figures.links[row].attempts > 0 ? &figures.links[row] : nullptr;
 }
 
-// The histogram's bounds as "le" writes them; MonitorMetrics counts in the same ones, in microseconds.
-constexpr const char* kBucketBounds[MonitorMetrics::kBuckets] = {
-    "1e-05", "3.16e-05", "0.0001", "0.000316", "0.001", "0.00316", "0.01", "0.0316", "0.1", "0.316", "1", "3.16", "10"};
-
 // name{labels...,extra} as a sample's start: the entry's labels with one more appended.
 void AppendSample(std::string& out, const char* name, const std::string& labels, const std::string& extra) {
     out += name;
@@ -49,7 +45,7 @@ void AppendRoundTrips(std::string& out, const Figures& figures, std::size_t row)
     for (std::size_t i = 0; i < MonitorMetrics::kBuckets; ++i) {
         cumulative += link->buckets[i];
         AppendSample(out, "pulsewick_probe_attempt_round_trip_seconds_bucket", labels,
-                     std::string(",le=\"") + kBucketBounds[i] + '"');
+                     std::string(",le=\"") + MonitorMetrics::kBucketBounds[i] + '"');
         out += std::to_string(cumulative) + '\n';
     }
     AppendSample(out, "pulsewick_probe_attempt_round_trip_seconds_bucket", labels, ",le=\"+Inf\"");

@@ -40,7 +40,13 @@ std::optional<std::int32_t> ParsePasses(const QString& text, bool neverAllowed) 
 } // namespace
 
 int RunMonitor(const Args& argv) {
-    const QStringList args = ToQStringList(argv);
+    Args rest = argv;
+    ProbeSettings probeSettings;
+    if (const auto why = TakeProbeOptions(rest, probeSettings)) {
+        PrintError(*why);
+        return UsageError(kMonitorSynopsis);
+    }
+    const QStringList args = ToQStringList(rest);
     QCommandLineParser parser;
     const QCommandLineOption metricsOption(QStringLiteral("metrics"), QString(), QStringLiteral("HOST:PORT"));
     const QCommandLineOption metricsFileOption(QStringLiteral("metrics-file"), QString(), QStringLiteral("PATH"));
@@ -51,8 +57,6 @@ int RunMonitor(const Args& argv) {
     parser.addOptions(
         {metricsOption, metricsFileOption, webConfigOption, alertAfterOption, realertOption, recoveryOption});
     parser.addOptions(MailCommandLineOptions());
-    for (const char* name : kProbeOptions)
-        parser.addOption(QCommandLineOption(QString::fromLatin1(name + 2), QString(), QStringLiteral("VALUE")));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     if (!parser.parse(QStringList{QStringLiteral("monitor")} + args) || parser.positionalArguments().size() != 1 ||
         parser.values(metricsOption).size() > 1 || parser.values(metricsFileOption).size() > 1 ||
@@ -99,20 +103,6 @@ int RunMonitor(const Args& argv) {
             return UsageError(kMonitorSynopsis);
         }
         *target = *passes;
-    }
-
-    ProbeSettings probeSettings;
-    for (const char* name : kProbeOptions) {
-        const QStringList values = parser.values(QString::fromLatin1(name + 2));
-        if (values.isEmpty())
-            continue;
-        const std::optional<std::string> why = values.size() > 1
-                                                   ? std::string(name) + " given more than once"
-                                                   : SetProbeOption(probeSettings, name, ToBytes(values.front()));
-        if (why) {
-            PrintError(*why);
-            return UsageError(kMonitorSynopsis);
-        }
     }
 
     int exitCode = kExitOk;

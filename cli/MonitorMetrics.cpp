@@ -6,6 +6,8 @@
 #include "Probe.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
 
 namespace cli {
 
@@ -13,9 +15,18 @@ namespace {
 
 constexpr const char* kReplacementCharacter = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
 
-// The histogram's bounds in microseconds; MetricsExposition writes them in "le".
-constexpr std::int64_t kBucketBoundsUs[MonitorMetrics::kBuckets] = {
-    10, 31, 100, 316, 1000, 3162, 10000, 31623, 100000, 316228, 1000000, 3162278, 10000000};
+// The bucket a round trip counts in: the first whose printed bound it does not exceed, read in
+// seconds as a scraper reads "le" (both sides are the nearest double to their decimal value).
+std::size_t BucketOf(std::int64_t us) {
+    static const std::array<double, MonitorMetrics::kBuckets> bounds = [] {
+        std::array<double, MonitorMetrics::kBuckets> read{};
+        for (std::size_t i = 0; i < read.size(); ++i)
+            read[i] = std::strtod(MonitorMetrics::kBucketBounds[i], nullptr);
+        return read;
+    }();
+    const double seconds = static_cast<double>(us) / 1e6;
+    return static_cast<std::size_t>(std::lower_bound(bounds.begin(), bounds.end(), seconds) - bounds.begin());
+}
 
 // What a map node of the alert counts takes beside its two short texts.
 constexpr std::size_t kAlertNodeBytes = 128;
@@ -115,8 +126,7 @@ void MonitorMetrics::ObserveAttempts(std::size_t row, const ProbeOutcome& outcom
     for (const std::int64_t us : outcome.attemptsUs) {
         if (us < 0)
             continue;
-        const std::size_t bucket = static_cast<std::size_t>(
-            std::lower_bound(std::begin(kBucketBoundsUs), std::end(kBucketBoundsUs), us) - std::begin(kBucketBoundsUs));
+        const std::size_t bucket = BucketOf(us);
         if (bucket < kBuckets)
             ++link.buckets[bucket];
         ++link.answers;

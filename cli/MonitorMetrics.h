@@ -28,6 +28,10 @@ class MonitorMetrics {
 public:
     // Upper bounds of the round-trip histogram's buckets: 10 us to 10 s, each sqrt(10) times the last.
     static constexpr std::size_t kBuckets = 13;
+    // The bounds as "le" prints them, in seconds; a round trip counts under the bound as printed.
+    static constexpr const char* kBucketBounds[kBuckets] = {"1e-05",   "3.16e-05", "0.0001", "0.000316", "0.001",
+                                                            "0.00316", "0.01",     "0.0316", "0.1",      "0.316",
+                                                            "1",       "3.16",     "10"};
 
     // The figures of one moment. To add a series: a field here, a setter below, a family in
     // MetricsExposition.cpp.

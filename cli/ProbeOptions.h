@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace cli {
 
@@ -14,8 +15,9 @@ inline constexpr const char* kProbeOptions[] = {"--echoes", "--echo-interval", "
 #define PULSEWICK_PROBE_OPTIONS_SYNOPSIS                                                                               \
     "[--echoes N] [--echo-interval MS] [--tcp-timeout SECONDS] [--degraded-loss PERCENT] [--degraded-rtt MS]"
 
-// Sets the option called name (one of kProbeOptions) from its text; returns why it cannot, or
-// nothing.
-std::optional<std::string> SetProbeOption(ProbeSettings& settings, std::string_view name, const std::string& value);
+// Takes the probe options out of args (up to a "--"), each given once as "--echoes N" or
+// "--echoes=N", into settings; returns why they cannot be read, or nothing. check and monitor
+// both read them here, so they take the same forms and say the same.
+std::optional<std::string> TakeProbeOptions(std::vector<std::string>& args, ProbeSettings& settings);
 
 } // namespace cli

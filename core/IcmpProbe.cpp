@@ -75,13 +75,13 @@ IcmpEchoProbe::IcmpEchoProbe() = default;
 IcmpEchoProbe::~IcmpEchoProbe() = default;
 
 int IcmpEchoProbe::Fd() const {
-    return m_session ? m_session->Fd(m_family) : -1;
+    return m_session ? m_session->Fd(m_socket) : -1;
 }
 
 AsyncProbe::Step IcmpEchoProbe::Begin(const HostAddress& destination) {
-    m_family = destination.Family();
     m_session = std::make_unique<IcmpEchoSession>();
     const IcmpEchoSession::SendResult sent = m_session->Send(0, destination);
+    m_socket = sent.socket;
     switch (sent.status) {
     case IcmpEchoSession::Sent::waiting:
         break;
@@ -101,7 +101,7 @@ AsyncProbe::Step IcmpEchoProbe::Begin(const HostAddress& destination) {
 
 AsyncProbe::Step IcmpEchoProbe::OnReady(short) {
     std::vector<IcmpEchoSession::Answer> answered;
-    m_session->Drain(m_family, answered);
+    m_session->Drain(m_socket, answered);
     if (answered.empty())
         return Step::waiting;
     return Finish({1, answered.front().roundTripUs});

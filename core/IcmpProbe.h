@@ -3,6 +3,7 @@
 #include "Probe.h"
 #include "UniqueFd.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -51,7 +52,7 @@ public:
 
 private:
     std::unique_ptr<IcmpEchoSession> m_session;
-    sa_family_t m_family = AF_INET;
+    std::size_t m_socket = 0; // the session's socket the echo went out on
 };
 
 // True once an ICMP probe of this process found that neither socket may be opened for lack of

@@ -17,12 +17,8 @@
 namespace {
 
 constexpr std::uint64_t kLookupKey = std::numeric_limits<std::uint64_t>::max();
-constexpr std::uint64_t kEchoKey = kLookupKey - 1; // minus the slot of the family
+constexpr std::uint64_t kEchoKey = kLookupKey - 1; // minus the echo socket
 constexpr int kEventsPerWake = 256;
-
-std::size_t EchoSlot(sa_family_t family) {
-    return family == AF_INET6 ? 1 : 0;
-}
 
 bool IsDue(AsyncProbe::Clock::time_point retryAt) {
     return retryAt == AsyncProbe::Clock::time_point{} || AsyncProbe::Clock::now() >= retryAt;
@@ -53,20 +49,31 @@ void ProbePass::Run() {
     }
 }
 
-// Without an epoll descriptor: the same attempts, one after the other.
+// Without an epoll descriptor: the same attempts, one entry after the other. As in the concurrent
+// pass, an entry's name is looked up once for all its attempts, and each attempt starts an
+// interval after the start of the one before.
 void ProbePass::RunOneAtATime() {
     m_remaining = m_entries.size();
     for (std::size_t index = 0; index < m_entries.size(); ++index) {
         const PassEntry& entry = m_entries[index];
+        if (!CanAttempt(entry.connect, entry.port)) {
+            Done(index, {0, -1, ProbeFailure::badPort});
+            continue;
+        }
+        const auto destination = ResolveHost(entry.address);
+        if (!destination) {
+            Done(index, {0, -1, ProbeFailure::hostNotFound});
+            continue;
+        }
+        Clock::time_point due = Clock::now();
         for (std::int32_t attempt = 0; attempt < m_attempts.PerEntry(); ++attempt) {
-            if (attempt > 0)
-                AbortablePoll(nullptr, 0, m_settings.echoIntervalMs);
-            const ProbeOutcome outcome = ProbeConnection(entry.connect, entry.address, entry.port);
-            if (outcome.failure == ProbeFailure::hostNotFound || outcome.failure == ProbeFailure::badPort) {
-                Done(index, outcome); // nothing was sent
-                break;
-            }
-            AttemptEnded(Attempted(index), outcome);
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+            if (left > 0)
+                AbortablePoll(nullptr, 0, static_cast<int>(left));
+            due = Clock::now() + std::chrono::milliseconds(m_settings.echoIntervalMs);
+            const std::unique_ptr<AsyncProbe> probe = MakeProbe(entry.connect, entry.port, m_settings.tcpTimeoutS);
+            m_attempts.CountSent(index);
+            AttemptEnded(index * kKeyStride + static_cast<Key>(attempt), RunProbeAlone(*probe, *destination));
         }
     }
 }
@@ -132,8 +139,11 @@ void ProbePass::StartReady() {
     // Replies are read every kEchoesPerRead requests, many at a call: often enough that a long
     // burst does not overflow the socket; their arrival times are the kernel's, so a reply read
     // a little later still has its true round trip.
+    // A burst sends without waiting: a stop is looked for before each request, so that nothing
+    // more goes out once the pass is cancelled.
     std::size_t sent = 0;
     while (!m_readyEchoes.empty() && IsDue(m_echoRetryAt)) {
+        AbortableCheckpoint();
         m_echoRetryAt = {};
         const std::size_t index = m_readyEchoes.top();
         m_readyEchoes.pop();
@@ -144,6 +154,7 @@ void ProbePass::StartReady() {
     if (sent % kEchoesPerRead != 0)
         ReadEchoes(); // a near host (loopback above all) has often answered already
     while (!m_readyConnects.empty() && m_inFlight < m_limit && IsDue(m_retryAt)) {
+        AbortableCheckpoint();
         m_retryAt = {};
         const std::size_t index = m_readyConnects.top();
         m_readyConnects.pop();
@@ -212,20 +223,15 @@ void ProbePass::AttemptEnded(Key key, const ProbeOutcome& outcome) {
 
 void ProbePass::SendEcho(std::size_t index) {
     const HostAddress& destination = m_destinations[index];
-    const sa_family_t family = destination.Family();
-    if (m_echoes.IsBlocked(family)) {
-        m_echoesParked.push_back(index);
-        return;
-    }
     const Key key = index * kKeyStride + static_cast<Key>(m_attempts.Sent(index));
     const IcmpEchoSession::SendResult sent = m_echoes.Send(key, destination);
     switch (sent.status) {
     case IcmpEchoSession::Sent::waiting:
         Attempted(index);
-        if (!WatchEchoes(family, false)) {
+        if (!WatchEchoes(sent.socket, EPOLLIN)) {
             // Only when kernel memory ran out: finish this one alone rather than lose it (the
-            // session's other echoes expire as usual).
-            m_echoes.Close(family);
+            // socket's other echoes expire as usual).
+            m_echoes.Close(sent.socket);
             IcmpEchoProbe alone;
             AttemptEnded(key, RunProbeAlone(alone, destination));
             return;
@@ -240,33 +246,33 @@ void ProbePass::SendEcho(std::size_t index) {
         return;
     case IcmpEchoSession::Sent::busy:
         m_echoesParked.push_back(index);
-        if (m_echoes.IsBlocked(family) && !WatchEchoes(family, true))
-            m_echoes.ClearBlocked(family); // retried when the next echo ends
+        if (m_echoes.IsBlocked(sent.socket) && !WatchEchoes(sent.socket, EPOLLIN | EPOLLOUT))
+            m_echoes.ClearBlocked(sent.socket); // retried when the next echo ends
         return;
     }
 }
 
-// Puts family's echo socket into the epoll set, or changes whether it waits for room to send.
-bool ProbePass::WatchEchoes(sa_family_t family, bool writable) {
-    const std::size_t slot = EchoSlot(family);
-    if (m_echoWatched[slot] && !writable)
+// Puts an echo socket into the epoll set, or changes whether it waits for room to send.
+bool ProbePass::WatchEchoes(IcmpEchoSession::SocketId socket, std::uint32_t events) {
+    std::uint32_t& watched = m_echoWatch[socket];
+    if (watched == events)
         return true;
-    epoll_event watch{static_cast<std::uint32_t>(writable ? EPOLLIN | EPOLLOUT : EPOLLIN), {}};
-    watch.data.u64 = kEchoKey - slot;
-    const int operation = m_echoWatched[slot] ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
-    if (::epoll_ctl(m_epoll.Get(), operation, m_echoes.Fd(family), &watch) != 0)
+    epoll_event watch{events, {}};
+    watch.data.u64 = kEchoKey - socket;
+    const int operation = watched ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+    if (::epoll_ctl(m_epoll.Get(), operation, m_echoes.Fd(socket), &watch) != 0)
         return false;
-    m_echoWatched[slot] = true;
+    watched = events;
     return true;
 }
 
-void ProbePass::OnEchoSocket(sa_family_t family, std::uint32_t events) {
+void ProbePass::OnEchoSocket(IcmpEchoSession::SocketId socket, std::uint32_t events) {
     if (events & EPOLLOUT) {
-        m_echoes.ClearBlocked(family);
-        WatchEchoes(family, false); // reading is all it waits for again
+        m_echoes.ClearBlocked(socket);
+        WatchEchoes(socket, EPOLLIN); // reading is all it waits for again
     }
     m_answered.clear();
-    m_echoes.Drain(family, m_answered);
+    m_echoes.Drain(socket, m_answered);
     for (const IcmpEchoSession::Answer& answer : m_answered)
         AttemptEnded(answer.key, {1, answer.roundTripUs});
     if (!m_answered.empty() || (events & EPOLLOUT))
@@ -274,9 +280,9 @@ void ProbePass::OnEchoSocket(sa_family_t family, std::uint32_t events) {
 }
 
 void ProbePass::ReadEchoes() {
-    for (const sa_family_t family : {AF_INET, AF_INET6}) {
-        if (m_echoWatched[EchoSlot(family)])
-            OnEchoSocket(family, EPOLLIN);
+    for (IcmpEchoSession::SocketId socket = 0; socket < m_echoWatch.size(); ++socket) {
+        if (m_echoWatch[socket])
+            OnEchoSocket(socket, EPOLLIN);
     }
 }
 
@@ -317,8 +323,8 @@ void ProbePass::Wait() {
             OnLookups();
             continue;
         }
-        if (key == kEchoKey || key == kEchoKey - 1) {
-            OnEchoSocket(key == kEchoKey ? AF_INET : AF_INET6, events[i].events);
+        if (key <= kEchoKey && kEchoKey - key < IcmpEchoSession::kSocketIds) {
+            OnEchoSocket(static_cast<IcmpEchoSession::SocketId>(kEchoKey - key), events[i].events);
             continue;
         }
         const auto connect = m_connects.find(static_cast<Key>(key));

@@ -7,6 +7,7 @@
 #include "ProbeSettings.h"
 #include "UniqueFd.h"
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -36,8 +37,9 @@ struct PassEntry {
 // plus the slowest answer, whatever the number of entries. An entry is done when its last attempt
 // has ended.
 //
-// Every ICMP echo of the pass goes through one socket per address family, so any number of
-// them may be in flight together. Each TCP connect holds a socket of its own: at most
+// Every ICMP echo of the pass goes through a few sockets per address family (see
+// IcmpEchoSession: up to 16 identifiers of 65,536 echoes each), so any number of entries share
+// them. Each TCP connect holds a socket of its own: at most
 // maxInFlight of them at a time, and never more than the descriptors left under the process's
 // limit; the others wait for a free slot, none fails for want of one.
 class ProbePass {
@@ -81,8 +83,8 @@ private:
     // The next attempt of index has gone out: the one after it falls due an interval later.
     Key Attempted(std::size_t index);
     void AttemptEnded(Key key, const ProbeOutcome& outcome);
-    bool WatchEchoes(sa_family_t family, bool writable);
-    void OnEchoSocket(sa_family_t family, std::uint32_t events);
+    bool WatchEchoes(IcmpEchoSession::SocketId socket, std::uint32_t events);
+    void OnEchoSocket(IcmpEchoSession::SocketId socket, std::uint32_t events);
     // Reads the replies waiting on every echo socket open.
     void ReadEchoes();
     void EchoesEnded();
@@ -108,7 +110,8 @@ private:
     std::vector<std::size_t> m_echoesParked; // waiting until the echo socket takes more
     std::vector<IcmpEchoSession::Answer> m_answered;
     std::vector<IcmpEchoSession::Key> m_expired;
-    bool m_echoWatched[2] = {false, false}; // per family: the socket is in the epoll set
+    // Per echo socket: what it is watched for in the epoll set; 0 while it is not in it.
+    std::array<std::uint32_t, IcmpEchoSession::kSocketIds> m_echoWatch{};
 
     UniqueFd m_epoll;
     std::size_t m_remaining = 0;

@@ -159,6 +159,31 @@ TEST(CliEditing, UsageErrorsExitWithTwo) {
     EXPECT_EQ(version.out.rfind("pulsewick-cli ", 0), 0u);
 }
 
+// check and monitor take the probe options in the same forms and say the same of a bad one.
+TEST(CliArguments, CheckAndMonitorReadProbeOptionsAlike) {
+    TempDir dir;
+    const std::string list = dir.file("p.pwk").string();
+    ASSERT_EQ(Cli(dir, {"new", list}).status, 0);
+    const std::vector<std::pair<cli::Args, std::string>> cases = {
+        {{"--echoes", "0"}, "--echoes needs a number from 1 to 100: '0'"},
+        {{"--echoes", "3", "--echoes", "3"}, "--echoes given more than once"},
+        {{"--echoes=3", "--echoes=4"}, "--echoes given more than once"},
+        {{"--echoes=3", "--tcp-timeout=0"}, "--tcp-timeout needs seconds from 1 to 600: '0'"},
+        {{"--degraded-loss", "100"}, "--degraded-loss needs a percentage from 0 to 99: '100'"},
+        {{"--degraded-rtt"}, "--degraded-rtt needs milliseconds from 1 to 600000: ''"},
+    };
+    for (const char* command : {"check", "monitor"}) {
+        for (const auto& [options, message] : cases) {
+            cli::Args args = {command, list};
+            args.insert(args.end(), options.begin(), options.end());
+            const CliRun run = Cli(dir, args);
+            EXPECT_EQ(run.status, 2) << testing::PrintToString(args);
+            EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1), "pulsewick-cli: " + message + "\n")
+                << testing::PrintToString(args);
+        }
+    }
+}
+
 TEST(CliFiles, FileErrorsExitWithThreeAndCorruptListsWithFour) {
     TempDir dir;
     const std::string missing = dir.file("missing.pwk").string();

@@ -219,6 +219,7 @@ TEST(MonitorMetrics, AttemptsGiveLossJitterAndAHistogramOfRoundTrips) {
     CItemList list;
     list.AddTail(Entry("10.0.0.1", 0, 0));
     list.AddTail(Entry("10.0.0.2", 0, 0));
+    list.AddTail(Entry("10.0.0.3", 0, 0));
     cli::MonitorMetrics metrics;
     metrics.SetEntries(list);
     metrics.SetMeasuresLink(true);
@@ -229,8 +230,19 @@ TEST(MonitorMetrics, AttemptsGiveLossJitterAndAHistogramOfRoundTrips) {
         metrics.ObserveAttempts(0, outcome);
         metrics.SetResult(0, 1, outcome.stats.medianUs);
     }
+    // Each just under or over a printed bound: it counts under the bound as printed, not as rounded.
+    ProbeOutcome edges;
+    edges.attemptsUs = {31, 32, 3160, 3161, 316000, 316001, 3160000, 3160001};
+    edges.stats = SummariseAttempts(edges.attemptsUs);
+    metrics.ObserveAttempts(2, edges);
     const std::string text = metrics.Text();
     EXPECT_EQ(testsupport::PromtoolProblems(text), "") << text;
+    int counted = 0;
+    for (const char* bound : {"3.16e-05", "0.0001", "0.00316", "0.01", "0.316", "1", "3.16", "10"})
+        EXPECT_NE(text.find(std::string("address=\"10.0.0.3\",kind=\"icmp\",port=\"\",le=\"") + bound + "\"} " +
+                            std::to_string(++counted) + "\n"),
+                  std::string::npos)
+            << bound;
     const std::string labels = "{row=\"1\",address=\"10.0.0.1\",kind=\"icmp\",port=\"\"";
     for (const std::string& line :
          {"pulsewick_probe_attempts_total" + labels + "} 10\n", "pulsewick_probe_loss_ratio" + labels + "} 0.4\n",

@@ -83,6 +83,21 @@ private:
     UniqueFd m_fd;
 };
 
+// The answers on sockets: up to 5 s for the first, then 200 ms more for the rest.
+std::vector<IcmpEchoSession::Answer> Answers(IcmpEchoSession& session,
+                                             std::initializer_list<IcmpEchoSession::SocketId> sockets) {
+    std::vector<IcmpEchoSession::Answer> answered;
+    for (int wait = 0; wait < 50 && answered.empty(); ++wait) {
+        ::poll(nullptr, 0, 100);
+        for (const auto socket : sockets)
+            session.Drain(socket, answered);
+    }
+    ::poll(nullptr, 0, 200);
+    for (const auto socket : sockets)
+        session.Drain(socket, answered);
+    return answered;
+}
+
 // Param: whether the namespace allows ping sockets (else the session falls back to raw ones).
 class SharedEchoes : public ::testing::TestWithParam<bool> {
 protected:
@@ -107,8 +122,9 @@ TEST_P(SharedEchoes, AReplyIsCreditedOnlyToTheEchoItAnswers) {
     Forger sniffer("127.0.0.1");
     Forger stranger("127.0.0.2");
     IcmpEchoSession session;
-    ASSERT_EQ(session.Send(1, Loopback("127.0.0.1")).status, IcmpEchoSession::Sent::waiting);
-    ASSERT_EQ(session.Send(2, Loopback("127.0.0.1")).status, IcmpEchoSession::Sent::waiting);
+    const IcmpEchoSession::SendResult sent = session.Send(1, Loopback("127.0.0.1"));
+    ASSERT_EQ(sent.status, IcmpEchoSession::Sent::waiting);
+    ASSERT_EQ(session.Send(2, Loopback("127.0.0.1")).socket, sent.socket);
     const auto first = sniffer.NextRequest();
     const auto second = sniffer.NextRequest();
     ASSERT_TRUE(first && second);
@@ -126,20 +142,13 @@ TEST_P(SharedEchoes, AReplyIsCreditedOnlyToTheEchoItAnswers) {
     stranger.Reply("127.0.0.1", *first, data); // the right numbers from the wrong host
     sniffer.Reply("127.0.0.1", *second, second->data);
 
-    std::vector<IcmpEchoSession::Answer> answered;
-    for (int i = 0; i < 50 && answered.empty(); ++i) {
-        pollfd wait{session.Fd(AF_INET), POLLIN, 0};
-        ::poll(&wait, 1, 100);
-        session.Drain(AF_INET, answered);
-    }
-    ::poll(nullptr, 0, 200);
-    session.Drain(AF_INET, answered);
+    std::vector<IcmpEchoSession::Answer> answered = Answers(session, {sent.socket});
     ASSERT_EQ(answered.size(), 1u);
     EXPECT_EQ(answered[0].key, 2u);
 
     sniffer.Reply("127.0.0.1", *second, second->data); // a duplicate of an answered echo
     ::poll(nullptr, 0, 200);
-    session.Drain(AF_INET, answered);
+    session.Drain(sent.socket, answered);
     EXPECT_EQ(answered.size(), 1u);
 
     std::vector<IcmpEchoSession::Key> expired;
@@ -150,6 +159,48 @@ TEST_P(SharedEchoes, AReplyIsCreditedOnlyToTheEchoItAnswers) {
     EXPECT_EQ(session.InFlight(), 0u);
 }
 
+// One identifier holds 65,536 echoes in flight: the next goes out at once under another, and a
+// reply is checked down to the echo it answers, also once the first one's sequences come round.
+TEST_P(SharedEchoes, EchoesPast65536InFlightGoOutAtOnceUnderAnotherIdentifier) {
+    ASSERT_EQ(std::system(("ip netns exec " + m_ns.Name() + " sysctl -q -w net.ipv4.icmp_echo_ignore_all=1").c_str()),
+              0);
+    const HostAddress loopback = Loopback("127.0.0.1");
+    IcmpEchoSession session;
+    std::optional<Echo> first;
+    IcmpEchoSession::SocketId firstSocket{};
+    {
+        Forger sniffer("127.0.0.1"); // closed before the flood, which it need not see
+        firstSocket = session.Send(0, loopback).socket;
+        first = sniffer.NextRequest();
+    }
+    ASSERT_TRUE(first);
+    constexpr IcmpEchoSession::Key kFull = 65536;
+    for (IcmpEchoSession::Key key = 1; key < kFull; ++key)
+        ASSERT_EQ(session.Send(key, loopback).status, IcmpEchoSession::Sent::waiting) << key;
+    Forger sniffer("127.0.0.1");
+    const IcmpEchoSession::SendResult beyond = session.Send(kFull, loopback);
+    ASSERT_EQ(beyond.status, IcmpEchoSession::Sent::waiting) << "not held back until an echo ends";
+    const auto next = sniffer.NextRequest();
+    ASSERT_TRUE(next && next->identifier != first->identifier);
+    // Its sequence under the first identifier is another echo's, which this data is not for.
+    sniffer.Reply("127.0.0.1", {first->identifier, next->sequence, {}}, next->data);
+    sniffer.Reply("127.0.0.1", *next, next->data);
+    std::vector<IcmpEchoSession::Answer> answered = Answers(session, {firstSocket, beyond.socket});
+    ASSERT_EQ(answered.size(), 1u);
+    EXPECT_EQ(answered[0].key, kFull);
+    // All ended: echo 0's numbers go to the next echo, and a late reply to echo 0 does not answer it.
+    std::vector<IcmpEchoSession::Key> expired;
+    session.Expire(IcmpEchoSession::Clock::now() + std::chrono::milliseconds(kIcmpTimeoutMs), expired);
+    ASSERT_EQ(session.Send(kFull + 1, loopback).status, IcmpEchoSession::Sent::waiting);
+    const auto again = sniffer.NextRequest();
+    ASSERT_TRUE(again && again->identifier == first->identifier && again->sequence == first->sequence);
+    sniffer.Reply("127.0.0.1", *again, first->data);
+    sniffer.Reply("127.0.0.1", *again, again->data);
+    answered = Answers(session, {firstSocket});
+    ASSERT_EQ(answered.size(), 1u);
+    EXPECT_EQ(answered[0].key, kFull + 1);
+}
+
 // A pass reads replies in batches, after others or after a burst of requests: the round trip
 // is the reply's arrival, not its reading. (The kernel starts stamping arrivals a moment after the
 // socket asks for it, so the first echoes may have only their reading time.)
@@ -157,9 +208,10 @@ TEST_P(SharedEchoes, AReplyReadLateKeepsTheRoundTripOfItsArrival) {
     IcmpEchoSession session;
     std::vector<IcmpEchoSession::Answer> answered;
     for (const IcmpEchoSession::Key key : {1, 2, 3, 4}) {
-        ASSERT_EQ(session.Send(key, Loopback("127.0.0.1")).status, IcmpEchoSession::Sent::waiting);
+        const IcmpEchoSession::SendResult sent = session.Send(key, Loopback("127.0.0.1"));
+        ASSERT_EQ(sent.status, IcmpEchoSession::Sent::waiting);
         ::poll(nullptr, 0, 400);
-        session.Drain(AF_INET, answered);
+        session.Drain(sent.socket, answered);
     }
     ASSERT_EQ(answered.size(), 4u);
     EXPECT_LT(answered.back().roundTripUs, 200000) << "the loopback answers at once";
