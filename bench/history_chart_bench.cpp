@@ -28,7 +28,7 @@ int main(int argc, char* argv[]) {
     std::vector<HistorySample> samples;
     for (long i = 0; i < results; ++i) {
         const bool answered = i % 20 != 0;
-        const bool lossy = answered && echoes > 1 && i % 7 == 0;
+        const bool lossy = answered && echoes > 1 && i % 5 != 0; // a link losing 30 % of 5 attempts
         samples.push_back({.whenMs = kStartMs + i * kStepMs,
                            .answered = answered,
                            .degraded = answered && echoes > 1 && i / 10 % 4 == 0,
