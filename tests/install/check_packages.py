@@ -118,6 +118,16 @@ class Packages(unittest.TestCase):
         self.assertEqual(newest, ARGS.version, f'add <release version="{ARGS.version}" date="YYYY-MM-DD"> with its '
                          "notes at the top of <releases> in res/desktop/org.pulsewick.Pulsewick.metainfo.xml")
 
+    def test_screenshot_is_the_size_the_metadata_gives(self):
+        # Software centres lay out the image by the metadata's size: a retaken screenshot of
+        # another size (res/take-screenshot.sh) needs its width and height there too.
+        with open(os.path.join(ARGS.source_dir, "res", "desktop", "org.pulsewick.Pulsewick.metainfo.xml")) as f:
+            given = tuple(int(n) for n in re.search(r'<image type="source" width="(\d+)" height="(\d+)"', f.read()).groups())
+        with open(os.path.join(ARGS.source_dir, "res", "screenshots", "main-window.png"), "rb") as f:
+            head = f.read(24)
+        self.assertEqual(head[:8], b"\x89PNG\r\n\x1a\n")
+        self.assertEqual((int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")), given)
+
     def install_cli(self, path_prefix=""):
         """dpkg --root into a new root, its maintainer scripts run outside it (they honour DPKG_ROOT)."""
         root = tempfile.mkdtemp(dir=self.tmp.name, prefix="root-")
