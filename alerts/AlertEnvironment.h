@@ -15,11 +15,15 @@ class CItemList;
 //   PULSEWICK_LIST             the list file's path; empty for an untitled list
 //   PULSEWICK_FAILED_COUNT     how many entries failed in the pass
 //   PULSEWICK_FAILED           one line per failed entry: address TAB port-or-ICMP TAB reason;
-//                              the first lines only, as many as the kernel passes in one variable
+//                              the first lines only, as many as the kernel passes to the command
+//                              (in one variable, and with the rest of the environment)
 //   PULSEWICK_FAILED_LEFT_OUT  how many failed entries PULSEWICK_FAILED leaves out; 0 as a rule
 //   PULSEWICK_PASS_TIME        when the pass ended, ISO 8601 local time with its offset
+//   PULSEWICK_STDIN_MISSING    1 only when the standard input could not be given (below)
 // and on its standard input every line of PULSEWICK_FAILED, none left out: a large outage
-// must neither keep the command from starting nor hide an entry from it.
+// must neither keep the command from starting nor hide an entry from it. Only when the system
+// has no descriptor or process to spare is the standard input empty, which
+// PULSEWICK_STDIN_MISSING then says.
 namespace alertenv {
 
 inline constexpr const char* kEvent = "PULSEWICK_EVENT";
@@ -28,6 +32,7 @@ inline constexpr const char* kFailedCount = "PULSEWICK_FAILED_COUNT";
 inline constexpr const char* kFailed = "PULSEWICK_FAILED";
 inline constexpr const char* kFailedLeftOut = "PULSEWICK_FAILED_LEFT_OUT";
 inline constexpr const char* kPassTime = "PULSEWICK_PASS_TIME";
+inline constexpr const char* kStdinMissing = "PULSEWICK_STDIN_MISSING";
 
 inline constexpr const char* kEventFailed = "failed";
 inline constexpr const char* kEventRecovered = "recovered";
@@ -42,9 +47,9 @@ struct Event {
     std::chrono::system_clock::time_point passTime;
 };
 
-// "NAME=value" for each variable above and the lines for the standard input; the failed entries
-// are those of list whose last probe failed, in list order.
-CommandInput ForCommand(const Event& event, const CItemList& list);
+// "NAME=value" for each variable above and the lines for the standard input, for commandLine;
+// the failed entries are those of list whose last probe failed, in list order.
+CommandInput ForCommand(const Event& event, const CItemList& list, const std::string& commandLine = {});
 
 // t as "2026-12-07T15:20:03+01:00" in the local time zone.
 std::string Iso8601(std::chrono::system_clock::time_point t);
