@@ -15,7 +15,10 @@ CSoundModule::CSoundModule(std::string path) : m_path(std::move(path)) {}
 CSoundModule::~CSoundModule() = default;
 
 std::string CSoundModule::BesideProgram() {
-    return ProgramDir() + PULSEWICK_SOUND_MODULE_NAME;
+    // When this program cannot find itself (no /proc), the configured installation's: a bare
+    // name would be looked for in the library path, where an empty entry is the current directory.
+    const std::string dir = ProgramDir();
+    return dir.empty() ? PULSEWICK_SOUND_MODULE_INSTALLED : dir + PULSEWICK_SOUND_MODULE_NAME;
 }
 
 std::string CSoundModule::Load() {
