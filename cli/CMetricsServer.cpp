@@ -3,7 +3,7 @@
 #include "CHeadlessMonitor.h"
 #include "CPasswordCheck.h"
 #include "ListenAddress.h"
-#include "MonitorMetrics.h"
+#include "MetricsExposition.h"
 
 #include <malloc.h>
 #include <sys/socket.h>
@@ -44,8 +44,14 @@ MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string&
     return result;
 }
 
-void ReleaseBody(void* held) {
-    const std::unique_ptr<MetricsBodies::Body> reference(static_cast<MetricsBodies::Body*>(held));
+ssize_t ReadText(void* text, std::uint64_t, char* buffer, std::size_t size) {
+    const std::size_t read = static_cast<MetricsExposition*>(text)->Read(buffer, size);
+    // The length was given: the library never asks beyond it.
+    return read > 0 ? static_cast<ssize_t>(read) : MHD_CONTENT_READER_END_WITH_ERROR;
+}
+
+void ReleaseText(void* text) {
+    const std::unique_ptr<MetricsExposition> held(static_cast<MetricsExposition*>(text));
 }
 
 } // namespace
@@ -58,7 +64,7 @@ struct CMetricsServer::Connection {
     int socket;
     std::chrono::steady_clock::time_point accepted = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastActive = accepted; // a request came or was answered
-    std::weak_ptr<const std::string> body;                       // the metrics text it was given last
+    std::weak_ptr<const MonitorMetrics::Figures> snapshot;       // what its last metrics response renders
     bool cutOff = false;
 };
 
@@ -69,8 +75,8 @@ struct CMetricsServer::Request {
     std::size_t bodyBytes = 0;
 };
 
-CMetricsServer::CMetricsServer(TextFn text, std::string version)
-    : m_bodies(std::move(text)), m_landingPage(LandingPage(version)),
+CMetricsServer::CMetricsServer(FiguresFn figures, std::string version)
+    : m_snapshots(std::move(figures)), m_landingPage(LandingPage(version)),
       m_passwords(std::make_unique<CPasswordCheck>(&m_context)), m_tcp(*this) {
     m_lifetime.setSingleShot(true);
     QObject::connect(&m_lifetime, &QTimer::timeout, &m_context, [this] { EndLifetimes(); });
@@ -182,9 +188,9 @@ void CMetricsServer::Started(CHttpDaemon& daemon, MHD_Connection*, int socket, v
 
 void CMetricsServer::Closed(void* context) {
     std::erase_if(m_connections, [context](const auto& record) { return record.get() == context; });
-    // A metrics text and the connections' buffers leave free pages all over the heap, which the
-    // allocator keeps: once nobody has been connected for a moment they are given back, so
-    // neither a scrape of a long list nor a flood leaves the monitor larger for good.
+    // The connections' buffers and the snapshots they held leave free pages all over the heap,
+    // which the allocator keeps: once nobody has been connected for a moment they are given back,
+    // so neither scrapes during a pass nor a flood leave the monitor larger for good.
     if (m_connections.empty())
         m_trim.start(kTrimDelayMs);
     if (!m_retiring.empty())
@@ -270,19 +276,19 @@ MHD_Result CMetricsServer::Respond(MHD_Connection* connection, Connection& recor
     if (url != kMetricsPath)
         return Queue(connection, MHD_HTTP_NOT_FOUND, kEmptyContentType, {});
 
-    const MetricsBodies::Body body = m_bodies.Current();
-    record.body = body;
-    // The response holds a reference for as long as it is being sent.
-    auto held = std::make_unique<MetricsBodies::Body>(body);
-    MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
-        body->size(), const_cast<char*>(body->data()), &ReleaseBody, held.get());
+    // One snapshot for the whole response, held for as long as it is being sent.
+    const MonitorMetrics::Snapshot snapshot = m_snapshots.Current();
+    record.snapshot = snapshot;
+    const std::size_t size = MetricsExposition::Size(snapshot);
+    auto text = std::make_unique<MetricsExposition>(snapshot);
+    MHD_Response* response = MHD_create_response_from_callback(size, kBlockBytes, &ReadText, text.get(), &ReleaseText);
     if (response == nullptr)
         return MHD_NO;
-    held.release(); // back in ReleaseBody
+    text.release(); // back in ReleaseText
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, MonitorMetrics::kContentType);
     const MHD_Result result = MHD_queue_response(connection, MHD_HTTP_OK, response);
     MHD_destroy_response(response);
-    for (const std::string* old : m_bodies.OverBudget())
+    for (const MonitorMetrics::Figures* old : m_snapshots.OverBudget())
         CutOffHolders(old);
     return result;
 }
@@ -294,9 +300,9 @@ void CMetricsServer::CutOff(Connection& record) {
     ::shutdown(record.socket, SHUT_RDWR);
 }
 
-void CMetricsServer::CutOffHolders(const std::string* body) {
+void CMetricsServer::CutOffHolders(const MonitorMetrics::Figures* snapshot) {
     for (const auto& record : m_connections)
-        if (record->body.lock().get() == body)
+        if (record->snapshot.lock().get() == snapshot)
             CutOff(*record);
 }
 

@@ -7,6 +7,7 @@
 #include "ListFile.h"
 #include "ListenAddress.h"
 #include "LoopbackPorts.h"
+#include "MetricsExposition.h"
 #include "MonitorMetrics.h"
 #include "Probe.h"
 #include "RunProgram.h"
@@ -33,6 +34,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -60,9 +62,12 @@ std::string SaveList(const TempDir& dir, std::uint16_t openPort) {
     return path;
 }
 
-// A loopback socket, non-blocking, connecting to port; -1 when none could be made.
-int ConnectNonBlocking(std::uint16_t port) {
+// A loopback socket, non-blocking, connecting to port, with that receive buffer when not 0; -1
+// when none could be made.
+int ConnectNonBlocking(std::uint16_t port, int receiveBuffer = 0) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd >= 0 && receiveBuffer != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -234,6 +239,54 @@ TEST(MonitorMetrics, AttemptsGiveLossJitterAndAHistogramOfRoundTrips) {
     EXPECT_EQ(text.find("row=\"2\""), std::string::npos) << "not probed: no samples";
 }
 
+// A scrape renders its text as its client reads it: the text stays the figures of the moment it
+// began, whatever changes meanwhile, and reads the same in pieces of any size; the next scrape
+// gets the change, at its own length.
+TEST(MonitorMetrics, ATextBeingSentStaysAsItBeganWhateverChangesMeanwhile) {
+    CItemList list;
+    list.AddTail(Entry("10.0.0.1", 0, 0));
+    list.AddTail(Entry("10.0.0.2", 1, 80));
+    CItemList reread;
+    reread.AddTail(Entry("10.0.0.9", 1, 443));
+    ProbeOutcome outcome;
+    outcome.attemptsUs = {120, -1, 3000};
+    outcome.stats = SummariseAttempts(outcome.attemptsUs);
+    const std::pair<const char*, std::function<void(cli::MonitorMetrics&)>> changes[] = {
+        {"a result", [](cli::MonitorMetrics& m) { m.SetResult(1, 1, 4000); }},
+        {"attempts", [&](cli::MonitorMetrics& m) { m.ObserveAttempts(0, outcome); }},
+        {"a pass", [](cli::MonitorMetrics& m) { m.PassFinished(false, 1.5, 1'700'000'100); }},
+        {"an alert", [](cli::MonitorMetrics& m) { m.AlertRaised("mail", "sent"); }},
+        {"the period", [](cli::MonitorMetrics& m) { m.SetPeriodSeconds(30); }},
+        {"the link no longer measured", [](cli::MonitorMetrics& m) { m.SetMeasuresLink(false); }},
+        {"the list read again", [&](cli::MonitorMetrics& m) { m.SetEntries(reread); }},
+    };
+    for (const auto& [what, change] : changes) {
+        cli::MonitorMetrics metrics;
+        metrics.SetEntries(list);
+        (void)cli::MetricsExposition::Size(metrics.Now()); // scraped once before the rest came
+        metrics.SetMeasuresLink(true);
+        metrics.SetResult(0, 1, 250);
+        metrics.ObserveAttempts(0, outcome);
+        metrics.PassFinished(true, 0.5, 1'700'000'000);
+        const std::string before = metrics.Text();
+        const cli::MonitorMetrics::Snapshot sending = metrics.Now();
+        EXPECT_EQ(cli::MetricsExposition::Size(sending), before.size()) << what;
+
+        change(metrics);
+        const std::string after = metrics.Text();
+        EXPECT_NE(after, before) << what;
+        EXPECT_EQ(cli::MetricsExposition::Size(metrics.Now()), after.size()) << what;
+        for (const std::size_t piece : {1, 7, 4096}) {
+            cli::MetricsExposition text(sending);
+            std::vector<char> buffer(piece);
+            std::string read;
+            for (std::size_t n; (n = text.Read(buffer.data(), piece)) > 0;)
+                read.append(buffer.data(), n);
+            EXPECT_EQ(read, before) << what << ", read " << piece << " bytes at a time";
+        }
+    }
+}
+
 // What --metrics accepts: numbers only, IPv6 in brackets, and a port that fits or none at all.
 TEST(MetricsEndpoint, ListenAddressIsReadAsNumbersWithAPortThatFits) {
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -398,6 +451,73 @@ TEST(MetricsEndpoint, KeepsServingThroughABurstGarbageAndSlowClientsWhilePassesG
             ::close(fd);
     ::close(flooder);
     EXPECT_EQ(testsupport::HttpRequest(port, "GET", "/metrics")->status, 200);
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.Wait(5s), 0);
+}
+
+// A long text whose client reads nothing until a pass has ended, so that all but what the
+// kernel buffers (up to 4 MB) is sent after it: every byte announced comes, and all of them from
+// one moment, so no entry has had fewer attempts (early in the text) than the passes finished
+// (at its end) give it.
+TEST(MetricsEndpoint, ALongTextSentAcrossAPassIsWholeAndOfOneMoment) {
+    TempDir dir;
+    LoopbackPort closed(LoopbackPort::Kind::closed);
+    constexpr std::size_t kEntries = 2500; // some 5 MB of text
+    constexpr long kEchoes = 2;
+    CItemList list;
+    for (std::size_t i = 0; i < kEntries; ++i)
+        list.AddTail(Entry("127.0.0.1", 1, closed.Port()));
+    list.m_nPeriod = 1;
+    const std::string path = dir.file("list.pwk").string();
+    ASSERT_TRUE(SaveListFile(list, path).Succeeded());
+    MonitorProcess monitor(dir.path(), {path, "--metrics", "127.0.0.1:0", "--echoes", std::to_string(kEchoes)},
+                           {{"PULSEWICK_MINUTE_MS", "300"}});
+    const std::uint16_t port = monitor.MetricsPort(20s);
+    ASSERT_NE(port, 0) << monitor.Err();
+    ASSERT_TRUE(monitor.WaitFor("pass 1:", 30s)) << monitor.Err();
+
+    const int fd = ConnectNonBlocking(port, 4096);
+    pollfd connected{fd, POLLOUT, 0};
+    ASSERT_EQ(::poll(&connected, 1, 5000), 1);
+    const std::string request = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const int passes = monitor.CountLines("pass ");
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    // Within the connection's lifetime.
+    for (int i = 0; i < 80 && monitor.CountLines("pass ") == passes; ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_GT(monitor.CountLines("pass "), passes) << monitor.Err();
+    std::string data;
+    std::size_t head = std::string::npos;
+    std::size_t length = 0;
+    char buffer[65536];
+    for (pollfd ready{fd, POLLIN, 0};
+         (head == std::string::npos || data.size() < head + length) && ::poll(&ready, 1, 5000) == 1;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN))
+            break;
+        data.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (head == std::string::npos && (head = data.find("\r\n\r\n")) != std::string::npos) {
+            length = std::strtoul(data.c_str() + data.find("Content-Length: ") + 16, nullptr, 10);
+            head += 4;
+        }
+    }
+    ::close(fd);
+
+    ASSERT_NE(head, std::string::npos) << "no answer";
+    ASSERT_GT(length, 4'500'000u);
+    const std::string body = data.substr(head);
+    ASSERT_EQ(body.size(), length);
+    EXPECT_TRUE(body.ends_with("# TYPE pulsewick_alerts_total counter\n")) << body.substr(body.size() - 200);
+    const std::string passesTotal = "\npulsewick_passes_total ";
+    const long passed = std::stol(body.substr(body.find(passesTotal) + passesTotal.size()));
+    EXPECT_GE(passed, 1);
+    const std::string attempts = "\npulsewick_probe_attempts_total{";
+    std::size_t rows = 0;
+    for (std::size_t at = body.find(attempts); at != std::string::npos; at = body.find(attempts, at + 1), ++rows) {
+        const std::size_t value = body.find("} ", at) + 2;
+        ASSERT_GE(std::stol(body.substr(value, 12)), kEchoes * passed) << body.substr(at + 1, value - at);
+    }
+    EXPECT_EQ(rows, kEntries);
     monitor.Signal(SIGTERM);
     EXPECT_EQ(monitor.Wait(5s), 0);
 }
