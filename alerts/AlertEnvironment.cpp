@@ -63,11 +63,12 @@ CommandInput ForCommand(const Event& event, const CItemList& list, const std::st
                          std::string(kFailed) + "=",
                          std::string(kFailedLeftOut) + "=" + std::to_string(count),
                          std::string(kPassTime) + "=" + Iso8601(event.passTime)};
-    input.inputMissing = std::string(kStdinMissing) + "=1";
     const std::size_t room = std::min(kMaxVariableBytes - input.environment[kFailedAt].size() - 1, // its zero byte
                                       EnvironmentRoom(commandLine, input));
     // As many whole lines as fit.
-    const std::size_t inVariable = lines.size() <= room ? lines.size() : room == 0 ? 0 : lines.rfind('\n', room - 1) + 1;
+    const std::size_t inVariable = lines.size() <= room ? lines.size()
+                                   : room == 0          ? 0
+                                                        : lines.rfind('\n', room - 1) + 1;
     const auto kept = std::count(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(inVariable), '\n');
     input.environment[kFailedAt] += lines.substr(0, inVariable);
     input.environment[kLeftOutAt] = std::string(kFailedLeftOut) + "=" + std::to_string(count - kept);

@@ -19,11 +19,8 @@ class CItemList;
 //                              (in one variable, and with the rest of the environment)
 //   PULSEWICK_FAILED_LEFT_OUT  how many failed entries PULSEWICK_FAILED leaves out; 0 as a rule
 //   PULSEWICK_PASS_TIME        when the pass ended, ISO 8601 local time with its offset
-//   PULSEWICK_STDIN_MISSING    1 only when the standard input could not be given (below)
 // and on its standard input every line of PULSEWICK_FAILED, none left out: a large outage
-// must neither keep the command from starting nor hide an entry from it. Only when the system
-// has no descriptor or process to spare is the standard input empty, which
-// PULSEWICK_STDIN_MISSING then says.
+// must neither keep the command from starting nor hide an entry from it.
 namespace alertenv {
 
 inline constexpr const char* kEvent = "PULSEWICK_EVENT";
@@ -32,7 +29,6 @@ inline constexpr const char* kFailedCount = "PULSEWICK_FAILED_COUNT";
 inline constexpr const char* kFailed = "PULSEWICK_FAILED";
 inline constexpr const char* kFailedLeftOut = "PULSEWICK_FAILED_LEFT_OUT";
 inline constexpr const char* kPassTime = "PULSEWICK_PASS_TIME";
-inline constexpr const char* kStdinMissing = "PULSEWICK_STDIN_MISSING";
 
 inline constexpr const char* kEventFailed = "failed";
 inline constexpr const char* kEventRecovered = "recovered";

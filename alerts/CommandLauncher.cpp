@@ -116,13 +116,6 @@ std::vector<char*> MergedEnvironment(const std::vector<std::string>& extra) {
     return merged;
 }
 
-std::vector<std::string> WithInputMissing(const CommandInput& input) {
-    std::vector<std::string> environment = input.environment;
-    if (!input.inputMissing.empty())
-        environment.push_back(input.inputMissing);
-    return environment;
-}
-
 } // namespace
 
 std::size_t EnvironmentRoom(const std::string& commandLine, const CommandInput& input) {
@@ -131,14 +124,13 @@ std::size_t EnvironmentRoom(const std::string& commandLine, const CommandInput& 
     std::size_t budget = kLeast;
     if (rlimit stack{}; ::getrlimit(RLIMIT_STACK, &stack) == 0)
         budget = std::clamp<std::size_t>(stack.rlim_cur / 4, kLeast, kMost); // RLIM_INFINITY included
-    const std::vector<std::string> environment = WithInputMissing(input); // envp points into it
-    const std::vector<char*> envp = MergedEnvironment(environment);
+    const std::vector<char*> envp = MergedEnvironment(input.environment);
     // The file name, then "sh -c commandLine"; a pointer for each argument and variable, and one
     // to spare for the variable the caller is sizing; and room for what a shell adds when it
     // starts the command's own programs (PWD, SHLVL, _).
     constexpr std::size_t kShellAdds = 4096;
-    std::size_t used = 2 * (std::strlen(kShell) + 1) + 3 + commandLine.size() + 1 + (3 + envp.size()) * sizeof(char*) +
-                       kShellAdds;
+    std::size_t used =
+        2 * (std::strlen(kShell) + 1) + 3 + commandLine.size() + 1 + (3 + envp.size()) * sizeof(char*) + kShellAdds;
     for (const char* variable : envp)
         used += variable ? std::strlen(variable) + 1 : 0;
     return used < budget ? budget - used : 0;
@@ -149,8 +141,6 @@ CShellCommandLauncher::Started CShellCommandLauncher::Start(const std::string& c
     char* const argv[] = {const_cast<char*>(kShell), const_cast<char*>("-c"), const_cast<char*>(commandLine.c_str()),
                           nullptr};
     const std::vector<char*> envp = MergedEnvironment(input.environment);
-    const std::vector<std::string> environmentWithoutInput = WithInputMissing(input);
-    const std::vector<char*> envpWithoutInput = MergedEnvironment(environmentWithoutInput);
     // The command gets the descriptor limit this program started with, not the raised one
     // its passes need: many programs size tables or close loops by it.
     const std::optional<rlimit> startingLimit = StartingDescriptorLimit();
@@ -188,7 +178,7 @@ CShellCommandLauncher::Started CShellCommandLauncher::Start(const std::string& c
         if (grandchild != 0)
             _exit(grandchild < 0 ? 1 : withoutInput ? kStartedWithoutInput : 0);
         CloseOnExecAboveStandard();
-        const int stdinSource = inputFile                  ? inputFile.Get()
+        const int stdinSource = inputFile                   ? inputFile.Get()
                                 : feedRead && !withoutInput ? feedRead.Get()
                                                             : open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (stdinSource > STDIN_FILENO)
@@ -199,7 +189,7 @@ CShellCommandLauncher::Started CShellCommandLauncher::Start(const std::string& c
         if (startingLimit)
             setrlimit(RLIMIT_NOFILE, &*startingLimit);
         DefaultSignals(); // the command starts as from a terminal
-        execve(kShell, argv, withoutInput ? envpWithoutInput.data() : envp.data());
+        execve(kShell, argv, envp.data());
         const int err = errno;
         (void)!write(pipeFds[1], &err, sizeof err);
         _exit(127);

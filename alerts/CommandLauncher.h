@@ -8,9 +8,6 @@
 struct CommandInput {
     std::vector<std::string> environment; // "NAME=value" each
     std::string standardInput;            // what it reads on its standard input; empty: nothing
-    // "NAME=value" added to the environment when standardInput cannot be given (no descriptor or
-    // process to spare): the command then reads nothing, and learns why from it.
-    std::string inputMissing;
 };
 
 // How many more bytes of environment strings the kernel takes when the shell starts commandLine
@@ -41,6 +38,7 @@ public:
     bool Launch(const std::string& commandLine, const CommandInput& input) override {
         return Start(commandLine, input) != Started::no;
     }
-    // Launch, telling also whether the command started without its standard input.
+    // Launch, telling also whether the command started without its standard input (no descriptor
+    // or process to spare for it): it then reads /dev/null.
     Started Start(const std::string& commandLine, const CommandInput& input);
 };

@@ -122,8 +122,8 @@ CHeadlessMonitor::CHeadlessMonitor(std::string path, std::unique_ptr<CItemList> 
     alertHooks.executeInput = [this](const std::string& commandLine) {
         const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
         return alertenv::ForCommand(
-            {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_path, m_passRecord.EndedAt()},
-            *m_pList, commandLine);
+            {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_path, m_passRecord.EndedAt()}, *m_pList,
+            commandLine);
     };
     alertHooks.showInformation = [this](const std::string& text) { ShowFailures(text); };
     alertHooks.showStopError = [this](const std::string& text) {

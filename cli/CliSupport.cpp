@@ -74,7 +74,8 @@ int FinishOutput(int status) {
     const int error = std::fflush(stdout) == 0 ? 0 : errno;
     if (!std::ferror(stdout))
         return status;
-    PrintError(std::string("cannot write to standard output") + (error ? ": " + std::string(std::strerror(error)) : ""));
+    PrintError(std::string("cannot write to standard output") +
+               (error ? ": " + std::string(std::strerror(error)) : ""));
     return kExitFileError;
 }
 

@@ -138,7 +138,7 @@ TEST(CommandLauncherEnvironment, AddsAndReplacesVariables) {
     ASSERT_TRUE(launcher.Launch("printf '%s|%s|%s' \"$PULSEWICK_EVENT\" \"$HOME\" \"${PATH:+path}\" > " +
                                     Quoted(dir.file("part")) + " && mv " + Quoted(dir.file("part")) + " " +
                                     Quoted(seen),
-                                {{"PULSEWICK_EVENT=failed", "HOME=/replaced home"}, {}, {}}));
+                                {{"PULSEWICK_EVENT=failed", "HOME=/replaced home"}, {}}));
     ASSERT_TRUE(WaitForFile(seen, 20s));
     EXPECT_EQ(ReadText(seen), "failed|/replaced home|path");
 }
