@@ -3,6 +3,7 @@
 #include "CItemList.h"
 #include "ProbeFailure.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace alertenv {
@@ -20,6 +21,10 @@ std::string Field(const std::string& text) {
     }
     return field;
 }
+
+// Where the two variables sized last are in the environment of ForCommand.
+constexpr std::size_t kFailedAt = 3;
+constexpr std::size_t kLeftOutAt = 4;
 
 std::string FailedLine(const CItem& item) {
     const std::string kind = item.m_bConnect ? std::to_string(item.m_nPort) : std::string("ICMP");
@@ -41,29 +46,32 @@ std::string Iso8601(std::chrono::system_clock::time_point t) {
     return iso;
 }
 
-CommandInput ForCommand(const Event& event, const CItemList& list) {
+CommandInput ForCommand(const Event& event, const CItemList& list, const std::string& commandLine) {
     CommandInput input;
     std::string& lines = input.standardInput;
-    const std::size_t room = kMaxVariableBytes - std::string(kFailed).size() - 2; // '=' and the zero byte
-    std::size_t inVariable = 0; // bytes of the lines that fit, all of them whole
     int count = 0;
-    int leftOut = 0;
     list.ForEach([&](const CItem& item) {
         if (item.m_bResult != 0)
             return;
         lines += FailedLine(item);
         ++count;
-        if (leftOut == 0 && lines.size() <= room)
-            inVariable = lines.size();
-        else
-            ++leftOut;
     });
+    // The count of lines left out is reserved at its longest while the room is measured.
     input.environment = {std::string(kEvent) + "=" + event.kind,
                          std::string(kList) + "=" + event.listPath,
                          std::string(kFailedCount) + "=" + std::to_string(count),
-                         std::string(kFailed) + "=" + lines.substr(0, inVariable),
-                         std::string(kFailedLeftOut) + "=" + std::to_string(leftOut),
+                         std::string(kFailed) + "=",
+                         std::string(kFailedLeftOut) + "=" + std::to_string(count),
                          std::string(kPassTime) + "=" + Iso8601(event.passTime)};
+    const std::size_t room = std::min(kMaxVariableBytes - input.environment[kFailedAt].size() - 1, // its zero byte
+                                      EnvironmentRoom(commandLine, input));
+    // As many whole lines as fit.
+    const std::size_t inVariable = lines.size() <= room ? lines.size()
+                                   : room == 0          ? 0
+                                                        : lines.rfind('\n', room - 1) + 1;
+    const auto kept = std::count(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(inVariable), '\n');
+    input.environment[kFailedAt] += lines.substr(0, inVariable);
+    input.environment[kLeftOutAt] = std::string(kFailedLeftOut) + "=" + std::to_string(count - kept);
     return input;
 }
 

@@ -15,7 +15,8 @@ class CItemList;
 //   PULSEWICK_LIST             the list file's path; empty for an untitled list
 //   PULSEWICK_FAILED_COUNT     how many entries failed in the pass
 //   PULSEWICK_FAILED           one line per failed entry: address TAB port-or-ICMP TAB reason;
-//                              the first lines only, as many as the kernel passes in one variable
+//                              the first lines only, as many as the kernel passes to the command
+//                              (in one variable, and with the rest of the environment)
 //   PULSEWICK_FAILED_LEFT_OUT  how many failed entries PULSEWICK_FAILED leaves out; 0 as a rule
 //   PULSEWICK_PASS_TIME        when the pass ended, ISO 8601 local time with its offset
 // and on its standard input every line of PULSEWICK_FAILED, none left out: a large outage
@@ -42,9 +43,9 @@ struct Event {
     std::chrono::system_clock::time_point passTime;
 };
 
-// "NAME=value" for each variable above and the lines for the standard input; the failed entries
-// are those of list whose last probe failed, in list order.
-CommandInput ForCommand(const Event& event, const CItemList& list);
+// "NAME=value" for each variable above and the lines for the standard input, for commandLine;
+// the failed entries are those of list whose last probe failed, in list order.
+CommandInput ForCommand(const Event& event, const CItemList& list, const std::string& commandLine = {});
 
 // t as "2026-12-07T15:20:03+01:00" in the local time zone.
 std::string Iso8601(std::chrono::system_clock::time_point t);

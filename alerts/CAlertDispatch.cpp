@@ -34,7 +34,8 @@ void CAlertDispatch::RunExecuteStep() {
     // Whether the command started is not looked at.
     alerts::RunContained(kExecuteStep, [this] {
         if (const std::string command = CurrentSettings().m_strExecute; !command.empty())
-            (void)m_commandLauncher.Launch(command, m_hooks.executeInput ? m_hooks.executeInput() : CommandInput{});
+            (void)m_commandLauncher.Launch(command,
+                                           m_hooks.executeInput ? m_hooks.executeInput(command) : CommandInput{});
     });
 }
 

@@ -59,7 +59,7 @@ public:
         LaterStep sendPagerAlert;
         LaterStep sendMailAlert;
         // What the execute alert's command is told (see AlertEnvironment.h); nothing when unset.
-        std::function<CommandInput()> executeInput;
+        std::function<CommandInput(const std::string& commandLine)> executeInput;
         // The end of an outage: the desktop notification (optional) and the e-mail notice.
         std::function<void()> notifyRecovery;
         LaterStep sendRecoveryMail;

@@ -33,6 +33,9 @@ CAlertPolicy::Decision CAlertPolicy::PassEnded(const std::vector<EntryResult>& r
         }
     }
     m_failedPasses = std::move(counts);
+    // An entry that left the list (removed, or changed: another name) is forgotten: no probe of
+    // it will ever answer, and its absence says nothing about the host.
+    std::erase_if(m_alerted, [&outcomes](const std::string& name) { return outcomes.count(name) == 0; });
 
     const auto stillFailing = [this](const std::string& name) { return m_failedPasses.count(name) != 0; };
     if (due) {
@@ -48,7 +51,7 @@ CAlertPolicy::Decision CAlertPolicy::PassEnded(const std::vector<EntryResult>& r
     m_recovered.clear();
     if (m_settings.notifyRecovery) {
         m_recovered.swap(m_alerted);
-        // Named in list order, as everywhere else; entries that have left the list come last.
+        // Named in list order, as everywhere else.
         std::map<std::string, std::size_t> position;
         for (std::size_t i = results.size(); i-- > 0;)
             position[results[i].name] = i;

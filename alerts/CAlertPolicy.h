@@ -13,9 +13,11 @@
 // An entry is due when its failed passes reach alertAfter, and again every realertEvery passes
 // after that while it keeps failing (never again with kNever). A pass with a due entry raises the
 // alerts. Every entry that was failing long enough at such an alert counts as alerted; once all of
-// them answer again (or left the list) and nothing new is due, the outage is over: the pass
-// reports it as recovered when notifyRecovery is set. With the defaults every failed pass alerts
-// and nothing else ever happens, as without a policy.
+// them answer again and nothing new is due, the outage is over: the pass reports it as recovered
+// when notifyRecovery is set, naming those entries. An alerted entry that leaves the list (removed,
+// or edited into another name) is forgotten without a notice; when none is left, the outage ends
+// silently. With the defaults every failed pass alerts and nothing else ever happens, as without
+// a policy.
 //
 // Only a probe tells: an entry that a pass did not probe (the run was cancelled, could not start
 // or did not reach it) keeps its count and its outage as they were. Only an answer ends an outage.

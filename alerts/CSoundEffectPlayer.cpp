@@ -1,13 +1,17 @@
 #include "CSoundEffectPlayer.h"
 
 #include <QAudioDevice>
+#include <QFile>
 #include <QFileInfo>
 #include <QMediaDevices>
 #include <QSoundEffect>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 
+#include <climits>
+#include <unistd.h>
 #include <utility>
 
 CSoundEffectPlayer::CSoundEffectPlayer(std::function<void()> alertSound) : m_alertSound(std::move(alertSound)) {}
@@ -19,9 +23,35 @@ void CSoundEffectPlayer::AlertSound() const {
         m_alertSound();
 }
 
+// Qt opens a file by the bytes it makes of a QString, so a path that is not text in the locale's
+// encoding would open another name or none. Such a file is opened through a link with a plain
+// name in a private directory, one link per file, since Qt keeps samples by name. Empty when no
+// link can be made.
+QString CSoundEffectPlayer::PlayableName(const std::string& path) {
+    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
+    if (QFile::encodeName(name).toStdString() == path)
+        return name;
+    std::string absolute = path;
+    if (path.front() != '/') {
+        char cwd[PATH_MAX];
+        if (!::getcwd(cwd, sizeof cwd))
+            return {};
+        absolute = std::string(cwd) + '/' + path;
+    }
+    if (const auto known = m_linkFor.find(absolute); known != m_linkFor.end())
+        return known->second;
+    if (!m_links)
+        m_links = std::make_unique<QTemporaryDir>();
+    const QString link = m_links->filePath(QStringLiteral("sound-%1").arg(m_linkFor.size()));
+    if (!m_links->isValid() || ::symlink(absolute.c_str(), QFile::encodeName(link).constData()) != 0)
+        return {};
+    return m_linkFor[absolute] = link;
+}
+
 void CSoundEffectPlayer::Play(const std::string& path) {
-    const QFileInfo info(QString::fromLocal8Bit(path));
-    if (!info.isFile() || !info.isReadable()) {
+    const QString name = PlayableName(path);
+    const QFileInfo info(name);
+    if (name.isEmpty() || !info.isFile() || !info.isReadable()) {
         AlertSound();
         return;
     }

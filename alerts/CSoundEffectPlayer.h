@@ -7,6 +7,11 @@
 #include <QString>
 
 #include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+class QTemporaryDir;
 
 // ISoundPlayer on QSoundEffect (WAV). Loading and playing run asynchronously on the event loop;
 // each effect lives until it has finished or failed. Works without a sound server: the effect
@@ -26,8 +31,12 @@ public:
 
 private:
     void AlertSound() const;
+    QString PlayableName(const std::string& path);
 
     std::function<void()> m_alertSound;
+    // Links with plain names to files whose path is not text (made on first need), by the path.
+    std::unique_ptr<QTemporaryDir> m_links;
+    std::map<std::string, QString> m_linkFor;
     QObject m_effects;           // parent of the effects in flight
     QSet<QString> m_undecodable; // files that failed to decode, answered by the alert sound at once
 };

@@ -19,7 +19,7 @@ int main(int argc, char* argv[]) {
     } kCommands[] = {{"monitor", cli::RunMonitor}, {"test-mail", cli::RunTestMail}, {"test-pager", cli::RunTestPager}};
     for (const auto& command : kCommands) {
         if (argc > 1 && std::strcmp(argv[1], command.name) == 0)
-            return command.run(cli::Args(argv + 2, argv + argc));
+            return cli::FinishOutput(command.run(cli::Args(argv + 2, argv + argc)));
     }
     cli::PrintError(std::string("this program runs monitor, test-mail and test-pager for pulsewick-cli"));
     return cli::kExitUsage;

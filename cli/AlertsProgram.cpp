@@ -32,8 +32,7 @@ std::string AlertsProgramPath() {
 int RunAlertsProgram(char* argv[]) {
     const std::string path = AlertsProgramPath();
     if (path.empty()) {
-        PrintError(std::string("cannot start ") + PULSEWICK_CLI_ALERTS_NAME +
-                   ": this program cannot find its own folder (is /proc mounted?)");
+        PrintError(std::string("cannot start ") + PULSEWICK_CLI_ALERTS_NAME + ": " + kNoProgramDir);
         return kExitFileError;
     }
     ::execv(path.c_str(), argv);

@@ -93,10 +93,15 @@ class CHeadlessMonitor::StderrCommandLauncher final : public ICommandLauncher {
 public:
     explicit StderrCommandLauncher(MonitorMetrics& metrics) : m_metrics(metrics) {}
     bool Launch(const std::string& commandLine, const CommandInput& input) override {
-        const bool started = m_launcher.Launch(commandLine, input);
-        PrintEvent((started ? "execute: started: " : "execute: could not start: ") + commandLine);
-        m_metrics.AlertRaised("execute", started ? "ok" : "failed");
-        return started;
+        using Started = CShellCommandLauncher::Started;
+        const Started started = m_launcher.Start(commandLine, input);
+        PrintEvent(std::string(started == Started::yes            ? "execute: started: "
+                               : started == Started::withoutInput ? "execute: started without its standard input "
+                                                                    "(no descriptor or process to spare): "
+                                                                  : "execute: could not start: ") +
+                   commandLine);
+        m_metrics.AlertRaised("execute", started != Started::no ? "ok" : "failed");
+        return started != Started::no;
     }
 
 private:
@@ -114,11 +119,11 @@ CHeadlessMonitor::CHeadlessMonitor(std::string path, std::unique_ptr<CItemList> 
 
     CAlertDispatch::Hooks alertHooks;
     alertHooks.settings = [this] { return AlertSettings(); };
-    alertHooks.executeInput = [this] {
+    alertHooks.executeInput = [this](const std::string& commandLine) {
         const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
         return alertenv::ForCommand(
-            {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_path, m_passRecord.EndedAt()},
-            *m_pList);
+            {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_path, m_passRecord.EndedAt()}, *m_pList,
+            commandLine);
     };
     alertHooks.showInformation = [this](const std::string& text) { ShowFailures(text); };
     alertHooks.showStopError = [this](const std::string& text) {

@@ -15,12 +15,17 @@ CSoundModule::CSoundModule(std::string path) : m_path(std::move(path)) {}
 CSoundModule::~CSoundModule() = default;
 
 std::string CSoundModule::BesideProgram() {
-    return ProgramDir() + PULSEWICK_SOUND_MODULE_NAME;
+    // None when this program cannot find itself (no /proc): a bare name would be looked for in
+    // the library path, where an empty entry is the current directory.
+    const std::string dir = ProgramDir();
+    return dir.empty() ? std::string() : dir + PULSEWICK_SOUND_MODULE_NAME;
 }
 
 std::string CSoundModule::Load() {
     if (m_api)
         return {};
+    if (m_path.empty())
+        return kNoProgramDir;
     // Local: the module's symbols (and the Qt Multimedia it brings) serve it alone.
     void* handle = ::dlopen(m_path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {

@@ -16,7 +16,8 @@ namespace cli {
 // could take back.
 class CSoundModule {
 public:
-    // The module of that file; by default the one beside this program.
+    // The module of that file; by default the one beside this program (none when this program
+    // cannot find itself).
     explicit CSoundModule(std::string path = BesideProgram());
     ~CSoundModule();
     CSoundModule(const CSoundModule&) = delete;

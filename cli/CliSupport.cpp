@@ -4,8 +4,10 @@
 #include "ListFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <system_error>
 
@@ -56,6 +58,15 @@ int UsageError(const char* synopsis) {
 // whole buffers (and the rest at exit), so a long list is not a write per row.
 void PrintOut(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+int FinishOutput(int status) {
+    const int error = std::fflush(stdout) == 0 ? 0 : errno;
+    if (!std::ferror(stdout))
+        return status;
+    PrintError(std::string("cannot write to standard output") +
+               (error ? ": " + std::string(std::strerror(error)) : ""));
+    return kExitFileError;
 }
 
 std::unique_ptr<CItemList> LoadListOrReport(const std::string& path, int& exitCode, CListFileLock* editLock) {

@@ -64,6 +64,11 @@ int UsageError(const char* synopsis);
 // Writes bytes to standard output unchanged.
 void PrintOut(const std::string& bytes);
 
+// The exit status of a command that ended with status once its output is written: a write to
+// standard output that failed (a full disk, the file-size limit) is said on stderr and makes it
+// kExitFileError, so that a script never takes a cut output for a whole one.
+int FinishOutput(int status);
+
 // How many columns UTF-8 text takes on a terminal: its characters, not its bytes.
 std::size_t Columns(const std::string& text);
 

@@ -76,10 +76,7 @@ bool Is(const char* text, std::initializer_list<const char*> spellings) {
     return false;
 }
 
-} // namespace
-
-int main(int argc, char* argv[]) {
-    OutliveFileSizeLimit();
+int Run(int argc, char* argv[]) {
     if (argc < 2) {
         PrintUsage(stderr);
         return cli::kExitUsage;
@@ -101,4 +98,11 @@ int main(int argc, char* argv[]) {
     }
     cli::PrintError(std::string("unknown command '") + name + "'; try --help");
     return cli::kExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    OutliveFileSizeLimit();
+    return cli::FinishOutput(Run(argc, argv));
 }

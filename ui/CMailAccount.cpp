@@ -45,7 +45,12 @@ CMailAccount::CMailAccount(QObject* parent) : QObject(parent) {
     const int port = settings.value(kPortKey, SmtpOptions::kDefaultPort).toInt();
     if (port > 0 && port <= 65535)
         m_options.port = static_cast<std::uint16_t>(port);
-    // No value is the dialog's None; a value that names no security is never taken for one.
+    m_options.user = settings.value(kUserKey).toString().toStdString();
+    // No value is the dialog's None, but only without a login: a login goes out in clear only
+    // after None was chosen. A value that names no security is never taken for one.
+    if (!settings.contains(kSecurityKey) && !m_options.user.empty())
+        m_options.unusable = "the mail settings have a user but no security (none, starttls or tls): no e-mail is "
+                             "sent until one is chosen";
     if (settings.contains(kSecurityKey)) {
         const QString name = settings.value(kSecurityKey).toString();
         if (const auto security = SmtpSecurityFromName(name.toStdString()))
@@ -56,7 +61,6 @@ CMailAccount::CMailAccount(QObject* parent) : QObject(parent) {
                                      .arg(name)
                                      .toStdString();
     }
-    m_options.user = settings.value(kUserKey).toString().toStdString();
     m_options.caFile = settings.value(kCaFileKey).toString().toStdString();
     // Read even without a user name: the answer tells whether there is a store at all.
     ReadPassword(m_options.user);
@@ -82,8 +86,9 @@ void CMailAccount::Store(const SmtpOptions& options) {
     }
     QSettings settings = ui::UserSettings();
     Put(settings, kPortKey, options.port, SmtpOptions::kDefaultPort);
+    // With a login even None is written: a missing value is no choice.
     Put(settings, kSecurityKey, QString::fromLatin1(SmtpSecurityName(options.security)),
-        QString::fromLatin1(SmtpSecurityName(SmtpSecurity::None)));
+        options.user.empty() ? QString::fromLatin1(SmtpSecurityName(SmtpSecurity::None)) : QString());
     Put(settings, kUserKey, QString::fromStdString(options.user), QString());
     Put(settings, kCaFileKey, QString::fromStdString(options.caFile), QString());
 

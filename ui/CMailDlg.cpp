@@ -44,6 +44,9 @@ bool CMailDlg::OnInitDialog() {
         // An unknown setting shows no choice, and OK waits for one.
         m_security->setCurrentIndex(options.unusable.empty() ? m_security->findData(static_cast<int>(options.security))
                                                              : -1);
+        // Kept with a login, the security was chosen (see CMailAccount); otherwise None is only
+        // the default, which a login typed now does not take.
+        m_bSecurityChosen = options.unusable.empty() && !options.user.empty();
         m_user->setText(QString::fromStdString(options.user));
         m_password->setText(QString::fromStdString(options.password));
         m_caFile->setText(QString::fromStdString(options.caFile));
@@ -53,6 +56,9 @@ bool CMailDlg::OnInitDialog() {
 }
 
 void CMailDlg::OnOK() {
+    if (m_pAccount && !m_bSecurityChosen && !m_user->text().trimmed().isEmpty() &&
+        m_security->currentData().toInt() == static_cast<int>(SmtpSecurity::None))
+        m_security->setCurrentIndex(-1);
     if (m_pAccount && m_security->currentIndex() < 0) {
         ui::ShowMessage(this, QString::fromLatin1(kChooseSecurity), ui::MessageIcon::warning);
         return;

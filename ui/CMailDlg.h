@@ -36,7 +36,8 @@ public:
     static constexpr const char* kCaFileName = "mailCaFile";
     static constexpr const char* kCaBrowseName = "mailCaBrowse";
     static constexpr const char* kStoreNoteName = "mailStoreNote";
-    // OK while the security setting names no security.
+    // OK while no security is chosen: the setting names none, or a login is typed with the
+    // default None.
     static constexpr const char* kChooseSecurity = "Choose the mail provider's security: None, STARTTLS or TLS.";
 
 protected:
@@ -60,4 +61,5 @@ private:
     QLineEdit* m_password = nullptr;
     QLineEdit* m_caFile = nullptr;
     QLabel* m_storeNote = nullptr;
+    bool m_bSecurityChosen = false; // by the user in this dialog, or kept with a login
 };

@@ -79,6 +79,7 @@ void CMailDlg::AddProviderGroup() {
     place(m_security, 174, y, 68, kEditHeight);
     // The usual port goes with the choice, unless the user typed another one.
     connect(m_security, &QComboBox::activated, this, [this] {
+        m_bSecurityChosen = true;
         const auto security = static_cast<SmtpSecurity>(m_security->currentData().toInt());
         const int usual[] = {SmtpOptions::kDefaultPort, SmtpOptions::kDefaultSubmissionPort,
                              SmtpOptions::kDefaultTlsPort};

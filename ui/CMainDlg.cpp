@@ -107,11 +107,11 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
     };
     alertHooks.sendPagerAlert = CAlertDispatch::AtOnce([this] { SendPagerAlert(); });
     alertHooks.sendMailAlert = [this](CAlertDispatch::StepEnded ended) { SendMailAlert(std::move(ended)); };
-    alertHooks.executeInput = [this] {
+    alertHooks.executeInput = [this](const std::string& commandLine) {
         const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
         return alertenv::ForCommand(
             {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_strListPath, m_passRecord.EndedAt()},
-            *m_pList);
+            *m_pList, commandLine);
     };
     alertHooks.notifyRecovery = [this] { NotifyRecovery(); };
     alertHooks.sendRecoveryMail = [this](CAlertDispatch::StepEnded ended) { SendRecoveryMail(std::move(ended)); };

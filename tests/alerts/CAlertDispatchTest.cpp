@@ -81,7 +81,7 @@ protected:
         };
         hooks.notifyRecovery = [this] { m_log.push_back("notify"); };
         hooks.sendRecoveryMail = CAlertDispatch::AtOnce([this] { m_log.push_back("recovery mail"); });
-        hooks.executeInput = [this] {
+        hooks.executeInput = [this](const std::string&) {
             const bool recovered = m_dispatch->CurrentEvent() == CAlertDispatch::Event::recovered;
             m_events.push_back(recovered ? "recovered" : "failed");
             return CommandInput{};

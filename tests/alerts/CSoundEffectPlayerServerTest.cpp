@@ -40,7 +40,7 @@ TEST(SoundEffectPlayerServerTest, PlaysWavThroughASoundServerAndFallsBackOnOther
     int alertSounds = 0;
     CSoundEffectPlayer player([&] { ++alertSounds; });
 
-    const auto wav = dir.file("alarm.wav");
+    const auto wav = dir.file("alarm\xff.wav"); // a path's bytes need not be text
     testsupport::WriteFileBytes(wav, testsupport::SilentWav(1600));
     player.Play(wav.string());
     EXPECT_TRUE(ProcessEventsUntil([&] { return PlayingStreams(server) == 1; }, 30000))

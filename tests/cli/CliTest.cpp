@@ -213,6 +213,16 @@ TEST(CliFiles, FileErrorsExitWithThreeAndCorruptListsWithFour) {
     EXPECT_EQ(Cli(dir, {"new", "--force", existing}).status, 0);
     EXPECT_EQ(ReadFileBytes(existing).size(), 94u);
 
+    // Output that cannot be written whole (a full disk), by either program.
+    const std::string two = dir.file("two.pwk").string();
+    WriteFileBytes(two, samples::TwoEntryCurrent());
+    for (const std::string command : {"\"$0\" show \"$1\" --json", "\"$0\" test-mail \"$1\" --smtp-port 1"}) {
+        const CliRun full =
+            testsupport::RunProgram(dir, {"/bin/sh", "-c", command + " > /dev/full", PULSEWICK_CLI, two});
+        EXPECT_EQ(full.status, 3) << command;
+        EXPECT_EQ(full.err, "pulsewick-cli: cannot write to standard output: No space left on device\n");
+    }
+
     ASSERT_EQ(::chmod(existing.c_str(), 0444), 0);
     const CliRun readOnly = Cli(dir, {"set", existing, "popup", "1"});
     EXPECT_EQ(readOnly.status, 3);
@@ -335,12 +345,21 @@ TEST(CliStart, WithoutProcNoAlertsProgramOfTheCurrentDirectoryRuns) {
     TempDir dir;
     std::ofstream(dir.file("pulsewick-cli-alerts")) << "#!/bin/sh\ntouch ran\n";
     std::filesystem::permissions(dir.file("pulsewick-cli-alerts"), std::filesystem::perms::owner_all);
-    // A mount namespace of its own (private: nothing reaches the machine's mounts) with /proc hidden.
-    const CliRun run =
-        testsupport::RunProgram(dir, {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
-                                      "mount -t tmpfs none /proc || exit 77; cd \"$0\" && exec \"$1\" monitor list.pwk",
-                                      dir.path(), PULSEWICK_CLI});
+    const std::string list = dir.file("list.pwk").string();
+    for (const std::vector<std::string>& edit : {std::vector<std::string>{"new", list},
+                                                 {"add", list, "tcp", "127.0.0.1", "1"},
+                                                 {"set", list, "soundFile", "alarm.wav"}})
+        ASSERT_EQ(Cli(dir, edit).status, 0);
+    // A mount namespace of its own (private: nothing reaches the machine's mounts) with /proc
+    // hidden; the alerts program's monitor runs until its sound alert has said why it failed.
+    const CliRun run = testsupport::RunProgram(
+        dir,
+        {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+         "mount -t tmpfs none /proc || exit 77; cd \"$0\" && \"$1\" monitor list.pwk; \"$2\" monitor list.pwk 2>err & "
+         "until grep -q sound: err || [ $((i += 1)) -gt 600 ]; do sleep 0.1; done; kill $!; cat err >&2",
+         dir.path(), PULSEWICK_CLI, PULSEWICK_CLI_ALERTS});
     if (run.status == 77 || run.status == -1)
         GTEST_SKIP() << "no mount namespace of our own here (needs root): " << run.err;
+    EXPECT_NE(run.err.find("sound: failed, no sound module (this program cannot find its"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir.file("ran"))) << run.err;
 }

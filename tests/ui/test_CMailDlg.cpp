@@ -233,6 +233,7 @@ TEST(MailDlgProvider, TheSecuritySettingIsNeverReadAsLessThanItSays) {
     const std::pair<const char*, std::string> cases[] = {{"none", "AUTH PLAIN"},
                                                          {"STARTTLS", "STARTTLS\r\n"},
                                                          {"TLS", "\x16\x03"}, // a handshake from the first byte
+                                                         {"", ""},            // a login without the setting
                                                          {"startls", ""}};
     for (const auto& [security, inClear] : cases) {
         SCOPED_TRACE(security);
@@ -241,7 +242,9 @@ TEST(MailDlgProvider, TheSecuritySettingIsNeverReadAsLessThanItSays) {
                                ScriptedServer::ReadLine(), ScriptedServer::Say("220 Go ahead\r\n"),
                                ScriptedServer::Close()});
         QSettings settings = ui::UserSettings();
-        settings.setValue(QStringLiteral("mail/security"), QString::fromLatin1(security));
+        settings.remove(QStringLiteral("mail/security"));
+        if (*security)
+            settings.setValue(QStringLiteral("mail/security"), QString::fromLatin1(security));
         settings.setValue(QStringLiteral("mail/user"), QStringLiteral("alerts"));
         settings.setValue(QStringLiteral("mail/port"), server.Port());
         SmtpOptions options = CMailAccount().Options();
@@ -266,4 +269,15 @@ TEST(MailDlgProvider, TheSecuritySettingIsNeverReadAsLessThanItSays) {
     security->setCurrentIndex(security->findText("STARTTLS"));
     dlg.GetDlgItem<QPushButton>(res::IDOK)->click();
     EXPECT_EQ(ui::UserSettings().value(QStringLiteral("mail/security")).toString(), "starttls");
+
+    // None chosen with a login is kept: a missing setting would be no choice.
+    ui::UserSettings().clear();
+    CMailAccount fresh;
+    CMailDlg login(list, &fresh, nullptr);
+    login.show();
+    auto* choice = Child<QComboBox>(login, CMailDlg::kSecurityName);
+    Child<QLineEdit>(login, CMailDlg::kUserName)->setText("alerts");
+    emit choice->activated(choice->findText("None")); // the current one, chosen
+    login.GetDlgItem<QPushButton>(res::IDOK)->click();
+    EXPECT_EQ(ui::UserSettings().value(QStringLiteral("mail/security")).toString(), "none");
 }
