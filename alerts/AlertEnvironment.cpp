@@ -1,6 +1,7 @@
 #include "AlertEnvironment.h"
 
 #include "CItemList.h"
+#include "PassHolds.h"
 #include "ProbeFailure.h"
 
 #include <ctime>
@@ -21,10 +22,13 @@ std::string Field(const std::string& text) {
     return field;
 }
 
+std::string KindField(const CItem& item) {
+    return item.m_bConnect ? std::to_string(item.m_nPort) : std::string("ICMP");
+}
+
 std::string FailedLine(const CItem& item) {
-    const std::string kind = item.m_bConnect ? std::to_string(item.m_nPort) : std::string("ICMP");
     const char* reason = item.m_tLastProbe >= 0 ? ProbeFailureText(item.m_nLastFailure) : "";
-    return Field(item.m_strAddress) + '\t' + kind + '\t' + reason + '\n';
+    return Field(item.m_strAddress) + '\t' + KindField(item) + '\t' + reason + '\n';
 }
 
 } // namespace
@@ -41,16 +45,21 @@ std::string Iso8601(std::chrono::system_clock::time_point t) {
     return iso;
 }
 
-CommandInput ForCommand(const Event& event, const CItemList& list) {
+CommandInput ForCommand(const Event& event, const CItemList& list, const PassHolds* holds) {
     CommandInput input;
     std::string& lines = input.standardInput;
     const std::size_t room = kMaxVariableBytes - std::string(kFailed).size() - 2; // '=' and the zero byte
     std::size_t inVariable = 0; // bytes of the lines that fit, all of them whole
     int count = 0;
     int leftOut = 0;
+    std::string behind;
+    std::size_t row = 0;
     list.ForEach([&](const CItem& item) {
-        if (item.m_bResult != 0)
+        const std::size_t at = row++;
+        if (item.m_bResult != 0 || (holds && holds->Held(at)))
             return;
+        if (const std::int32_t behindIt = holds ? holds->reach.Behind(at) : 0)
+            behind += Field(item.m_strAddress) + '\t' + KindField(item) + '\t' + std::to_string(behindIt) + '\n';
         lines += FailedLine(item);
         ++count;
         if (leftOut == 0 && lines.size() <= room)
@@ -64,6 +73,10 @@ CommandInput ForCommand(const Event& event, const CItemList& list) {
                          std::string(kFailed) + "=" + lines.substr(0, inVariable),
                          std::string(kFailedLeftOut) + "=" + std::to_string(leftOut),
                          std::string(kPassTime) + "=" + Iso8601(event.passTime)};
+    // Whole lines only, as many as fit (the names are as long as kFailed's).
+    if (!behind.empty())
+        input.environment.push_back(std::string(kBehind) + "=" +
+                                    behind.substr(0, behind.size() <= room ? behind.size() : behind.rfind('\n', room - 1) + 1));
     return input;
 }
 

@@ -33,6 +33,7 @@ struct CheckRunShared {
     ProbeSettings settings;
     int logMode = 0;
     std::string logPath; // empty: no log
+    std::string uplink;  // probed beside the entries when set
     UniqueFd notify{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::atomic<bool> workerDone{false};
     std::atomic<std::size_t> finishedCount{0}; // probes ended, in any order
@@ -55,6 +56,7 @@ struct CheckRunShared {
     std::vector<std::pair<std::size_t, int>> pending;  // rows recorded, not yet delivered
     bool woken = false;                                // a wake-up waits for Deliver
     std::vector<LogLine> unlogged;                     // recorded, for the worker to log
+    std::optional<bool> uplinkAnswered;                // once the uplink's probe has ended
 
     // Records every row whose probe has ended and whose predecessors are all recorded, so the
     // entries, the log and the caller see results in list order. With `skipUnfinished` (after
@@ -154,11 +156,19 @@ void ProbeAndRecord(CheckRunShared& shared, const CItemList& list) {
         shared.outcomes.assign(entries.size(), std::nullopt);
         shared.endedAt.assign(entries.size(), 0);
     }
-    const auto onDone = [&shared](std::size_t row, const ProbeOutcome& outcome) {
+    // The uplink is one more echo of the pass, after the entries; it is no row of the list.
+    const std::size_t uplinkIndex = shared.uplink.empty() ? entries.size() + 1 : entries.size();
+    if (!shared.uplink.empty())
+        entries.push_back({0, shared.uplink, 0});
+    const auto onDone = [&shared, uplinkIndex](std::size_t row, const ProbeOutcome& outcome) {
         {
             std::lock_guard<std::mutex> lock(shared.mutex);
             if (shared.abandoned)
                 return;
+            if (row == uplinkIndex) {
+                shared.uplinkAnswered = outcome.result != 0;
+                return;
+            }
             shared.outcomes[row] = outcome;
             shared.endedAt[row] = static_cast<std::int64_t>(std::time(nullptr));
             shared.ended.push_back(row);
@@ -236,6 +246,8 @@ bool CCheckRun::Start(CItemList& list, StatusFn onStatus) {
     shared->settings = m_settings;
     shared->logMode = list.m_nLogMode;
     shared->logPath = list.m_strLogFile;
+    shared->uplink = m_uplink;
+    m_uplinkAnswered.reset();
     g_bAllOk = 1;
     {
         std::lock_guard<std::mutex> lock(s_handOverMutex);
@@ -319,6 +331,10 @@ int CCheckRun::Finish() {
         return g_bAllOk;
     Cancel();
     Deliver();
+    {
+        std::lock_guard<std::mutex> lock(m_shared->mutex);
+        m_uplinkAnswered = m_shared->uplinkAnswered;
+    }
     m_thread.reset();
     m_shared.reset();
     m_onStatus = nullptr;

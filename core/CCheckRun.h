@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 
 class CItem;
@@ -52,6 +54,14 @@ public:
 
     // How the runs started from now on probe each entry, and what reads as degraded.
     void SetProbeSettings(const ProbeSettings& settings) { m_settings = settings; }
+
+    // For the runs started from now on: a host whose ICMP echo goes out beside the entries' probes,
+    // the monitor's own way to the network (its uplink); none when empty.
+    void SetUplink(std::string host) { m_uplink = std::move(host); }
+
+    // Whether the uplink answered in the last run that Finish ended; none when no uplink was set
+    // or its probe had not ended (a cancelled run).
+    std::optional<bool> UplinkAnswered() const { return m_uplinkAnswered; }
 
     // Progress reports for the runs started from now on; none by default.
     void SetProgressFn(ProgressFn onProgress) { m_onProgress = std::move(onProgress); }
@@ -102,5 +112,7 @@ private:
     std::size_t m_reportedProgress = 0;
     std::size_t m_maxInFlight;
     ProbeSettings m_settings;
+    std::string m_uplink;
+    std::optional<bool> m_uplinkAnswered;
     bool m_stopped = false;
 };
