@@ -63,6 +63,14 @@ struct ValueOption {
 std::optional<std::string> ListAndSwitches(const Args& args, std::initializer_list<Switch> switches,
                                            const std::vector<ValueOption>& values = {});
 
+// The same with any number of plain arguments, in their order; nothing on the same faults.
+std::optional<std::vector<std::string>> ArgumentsAndSwitches(const Args& args, std::initializer_list<Switch> switches,
+                                                             const std::vector<ValueOption>& values = {});
+
+// Takes every "NAME VALUE" pair out of args, for an option that may be given more than once; the
+// values in their order, or nothing when NAME is the last argument.
+std::optional<std::vector<std::string>> TakeRepeated(Args& args, const char* name);
+
 // Prints "pulsewick-cli: TEXT" on stderr.
 void PrintError(const std::string& text);
 

@@ -2,6 +2,7 @@
 
 #include "CItemList.h"
 #include "JsonOutput.h"
+#include "MuteState.h"
 #include "Probe.h"
 
 #include <algorithm>
@@ -137,6 +138,23 @@ void MonitorMetrics::AlertRaised(const std::string& kind, const std::string& out
     ++m_alerts[{kind, outcome}];
 }
 
+void MonitorMetrics::SetParent(std::size_t row, const std::string& parent) {
+    if (row < m_entries.size())
+        m_entries[row].parent = EscapeLabelValue(parent);
+}
+
+void MonitorMetrics::SetHolds(std::size_t row, std::int64_t mutedUntil, bool unreachable) {
+    if (row >= m_entries.size())
+        return;
+    m_entries[row].mutedUntil = mutedUntil;
+    m_entries[row].unreachable = unreachable;
+}
+
+void MonitorMetrics::SetUplink(const std::string& host, std::optional<bool> answered) {
+    m_uplink = EscapeLabelValue(host);
+    m_uplinkAnswered = answered;
+}
+
 std::string MonitorMetrics::Text() const {
     std::string out;
     // Two samples per entry, and the link's when measured: the loss, jitter, attempts and histogram.
@@ -159,6 +177,7 @@ std::string MonitorMetrics::Text() const {
     });
     if (m_measuresLink)
         AppendLinkSeries(out);
+    AppendHoldSeries(out);
     AppendHeader(out, "pulsewick_last_pass_duration_seconds", "gauge", "How long the last finished pass took.");
     out += "pulsewick_last_pass_duration_seconds " + Number(m_lastDurationSeconds) + "\n";
     AppendHeader(out, "pulsewick_last_pass_timestamp_seconds", "gauge",
@@ -196,6 +215,35 @@ void MonitorMetrics::AppendPerEntry(std::string& out, const char* name, const Va
         out += ' ';
         out += *text;
         out += '\n';
+    }
+}
+
+// Only what is set: no series without parents, mutes or an uplink.
+void MonitorMetrics::AppendHoldSeries(std::string& out) const {
+    const auto any = [this](auto&& test) { return std::any_of(m_entries.begin(), m_entries.end(), test); };
+    if (any([](const Entry& entry) { return !entry.parent.empty(); })) {
+        AppendHeader(out, "pulsewick_probe_unreachable", "gauge",
+                     "Whether the entry failed while its parent (label parent) failed too (1) or not (0).");
+        for (const Entry& entry : m_entries) {
+            if (entry.parent.empty() || !entry.probed)
+                continue;
+            AppendSample(out, "pulsewick_probe_unreachable", entry.labels, ",parent=\"" + entry.parent + '"');
+            out += entry.unreachable ? "1\n" : "0\n";
+        }
+    }
+    if (any([](const Entry& entry) { return entry.mutedUntil != 0; })) {
+        AppendHeader(out, "pulsewick_muted_until_timestamp_seconds", "gauge",
+                     "Until when a mute holds the entry's alerts, in seconds since the epoch (+Inf: until resumed).");
+        AppendPerEntry(out, "pulsewick_muted_until_timestamp_seconds", [](const Entry& entry) -> std::optional<std::string> {
+            if (entry.mutedUntil == 0)
+                return std::nullopt;
+            return entry.mutedUntil == MuteState::kUntilResumed ? "+Inf" : std::to_string(entry.mutedUntil);
+        });
+    }
+    if (!m_uplink.empty() && m_uplinkAnswered) {
+        AppendHeader(out, "pulsewick_uplink_up", "gauge",
+                     "Whether the monitor's uplink answered its echo in the last pass (1) or not (0: cut off).");
+        out += "pulsewick_uplink_up{uplink=\"" + m_uplink + "\"} " + (*m_uplinkAnswered ? "1\n" : "0\n");
     }
 }
 

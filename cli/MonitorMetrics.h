@@ -37,6 +37,12 @@ public:
     void SetPeriodSeconds(double seconds) { m_periodSeconds = seconds; }
     void SetStartTime(std::time_t startedAt) { m_startTime = startedAt; }
     void AlertRaised(const std::string& kind, const std::string& outcome);
+    // The entry at row is declared behind parent (its name): its unreachable state is exposed.
+    void SetParent(std::size_t row, const std::string& parent);
+    // What held the row's alerts in the last pass: a mute until then (0: none), its parent down.
+    void SetHolds(std::size_t row, std::int64_t mutedUntil, bool unreachable);
+    // The uplink echoed with every pass, and whether it answered in the last one (none: not yet).
+    void SetUplink(const std::string& host, std::optional<bool> answered);
 
     // The text exposition format, version 0.0.4.
     std::string Text() const;
@@ -64,12 +70,16 @@ private:
         double roundTripSum = 0; // seconds
         double lossRatio = 0;
         std::int64_t jitterUs = -1;
+        std::string parent; // escaped; empty when the entry is behind none
+        bool unreachable = false;
+        std::int64_t mutedUntil = 0;
     };
 
     // A sample "name{labels} value" for each entry that value gives one.
     using ValueFn = std::function<std::optional<std::string>(const Entry&)>;
     void AppendPerEntry(std::string& out, const char* name, const ValueFn& value) const;
     void AppendLinkSeries(std::string& out) const;
+    void AppendHoldSeries(std::string& out) const;
 
     std::vector<Entry> m_entries;
     bool m_measuresLink = false;
@@ -80,6 +90,8 @@ private:
     double m_periodSeconds = 0;
     std::time_t m_startTime = 0;
     std::map<std::pair<std::string, std::string>, std::uint64_t> m_alerts; // (kind, outcome) -> count
+    std::string m_uplink; // escaped; empty without one
+    std::optional<bool> m_uplinkAnswered;
 };
 
 } // namespace cli

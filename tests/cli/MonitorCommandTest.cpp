@@ -6,6 +6,8 @@
 #include "FakeModem.h"
 #include "ListFile.h"
 #include "LoopbackPorts.h"
+#include "RunProgram.h"
+#include "SilentHostNamespace.h"
 #include "SmtpSink.h"
 #include "TempDir.h"
 
@@ -18,6 +20,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
+#include <optional>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -219,6 +223,64 @@ TEST_F(MonitorCommand, AlertsOncePerOutageAfterTwoPassesAndTellsWhenItIsOver) {
                           "\r\n"),
               std::string::npos)
         << notice;
+}
+
+// In a namespace of the test's own: the uplink is silent for two passes, then answers (its address
+// comes up on loopback); a mute given meanwhile holds the alerts until unmute.
+TEST_F(MonitorCommand, ACutOffPassAndAMuteHoldTheAlertsThatTheUplinkAndUnmuteRelease) {
+    testsupport::SilentHostNamespace ns(true);
+    if (!ns.IsAvailable())
+        GTEST_SKIP() << ns.Reason();
+    auto item = std::make_unique<CItem>();
+    item->m_strAddress = "127.0.0.1";
+    item->m_nPort = 9; // nobody listens in the namespace: refused at once
+    m_list.AddTail(std::move(item));
+    m_list.m_nPeriod = 1;
+    const auto events = m_dir.file("events");
+    m_list.m_strExecute = "echo $PULSEWICK_EVENT >> '" + events.string() + "'";
+    const std::string path = Save();
+    const std::string uplink = testsupport::SilentHostNamespace::kSilentAddress;
+    const std::string state = m_dir.file("state").string();
+    std::filesystem::create_directory(state);
+    const std::string metrics = m_dir.file("metrics").string();
+    const auto lines = [](const std::filesystem::path& file) {
+        std::ifstream in(file);
+        return static_cast<int>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
+    };
+    std::optional<MonitorProcess> monitor;
+    {
+        const testsupport::SilentHostNamespace::Inside inside(ns);
+        monitor.emplace(m_dir.path(),
+                        std::vector<std::string>{path, "--uplink", uplink, "--state-dir", state, "--metrics-file", metrics},
+                        std::map<std::string, std::string>{{"PULSEWICK_MINUTE_MS", "300"}});
+    }
+    const std::string cutOff = "uplink " + uplink + " does not answer: this monitor is cut off; alerts held\n";
+    ASSERT_TRUE(monitor->WaitFor("pass 2: ", 60s)) << monitor->Err();
+    EXPECT_EQ(monitor->CountLines(cutOff.substr(0, cutOff.size() - 1)), 1) << monitor->Err();
+    EXPECT_NE(ReadText(metrics).find("pulsewick_uplink_up{uplink=\"" + uplink + "\"} 0\n"), std::string::npos);
+    EXPECT_EQ(lines(events), 0) << "no alert from a pass cut off";
+
+    ASSERT_EQ(testsupport::RunProgram({"/usr/sbin/ip", "-n", ns.Name(), "addr", "add", uplink + "/32", "dev", "lo"}), 0);
+    ASSERT_TRUE(monitor->WaitFor("uplink " + uplink + " answers again: alerts resume\n", 30s)) << monitor->Err();
+    ASSERT_TRUE(monitor->WaitFor("execute: started", 20s)) << monitor->Err();
+
+    const auto mute = testsupport::RunProgram(m_dir, {PULSEWICK_CLI, "mute", path, "1h", "--state-dir", state});
+    ASSERT_EQ(mute.status, 0) << mute.err;
+    EXPECT_NE(mute.out.find(path + ": alerts muted until "), std::string::npos) << mute.out;
+    ASSERT_TRUE(monitor->WaitFor("muted: the whole list until ", 20s)) << monitor->Err();
+    const std::size_t muted = monitor->Err().rfind("muted: the whole list");
+    ASSERT_TRUE(monitor->WaitFor("alerts: held by a mute\n", 20s, muted)) << monitor->Err();
+    const int alerted = lines(events); // an alert of a pass before the mute has written its line by now
+    ASSERT_TRUE(monitor->WaitFor("alerts: held by a mute\n", 20s, monitor->Err().find("held by a mute", muted) + 1));
+    EXPECT_EQ(lines(events), alerted) << "the mute holds every alert";
+    EXPECT_NE(ReadText(metrics).find("pulsewick_muted_until_timestamp_seconds{row=\"1\""), std::string::npos);
+
+    ASSERT_EQ(testsupport::RunProgram(m_dir, {PULSEWICK_CLI, "unmute", path, "--state-dir", state}).status, 0);
+    ASSERT_TRUE(monitor->WaitFor("muted: nothing any more\n", 20s, muted)) << monitor->Err();
+    EXPECT_TRUE(monitor->WaitFor("execute: started", 20s, monitor->Err().find("muted: nothing any more"))) << monitor->Err();
+    monitor->Signal(SIGTERM);
+    EXPECT_EQ(monitor->Wait(5s), 0);
+    EXPECT_EQ(monitor->CountLines(cutOff.substr(0, cutOff.size() - 1)), 1);
 }
 
 TEST_F(MonitorCommand, BadAlertPolicyOptionsAreUsageErrors) {
