@@ -110,7 +110,7 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
         const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
         return alertenv::ForCommand(
             {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_strListPath, m_passRecord.EndedAt()},
-            *m_pList);
+            *m_pList, &m_holds);
     };
     alertHooks.notifyRecovery = [this] { NotifyRecovery(); };
     alertHooks.sendRecoveryMail = [this](CAlertDispatch::StepEnded ended) { SendRecoveryMail(std::move(ended)); };
@@ -139,6 +139,7 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
     MarkSaved({});
     CreateStatusLine();
     CreateAlertPolicyButton();
+    CreatePauseButton();
     CreateProbeSettingsButton();
     // The buttons beside the list stay in view on a screen too small for the window.
     WindowGeometry::Pinned column{{}, Qt::RightEdge};
@@ -469,8 +470,8 @@ void CMainDlg::SendMailAlert(std::function<void(std::exception_ptr)> ended) {
     auto send = m_services.sendMail;
     StartMail(
         kMailAlertName,
-        [send = std::move(send)](const CItemList& list, std::stop_token stop) {
-            return send ? send(list, stop) : ::SendMailAlert(list, SmtpOptions{}, stop);
+        [send = std::move(send), holds = m_holds](const CItemList& list, std::stop_token stop) {
+            return send ? send(list, holds, stop) : ::SendMailAlert(list, SmtpOptions{}, stop, &holds);
         },
         std::move(ended));
 }
