@@ -296,10 +296,13 @@ void CHeadlessMonitor::PassEnded(int result, std::function<void()> done) {
         return;
     }
     case CAlertPolicy::Decision::none: {
-        bool failedOnItsOwn = false; // a failure no mute or parent holds
-        for (std::size_t row = 0; row < m_pList->GetCount(); ++row)
-            failedOnItsOwn = failedOnItsOwn || (m_passRecord.Failed(row) && !m_holds.Held(row));
-        if (result == 0 && !m_holds.cutOff && !failedOnItsOwn)
+        bool held = false;           // a failure that a mute or a parent holds
+        bool failedOnItsOwn = false; // one that nothing holds
+        for (std::size_t row = 0; row < m_pList->GetCount(); ++row) {
+            if (m_passRecord.Failed(row))
+                (m_holds.Held(row) ? held : failedOnItsOwn) = true;
+        }
+        if (result == 0 && !m_holds.cutOff && held && !failedOnItsOwn)
             PrintEvent("alerts: held by a mute");
         else if (result == 0 && !m_holds.cutOff)
             PrintEvent("alerts: held back, failing for " + std::to_string(m_policy.OutagePasses()) +

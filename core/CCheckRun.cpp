@@ -156,19 +156,20 @@ void ProbeAndRecord(CheckRunShared& shared, const CItemList& list) {
         shared.outcomes.assign(entries.size(), std::nullopt);
         shared.endedAt.assign(entries.size(), 0);
     }
-    // The uplink is one more echo of the pass, after the entries; it is no row of the list.
-    const std::size_t uplinkIndex = shared.uplink.empty() ? entries.size() + 1 : entries.size();
+    // The uplink is one more echo of the pass, started first; it is no row of the list.
+    const std::size_t first = shared.uplink.empty() ? 0 : 1; // the index of row 0 in the pass
     if (!shared.uplink.empty())
-        entries.push_back({0, shared.uplink, 0});
-    const auto onDone = [&shared, uplinkIndex](std::size_t row, const ProbeOutcome& outcome) {
+        entries.insert(entries.begin(), {0, shared.uplink, 0});
+    const auto onDone = [&shared, first](std::size_t index, const ProbeOutcome& outcome) {
         {
             std::lock_guard<std::mutex> lock(shared.mutex);
             if (shared.abandoned)
                 return;
-            if (row == uplinkIndex) {
+            if (index < first) {
                 shared.uplinkAnswered = outcome.result != 0;
                 return;
             }
+            const std::size_t row = index - first;
             shared.outcomes[row] = outcome;
             shared.endedAt[row] = static_cast<std::int64_t>(std::time(nullptr));
             shared.ended.push_back(row);
