@@ -2,7 +2,8 @@
 // 10,000-entry list, and the time one /metrics scrape of that list takes; then the same list of
 // loopback ICMP entries with 5 echoes each, scraped all through its passes. Reports, asserts nothing.
 // Every entry probes a closed port on 127.0.0.1 or a loopback address, so nothing leaves the machine.
-// Usage: monitor_bench [PROGRAM]   (this build's pulsewick-cli by default), monitor_bench echoes
+// Usage: monitor_bench [PROGRAM]   (this build's pulsewick-cli by default),
+//        monitor_bench echoes [ECHOES [PROGRAM]]   (5 echoes by default)
 #include "MonitorProcess.h"
 
 #include "LoopbackPorts.h"
@@ -29,18 +30,19 @@ using benchsupport::MakeList;
 using benchsupport::StatusMiB;
 
 void PrintMemory(const char* when, pid_t pid) {
-    std::printf("resident memory %s: %.1f MiB (private %.1f MiB, library and file pages %.1f MiB)\n", when,
-                StatusMiB(pid, "VmRSS"), StatusMiB(pid, "RssAnon"), StatusMiB(pid, "RssFile"));
+    std::printf(
+        "resident memory %s: %.1f MiB (private %.1f MiB, library and file pages %.1f MiB; peak so far %.1f MiB)\n",
+        when, StatusMiB(pid, "VmRSS"), StatusMiB(pid, "RssAnon"), StatusMiB(pid, "RssFile"), StatusMiB(pid, "VmHWM"));
 }
 
-// Three passes of 10,000 ICMP entries x 5 echoes a second apart, a minute of the period shortened
-// to 2 s; /metrics is scraped one after another all the while, and the resident memory sampled.
-int EchoesUnderScrapes(const testsupport::TempDir& dir) {
+// Three passes of 10,000 ICMP entries x `echoes` echoes a second apart, a minute of the period
+// shortened to 2 s; /metrics is scraped one after another all the while, and the resident memory sampled.
+int EchoesUnderScrapes(const testsupport::TempDir& dir, const std::string& echoes, const std::string& program) {
     constexpr std::size_t kEntries = 10000;
     const std::string path = MakeList(dir, kEntries, 0);
     const auto listBytes = std::filesystem::file_size(path);
-    MonitorProcess monitor(dir.path(), {path, "--metrics", "127.0.0.1:0", "--echoes", "5"},
-                           {{"PULSEWICK_MINUTE_MS", "2000"}});
+    MonitorProcess monitor(dir.path(), {path, "--metrics", "127.0.0.1:0", "--echoes", echoes},
+                           {{"PULSEWICK_MINUTE_MS", "2000"}}, 0, program);
     const std::uint16_t port = monitor.MetricsPort(30s);
     if (port == 0) {
         std::fprintf(stderr, "no metrics:\n%s", monitor.Err().c_str());
@@ -68,10 +70,10 @@ int EchoesUnderScrapes(const testsupport::TempDir& dir) {
         maxRss = std::max(maxRss, StatusMiB(monitor.Pid(), "VmRSS"));
     }
     const double target = 2.0 * static_cast<double>(listBytes) / 1048576.0 + 24.0;
-    std::printf("10,000 ICMP entries x 5 echoes, passes 2 and 3: %d scrapes (%d failed, largest %zu bytes); "
+    std::printf("10,000 ICMP entries x %s echoes, passes 2 and 3: %d scrapes (%d failed, largest %zu bytes); "
                 "resident memory sampled between scrapes at most %.1f MiB, peak (VmHWM) %.1f MiB; "
                 "target 2 x list + 24 MiB = %.1f MiB\n",
-                scrapes, failed, bytes, maxRss, StatusMiB(monitor.Pid(), "VmHWM"), target);
+                echoes.c_str(), scrapes, failed, bytes, maxRss, StatusMiB(monitor.Pid(), "VmHWM"), target);
     std::printf("%s", monitor.Err().c_str());
     monitor.Signal(SIGTERM);
     monitor.Wait(5s);
@@ -83,7 +85,7 @@ int EchoesUnderScrapes(const testsupport::TempDir& dir) {
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "echoes") {
         testsupport::TempDir dir;
-        return EchoesUnderScrapes(dir);
+        return EchoesUnderScrapes(dir, argc > 2 ? argv[2] : "5", argc > 3 ? argv[3] : PULSEWICK_CLI);
     }
     const std::string program = argc > 1 ? argv[1] : PULSEWICK_CLI;
     testsupport::TempDir dir;

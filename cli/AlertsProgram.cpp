@@ -13,13 +13,14 @@ namespace cli {
 
 namespace {
 
-// Beside this program in a build tree, else where the installation puts it. When this program
-// cannot find itself (no /proc), where the configured installation puts it: never a path
-// relative to the current directory, where any program of that name may lie.
+// Beside this program in a build tree, else where the installation puts it, seen from this
+// program's folder (so a package and a build installed under any prefix both find it). Empty
+// when this program cannot find itself (no /proc): never a path relative to the current
+// directory, where any program of that name may lie.
 std::string AlertsProgramPath() {
     const std::string dir = ProgramDir();
     if (dir.empty())
-        return PULSEWICK_CLI_ALERTS_INSTALLED;
+        return {};
     const std::string beside = dir + PULSEWICK_CLI_ALERTS_NAME;
     if (::access(beside.c_str(), X_OK) == 0)
         return beside;
@@ -30,6 +31,11 @@ std::string AlertsProgramPath() {
 
 int RunAlertsProgram(char* argv[]) {
     const std::string path = AlertsProgramPath();
+    if (path.empty()) {
+        PrintError(std::string("cannot start ") + PULSEWICK_CLI_ALERTS_NAME +
+                   ": this program cannot find its own folder (is /proc mounted?)");
+        return kExitFileError;
+    }
     ::execv(path.c_str(), argv);
     PrintError("cannot start " + path + ": " + std::strerror(errno));
     return kExitFileError;

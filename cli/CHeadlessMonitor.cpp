@@ -12,6 +12,7 @@
 #include "CliSupport.h"
 #include "EntryNames.h"
 #include "IcmpProbe.h"
+#include "MetricsExposition.h"
 #include "MuteOptions.h"
 #include "SmtpAlert.h"
 
@@ -25,6 +26,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 #include <unistd.h>
 
 namespace cli {
@@ -35,6 +37,9 @@ void PrintEvent(const std::string& line) {
 }
 
 namespace {
+
+// What the metrics file is written in at a time.
+constexpr std::size_t kMetricsFileBlockBytes = 64 * 1024;
 
 std::string Describe(const CItemList& list) {
     const std::size_t count = list.GetCount();
@@ -475,11 +480,13 @@ void CHeadlessMonitor::WriteMetricsFile() {
     std::string target;
     int error = CAtomicFile::ResolveLinks(m_metricsFile, target);
     if (error == 0) {
-        const std::string text = m_metrics.Text();
         CAtomicFile file(target);
         error = file.Open();
-        if (error == 0)
-            error = WriteAll(file.Descriptor(), text.data(), text.size());
+        // Written as it is rendered: a long list's text with histograms runs to tens of megabytes.
+        MetricsExposition text(m_metrics.Now());
+        std::vector<char> buffer(kMetricsFileBlockBytes);
+        for (std::size_t n; error == 0 && (n = text.Read(buffer.data(), buffer.size())) > 0;)
+            error = WriteAll(file.Descriptor(), buffer.data(), n);
         if (error == 0)
             error = file.Commit();
     }

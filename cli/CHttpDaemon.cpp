@@ -3,17 +3,30 @@
 #include <QSocketNotifier>
 
 #include <gnutls/gnutls.h>
+#include <gnutls/x509.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 
 namespace cli {
 
 namespace {
 
+// A client's certificate must be one issued for clients (extended key usage clientAuth), as Go's
+// crypto/tls checks for exporter-toolkit; a server's certificate from the same CA is refused.
+// GnuTLS keeps the pointer for the session's life, so the one object lives as long as the program.
+gnutls_typed_vdata_st* ClientPurpose() {
+    static gnutls_typed_vdata_st purpose{
+        GNUTLS_DT_KEY_PURPOSE_OID, reinterpret_cast<unsigned char*>(const_cast<char*>(GNUTLS_KP_TLS_WWW_CLIENT)), 0};
+    return &purpose;
+}
+
 // Above the endpoint's own limit (CGuardedTcpServer), which counts every daemon's connections: the
 // library must never turn one away by itself.
 constexpr unsigned kLibraryConnectionLimit = 4096;
+// How long Run goes on while the library has more to do at once.
+constexpr std::chrono::milliseconds kRunSlice(2);
 
 } // namespace
 
@@ -79,9 +92,16 @@ bool CHttpDaemon::Add(UniqueFd socket) {
 }
 
 void CHttpDaemon::Run() {
-    MHD_run(m_daemon);
+    // The library sends a response a block at a time, one per run while the socket takes more: a
+    // few runs in a row spare the event loop a turn for each block, and still give it back soon.
+    const auto until = std::chrono::steady_clock::now() + kRunSlice;
     MHD_UNSIGNED_LONG_LONG ms = 0;
-    if (MHD_get_timeout(m_daemon, &ms) == MHD_YES)
+    bool timed = false;
+    do {
+        MHD_run(m_daemon);
+        timed = MHD_get_timeout(m_daemon, &ms) == MHD_YES;
+    } while (timed && ms == 0 && std::chrono::steady_clock::now() < until);
+    if (timed)
         m_timeout.start(static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(ms, INT_MAX)));
     else
         m_timeout.stop();
@@ -111,7 +131,7 @@ void CHttpDaemon::RequireCertificates(MHD_Connection* connection) const {
     // The handshake fails on a certificate that does not chain to client_ca_file, and also on none
     // at all: a certificate that is only checked when given is checked with the first request.
     if (mode == ClientAuth::requireAndVerify)
-        gnutls_session_set_verify_cert(session, nullptr, 0);
+        gnutls_session_set_verify_cert2(session, ClientPurpose(), 1, 0);
 }
 
 bool CHttpDaemon::GivenCertificateHolds(MHD_Connection* connection) const {
@@ -123,7 +143,7 @@ bool CHttpDaemon::GivenCertificateHolds(MHD_Connection* connection) const {
     if (gnutls_certificate_get_peers(session, &count) == nullptr || count == 0)
         return true;
     unsigned status = 0;
-    return gnutls_certificate_verify_peers2(session, &status) == GNUTLS_E_SUCCESS && status == 0;
+    return gnutls_certificate_verify_peers(session, ClientPurpose(), 1, &status) == GNUTLS_E_SUCCESS && status == 0;
 }
 
 void CHttpDaemon::OnConnection(void* self, MHD_Connection* connection, void** context,

@@ -3,13 +3,15 @@
 #include "CHeadlessMonitor.h"
 #include "CPasswordCheck.h"
 #include "ListenAddress.h"
-#include "MonitorMetrics.h"
+#include "MetricsExposition.h"
+#include "PeerRate.h"
 
 #include <malloc.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <tuple>
 
 namespace cli {
 
@@ -19,8 +21,6 @@ constexpr const char* kMetricsPath = "/metrics";
 constexpr const char* kEmptyContentType = "application/x-empty";
 constexpr const char* kRealm = "pulsewick";
 constexpr const char* kUnauthorised = "Unauthorized\n";
-// Password checks that may wait for the checking thread (each costs tens of milliseconds).
-constexpr std::size_t kMaxPendingChecks = 16;
 // How long the endpoint stays without connections before the heap is trimmed: scrapes that come
 // one after another find their pages still there.
 constexpr int kTrimDelayMs = 1000;
@@ -44,8 +44,14 @@ MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string&
     return result;
 }
 
-void ReleaseBody(void* held) {
-    const std::unique_ptr<MetricsBodies::Body> reference(static_cast<MetricsBodies::Body*>(held));
+ssize_t ReadText(void* text, std::uint64_t, char* buffer, std::size_t size) {
+    const std::size_t read = static_cast<MetricsExposition*>(text)->Read(buffer, size);
+    // The length was given: the library never asks beyond it.
+    return read > 0 ? static_cast<ssize_t>(read) : MHD_CONTENT_READER_END_WITH_ERROR;
+}
+
+void ReleaseText(void* text) {
+    const std::unique_ptr<MetricsExposition> held(static_cast<MetricsExposition*>(text));
 }
 
 } // namespace
@@ -58,7 +64,9 @@ struct CMetricsServer::Connection {
     int socket;
     std::chrono::steady_clock::time_point accepted = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastActive = accepted; // a request came or was answered
-    std::weak_ptr<const std::string> body;                       // the metrics text it was given last
+    bool spoke = false;                                          // a request came on it
+    bool answering = false;                // a request is being answered (its body may be on its way still)
+    std::weak_ptr<const MonitorMetrics::Figures> snapshot; // what its last metrics response renders
     bool cutOff = false;
 };
 
@@ -69,8 +77,8 @@ struct CMetricsServer::Request {
     std::size_t bodyBytes = 0;
 };
 
-CMetricsServer::CMetricsServer(TextFn text, std::string version)
-    : m_bodies(std::move(text)), m_landingPage(LandingPage(version)),
+CMetricsServer::CMetricsServer(FiguresFn figures, std::string version)
+    : m_snapshots(std::move(figures)), m_landingPage(LandingPage(version)),
       m_passwords(std::make_unique<CPasswordCheck>(&m_context)), m_tcp(*this) {
     m_lifetime.setSingleShot(true);
     QObject::connect(&m_lifetime, &QTimer::timeout, &m_context, [this] { EndLifetimes(); });
@@ -91,12 +99,17 @@ std::optional<std::string> CMetricsServer::Start(const std::string& webConfigPat
     if (m_webConfigPath.empty())
         return Apply({});
     WebConfigRead read = ReadWebConfig(m_webConfigPath);
+    m_watched = std::move(read.sources);
     if (!read.config)
         return read.error;
     return Apply(std::move(*read.config));
 }
 
 std::optional<std::string> CMetricsServer::Apply(WebConfig config) {
+    // Clients and the URLs given out know the scheme: it is chosen once, when the monitor starts.
+    if (m_webConfig && m_webConfig->tls.has_value() != config.tls.has_value())
+        return m_webConfig->tls ? "it turns TLS off, which takes a restart of the monitor"
+                                : "it turns TLS on, which takes a restart of the monitor";
     if (!m_daemon || !m_webConfig || m_webConfig->tls != config.tls) {
         std::string error;
         std::unique_ptr<CHttpDaemon> daemon = CHttpDaemon::Start(*this, config.tls, error);
@@ -108,7 +121,6 @@ std::optional<std::string> CMetricsServer::Apply(WebConfig config) {
         RetireIdleDaemons();
     }
     m_passwords->SetUsers(config.users);
-    m_watched = config.sources;
     m_webConfig = std::move(config);
     return std::nullopt;
 }
@@ -117,15 +129,16 @@ void CMetricsServer::ReloadWebConfig() {
     if (m_webConfigPath.empty())
         return;
     WebConfigRead read = ReadWebConfig(m_webConfigPath);
+    // Also after a failure, the files the new text names are watched: putting them in place
+    // (or mending them) is what makes it good.
+    m_watched = std::move(read.sources);
     std::optional<std::string> error = read.config ? Apply(std::move(*read.config)) : read.error;
     if (!error) {
         m_lastWebConfigError.clear();
         PrintEvent("web configuration: reloaded " + m_webConfigPath);
         return;
     }
-    // Not read again until one of its files changes once more; said once for each failure.
-    for (FileStamp& stamp : m_watched)
-        stamp = FileStamp::Of(stamp.path);
+    // Said once for each failure.
     if (*error != m_lastWebConfigError)
         PrintEvent("web configuration: kept the last good one, " + m_webConfigPath + ": " + *error);
     m_lastWebConfigError = *error;
@@ -153,9 +166,15 @@ std::size_t CMetricsServer::OpenConnections() const {
 }
 
 bool CMetricsServer::EvictIdlest() {
+    // First those that never sent a request (a flood of idle connections), then those between
+    // requests, and only then one that is being answered: a scraper in the middle of a long body
+    // is not idle, though its last request came a while ago.
+    const auto rank = [](const Connection& record) {
+        return std::tuple(record.answering, record.spoke, record.lastActive);
+    };
     Connection* idlest = nullptr;
     for (const auto& record : m_connections)
-        if (!record->cutOff && (idlest == nullptr || record->lastActive < idlest->lastActive))
+        if (!record->cutOff && (idlest == nullptr || rank(*record) < rank(*idlest)))
             idlest = record.get();
     if (idlest == nullptr)
         return false;
@@ -170,6 +189,13 @@ void CMetricsServer::Adopt(UniqueFd socket) {
     // connection is enough to take a change before the next scrape.
     if (!m_webConfigPath.empty() && AnyChanged(m_watched))
         ReloadWebConfig();
+    if (m_daemon->IsTls()) {
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(socket.Get(), reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+            !m_handshakes.Admit(PeerKey(reinterpret_cast<const sockaddr&>(peer))))
+            return; // closed before the handshake it would cost
+    }
     m_daemon->Add(std::move(socket));
 }
 
@@ -182,9 +208,9 @@ void CMetricsServer::Started(CHttpDaemon& daemon, MHD_Connection*, int socket, v
 
 void CMetricsServer::Closed(void* context) {
     std::erase_if(m_connections, [context](const auto& record) { return record.get() == context; });
-    // A metrics text and the connections' buffers leave free pages all over the heap, which the
-    // allocator keeps: once nobody has been connected for a moment they are given back, so
-    // neither a scrape of a long list nor a flood leaves the monitor larger for good.
+    // The connections' buffers and the snapshots they held leave free pages all over the heap,
+    // which the allocator keeps: once nobody has been connected for a moment they are given back,
+    // so neither scrapes during a pass nor a flood leave the monitor larger for good.
     if (m_connections.empty())
         m_trim.start(kTrimDelayMs);
     if (!m_retiring.empty())
@@ -195,6 +221,7 @@ void CMetricsServer::Closed(void* context) {
 void CMetricsServer::Completed(void* state) {
     const std::unique_ptr<Request> request(static_cast<Request*>(state)); // the library held it till now
     request->connection->lastActive = std::chrono::steady_clock::now();
+    request->connection->answering = false;
 }
 
 MHD_Result CMetricsServer::Answer(CHttpDaemon& daemon, MHD_Connection* connection, const char* url, const char* method,
@@ -203,6 +230,7 @@ MHD_Result CMetricsServer::Answer(CHttpDaemon& daemon, MHD_Connection* connectio
         auto* record = static_cast<Connection*>(
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
         record->lastActive = std::chrono::steady_clock::now();
+        record->spoke = record->answering = true;
         *state = std::make_unique<Request>(Request{record}).release(); // back in Completed
         // A body nobody here reads: a short one is taken so the connection goes on; a long one is
         // refused before it is read (the library closes the connection after the answer), rather
@@ -228,31 +256,27 @@ bool CMetricsServer::Authorised(CHttpDaemon& daemon, MHD_Connection* connection,
     if (!m_passwords->HasUsers() || request.login == Request::Login::passed)
         return true;
     if (request.login == Request::Login::unchecked) {
-        char* password = nullptr;
-        char* name = MHD_basic_auth_get_username_password(connection, &password);
-        if (name != nullptr && password != nullptr) {
-            const std::string user(name);
-            const std::string secret(password);
-            MHD_free(name);
-            MHD_free(password);
-            if (m_passwords->Remembered(user, secret))
+        const std::optional<BasicCredentials> login = ParseBasicAuthorization(
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION));
+        if (login) {
+            if (m_passwords->Remembered(login->name, login->password))
                 return true;
-            // Each check holds a connection open: a flood of wrong passwords waits outside.
-            if (m_passwords->Pending() >= kMaxPendingChecks) {
+            // The connection cannot close while it is on hold, nor its request end.
+            const bool queued = m_passwords->Check(
+                PeerKey(*MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS)->client_addr),
+                login->name, login->password, [&daemon, connection, &request](bool accepted) {
+                    request.login = accepted ? Request::Login::passed : Request::Login::refused;
+                    daemon.Resume(connection);
+                });
+            // Each check holds a connection open: a flood of guesses waits outside.
+            if (!queued) {
                 result = Queue(connection, MHD_HTTP_SERVICE_UNAVAILABLE, kEmptyContentType, {});
                 return false;
             }
             request.login = Request::Login::pending;
             daemon.Suspend(connection);
-            // The connection cannot close while it is on hold, nor its request end.
-            m_passwords->Check(user, secret, [&daemon, connection, &request](bool accepted) {
-                request.login = accepted ? Request::Login::passed : Request::Login::refused;
-                daemon.Resume(connection);
-            });
             return false;
         }
-        MHD_free(name);
-        MHD_free(password);
     }
     MHD_Response* response = MHD_create_response_from_buffer(std::char_traits<char>::length(kUnauthorised),
                                                              const_cast<char*>(kUnauthorised), MHD_RESPMEM_PERSISTENT);
@@ -270,19 +294,19 @@ MHD_Result CMetricsServer::Respond(MHD_Connection* connection, Connection& recor
     if (url != kMetricsPath)
         return Queue(connection, MHD_HTTP_NOT_FOUND, kEmptyContentType, {});
 
-    const MetricsBodies::Body body = m_bodies.Current();
-    record.body = body;
-    // The response holds a reference for as long as it is being sent.
-    auto held = std::make_unique<MetricsBodies::Body>(body);
-    MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
-        body->size(), const_cast<char*>(body->data()), &ReleaseBody, held.get());
+    // One snapshot for the whole response, held for as long as it is being sent.
+    const MonitorMetrics::Snapshot snapshot = m_snapshots.Current();
+    record.snapshot = snapshot;
+    const std::size_t size = MetricsExposition::Size(snapshot);
+    auto text = std::make_unique<MetricsExposition>(snapshot);
+    MHD_Response* response = MHD_create_response_from_callback(size, kBlockBytes, &ReadText, text.get(), &ReleaseText);
     if (response == nullptr)
         return MHD_NO;
-    held.release(); // back in ReleaseBody
+    text.release(); // back in ReleaseText
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, MonitorMetrics::kContentType);
     const MHD_Result result = MHD_queue_response(connection, MHD_HTTP_OK, response);
     MHD_destroy_response(response);
-    for (const std::string* old : m_bodies.OverBudget())
+    for (const MonitorMetrics::Figures* old : m_snapshots.OverBudget())
         CutOffHolders(old);
     return result;
 }
@@ -294,9 +318,9 @@ void CMetricsServer::CutOff(Connection& record) {
     ::shutdown(record.socket, SHUT_RDWR);
 }
 
-void CMetricsServer::CutOffHolders(const std::string* body) {
+void CMetricsServer::CutOffHolders(const MonitorMetrics::Figures* snapshot) {
     for (const auto& record : m_connections)
-        if (record->body.lock().get() == body)
+        if (record->snapshot.lock().get() == snapshot)
             CutOff(*record);
 }
 

@@ -2,7 +2,8 @@
 
 #include "CGuardedTcpServer.h"
 #include "CHttpDaemon.h"
-#include "MetricsBodies.h"
+#include "MetricsSnapshots.h"
+#include "PeerRate.h"
 #include "WebConfig.h"
 
 #include <QObject>
@@ -23,17 +24,22 @@ struct ListenAddress;
 // The metrics endpoint: `GET /metrics` (and HEAD), a page at `/` that links to it, 404 for the
 // rest, over HTTP or HTTPS with basic authentication as a web configuration file says. The HTTP
 // itself is libmicrohttpd's; the guards around it are ours: CGuardedTcpServer's connection limit
-// and descriptor reserve, a lifetime of kConnectionLifetimeMs for every connection, the shared
-// bodies of MetricsBodies, and password checks beside the event loop. Serves on the thread's event
-// loop, so it answers while a pass waits for its probes.
+// and descriptor reserve, a lifetime of kConnectionLifetimeMs for every connection, the bounded
+// snapshots of MetricsSnapshots, and password checks beside the event loop. Serves on the thread's
+// event loop, so it answers while a pass waits for its probes. The metrics text is rendered as each
+// connection's socket takes it, kBlockBytes at a time.
 class CMetricsServer final : public IConnectionSink, public CHttpDaemon::IHandler {
 public:
-    using TextFn = std::function<std::string()>;
+    using FiguresFn = std::function<MonitorMetrics::Snapshot()>;
 
     static constexpr int kConnectionLifetimeMs = 10 * 1000;
+    // What a response renders ahead of its socket, and holds for as long as its client does not
+    // read: kept small, as every such connection holds one. Bigger blocks would spare a send and a
+    // wait per block (with 8 KiB, 23 MB of text take some 40 ms of processor time).
+    static constexpr std::size_t kBlockBytes = 8 * 1024;
 
-    // version: the program's, named on the page at `/`.
-    CMetricsServer(TextFn text, std::string version);
+    // figures: the monitor's as they are now; version: the program's, named on the page at `/`.
+    CMetricsServer(FiguresFn figures, std::string version);
     ~CMetricsServer() override;
     CMetricsServer(const CMetricsServer&) = delete;
     CMetricsServer& operator=(const CMetricsServer&) = delete;
@@ -73,12 +79,12 @@ private:
                        const std::string& method);
     // Shuts the connection's socket: the library sees it closed at its next turn.
     void CutOff(Connection& record);
-    void CutOffHolders(const std::string* body);
+    void CutOffHolders(const MonitorMetrics::Figures* snapshot);
     void ArmLifetime();
     void EndLifetimes();
     void RetireIdleDaemons();
 
-    MetricsBodies m_bodies;
+    MetricsSnapshots m_snapshots;
     const std::string m_landingPage;
     std::string m_webConfigPath;
     std::optional<WebConfig> m_webConfig;
@@ -89,6 +95,7 @@ private:
     QTimer m_trim;
     std::vector<std::unique_ptr<Connection>> m_connections; // in the order they came
     std::unique_ptr<CPasswordCheck> m_passwords;
+    PeerRate m_handshakes;                                // new TLS connections of each peer
     std::unique_ptr<CHttpDaemon> m_daemon;                // new connections go here
     std::vector<std::unique_ptr<CHttpDaemon>> m_retiring; // with an earlier configuration, until their last connection
     bool m_stopping = false;

@@ -40,15 +40,23 @@ constexpr std::array<Version, 4> kVersions = {
 const std::map<std::string, ClientAuth> kClientAuth = {{"NoClientCert", ClientAuth::none},
                                                        {"RequestClientCert", ClientAuth::request},
                                                        {"RequireAnyClientCert", ClientAuth::requireAny},
+                                                       {"RequireClientCert", ClientAuth::requireAny},
                                                        {"VerifyClientCertIfGiven", ClientAuth::verifyIfGiven},
                                                        {"RequireAndVerifyClientCert", ClientAuth::requireAndVerify}};
 
+// An empty file or one that is not a regular file (a FIFO, a device) is an error, not "nothing asked":
+// a file caught half-written must never turn the passwords and TLS off.
 std::string ReadFile(const std::string& path) {
     UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat status {};
+    if (file && ::fstat(file.Get(), &status) == 0 && !S_ISREG(status.st_mode))
+        throw Problem("not a regular file");
     std::string bytes;
     char buffer[16384];
     for (ssize_t n = 0; file;) {
         n = ::read(file.Get(), buffer, sizeof buffer);
+        if (n == 0 && bytes.empty())
+            throw Problem("the file is empty");
         if (n == 0)
             return bytes;
         if (n < 0 && errno == EINTR)
@@ -170,15 +178,16 @@ std::optional<TlsSettings> ReadTls(const YAML::Node& section, const std::string&
         if (auth == kClientAuth.end())
             throw Problem("tls_server_config: client_auth_type " + authName +
                           " is not one of NoClientCert, RequestClientCert, RequireAnyClientCert, "
-                          "VerifyClientCertIfGiven, RequireAndVerifyClientCert");
+                          "RequireClientCert, VerifyClientCertIfGiven, RequireAndVerifyClientCert");
         tls.clientAuth = auth->second;
     }
     const bool verifies = tls.clientAuth == ClientAuth::verifyIfGiven || tls.clientAuth == ClientAuth::requireAndVerify;
     if (verifies && caFile.empty())
         throw Problem("tls_server_config: client_auth_type " + authName + " needs client_ca_file");
-    if (!verifies && !caFile.empty())
-        throw Problem("tls_server_config: client_ca_file needs client_auth_type VerifyClientCertIfGiven or "
-                      "RequireAndVerifyClientCert");
+    // As exporter-toolkit, a client_ca_file with a mode that checks nothing is taken (and unused but
+    // for naming the authorities to the client); without any client_auth_type it says nothing.
+    if (!caFile.empty() && tls.clientAuth == ClientAuth::none)
+        throw Problem("tls_server_config: client_ca_file needs a client_auth_type");
 
     const std::size_t oldest = VersionIndex(Text(section, "min_version"), "min_version", 2);
     const std::size_t newest = VersionIndex(Text(section, "max_version"), "max_version", kVersions.size() - 1);
@@ -216,6 +225,9 @@ std::map<std::string, std::string> ReadUsers(const YAML::Node& section) {
             throw Problem(Where(entry.first) + "basic_auth_users: a user name cannot hold ':': " + name);
         if (!entry.second.IsScalar() || !IsBcryptHash(entry.second.Scalar()))
             throw Problem(Where(entry.second) + "basic_auth_users: the password of " + name + " is not a bcrypt hash");
+        if (const int cost = BcryptCost(entry.second.Scalar()); cost < kMinBcryptCost || cost > kMaxBcryptCost)
+            throw Problem(Where(entry.second) + "basic_auth_users: the bcrypt cost of " + name + " is " +
+                          std::to_string(cost) + ", not between 4 and 31");
         if (!users.emplace(name, entry.second.Scalar()).second)
             throw Problem(Where(entry.first) + "basic_auth_users: " + name + " given twice");
     }
@@ -223,6 +235,10 @@ std::map<std::string, std::string> ReadUsers(const YAML::Node& section) {
 }
 
 } // namespace
+
+int BcryptCost(const std::string& hash) {
+    return (hash[4] - '0') * 10 + (hash[5] - '0');
+}
 
 FileStamp FileStamp::Of(const std::string& path) {
     FileStamp stamp;
@@ -254,21 +270,15 @@ WebConfigRead ReadWebConfig(const std::string& path) {
     WebConfigRead read;
     WebConfig config;
     // Stamped before it is read: a change while it is read shows at the next look.
-    config.sources.push_back(FileStamp::Of(path));
+    read.sources.push_back(FileStamp::Of(path));
     try {
-        std::string text;
-        try {
-            text = ReadFile(path);
-        } catch (const Problem& problem) {
-            read.error = problem.what();
-            return read;
-        }
-        const YAML::Node root = YAML::Load(text);
-        if (!root.IsNull()) {
-            CheckKeys(root, "", {"tls_server_config", "basic_auth_users"}, {"http_server_config", "rate_limit"});
-            config.tls = ReadTls(root["tls_server_config"], path, config.sources);
-            config.users = ReadUsers(root["basic_auth_users"]);
-        }
+        const YAML::Node root = YAML::Load(ReadFile(path));
+        // Comments alone are as likely a file caught half-written as one meant to ask for nothing.
+        if (root.IsNull())
+            throw Problem("the file holds no settings");
+        CheckKeys(root, "", {"tls_server_config", "basic_auth_users"}, {"http_server_config", "rate_limit"});
+        config.tls = ReadTls(root["tls_server_config"], path, read.sources);
+        config.users = ReadUsers(root["basic_auth_users"]);
     } catch (const YAML::Exception& error) {
         read.error =
             (error.mark.is_null() ? std::string() : "line " + std::to_string(error.mark.line + 1) + ": ") + error.msg;

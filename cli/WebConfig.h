@@ -30,9 +30,13 @@ struct FileStamp {
 struct WebConfig {
     std::optional<TlsSettings> tls;
     std::map<std::string, std::string> users; // name -> bcrypt hash; none: no login asked
-    // The file and those it names as they were read: a change in any means reading it again.
-    std::vector<FileStamp> sources;
 };
+
+// The costs bcrypt takes (2^cost rounds).
+constexpr int kMinBcryptCost = 4;
+constexpr int kMaxBcryptCost = 31;
+// The cost written in a hash that ReadWebConfig took.
+int BcryptCost(const std::string& hash);
 
 // Whether any of the files is no longer as stamped.
 bool AnyChanged(const std::vector<FileStamp>& stamps);
@@ -40,6 +44,9 @@ bool AnyChanged(const std::vector<FileStamp>& stamps);
 struct WebConfigRead {
     std::optional<WebConfig> config;
     std::string error; // what is wrong with the file, naming the key or the file it names
+    // The file and those it names, as they were when read (also when one of them was wrong): a
+    // change in any means reading it again.
+    std::vector<FileStamp> sources;
 };
 
 WebConfigRead ReadWebConfig(const std::string& path);

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what Pulsewick needs to build and test on Debian 12, then configures and builds it.
-# Usage: scripts/setup.sh [BUILD_DIR]   (default: build)
+# Usage: scripts/setup.sh [BUILD_DIR [CMAKE_OPTION...]]   (default: build; the options go to cmake)
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${1:-"$here/build"}
+shift $(( $# > 0 ? 1 : 0 ))
 
 packages=(
     build-essential cmake ninja-build pkg-config
@@ -47,6 +48,6 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 echo "== Configuring in $build_dir"
-cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPULSEWICK_WERROR="$werror" "${launcher[@]}"
+cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPULSEWICK_WERROR="$werror" "${launcher[@]}" "$@"
 echo "== Building"
 cmake --build "$build_dir" --parallel "$(nproc)"

@@ -1,5 +1,6 @@
 #include "CHistoryChart.h"
 
+#include <QAreaSeries>
 #include <QChart>
 #include <QChartView>
 #include <QDateTime>
@@ -21,15 +22,21 @@ constexpr qreal kAnswerMarkSize = 5.0;
 constexpr std::size_t kDotEveryAnswerUpTo = 300;
 constexpr std::size_t kMostLines = 1000;
 constexpr qreal kFailureMarkSize = 7.0;
-// Failed probes lie on a band of their own just above the time axis, on an axis nobody sees.
+constexpr qreal kLossMarkSize = 9.0;
+// Failed probes lie on a band of their own just above the time axis, on an axis nobody sees, and
+// the probes that lost some of their attempts a row above them.
 constexpr double kMarkBandLow = -1.0;
 constexpr double kMarkBandHigh = 19.0;
+constexpr double kFailureRow = 0.0;
+constexpr double kLossRow = 1.5;
 constexpr int kChartWidth = 640;
 constexpr int kChartHeight = 360;
 constexpr int kSmallestChartWidth = 240;
 constexpr int kSmallestChartHeight = 160;
 constexpr const char* kAnswerColour = "#2a6fdb";
 constexpr const char* kFailureColour = "#d72626";
+constexpr const char* kLossColour = "#e8870e";
+constexpr const char* kDegradedShade = "#40f5b400"; // light enough that what lies on it stays readable
 constexpr std::int64_t kMinuteMs = 60'000;
 constexpr std::int64_t kHourMs = 60 * kMinuteMs;
 constexpr std::int64_t kDayMs = 24 * kHourMs;
@@ -62,6 +69,38 @@ QScatterSeries* Marks(const char* name, const char* colour, qreal size, const QL
     return marks;
 }
 
+// The spans in which the entry was degraded, from a degraded probe to the next probe that was not
+// (to the end of the time axis while it still is), as one fill across the whole plot; null
+// without any.
+QAreaSeries* DegradedSpans(const std::vector<HistorySample>& samples, std::int64_t padMs) {
+    QList<QPointF> edge; // a step: high inside a span, low outside
+    bool inside = false;
+    for (const HistorySample& s : samples) {
+        if (s.degraded == inside)
+            continue;
+        const auto x = static_cast<qreal>(s.whenMs);
+        edge << QPointF(x, inside ? kMarkBandHigh : kMarkBandLow) << QPointF(x, inside ? kMarkBandLow : kMarkBandHigh);
+        inside = s.degraded;
+    }
+    if (edge.isEmpty())
+        return nullptr;
+    if (inside) {
+        const auto end = static_cast<qreal>(samples.back().whenMs + padMs);
+        edge << QPointF(end, kMarkBandHigh) << QPointF(end, kMarkBandLow);
+    }
+    auto* area = new QAreaSeries;
+    auto* upper = new QLineSeries(area); // the area does not own its lines
+    auto* lower = new QLineSeries(area);
+    upper->replace(edge);
+    lower->replace({{edge.front().x(), kMarkBandLow}, {edge.back().x(), kMarkBandLow}});
+    area->setUpperSeries(upper);
+    area->setLowerSeries(lower);
+    area->setName(QString::fromLatin1(CHistoryChart::kDegradedName));
+    area->setColor(QColor(QString::fromLatin1(kDegradedShade)));
+    area->setPen(Qt::NoPen);
+    return area;
+}
+
 // Whether the longest outage is the one the kept results begin with: it may have begun earlier.
 bool LongestOutageMayBeLonger(const std::vector<HistorySample>& samples, const HistorySummary& summary) {
     if (samples.empty() || samples.front().answered)
@@ -77,15 +116,22 @@ QChart* CHistoryChart::MakeChart(const std::vector<HistorySample>& samples) {
     auto* chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignBottom);
     QList<QPointF> failures;
+    QList<QPointF> losses;
     std::vector<QList<QPointF>> stretches(1); // runs of consecutive answers
     double slowest = 0.0;
+    bool severalAttempts = false;
     for (const HistorySample& s : samples) {
         const auto x = static_cast<qreal>(s.whenMs);
+        severalAttempts = severalAttempts || s.sent > 1;
         if (!s.answered) {
-            failures.append({x, 0.0});
+            failures.append({x, kFailureRow});
             if (!stretches.back().isEmpty())
                 stretches.emplace_back();
-        } else if (s.roundTripUs >= 0) { // an answer without a measured round trip has no point
+            continue;
+        }
+        if (s.lost > 0)
+            losses.append({x, kLossRow});
+        if (s.roundTripUs >= 0) { // an answer without a measured round trip has no point
             const double ms = static_cast<double>(s.roundTripUs) / kUsPerMs;
             slowest = std::max(slowest, ms);
             stretches.back().append({x, ms});
@@ -108,8 +154,13 @@ QChart* CHistoryChart::MakeChart(const std::vector<HistorySample>& samples) {
             stretchLines.push_back(line);
         }
     }
-    QScatterSeries* answered = Marks(kAnsweredName, kAnswerColour, kAnswerMarkSize, answers);
+    // Of several attempts the round trip is their median; loss is told only where it can happen.
+    QScatterSeries* answered =
+        Marks(severalAttempts ? kMedianName : kAnsweredName, kAnswerColour, kAnswerMarkSize, answers);
     QScatterSeries* failed = Marks(kFailedName, kFailureColour, kFailureMarkSize, failures);
+    QScatterSeries* lossy = severalAttempts ? Marks(kLossName, kLossColour, kLossMarkSize, losses) : nullptr;
+    if (lossy)
+        lossy->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
 
     auto* time = new QDateTimeAxis;
     const std::int64_t span = SpanOf(samples);
@@ -129,6 +180,11 @@ QChart* CHistoryChart::MakeChart(const std::vector<HistorySample>& samples) {
     chart->addAxis(ms, Qt::AlignLeft);
     chart->addAxis(band, Qt::AlignRight);
 
+    if (QAreaSeries* degraded = DegradedSpans(samples, pad)) {
+        chart->addSeries(degraded); // first, so that it lies beneath everything
+        degraded->attachAxis(time);
+        degraded->attachAxis(band);
+    }
     for (QLineSeries* line : stretchLines) {
         chart->addSeries(line);
         line->attachAxis(time);
@@ -140,6 +196,13 @@ QChart* CHistoryChart::MakeChart(const std::vector<HistorySample>& samples) {
     chart->addSeries(failed);
     failed->attachAxis(time);
     failed->attachAxis(band);
+    if (lossy) {
+        chart->addSeries(lossy);
+        lossy->attachAxis(time);
+        lossy->attachAxis(band);
+        for (QLegendMarker* marker : chart->legend()->markers(lossy))
+            marker->setShape(QLegend::MarkerShapeFromSeries); // a triangle: not only its colour tells it from a failure
+    }
     // The legend names the points and the marks; the lines between the points go without.
     for (QLineSeries* line : stretchLines) {
         for (QLegendMarker* marker : chart->legend()->markers(line))
@@ -164,10 +227,15 @@ CHistoryChart::CHistoryChart(const QString& entryName, const EntryRecord& record
                                    ? QStringLiteral("At %1: 1 probe").arg(from)
                                    : QStringLiteral("%1 to %2: %3 probes").arg(from, to).arg(samples.size());
         const bool atLeast = record.dropped > 0 && LongestOutageMayBeLonger(samples, summary);
-        QString text = QStringLiteral("%1, available %2 %, longest outage %3%4.")
+        QString text = QStringLiteral("%1, available %2 %, longest outage %3%4")
                            .arg(period)
                            .arg(summary.availabilityPercent, 0, 'f', 1)
                            .arg(atLeast ? QStringLiteral("at least ") : QString(), OutageText(summary));
+        for (const QString& more : {AttemptsLostText(summary), DegradedText(summary)}) {
+            if (!more.isEmpty())
+                text += QStringLiteral(", ") + more;
+        }
+        text += QLatin1Char('.');
         if (record.dropped > 0)
             text += QString::fromLatin1(kDroppedNote);
         m_summary->setText(text);

@@ -396,11 +396,8 @@ QString CMainDlg::HelpFilePath() {
     const QString name = QString::fromLatin1(kHelpFileName);
     const QDir programDir(QCoreApplication::applicationDirPath());
     QStringList candidates{programDir.filePath(name)};
-#ifdef PULSEWICK_DOC_DIR_FROM_BIN
-    candidates << QDir::cleanPath(programDir.filePath(QStringLiteral(PULSEWICK_DOC_DIR_FROM_BIN "/") + name));
-#endif
-#ifdef PULSEWICK_DOC_DIR
-    candidates << QDir(QStringLiteral(PULSEWICK_DOC_DIR)).filePath(name);
+#ifdef PULSEWICK_MANUAL_DIR_FROM_BIN
+    candidates << QDir::cleanPath(programDir.filePath(QStringLiteral(PULSEWICK_MANUAL_DIR_FROM_BIN "/") + name));
 #endif
     for (const QString& candidate : candidates) {
         if (QFileInfo(candidate).isFile())

@@ -8,9 +8,12 @@
 #include <QAction>
 #include <QMenu>
 #include <QTreeWidget>
+#include <algorithm>
+#include <limits>
 
 namespace {
 constexpr std::int64_t kMsPerSecond = 1000;
+constexpr std::int32_t kMostAttempts = std::numeric_limits<std::uint8_t>::max(); // a sample's count
 } // namespace
 
 void CMainDlg::ConnectHistory() {
@@ -33,8 +36,14 @@ void CMainDlg::ConnectHistory() {
 void CMainDlg::RecordHistory(const CItem& entry) {
     if (entry.m_tLastProbe < 0)
         return;
-    m_history.Add(&entry,
-                  HistorySample{entry.m_tLastProbe * kMsPerSecond, entry.m_bResult != 0, entry.m_nLastRoundTripUs});
+    const ProbeStats& stats = entry.m_lastStats;
+    const auto attempts = [](std::int32_t n) { return static_cast<std::uint8_t>(std::clamp(n, 0, kMostAttempts)); };
+    m_history.Add(&entry, HistorySample{.whenMs = entry.m_tLastProbe * kMsPerSecond,
+                                        .answered = entry.m_bResult != 0,
+                                        .degraded = entry.m_bLastDegraded,
+                                        .sent = attempts(stats.sent),
+                                        .lost = attempts(stats.sent - stats.received),
+                                        .roundTripUs = entry.m_nLastRoundTripUs});
 }
 
 void CMainDlg::ForgetRemovedHistory() {

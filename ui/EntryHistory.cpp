@@ -8,6 +8,18 @@ constexpr std::int64_t kMsPerSecond = 1000;
 constexpr std::int64_t kSecondsPerMinute = 60;
 constexpr std::int64_t kSecondsPerHour = 3600;
 constexpr double kPercent = 100.0;
+
+// "2 h 5 min", "3 min 20 s", "45 s".
+QString DurationText(std::int64_t ms) {
+    const std::int64_t seconds = ms / kMsPerSecond;
+    if (seconds >= kSecondsPerHour)
+        return QStringLiteral("%1 h %2 min")
+            .arg(seconds / kSecondsPerHour)
+            .arg(seconds % kSecondsPerHour / kSecondsPerMinute);
+    if (seconds >= kSecondsPerMinute)
+        return QStringLiteral("%1 min %2 s").arg(seconds / kSecondsPerMinute).arg(seconds % kSecondsPerMinute);
+    return QStringLiteral("%1 s").arg(seconds);
+}
 } // namespace
 
 HistorySummary Summarise(const std::vector<HistorySample>& samples) {
@@ -27,7 +39,16 @@ HistorySummary Summarise(const std::vector<HistorySample>& samples) {
         runLength = 0;
     };
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        if (samples[i].answered) {
+        const HistorySample& sample = samples[i];
+        summary.severalAttempts = summary.severalAttempts || sample.sent > 1;
+        summary.attemptsSent += sample.sent;
+        summary.attemptsLost += sample.lost;
+        if (sample.degraded) {
+            ++summary.degradedProbes;
+            if (i + 1 < samples.size())
+                summary.degradedMs += samples[i + 1].whenMs - sample.whenMs;
+        }
+        if (sample.answered) {
             ++summary.answered;
             closeRun(samples[i].whenMs);
         } else if (runLength++ == 0) {
@@ -45,19 +66,28 @@ HistorySummary Summarise(const std::vector<HistorySample>& samples) {
 QString OutageText(const HistorySummary& summary) {
     if (summary.longestOutageProbes == 0)
         return QStringLiteral("none");
-    const std::int64_t seconds = summary.longestOutageMs / kMsPerSecond;
-    QString length;
-    if (seconds >= kSecondsPerHour)
-        length = QStringLiteral("%1 h %2 min")
-                     .arg(seconds / kSecondsPerHour)
-                     .arg(seconds % kSecondsPerHour / kSecondsPerMinute);
-    else if (seconds >= kSecondsPerMinute)
-        length = QStringLiteral("%1 min %2 s").arg(seconds / kSecondsPerMinute).arg(seconds % kSecondsPerMinute);
-    else
-        length = QStringLiteral("%1 s").arg(seconds);
+    const QString length = DurationText(summary.longestOutageMs);
     return summary.longestOutageProbes == 1
                ? QStringLiteral("%1 (1 failed probe)").arg(length)
                : QStringLiteral("%1 (%2 failed probes)").arg(length).arg(summary.longestOutageProbes);
+}
+
+QString AttemptsLostText(const HistorySummary& summary) {
+    if (!summary.severalAttempts)
+        return {};
+    return QStringLiteral("%1 % of %2 attempts lost")
+        .arg(kPercent * static_cast<double>(summary.attemptsLost) / static_cast<double>(summary.attemptsSent), 0, 'f',
+             1)
+        .arg(summary.attemptsSent);
+}
+
+QString DegradedText(const HistorySummary& summary) {
+    if (summary.degradedProbes == 0)
+        return {};
+    const QString length = DurationText(summary.degradedMs);
+    return summary.degradedProbes == 1
+               ? QStringLiteral("degraded %1 (1 probe)").arg(length)
+               : QStringLiteral("degraded %1 (%2 probes)").arg(length).arg(summary.degradedProbes);
 }
 
 void EntryHistory::DropOldest(const CItem* entry, Kept& kept) {

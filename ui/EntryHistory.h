@@ -10,14 +10,19 @@
 
 class CItem;
 
-// What one probe of an entry found, for the entry's history chart.
+// What one probe of an entry found, for the entry's history chart. The window keeps millions:
+// the attempts and the degraded state fill what would be padding, so a result stays 24 bytes.
 struct HistorySample {
     std::int64_t whenMs = 0; // when the probe ended, milliseconds since the epoch
     bool answered = false;
-    std::int64_t roundTripUs = -1; // answered probes; -1 when not measured
+    bool degraded = false;         // answered, but lost too many attempts or answered too slowly
+    std::uint8_t sent = 0;         // attempts (echoes or connects); 0 when none was counted
+    std::uint8_t lost = 0;         // attempts of them that got no answer
+    std::int64_t roundTripUs = -1; // answered probes (the median of several answers); -1 when not measured
 };
+static_assert(sizeof(HistorySample) <= 24, "a result of the history grew past its 24 bytes");
 
-// Availability and the longest outage over a stretch of samples.
+// Availability, the longest outage, the attempts lost and the time degraded over a stretch of samples.
 struct HistorySummary {
     std::size_t probes = 0;
     std::size_t answered = 0;
@@ -26,11 +31,21 @@ struct HistorySummary {
     // next (or to the last probe when none has answered since).
     std::int64_t longestOutageMs = 0;
     std::size_t longestOutageProbes = 0;
+    bool severalAttempts = false; // some probe made more than one attempt, so its loss tells something
+    std::size_t attemptsSent = 0;
+    std::size_t attemptsLost = 0;
+    // From each degraded probe to the probe after it: the time the entry was degraded in all.
+    std::int64_t degradedMs = 0;
+    std::size_t degradedProbes = 0;
 };
 
 HistorySummary Summarise(const std::vector<HistorySample>& samples);
-// "2 h 5 min", "45 s", "none".
+// "2 h 5 min (3 failed probes)", "45 s (1 failed probe)", "none".
 QString OutageText(const HistorySummary& summary);
+// "12.5 % of 40 attempts lost"; empty unless some probe made several attempts.
+QString AttemptsLostText(const HistorySummary& summary);
+// "degraded 5 min 0 s (5 probes)"; empty when no probe was degraded.
+QString DegradedText(const HistorySummary& summary);
 
 // What the window kept of one entry: its newest results, and how many older ones it let go.
 struct EntryRecord {

@@ -94,8 +94,8 @@ class StagedInstall(unittest.TestCase):
             self.assertTrue(os.path.isfile(path), path)
             self.assertTrue(os.access(path, os.X_OK), path)
 
-    def test_manual_is_in_the_documentation_folder_and_its_links_resolve(self):
-        path = os.path.join(self.share, "doc", "pulsewick", "pulsewick.html")
+    def test_manual_is_in_the_data_folder_and_its_links_resolve(self):
+        path = os.path.join(self.share, "pulsewick", "pulsewick.html")
         self.assertTrue(os.path.isfile(path), path)
         collector = AnchorCollector()
         with open(path, encoding="utf-8") as f:
@@ -139,7 +139,7 @@ class StagedInstall(unittest.TestCase):
         commands = {line.split()[0] for line in result.stdout.splitlines()
                     if line.startswith("  ") and not line.startswith("   ") and line.split()[0][0].isalpha()}
         self.assertTrue(commands)
-        with open(os.path.join(self.share, "doc", "pulsewick", "pulsewick.html"), encoding="utf-8") as f:
+        with open(os.path.join(self.share, "pulsewick", "pulsewick.html"), encoding="utf-8") as f:
             manual = f.read()
         missing = sorted(c for c in commands if f"<code>{c} " not in manual and f"<code>{c}</code>" not in manual)
         self.assertEqual(missing, [])

@@ -4,6 +4,7 @@ page, and the page describes nothing the help does not have. A failure says what
 
 Usage: check_manual_pages.py SOURCE_DIR BINARY_DIR PROGRAM=PATH...
 """
+import glob
 import os
 import re
 import subprocess
@@ -96,6 +97,28 @@ class ManualPages(unittest.TestCase):
                 problems.append(f"{name} --help lists exit status {status}: add a .TP item for it under "
                                 f"'.SH EXIT STATUS' in {source}")
             self.assertEqual(problems, [], "\n".join([""] + problems))
+
+    def test_pages_name_every_variable_and_metric_of_the_code(self):
+        # What --help does not list drifts first: the execute alert's variables and the metrics.
+        def names(pattern, *globs):
+            found = set()
+            for pattern_glob in globs:
+                for path in sorted(glob.glob(os.path.join(SOURCE_DIR, pattern_glob))):
+                    with open(path, encoding="utf-8") as f:
+                        found.update(re.findall(pattern, f.read()))
+            return found
+        variables = names(r'"(PULSEWICK_[A-Z_]+)"', "alerts/AlertEnvironment.h")
+        metrics = {re.sub(r"_(bucket|sum|count)$", "", m) for m in names(r'"(?:# (?:HELP|TYPE) )?(pulsewick_[a-z_]+)', "cli/*.cpp")}
+        self.assertTrue(variables and metrics)
+        wanted = {name: variables for name in PROGRAMS}
+        wanted["pulsewick-cli"] = variables | metrics
+        problems = []
+        for name, words in wanted.items():
+            source = f"res/man/{name}.1.in"
+            page = " ".join(w for text, _ in read_page(os.path.join(SOURCE_DIR, source)).values() for w in text)
+            problems += [f"{source} does not name {word}: describe it" for word in sorted(words)
+                         if not re.search(rf"(?<![\w]){word}(?![\w])", page)]
+        self.assertEqual(problems, [], "\n".join([""] + problems))
 
     def test_built_pages_render_cleanly_and_name_the_programs_version(self):
         for name, program in PROGRAMS.items():

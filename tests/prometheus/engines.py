@@ -159,6 +159,11 @@ class Webhook(http.server.ThreadingHTTPServer):
                     break
         return found
 
+    def instances(self, status, labels):
+        """The distinct alerts among matching(): a cluster delivers at least once, and the same
+        alert (fingerprint and start) sent again by a second Alertmanager is not a second alert."""
+        return {(alert.get("fingerprint"), alert.get("startsAt")) for alert in self.matching(status, labels)}
+
     def wait_for(self, status, labels, what):
         return wait_until(lambda: self.matching(status, labels), what)[0]
 

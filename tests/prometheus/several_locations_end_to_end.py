@@ -28,7 +28,7 @@ LOCATIONS = ("a", "b", "c")
 HOST = "10.28.0.1"  # the probed host, one address however it is reached
 BEHIND = "10.28.0.2"  # a host behind it
 HOSTS = "10.28.0.0/30"
-METRICS_PORT = 9101
+METRICS_PORT = 7979
 PROMETHEUS_PORTS = {"1": 9090, "2": 9091}
 ALERTMANAGER_PORTS = {"1": (9093, 9094), "2": (9193, 9194)}  # web, cluster
 # The second Alertmanager of the cluster waits this long before it sends what the first has not.
@@ -188,13 +188,13 @@ def seen_by_all(prometheus, expr, value, what):
 def stays_quiet(prometheus, webhook, alertname, since, what):
     """Every server has evaluated its rules for longer than "for:" after since, and the alert is
     neither pending nor firing anywhere, nor notified since."""
-    notified = len(webhook.matching("firing", {"alertname": alertname}))
+    notified = len(webhook.instances("firing", {"alertname": alertname}))
     for server in prometheus:  # a recorded sample bears the time of its evaluation
         engines.wait_until(lambda: max(server.values("timestamp(pulsewick:locations_to_agree)") or [0])
                            > since + engines.FOR_SECONDS + 2, "evaluation of the rules")
         if server.active_alerts(alertname):
             raise AssertionError(f"{what}: {server.active_alerts(alertname)}")
-    if len(webhook.matching("firing", {"alertname": alertname})) != notified:
+    if len(webhook.instances("firing", {"alertname": alertname})) != notified:
         raise AssertionError(f"{what}: {webhook.matching('firing', {'alertname': alertname})[-1]}")
 
 
@@ -203,13 +203,13 @@ def notified_once(webhook, status, labels, what):
     after the first's) to send it again."""
     alert = webhook.wait_for(status, labels, what)
     time.sleep(PEER_TIMEOUT_SECONDS + 3)
-    count = len(webhook.matching(status, labels))
+    count = len(webhook.instances(status, labels))
     if count != 1:
         with webhook.lock:
             sent = [(n["externalURL"], n["status"], [(a["labels"]["alertname"], a["labels"].get("address"),
                                                       a["labels"].get("location"), a["startsAt"], a["endsAt"])
                                                      for a in n["alerts"]]) for n in webhook.notifications]
-        raise AssertionError(f"{count} notifications of the {what}; all of them: {sent}")
+        raise AssertionError(f"{count} alerts notified for the {what}; all of them: {sent}")
     if "replica" in alert["labels"]:
         raise AssertionError(f"the {what} keeps the replica label: {alert['labels']}")
     return alert
@@ -286,7 +286,7 @@ def run(args, tmp, processes):
 
     others = webhook.alert_names() - {"PulsewickWatchdog", "PulsewickEntryDown", "PulsewickMonitorDown",
                                       "PulsewickUplinkDown", "PulsewickEntryUnreachable"}
-    if len(webhook.matching("firing", entry)) != 1 or webhook.matching("firing", behind) or others:
+    if len(webhook.instances("firing", entry)) != 1 or webhook.instances("firing", behind) or others:
         raise AssertionError(f"the host alerted again, the host behind alerted, or other alerts came: {others}")
     webhook.shutdown()
 

@@ -4,10 +4,13 @@
 #include "CHistoryChart.h"
 #include "CItemList.h"
 #include "EntryHistory.h"
+#include "ProbeStats.h"
 #include "ResourceIds.h"
 
 #include <QChart>
+#include <QChartView>
 #include <QDateTimeAxis>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QScatterSeries>
 #include <QSet>
@@ -15,18 +18,25 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
+#include <string_view>
 
 namespace {
 constexpr std::int64_t kMinute = 60'000;
 
+// One probe a minute. Of one attempt: y answered, n failed; of five: Y answered, N failed, l answered
+// losing one, d degraded losing two.
 std::vector<HistorySample> Sequence(const std::string& outcomes) {
+    constexpr std::string_view kKinds = "ynYNld";
+    constexpr std::uint8_t kSent[] = {1, 1, 5, 5, 5, 5}, kLost[] = {0, 1, 0, 5, 1, 2};
     std::vector<HistorySample> samples;
-    std::int64_t when = 0;
     for (char c : outcomes) {
-        samples.push_back({when, c == 'y', c == 'y' ? 1500 : -1});
-        when += kMinute;
+        const std::size_t k = kKinds.find(c);
+        const bool answered = kLost[k] < kSent[k];
+        samples.push_back({kMinute * static_cast<std::int64_t>(samples.size()), answered, c == 'd', kSent[k], kLost[k],
+                           answered ? 1500 : -1});
     }
     return samples;
 }
@@ -59,8 +69,8 @@ TEST(EntryHistory, KeepsTheNewestResultsOfEntriesStillInTheListOnly) {
     EntryHistory history;
     CItem kept, gone;
     for (std::size_t i = 0; i < EntryHistory::kCapacity + 5; ++i)
-        history.Add(&kept, {static_cast<std::int64_t>(i), true, 1});
-    history.Add(&gone, {0, false, -1});
+        history.Add(&kept, {.whenMs = static_cast<std::int64_t>(i), .answered = true, .roundTripUs = 1});
+    history.Add(&gone, {});
     const std::vector<HistorySample> samples = history.Samples(&kept);
     ASSERT_EQ(samples.size(), EntryHistory::kCapacity);
     EXPECT_EQ(samples.front().whenMs, 5);
@@ -75,9 +85,9 @@ TEST(EntryHistory, AllEntriesTogetherKeepABoundedHistoryTheLongestGivingWayFirst
     EntryHistory history;
     for (std::int64_t pass = 0; pass < static_cast<std::int64_t>(EntryHistory::kCapacity); ++pass) {
         for (std::size_t i = 0; i < longOnes; ++i)
-            history.Add(&entries[i], {pass, true, 1});
+            history.Add(&entries[i], {.whenMs = pass, .answered = true, .roundTripUs = 1});
         if (pass < 50)
-            history.Add(&entries.back(), {pass, true, 1});
+            history.Add(&entries.back(), {.whenMs = pass, .answered = true, .roundTripUs = 1});
     }
     EXPECT_LE(history.SampleCount(), EntryHistory::kMaxSamples);
     EXPECT_EQ(history.Record(&entries.back()).samples.size(), 50u) << "a short history keeps all of it";
@@ -86,39 +96,72 @@ TEST(EntryHistory, AllEntriesTogetherKeepABoundedHistoryTheLongestGivingWayFirst
 }
 
 // The chart of known histories as a reader sees it: a point for every answered probe, lines only
-// between consecutive answers, every failure mark whole inside the plot, time labels that differ.
+// between consecutive answers, every failure and loss mark whole inside the plot (loss above failure),
+// degraded spans shaded, time labels that differ, a legend that names what is drawn.
 TEST(HistoryChart, KnownHistoriesAreDrawnAsTheyHappened) {
-    const std::tuple<const char*, std::vector<qsizetype>, const char*> cases[] = {
-        // y answered, n failed, one probe a minute; the points of each line; the summary after its period
-        {"y", {}, ": 1 probe, available 100.0 %, longest outage none."},
-        {"nyn", {}, ": 3 probes, available 33.3 %, longest outage 1 min 0 s (1 failed probe)."}, // a lone answer
-        {"yynyyy", {2, 3}, ": 6 probes, available 83.3 %"},
+    const char* one = "Round trip (ms)|Failed probe";
+    const char* five = "Degraded|Median round trip (ms)|Failed probe|Probe with loss";
+    // Sequence's outcomes; the points of each line; the summary after its period; the legend. "nyn" has a lone
+    // answer; "YYd" is still degraded.
+    const std::tuple<const char*, std::vector<qsizetype>, const char*, const char*> cases[] = {
+        {"y", {}, ": 1 probe, available 100.0 %, longest outage none.", one},
+        {"nyn", {}, ": 3 probes, available 33.3 %, longest outage 1 min 0 s (1 failed probe).", one},
+        {"yynyyy", {2, 3}, ": 6 probes, available 83.3 %", one},
+        {"YlYNddY", {3, 3}, "1 failed probe), 28.6 % of 35 attempts lost, degraded 2 min 0 s (2 probes).", five},
+        {"YYd", {3}, ", longest outage none, 13.3 % of 15 attempts lost, degraded 0 s (1 probe).", five},
     };
-    for (const auto& [outcomes, expectedLines, summary] : cases) {
-        CHistoryChart chart(QStringLiteral("alpha.invalid:80"), {Sequence(outcomes), 0}, nullptr);
+    for (const auto& [outcomes, expectedLines, summary, legend] : cases) {
+        const std::vector<HistorySample> samples = Sequence(outcomes);
+        CHistoryChart chart(QStringLiteral("alpha.invalid:80"), {samples, 0}, nullptr);
         chart.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
         QChart* drawn = chart.Chart();
         std::vector<qsizetype> lines;
-        std::map<QString, QScatterSeries*> dots;
         for (QAbstractSeries* series : drawn->series()) {
             if (auto* line = qobject_cast<QLineSeries*>(series))
                 lines.push_back(line->count());
-            else
-                dots[series->name()] = qobject_cast<QScatterSeries*>(series);
         }
         EXPECT_EQ(lines, expectedLines) << outcomes;
-        const qsizetype answered = QString::fromLatin1(outcomes).count('y');
-        QScatterSeries* marks = dots[CHistoryChart::kFailedName];
-        ASSERT_TRUE(marks && dots[CHistoryChart::kAnsweredName]);
-        EXPECT_EQ(dots[CHistoryChart::kAnsweredName]->count(), answered) << outcomes;
-        EXPECT_EQ(marks->count(), static_cast<qsizetype>(std::strlen(outcomes)) - answered) << outcomes;
-        const qreal r = marks->markerSize() / 2;
-        for (const QPointF& mark : marks->points()) {
-            const QPointF at = drawn->mapToPosition(mark, marks);
-            EXPECT_TRUE(drawn->plotArea().contains(QRectF(at.x() - r, at.y() - r, 2 * r, 2 * r))) << outcomes;
+        QStringList named;
+        std::map<QString, QScatterSeries*> marks; // by what the legend calls them
+        for (QLegendMarker* marker : drawn->legend()->markers()) {
+            if (marker->isVisible())
+                marks[named.emplace_back(marker->label())] = qobject_cast<QScatterSeries*>(marker->series());
         }
+        EXPECT_EQ(named.join('|'), QString::fromLatin1(legend)) << outcomes;
+        const auto count = [outcomes](const char* of) {
+            return std::ranges::count_if(std::string_view(outcomes), [of](char c) { return std::strchr(of, c); });
+        };
+        QScatterSeries* answers = marks[CHistoryChart::kAnsweredName] ? marks[CHistoryChart::kAnsweredName]
+                                                                      : marks[CHistoryChart::kMedianName];
+        QScatterSeries* failures = marks[CHistoryChart::kFailedName];
+        QScatterSeries* losses = marks[CHistoryChart::kLossName];
+        ASSERT_TRUE(answers && failures) << outcomes;
+        EXPECT_EQ(answers->count(), count("yYld")) << outcomes;
+        EXPECT_EQ(failures->count(), count("nN")) << outcomes;
+        EXPECT_EQ(losses ? losses->count() : 0, count("ld")) << outcomes;
+        const auto whole = [drawn](QScatterSeries* kind, const QPointF& mark) {
+            const QPointF at = drawn->mapToPosition(mark, kind);
+            const qreal r = kind->markerSize() / 2;
+            return QRectF(at.x() - r, at.y() - r, 2 * r, 2 * r);
+        };
+        for (QScatterSeries* kind : {failures, losses}) {
+            for (const QPointF& mark : kind ? kind->points() : QList<QPointF>()) {
+                EXPECT_TRUE(drawn->plotArea().contains(whole(kind, mark))) << outcomes;
+                EXPECT_TRUE(kind != losses || failures->count() == 0 ||
+                            whole(kind, mark).bottom() < whole(failures, failures->at(0)).top())
+                    << outcomes << ": loss above failure";
+            }
+        }
+        // Shaded at the top of the plot from each degraded probe to the next, or to the edge.
         const auto* time = qobject_cast<QDateTimeAxis*>(drawn->axes(Qt::Horizontal).value(0));
+        const QImage shot = chart.findChild<QChartView*>()->grab().toImage();
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            const qreal to = i + 1 < samples.size() ? samples[i + 1].whenMs : time->max().toMSecsSinceEpoch();
+            const QPointF middle = drawn->mapToPosition({(samples[i].whenMs + to) / 2, 0}, failures);
+            const QRgb pixel = shot.pixel(QPointF(middle.x(), drawn->plotArea().top() + 3).toPoint());
+            EXPECT_EQ(qRed(pixel) - qBlue(pixel) > 30, outcomes[i] == 'd') << outcomes << " at " << i;
+        }
         const qint64 step = time->min().msecsTo(time->max()) / (time->tickCount() - 1);
         QSet<QString> labels;
         for (int tick = 0; tick < time->tickCount(); ++tick)
@@ -134,12 +177,17 @@ TEST(EntryHistory, TheWindowRecordsEachRunAndTheChartSaysWhenOlderResultsWentAwa
     CItem& entry = dlg.List().AddTail(std::make_unique<CItem>());
     entry.m_strAddress = "alpha.invalid";
     dlg.RefreshList();
+    entry.m_lastStats = SummariseAttempts({1400, -1, 1600, -1, 1500}); // the first run's: 2 of 5 lost
+    entry.m_bLastDegraded = true;
     for (int outcome : {1, 0, 1}) {
         h.runs.outcomes = {outcome};
         h.Click(res::IDC_PING_NOW);
+        entry.m_lastStats = {};
+        entry.m_bLastDegraded = false;
     }
     const std::vector<HistorySample> samples = dlg.History().Samples(&entry);
     ASSERT_EQ(samples.size(), 3u);
+    EXPECT_TRUE(samples[0].sent == 5 && samples[0].lost == 2 && samples[0].degraded) << "the loss the chart shows";
     EXPECT_FALSE(samples[1].answered);
     // Had the failure begun before what was kept, the outage may have been longer: the chart says so.
     CHistoryChart chart(QStringLiteral("alpha.invalid:80"), {{samples.begin() + 1, samples.end()}, 1}, &dlg);
