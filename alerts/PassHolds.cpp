@@ -29,8 +29,16 @@ PassHolds JudgePass(const CItemList& list, const PassRecord& record, const HoldI
     return holds;
 }
 
-std::string CutOffText(const std::string& uplink) {
-    return "uplink " + uplink + " does not answer: this monitor is cut off; alerts held";
+std::string CutOffText(const std::string& uplink, ProbeFailure failure) {
+    const std::string why = ProbeFailureText(failure);
+    return "uplink " + uplink + " does not answer: this monitor is cut off; alerts held" +
+           (why.empty() ? "" : " (" + why + ")");
+}
+
+std::string UnjudgedUplinkText(const std::string& uplink, std::optional<bool> answered, ProbeFailure failure) {
+    if (answered || failure == ProbeFailure::unknown)
+        return {};
+    return "uplink " + uplink + " cannot be judged (" + ProbeFailureText(failure) + "): alerts go on";
 }
 
 std::string UplinkBackText(const std::string& uplink) {

@@ -2,6 +2,7 @@
 
 #include "CAlertPolicy.h"
 #include "EntryParents.h"
+#include "ProbeFailure.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -30,14 +31,18 @@ struct PassHolds {
 
 // What a pass brings beside its results.
 struct HoldInputs {
-    std::optional<bool> uplinkAnswered;                   // none: no uplink, or its probe did not end
-    const MuteState* mutes = nullptr;                     // none: nothing muted
-    std::int64_t now = 0;                                 // seconds since the epoch, for the mutes
-    const std::vector<std::size_t>* parentOf = nullptr;   // EntryParents::Resolve's; none: no parents
+    std::optional<bool> uplinkAnswered;                 // none: no uplink, or its probe did not end
+    const MuteState* mutes = nullptr;                   // none: nothing muted
+    std::int64_t now = 0;                               // seconds since the epoch, for the mutes
+    const std::vector<std::size_t>* parentOf = nullptr; // EntryParents::Resolve's; none: no parents
 };
 
 PassHolds JudgePass(const CItemList& list, const PassRecord& record, const HoldInputs& inputs);
 
-// The line, status and notification of a pass cut off, and of the uplink answering again.
-std::string CutOffText(const std::string& uplink);
+// The line, status and notification of a pass cut off (with why the echo failed, when known), and
+// of the uplink answering again.
+std::string CutOffText(const std::string& uplink, ProbeFailure failure = ProbeFailure::unknown);
 std::string UplinkBackText(const std::string& uplink);
+// The line of a pass whose uplink probe says nothing of the link (CCheckRun::UplinkAnswered):
+// its alerts go on; empty when the uplink could be judged.
+std::string UnjudgedUplinkText(const std::string& uplink, std::optional<bool> answered, ProbeFailure failure);

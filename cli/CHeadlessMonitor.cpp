@@ -26,8 +26,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace cli {
 
@@ -119,8 +119,8 @@ CHeadlessMonitor::CHeadlessMonitor(std::string path, std::unique_ptr<CItemList> 
     alertHooks.executeInput = [this] {
         const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
         return alertenv::ForCommand(
-            {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_path, m_passRecord.EndedAt()},
-            *m_pList, &m_holds);
+            {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_path, m_passRecord.EndedAt()}, *m_pList,
+            &m_holds);
     };
     alertHooks.showInformation = [this](const std::string& text) { ShowFailures(text); };
     alertHooks.showStopError = [this](const std::string& text) {
@@ -137,7 +137,6 @@ CHeadlessMonitor::CHeadlessMonitor(std::string path, std::unique_ptr<CItemList> 
     schedulerHooks.passEnded = [this](int result, std::function<void()> done) { PassEnded(result, std::move(done)); };
     schedulerHooks.period = [this] { return m_pList->m_nPeriod; };
     m_scheduler = std::make_unique<CScheduler>(std::move(schedulerHooks), MakePeriodTimer(m_nMinuteMs));
-    m_muteFile = std::make_unique<MuteFile>(std::string(), m_path);
 }
 
 CHeadlessMonitor::~CHeadlessMonitor() {
@@ -153,7 +152,7 @@ void CHeadlessMonitor::SetProbeSettings(const ProbeSettings& settings) {
 void CHeadlessMonitor::SetHoldSettings(HoldSettings settings) {
     m_uplink = std::move(settings.uplink);
     m_parents = std::move(settings.parents);
-    m_muteFile = std::make_unique<MuteFile>(settings.stateDir, m_path);
+    m_stateDir = std::move(settings.stateDir);
     ResolveParents();
 }
 
@@ -174,7 +173,9 @@ void CHeadlessMonitor::ResolveParents() {
 
 void CHeadlessMonitor::ReadMutes(std::int64_t now) {
     std::string problem;
-    m_mutes = m_muteFile->Read(problem);
+    // Found from the list's path anew each time, as the companion's mute finds it: a list whose
+    // link was pointed elsewhere is muted under its new canonical path.
+    m_mutes = MuteFile(m_stateDir, m_path).Read(problem);
     if (problem != m_muteProblem) {
         m_muteProblem = problem;
         if (!problem.empty())
@@ -197,8 +198,13 @@ void CHeadlessMonitor::JudgeHolds() {
     for (std::size_t row = 0; row < m_pList->GetCount(); ++row)
         m_metrics.SetHolds(row, row < m_holds.mutedUntil.size() ? m_holds.mutedUntil[row] : 0,
                            m_holds.reach.Unreachable(row));
-    if (!m_uplink.empty())
-        m_metrics.SetUplink(m_uplink, m_uplinkAnswered);
+    if (m_uplink.empty())
+        return;
+    m_metrics.SetUplink(m_uplink, m_uplinkAnswered);
+    std::string unjudged = UnjudgedUplinkText(m_uplink, m_uplinkAnswered, m_uplinkFailure);
+    if (!unjudged.empty() && unjudged != m_unjudgedLine)
+        PrintEvent(unjudged);
+    m_unjudgedLine = std::move(unjudged);
 }
 
 void CHeadlessMonitor::Start() {
@@ -281,12 +287,13 @@ void CHeadlessMonitor::PassEnded(int result, std::function<void()> done) {
         ReloadWhenFree();
     };
     const bool wasCutOff = m_policy.IsCutOff();
-    const CAlertPolicy::Decision decision = m_policy.PassEnded(m_passRecord.Results(*m_pList, &m_holds), m_holds.cutOff);
+    const CAlertPolicy::Decision decision =
+        m_policy.PassEnded(m_passRecord.Results(*m_pList, &m_holds), m_holds.cutOff);
     if (wasCutOff && !m_policy.IsCutOff())
         PrintEvent(UplinkBackText(m_uplink));
     switch (decision) {
     case CAlertPolicy::Decision::cutOff:
-        PrintEvent(CutOffText(m_uplink));
+        PrintEvent(CutOffText(m_uplink, m_uplinkFailure));
         finish();
         return;
     case CAlertPolicy::Decision::alert:
@@ -370,6 +377,7 @@ int CHeadlessMonitor::CheckConnections() {
     const int result = run.Finish();
     m_passRecord.Ended();
     m_uplinkAnswered = run.UplinkAnswered();
+    m_uplinkFailure = run.UplinkFailure();
     if (m_bStopping)
         return result;
     JudgeHolds();
@@ -441,9 +449,8 @@ void CHeadlessMonitor::SendPagerAlert(CAlertDispatch::StepEnded ended) {
 }
 
 void CHeadlessMonitor::SendMailAlert(CAlertDispatch::StepEnded ended) {
-    SendMail([options = m_mailOptions, holds = m_holds](const CItemList& list, std::stop_token stop) {
-        return ::SendMailAlert(list, options, stop, &holds);
-    },
+    SendMail([options = m_mailOptions, holds = m_holds](
+                 const CItemList& list, std::stop_token stop) { return ::SendMailAlert(list, options, stop, &holds); },
              std::move(ended));
 }
 

@@ -105,13 +105,15 @@ private:
     PassRecord m_passRecord; // what the last pass probed, and when it ended
     std::string m_uplink;
     EntryParents m_parents;
-    std::vector<std::size_t> m_parentOf; // per row, as m_parents resolves in the list now
-    std::unique_ptr<MuteFile> m_muteFile;
+    std::vector<std::size_t> m_parentOf;  // per row, as m_parents resolves in the list now
+    std::string m_stateDir;               // of the mute state; empty: the default one
     MuteState m_mutes;                    // as read at the end of the last pass
     std::string m_muteProblem;            // told when it changes
     std::vector<std::string> m_muteLines; // likewise
     PassHolds m_holds;                    // of the last pass
     std::optional<bool> m_uplinkAnswered; // in the last pass
+    ProbeFailure m_uplinkFailure = ProbeFailure::unknown;
+    std::string m_unjudgedLine; // said last of an uplink that cannot be judged
     std::unique_ptr<CScheduler> m_scheduler;
     // The pager or e-mail alert in flight; it reads m_pList, which no reload replaces meanwhile
     // (a reload waits for the alerts), and goes before it.

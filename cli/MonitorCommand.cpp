@@ -4,6 +4,7 @@
 #include "CItemList.h"
 #include "CMetricsServer.h"
 #include "CSignalWatcher.h"
+#include "HostName.h"
 #include "ListenAddress.h"
 #include "MailOptions.h"
 #include "QtText.h"
@@ -61,7 +62,8 @@ int RunMonitor(const Args& argv) {
         parser.values(metricsOption).size() > 1 || parser.values(metricsFileOption).size() > 1 ||
         parser.values(webConfigOption).size() > 1 || parser.values(alertAfterOption).size() > 1 ||
         parser.values(realertOption).size() > 1 || parser.values(uplinkOption).size() > 1 ||
-        parser.values(stateDirOption).size() > 1 || (parser.isSet(uplinkOption) && parser.value(uplinkOption).isEmpty()) ||
+        parser.values(stateDirOption).size() > 1 ||
+        (parser.isSet(uplinkOption) && parser.value(uplinkOption).isEmpty()) ||
         (parser.isSet(stateDirOption) && parser.value(stateDirOption).isEmpty()))
         return UsageError(kMonitorSynopsis);
     const std::string path = ToBytes(parser.positionalArguments().front());
@@ -120,7 +122,13 @@ int RunMonitor(const Args& argv) {
         }
     }
 
-    CHeadlessMonitor::HoldSettings holds{ToBytes(parser.value(uplinkOption)), {}, ToBytes(parser.value(stateDirOption))};
+    CHeadlessMonitor::HoldSettings holds{
+        ToBytes(parser.value(uplinkOption)), {}, ToBytes(parser.value(stateDirOption))};
+    // An uplink that can never answer would hold every alert for ever.
+    if (const auto why = holds.uplink.empty() ? std::nullopt : WhyNotHostName(holds.uplink)) {
+        PrintError("--uplink: " + *why);
+        return UsageError(kMonitorSynopsis);
+    }
     for (const QString& value : parser.values(behindOption)) {
         if (const auto why = holds.parents.Add(ToBytes(value))) {
             PrintError("--behind: " + *why);

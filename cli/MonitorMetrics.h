@@ -74,7 +74,7 @@ public:
         std::shared_ptr<const std::vector<std::string>> parents;
         std::vector<Hold> holds; // by row; empty while nothing was ever held
         std::size_t mutedRows = 0;
-        std::string uplink;      // escaped; empty without one
+        std::string uplink; // escaped; empty without one
         std::optional<bool> uplinkAnswered;
         // The length of the text, once rendered; these figures never change while it is set.
         mutable std::optional<std::size_t> textSize;

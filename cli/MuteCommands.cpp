@@ -89,18 +89,20 @@ int RunMute(const Args& args) {
 
     const std::int64_t until = static_cast<std::int64_t>(std::time(nullptr)) + *seconds;
     const MuteFile file(read->stateDir.value_or(std::string()), path);
+    std::vector<std::int64_t> held; // per name, or the list's alone
     exitCode = ChangeState(file, [&](MuteState& state) {
+        held.clear();
         if (entries->empty())
-            state.listUntil = until;
+            held.push_back(state.HoldUntil({}, until));
         for (const std::string& entry : *entries)
-            state.entries[entry] = until;
+            held.push_back(state.HoldUntil(entry, until));
     });
     if (exitCode != kExitOk)
         return exitCode;
     if (entries->empty())
-        PrintOut(path + ": alerts muted " + UntilText(until) + "\n");
-    for (const std::string& entry : *entries)
-        PrintOut(entry + ": alerts muted " + UntilText(until) + "\n");
+        PrintOut(path + ": alerts muted " + UntilText(held.front()) + "\n");
+    for (std::size_t i = 0; i < entries->size(); ++i)
+        PrintOut((*entries)[i] + ": alerts muted " + UntilText(held[i]) + "\n");
     return kExitOk;
 }
 

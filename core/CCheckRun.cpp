@@ -57,6 +57,7 @@ struct CheckRunShared {
     bool woken = false;                                // a wake-up waits for Deliver
     std::vector<LogLine> unlogged;                     // recorded, for the worker to log
     std::optional<bool> uplinkAnswered;                // once the uplink's probe has ended
+    ProbeFailure uplinkFailure = ProbeFailure::unknown;
 
     // Records every row whose probe has ended and whose predecessors are all recorded, so the
     // entries, the log and the caller see results in list order. With `skipUnfinished` (after
@@ -167,6 +168,7 @@ void ProbeAndRecord(CheckRunShared& shared, const CItemList& list) {
                 return;
             if (index < first) {
                 shared.uplinkAnswered = outcome.result != 0;
+                shared.uplinkFailure = outcome.result != 0 ? ProbeFailure::unknown : outcome.failure;
                 return;
             }
             const std::size_t row = index - first;
@@ -249,6 +251,7 @@ bool CCheckRun::Start(CItemList& list, StatusFn onStatus) {
     shared->logPath = list.m_strLogFile;
     shared->uplink = m_uplink;
     m_uplinkAnswered.reset();
+    m_uplinkFailure = ProbeFailure::unknown;
     g_bAllOk = 1;
     {
         std::lock_guard<std::mutex> lock(s_handOverMutex);
@@ -327,6 +330,12 @@ void CCheckRun::Cancel() {
     }
 }
 
+std::optional<bool> CCheckRun::UplinkAnswered() const {
+    if (m_uplinkFailure == ProbeFailure::noPermission || m_uplinkFailure == ProbeFailure::hostNotFound)
+        return std::nullopt;
+    return m_uplinkAnswered;
+}
+
 int CCheckRun::Finish() {
     if (!m_thread)
         return g_bAllOk;
@@ -335,6 +344,7 @@ int CCheckRun::Finish() {
     {
         std::lock_guard<std::mutex> lock(m_shared->mutex);
         m_uplinkAnswered = m_shared->uplinkAnswered;
+        m_uplinkFailure = m_shared->uplinkFailure;
     }
     m_thread.reset();
     m_shared.reset();

@@ -59,9 +59,12 @@ public:
     // the monitor's own way to the network (its uplink); none when empty.
     void SetUplink(std::string host) { m_uplink = std::move(host); }
 
-    // Whether the uplink answered in the last run that Finish ended; none when no uplink was set
-    // or its probe had not ended (a cancelled run).
-    std::optional<bool> UplinkAnswered() const { return m_uplinkAnswered; }
+    // Whether the uplink answered in the last run that Finish ended; none when no uplink was set,
+    // its probe had not ended (a cancelled run), or its failure says nothing of the link: an echo
+    // this program may not send, a name that does not resolve. Only a silent uplink cuts a pass off.
+    std::optional<bool> UplinkAnswered() const;
+    // Why the uplink's probe of that run failed (unknown when it answered or did not end).
+    ProbeFailure UplinkFailure() const { return m_uplinkFailure; }
 
     // Progress reports for the runs started from now on; none by default.
     void SetProgressFn(ProgressFn onProgress) { m_onProgress = std::move(onProgress); }
@@ -114,5 +117,6 @@ private:
     ProbeSettings m_settings;
     std::string m_uplink;
     std::optional<bool> m_uplinkAnswered;
+    ProbeFailure m_uplinkFailure = ProbeFailure::unknown;
     bool m_stopped = false;
 };

@@ -19,6 +19,7 @@ constexpr const char* kFolderName = "pulsewick";
 constexpr const char* kSuffix = ".mute";
 constexpr std::size_t kNameBytes = 64; // of the list's own name, in the file's name
 constexpr mode_t kFolderMode = 0700;   // as XDG asks of state folders
+constexpr mode_t kFileMode = 0644;     // a service's monitor reads what root's mute wrote
 constexpr std::chrono::milliseconds kLockPause{10};
 
 // FNV-1a: the file's name tells lists of the same name in different folders apart.
@@ -72,11 +73,11 @@ int MakeFolders(const std::string& dir) {
 // Holds the folder's lock while it lives.
 class FolderLock {
 public:
-    int Take(const std::string& dir) {
+    int Take(const std::string& dir, std::chrono::milliseconds wait) {
         m_fd = UniqueFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!m_fd)
             return errno;
-        const auto deadline = std::chrono::steady_clock::now() + MuteFile::kLockWait;
+        const auto deadline = std::chrono::steady_clock::now() + wait;
         while (::flock(m_fd.Get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR)
                 return errno;
@@ -91,13 +92,13 @@ private:
     UniqueFd m_fd;
 };
 
+// Replaces the name itself, never what a link of that name points to: whoever owns the state
+// folder must not steer a writer with more rights to another file.
 int WriteState(const std::string& path, const std::string& text) {
-    std::string target;
-    int error = CAtomicFile::ResolveLinks(path, target);
-    if (error != 0)
-        return error;
-    CAtomicFile file(target);
-    error = file.Open();
+    CAtomicFile file(path);
+    int error = file.Open();
+    if (error == 0 && ::fchmod(file.Descriptor(), kFileMode) != 0)
+        error = errno;
     if (error == 0)
         error = WriteAll(file.Descriptor(), text.data(), text.size());
     return error == 0 ? file.Commit() : error;
@@ -124,9 +125,11 @@ MuteState MuteFile::Read(std::string& problem) const {
     problem.clear();
     if (m_path.empty())
         return {};
-    const UniqueFd fd = OpenWithoutWaiting(m_path.c_str(), O_RDONLY);
+    const UniqueFd fd = OpenWithoutWaiting(m_path.c_str(), O_RDONLY | O_NOFOLLOW);
     if (!fd) {
-        if (errno != ENOENT)
+        if (errno == ELOOP)
+            problem = m_path + " is not a mute state of Pulsewick";
+        else if (errno != ENOENT)
             problem = ErrorText(m_path + " cannot be read", errno);
         return {};
     }
@@ -157,7 +160,8 @@ MuteState MuteFile::Read(std::string& problem) const {
     return state;
 }
 
-std::string MuteFile::Change(const std::function<void(MuteState&)>& change, std::string& problem) const {
+std::string MuteFile::Change(const std::function<void(MuteState&)>& change, std::string& problem,
+                             std::chrono::milliseconds lockWait) const {
     problem.clear();
     if (m_path.empty())
         return "no folder for the mute state: neither XDG_STATE_HOME nor HOME is set (give --state-dir DIR)";
@@ -166,10 +170,16 @@ std::string MuteFile::Change(const std::function<void(MuteState&)>& change, std:
             return ErrorText("cannot make the state folder " + m_dir, error);
     }
     FolderLock lock;
-    if (const int error = lock.Take(m_dir))
+    if (const int error = lock.Take(m_dir, lockWait))
         return error == EWOULDBLOCK ? "the state folder " + m_dir + " is locked by another program"
                                     : ErrorText("cannot use the state folder " + m_dir, error);
     MuteState state = Read(problem);
+    // Only a state of this list, however damaged, is written anew; anything else stays as it is.
+    if (!problem.empty() && state.listPath != m_listPath) {
+        std::string error = problem + "; left as it is (remove it first)";
+        problem.clear();
+        return error;
+    }
     state.listPath = m_listPath;
     change(state);
     state.Expire(static_cast<std::int64_t>(std::time(nullptr)));

@@ -14,8 +14,10 @@
 // so two of them never lose each other's change.
 class MuteFile {
 public:
-    // How long a writer waits for another one; they hold the lock for milliseconds.
+    // How long a writer waits for another one; they hold the lock for milliseconds. A window
+    // waits briefly: it must not freeze behind a lock that somebody holds.
     static constexpr std::chrono::milliseconds kLockWait{5000};
+    static constexpr std::chrono::milliseconds kBriefLockWait{300};
     // A state file is a few lines; anything much larger is not one.
     static constexpr std::size_t kMaxBytes = 1 << 20;
 
@@ -36,9 +38,11 @@ public:
 
     // Reads the file, lets change alter the state, drops what has ended by now and writes the
     // file anew (removes it when nothing is left). The default folder is made when missing; a
-    // folder that was given must exist. problem as for Read. Returns the error text, empty when
+    // folder that was given must exist. A file that is no state of this list (a link, a FIFO,
+    // another file) is left as it is. problem as for Read. Returns the error text, empty when
     // the change is on disk.
-    std::string Change(const std::function<void(MuteState&)>& change, std::string& problem) const;
+    std::string Change(const std::function<void(MuteState&)>& change, std::string& problem,
+                       std::chrono::milliseconds lockWait = kLockWait) const;
 
 private:
     std::string m_dir;

@@ -80,6 +80,12 @@ std::int64_t MuteState::HeldUntil(const std::string& entryName, std::int64_t now
     return until;
 }
 
+std::int64_t MuteState::HoldUntil(const std::string& entryName, std::int64_t until) {
+    std::int64_t& held = entryName.empty() ? listUntil : entries[entryName];
+    held = std::max(held, until);
+    return held;
+}
+
 void MuteState::Expire(std::int64_t now) {
     if (listUntil <= now)
         listUntil = 0;

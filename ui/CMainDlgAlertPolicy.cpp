@@ -8,6 +8,7 @@
 #include "CDialogBuilder.h"
 #include "CItemList.h"
 #include "EntryParents.h"
+#include "HostName.h"
 #include "ListCopy.h"
 #include "LocalText.h"
 #include "ResourceIds.h"
@@ -62,6 +63,10 @@ void CMainDlg::CreateAlertPolicyButton() {
         dialog->SetHolds(CAlertPolicyDlg::LoadHolds(), [this](const CAlertPolicyDlg::Holds& value) {
             EntryParents parents;
             std::vector<std::size_t> parentOf;
+            if (!value.uplink.empty()) {
+                if (auto why = WhyNotHostName(value.uplink))
+                    return why;
+            }
             if (auto why = ReadParents(value, parents))
                 return why;
             return parents.Resolve(*m_pList, parentOf);

@@ -30,10 +30,8 @@ struct Pause {
     const char* text;
     std::int64_t seconds;
 };
-constexpr Pause kPauses[] = {{"15 minutes", 15 * 60},
-                             {"1 hour", 3600},
-                             {"4 hours", 4 * 3600},
-                             {"Until resumed", MuteState::kUntilResumed}};
+constexpr Pause kPauses[] = {
+    {"15 minutes", 15 * 60}, {"1 hour", 3600}, {"4 hours", 4 * 3600}, {"Until resumed", MuteState::kUntilResumed}};
 
 std::int64_t Now() {
     return static_cast<std::int64_t>(std::time(nullptr));
@@ -59,9 +57,9 @@ void CMainDlg::CreatePauseButton() {
     auto* button = new QPushButton(QStringLiteral("Pa&use alerts"), this);
     button->setObjectName(QStringLiteral("pauseAlerts"));
     button->setAutoDefault(false);
-    button->setGeometry(CDialogBuilder::MapDialogRect(
-        QRect(kPauseButtonLeft, kPauseButtonTop, kPauseButtonWidth, kPauseButtonHeight),
-        CDialogBuilder::BaseUnits(font())));
+    button->setGeometry(
+        CDialogBuilder::MapDialogRect(QRect(kPauseButtonLeft, kPauseButtonTop, kPauseButtonWidth, kPauseButtonHeight),
+                                      CDialogBuilder::BaseUnits(font())));
     button->setMenu(CreatePauseMenu(button));
     if (QWidget* pagerSettings = GetDlgItem(IDC_PAGER_SETTINGS))
         QWidget::setTabOrder(pagerSettings, button);
@@ -70,7 +68,8 @@ void CMainDlg::CreatePauseButton() {
 QMenu* CMainDlg::CreatePauseMenu(QWidget* parent) {
     auto* menu = new QMenu(QStringLiteral("Pause alerts"), parent);
     for (const Pause& pause : kPauses)
-        menu->addAction(QString::fromLatin1(pause.text), this, [this, seconds = pause.seconds] { PauseAlerts(seconds); });
+        menu->addAction(QString::fromLatin1(pause.text), this,
+                        [this, seconds = pause.seconds] { PauseAlerts(seconds); });
     menu->addSeparator();
     QAction* resume = menu->addAction(QStringLiteral("Resume alerts"), this, [this] { ResumeAlerts(); });
     // Another program may have muted or resumed the list since.
@@ -83,7 +82,7 @@ QMenu* CMainDlg::CreatePauseMenu(QWidget* parent) {
 
 void CMainDlg::PauseAlerts(std::int64_t seconds) {
     const std::int64_t until = seconds == MuteState::kUntilResumed ? seconds : Now() + seconds;
-    ChangeMutes([until](MuteState& state) { state.listUntil = until; });
+    ChangeMutes([until](MuteState& state) { state.HoldUntil({}, until); });
 }
 
 void CMainDlg::ResumeAlerts() {
@@ -105,9 +104,11 @@ void CMainDlg::ChangeMutes(const std::function<void(MuteState&)>& change) {
         change(m_mutes);
     } else {
         std::string problem;
-        const std::string error = MuteFile({}, m_strListPath).Change(change, problem);
+        const std::string error = MuteFile({}, m_strListPath).Change(change, problem, MuteFile::kBriefLockWait);
         if (!error.empty())
-            ui::ShowMessage(this, ui::FromLocal(error), ui::MessageIcon::warning);
+            ui::ShowMessage(this,
+                            QStringLiteral("Alerts could not be paused or resumed now: %1.").arg(ui::FromLocal(error)),
+                            ui::MessageIcon::warning);
     }
     ReadMutes();
     UpdateStatus();

@@ -20,10 +20,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <iterator>
-#include <optional>
 #include <chrono>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -250,9 +250,10 @@ TEST_F(MonitorCommand, ACutOffPassAndAMuteHoldTheAlertsThatTheUplinkAndUnmuteRel
     std::optional<MonitorProcess> monitor;
     {
         const testsupport::SilentHostNamespace::Inside inside(ns);
-        monitor.emplace(m_dir.path(),
-                        std::vector<std::string>{path, "--uplink", uplink, "--state-dir", state, "--metrics-file", metrics},
-                        std::map<std::string, std::string>{{"PULSEWICK_MINUTE_MS", "300"}});
+        monitor.emplace(
+            m_dir.path(),
+            std::vector<std::string>{path, "--uplink", uplink, "--state-dir", state, "--metrics-file", metrics},
+            std::map<std::string, std::string>{{"PULSEWICK_MINUTE_MS", "300"}});
     }
     const std::string cutOff = "uplink " + uplink + " does not answer: this monitor is cut off; alerts held\n";
     ASSERT_TRUE(monitor->WaitFor("pass 2: ", 60s)) << monitor->Err();
@@ -260,7 +261,8 @@ TEST_F(MonitorCommand, ACutOffPassAndAMuteHoldTheAlertsThatTheUplinkAndUnmuteRel
     EXPECT_NE(ReadText(metrics).find("pulsewick_uplink_up{uplink=\"" + uplink + "\"} 0\n"), std::string::npos);
     EXPECT_EQ(lines(events), 0) << "no alert from a pass cut off";
 
-    ASSERT_EQ(testsupport::RunProgram({"/usr/sbin/ip", "-n", ns.Name(), "addr", "add", uplink + "/32", "dev", "lo"}), 0);
+    ASSERT_EQ(testsupport::RunProgram({"/usr/sbin/ip", "-n", ns.Name(), "addr", "add", uplink + "/32", "dev", "lo"}),
+              0);
     ASSERT_TRUE(monitor->WaitFor("uplink " + uplink + " answers again: alerts resume\n", 30s)) << monitor->Err();
     ASSERT_TRUE(monitor->WaitFor("execute: started", 20s)) << monitor->Err();
 
@@ -277,10 +279,85 @@ TEST_F(MonitorCommand, ACutOffPassAndAMuteHoldTheAlertsThatTheUplinkAndUnmuteRel
 
     ASSERT_EQ(testsupport::RunProgram(m_dir, {PULSEWICK_CLI, "unmute", path, "--state-dir", state}).status, 0);
     ASSERT_TRUE(monitor->WaitFor("muted: nothing any more\n", 20s, muted)) << monitor->Err();
-    EXPECT_TRUE(monitor->WaitFor("execute: started", 20s, monitor->Err().find("muted: nothing any more"))) << monitor->Err();
+    EXPECT_TRUE(monitor->WaitFor("execute: started", 20s, monitor->Err().find("muted: nothing any more")))
+        << monitor->Err();
     monitor->Signal(SIGTERM);
     EXPECT_EQ(monitor->Wait(5s), 0);
     EXPECT_EQ(monitor->CountLines(cutOff.substr(0, cutOff.size() - 1)), 1);
+}
+
+// What holds alerts is never turned against the monitor or its user: an uplink that can never
+// answer does not hold them for ever, a list whose link is pointed elsewhere is muted where mute
+// writes, and a link planted in the state folder is never written through.
+TEST_F(MonitorCommand, HoldsThatCannotBeTrustedNeitherHoldAlertsForEverNorWriteThroughLinks) {
+    testsupport::SilentHostNamespace ns(true);
+    if (!ns.IsAvailable())
+        GTEST_SKIP() << ns.Reason();
+    AddTcp(9); // nobody listens in the namespace: refused at once
+    m_list.m_nPeriod = 1;
+    const auto events = m_dir.file("events");
+    m_list.m_strExecute = "echo $PULSEWICK_EVENT >> '" + events.string() + "'";
+    const std::string first = Save();
+    m_path = m_dir.file("other.pwk").string();
+    const std::string second = Save();
+    const std::string link = m_dir.file("link.pwk").string();
+    const std::string state = m_dir.file("state").string();
+    std::filesystem::create_directory(state);
+    std::filesystem::create_symlink(first, link);
+    const auto mute = [&](const std::string& dir) {
+        return testsupport::RunProgram(m_dir, {PULSEWICK_CLI, "mute", link, "1h", "--state-dir", dir});
+    };
+    struct Case {
+        const char* what;
+        std::string uplink;
+        std::string line; // the monitor's
+    };
+    const Case cases[] = {
+        {"an uplink that names no host", "127.0.0.1:80", "--uplink: '127.0.0.1:80' is not a host name or address"},
+        {"an uplink whose name does not resolve", "uplink.invalid",
+         "uplink uplink.invalid cannot be judged (host name not found): alerts go on"},
+        {"a list whose link is pointed elsewhere", "", "alerts: held by a mute"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(events);
+        std::vector<std::string> args = {link, "--state-dir", state};
+        if (!c.uplink.empty())
+            args.insert(args.end(), {"--uplink", c.uplink});
+        std::optional<MonitorProcess> monitor;
+        {
+            const testsupport::SilentHostNamespace::Inside inside(ns);
+            monitor.emplace(m_dir.path(), args, std::map<std::string, std::string>{{"PULSEWICK_MINUTE_MS", "300"}});
+        }
+        if (c.uplink.empty()) {
+            ASSERT_TRUE(monitor->WaitFor("pass 1: ", 30s)) << monitor->Err();
+            std::filesystem::remove(link);
+            std::filesystem::create_symlink(second, link);
+            ASSERT_EQ(mute(state).status, 0);
+        }
+        EXPECT_TRUE(monitor->WaitFor(c.line, 30s)) << monitor->Err();
+        if (c.line.front() == '-') {
+            EXPECT_EQ(monitor->Wait(10s), 2);
+            continue;
+        }
+        if (!c.uplink.empty()) {
+            EXPECT_TRUE(monitor->WaitFor("execute: started", 30s)) << "alerts go on\n" << monitor->Err();
+        }
+        monitor->Signal(SIGTERM);
+        EXPECT_EQ(monitor->Wait(5s), 0);
+    }
+
+    // The state file's name, learnt elsewhere, planted as a link to a file of the user's.
+    const std::string elsewhere = m_dir.file("elsewhere").string();
+    std::filesystem::create_directory(elsewhere);
+    ASSERT_EQ(mute(elsewhere).status, 0);
+    const std::string name = std::filesystem::directory_iterator(elsewhere)->path().filename().string();
+    const auto precious = m_dir.file("precious");
+    std::ofstream(precious) << "precious\n";
+    std::filesystem::remove(std::filesystem::path(state) / name);
+    std::filesystem::create_symlink(precious, std::filesystem::path(state) / name);
+    EXPECT_NE(mute(state).status, 0);
+    EXPECT_EQ(ReadText(precious), "precious\n");
 }
 
 TEST_F(MonitorCommand, BadAlertPolicyOptionsAreUsageErrors) {
