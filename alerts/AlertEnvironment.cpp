@@ -1,6 +1,7 @@
 #include "AlertEnvironment.h"
 
 #include "CItemList.h"
+#include "PassHolds.h"
 #include "ProbeFailure.h"
 
 #include <algorithm>
@@ -26,10 +27,13 @@ std::string Field(const std::string& text) {
 constexpr std::size_t kFailedAt = 3;
 constexpr std::size_t kLeftOutAt = 4;
 
+std::string KindField(const CItem& item) {
+    return item.m_bConnect ? std::to_string(item.m_nPort) : std::string("ICMP");
+}
+
 std::string FailedLine(const CItem& item) {
-    const std::string kind = item.m_bConnect ? std::to_string(item.m_nPort) : std::string("ICMP");
     const char* reason = item.m_tLastProbe >= 0 ? ProbeFailureText(item.m_nLastFailure) : "";
-    return Field(item.m_strAddress) + '\t' + kind + '\t' + reason + '\n';
+    return Field(item.m_strAddress) + '\t' + KindField(item) + '\t' + reason + '\n';
 }
 
 } // namespace
@@ -46,13 +50,19 @@ std::string Iso8601(std::chrono::system_clock::time_point t) {
     return iso;
 }
 
-CommandInput ForCommand(const Event& event, const CItemList& list, const std::string& commandLine) {
+CommandInput ForCommand(const Event& event, const CItemList& list, const std::string& commandLine,
+                        const PassHolds* holds) {
     CommandInput input;
     std::string& lines = input.standardInput;
     int count = 0;
+    std::string behind;
+    std::size_t row = 0;
     list.ForEach([&](const CItem& item) {
-        if (item.m_bResult != 0)
+        const std::size_t at = row++;
+        if (item.m_bResult != 0 || (holds && holds->Held(at)))
             return;
+        if (const std::int32_t behindIt = holds ? holds->reach.Behind(at) : 0)
+            behind += Field(item.m_strAddress) + '\t' + KindField(item) + '\t' + std::to_string(behindIt) + '\n';
         lines += FailedLine(item);
         ++count;
     });
@@ -63,6 +73,14 @@ CommandInput ForCommand(const Event& event, const CItemList& list, const std::st
                          std::string(kFailed) + "=",
                          std::string(kFailedLeftOut) + "=" + std::to_string(count),
                          std::string(kPassTime) + "=" + Iso8601(event.passTime)};
+    // Whole lines only, as many as one variable holds; PULSEWICK_FAILED gets the room left after it.
+    if (!behind.empty()) {
+        const std::size_t behindRoom = kMaxVariableBytes - std::string(kBehind).size() - 2; // '=' and the zero byte
+        input.environment.push_back(std::string(kBehind) + "=" +
+                                    behind.substr(0, behind.size() <= behindRoom
+                                                         ? behind.size()
+                                                         : behind.rfind('\n', behindRoom - 1) + 1));
+    }
     const std::size_t room = std::min(kMaxVariableBytes - input.environment[kFailedAt].size() - 1, // its zero byte
                                       EnvironmentRoom(commandLine, input));
     // As many whole lines as fit.

@@ -8,6 +8,7 @@
 #include <vector>
 
 class CItemList;
+struct PassHolds;
 
 // What the execute alert's command learns about the event that raised it, as environment
 // variables, so that one script can feed a chat, a ticket or a log:
@@ -19,6 +20,8 @@ class CItemList;
 //                              (in one variable, and with the rest of the environment)
 //   PULSEWICK_FAILED_LEFT_OUT  how many failed entries PULSEWICK_FAILED leaves out; 0 as a rule
 //   PULSEWICK_PASS_TIME        when the pass ended, ISO 8601 local time with its offset
+//   PULSEWICK_BEHIND           only when some failed behind a parent: one line per failed entry
+//                              with entries behind it: address TAB port-or-ICMP TAB how many
 // and on its standard input every line of PULSEWICK_FAILED, none left out: a large outage
 // must neither keep the command from starting nor hide an entry from it.
 namespace alertenv {
@@ -29,6 +32,7 @@ inline constexpr const char* kFailedCount = "PULSEWICK_FAILED_COUNT";
 inline constexpr const char* kFailed = "PULSEWICK_FAILED";
 inline constexpr const char* kFailedLeftOut = "PULSEWICK_FAILED_LEFT_OUT";
 inline constexpr const char* kPassTime = "PULSEWICK_PASS_TIME";
+inline constexpr const char* kBehind = "PULSEWICK_BEHIND";
 
 inline constexpr const char* kEventFailed = "failed";
 inline constexpr const char* kEventRecovered = "recovered";
@@ -44,8 +48,10 @@ struct Event {
 };
 
 // "NAME=value" for each variable above and the lines for the standard input, for commandLine;
-// the failed entries are those of list whose last probe failed, in list order.
-CommandInput ForCommand(const Event& event, const CItemList& list, const std::string& commandLine = {});
+// the failed entries are those of list whose last probe failed, in list order, less those that
+// holds holds.
+CommandInput ForCommand(const Event& event, const CItemList& list, const std::string& commandLine = {},
+                        const PassHolds* holds = nullptr);
 
 // t as "2026-12-07T15:20:03+01:00" in the local time zone.
 std::string Iso8601(std::chrono::system_clock::time_point t);

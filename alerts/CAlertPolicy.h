@@ -21,6 +21,14 @@
 //
 // Only a probe tells: an entry that a pass did not probe (the run was cancelled, could not start
 // or did not reach it) keeps its count and its outage as they were. Only an answer ends an outage.
+//
+// Three things hold alerts without losing what the probes found:
+// - a pass cut off from the network (the monitor's uplink did not answer) counts nothing at all,
+//   as if nothing had been probed; the first pass of such a spell says so, once;
+// - an entry held in a pass (muted, or failed behind a parent that failed too) counts its failed
+//   passes but is never due itself, and is not alerted about with the others. Once nothing holds
+//   it and it still fails, it is due by the usual rule: at once when it has failed long enough
+//   and was not alerted in this outage, else when the re-alert comes round.
 class CAlertPolicy {
 public:
     static constexpr std::int32_t kNever = 0;
@@ -36,19 +44,27 @@ public:
     // What an entry's probe said in a pass.
     enum class Outcome { answered, failed, notProbed };
 
+    // What holds an entry's alerts in a pass.
+    enum class Hold { none, muted, unreachable };
+
     // One entry's result in a pass; name says which entry it is ("host:port", "host:ICMP").
     struct EntryResult {
         std::string name;
         Outcome outcome = Outcome::notProbed;
+        Hold hold = Hold::none;
     };
 
-    enum class Decision { none, alert, recovered };
+    // cutOff: the first pass of a spell cut off from the network.
+    enum class Decision { none, alert, recovered, cutOff };
 
     CAlertPolicy() = default;
     explicit CAlertPolicy(Settings settings);
 
-    // One scheduled pass has ended with these results, one per entry of the list, in list order.
-    Decision PassEnded(const std::vector<EntryResult>& results);
+    // One scheduled pass has ended with these results, one per entry of the list, in list order;
+    // cutOff when the monitor's uplink did not answer in it.
+    Decision PassEnded(const std::vector<EntryResult>& results, bool cutOff = false);
+    // The last pass was cut off.
+    bool IsCutOff() const { return m_bCutOff; }
 
     // The entries the last recovered decision is about, in list order.
     const std::vector<std::string>& RecoveredEntries() const { return m_recovered; }
@@ -66,4 +82,6 @@ private:
     std::map<std::string, std::int32_t> m_failedPasses;
     std::vector<std::string> m_alerted; // alerted in this outage, in order
     std::vector<std::string> m_recovered;
+    std::set<std::string> m_heldWhileFailing; // held in a pass of their present failure
+    bool m_bCutOff = false;
 };

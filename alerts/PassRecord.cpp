@@ -1,6 +1,7 @@
 #include "PassRecord.h"
 
 #include "CItemList.h"
+#include "PassHolds.h"
 #include "SmtpAlert.h"
 
 void PassRecord::Start(std::size_t entries) {
@@ -12,12 +13,13 @@ void PassRecord::Probed(std::size_t row, int result) {
         m_rows[row] = result != 0 ? CAlertPolicy::Outcome::answered : CAlertPolicy::Outcome::failed;
 }
 
-std::vector<CAlertPolicy::EntryResult> PassRecord::Results(const CItemList& list) const {
+std::vector<CAlertPolicy::EntryResult> PassRecord::Results(const CItemList& list, const PassHolds* holds) const {
     std::vector<CAlertPolicy::EntryResult> results;
     results.reserve(list.GetCount());
-    list.ForEach([this, &results](const CItem& item) {
+    list.ForEach([this, &results, holds](const CItem& item) {
         const std::size_t row = results.size();
-        results.push_back({MailEntryName(item), row < m_rows.size() ? m_rows[row] : CAlertPolicy::Outcome::notProbed});
+        results.push_back({MailEntryName(item), row < m_rows.size() ? m_rows[row] : CAlertPolicy::Outcome::notProbed,
+                           holds ? holds->HoldOf(row) : CAlertPolicy::Hold::none});
     });
     return results;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 class CItemList;
+struct PassHolds;
 
 // What one check run said of each entry of the list it walked, gathered from the rows it
 // reported (a run reports exactly the rows it probed), and when it ended: what the window and the
@@ -23,8 +24,11 @@ public:
     void Ended() { m_endedAt = std::chrono::system_clock::now(); }
 
     std::chrono::system_clock::time_point EndedAt() const { return m_endedAt; }
-    // One result per entry of list (the list the run walked), in list order.
-    std::vector<CAlertPolicy::EntryResult> Results(const CItemList& list) const;
+    // Whether the run reported row as not answering.
+    bool Failed(std::size_t row) const { return row < m_rows.size() && m_rows[row] == CAlertPolicy::Outcome::failed; }
+    // One result per entry of list (the list the run walked), in list order, each with what holds
+    // it in holds (none when null).
+    std::vector<CAlertPolicy::EntryResult> Results(const CItemList& list, const PassHolds* holds = nullptr) const;
 
 private:
     std::vector<CAlertPolicy::Outcome> m_rows;

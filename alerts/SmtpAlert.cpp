@@ -2,6 +2,8 @@
 
 #include "CItemList.h"
 #include "CSmtpConnection.h"
+#include "EntryParents.h"
+#include "PassHolds.h"
 #include "SmtpOptions.h"
 #include "SmtpSession.h"
 
@@ -66,7 +68,7 @@ const char* Helo(CSmtpConnection& connection, const std::string& server) {
 
 // The whole dialogue; recovered null for the alert, else the notice naming those entries.
 std::string SendMessage(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop,
-                        const std::vector<std::string>* recovered) {
+                        const std::vector<std::string>* recovered, const PassHolds* holds) {
     const std::string server = OneLine(list.m_strServer);
     const std::string from = OneLine(list.m_strFrom);
     const std::string to = OneLine(list.m_strTo);
@@ -107,10 +109,18 @@ std::string SendMessage(const CItemList& list, const SmtpOptions& options, const
         for (const std::string& name : *recovered)
             connection.Send(DotStuffed(OneLine(name) + "\r\n"));
     } else {
-        list.ForEach([&connection](const CItem& item) {
-            if (item.m_bResult == 0)
+        std::string behind; // the lines after the entry lines
+        std::size_t row = 0;
+        list.ForEach([&](const CItem& item) {
+            if (item.m_bResult == 0 && !(holds && holds->Held(row))) {
                 connection.Send(FailureLine(item));
+                if (const std::int32_t count = holds ? holds->reach.Behind(row) : 0)
+                    behind += DotStuffed(MailEntryName(item) + " " + BehindText(count) + "\r\n");
+            }
+            ++row;
         });
+        if (!behind.empty())
+            connection.Send("\r\n" + behind);
     }
     if (auto failed = Exchange(connection, !plain, "\r\n.\r\n", "25", smtp::kBodyError, smtp::kBodyUnexpected))
         return *failed;
@@ -131,11 +141,12 @@ std::string SendMailAlert(const CItemList& list) {
     return SendMailAlert(list, SmtpOptions{});
 }
 
-std::string SendMailAlert(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop) {
-    return SendMessage(list, options, stop, nullptr);
+std::string SendMailAlert(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop,
+                          const PassHolds* holds) {
+    return SendMessage(list, options, stop, nullptr, holds);
 }
 
 std::string SendRecoveryMail(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop,
                              const std::vector<std::string>& recovered) {
-    return SendMessage(list, options, stop, &recovered);
+    return SendMessage(list, options, stop, &recovered, nullptr);
 }

@@ -7,6 +7,7 @@
 
 class CItem;
 class CItemList;
+struct PassHolds;
 struct SmtpOptions;
 
 // The e-mail alert: one plain-text message through the list's SMTP server naming every entry
@@ -56,7 +57,10 @@ std::string SendMailAlert(const CItemList& list);
 // and quotes the server ("the server refused the login (535 5.7.8 ...)"). Given up when stop is
 // requested: the call waiting on the server fails at once, and so does every later one (the
 // outcome is then the failure of the step that was cut short).
-std::string SendMailAlert(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop = {});
+// With holds, the entries they hold are left out, and after the entry lines comes one line for
+// each entry named that has failed entries behind it ("10.0.0.1:ICMP and 12 entries behind it").
+std::string SendMailAlert(const CItemList& list, const SmtpOptions& options, const std::stop_token& stop = {},
+                          const PassHolds* holds = nullptr);
 
 // How the e-mail names an entry: "address:port", or "address:ICMP".
 std::string MailEntryName(const CItem& item);

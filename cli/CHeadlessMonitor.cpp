@@ -10,8 +10,10 @@
 #include "CScaledPeriodTimer.h"
 #include "CSoundModule.h"
 #include "CliSupport.h"
+#include "EntryNames.h"
 #include "IcmpProbe.h"
 #include "MetricsExposition.h"
+#include "MuteOptions.h"
 #include "SmtpAlert.h"
 
 #include <QCoreApplication>
@@ -24,8 +26,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace cli {
 
@@ -123,7 +125,7 @@ CHeadlessMonitor::CHeadlessMonitor(std::string path, std::unique_ptr<CItemList> 
         const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
         return alertenv::ForCommand(
             {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_path, m_passRecord.EndedAt()}, *m_pList,
-            commandLine);
+            commandLine, &m_holds);
     };
     alertHooks.showInformation = [this](const std::string& text) { ShowFailures(text); };
     alertHooks.showStopError = [this](const std::string& text) {
@@ -150,6 +152,64 @@ CHeadlessMonitor::~CHeadlessMonitor() {
 void CHeadlessMonitor::SetProbeSettings(const ProbeSettings& settings) {
     m_probeSettings = settings;
     m_metrics.SetMeasuresLink(settings.MeasuresLink());
+}
+
+void CHeadlessMonitor::SetHoldSettings(HoldSettings settings) {
+    m_uplink = std::move(settings.uplink);
+    m_parents = std::move(settings.parents);
+    m_stateDir = std::move(settings.stateDir);
+    ResolveParents();
+}
+
+void CHeadlessMonitor::ResolveParents() {
+    m_parentOf.clear();
+    if (m_parents.IsEmpty())
+        return;
+    if (const auto why = m_parents.Resolve(*m_pList, m_parentOf)) {
+        PrintEvent("behind: " + *why + "; no entry is held behind a parent until --behind or the list is mended");
+        m_parentOf.clear();
+        return;
+    }
+    for (std::size_t row = 0; row < m_parentOf.size(); ++row) {
+        if (m_parentOf[row] != EntryParents::kNone)
+            m_metrics.SetParent(row, entrynames::EntryName(m_pList->GetAt(m_parentOf[row])));
+    }
+}
+
+void CHeadlessMonitor::ReadMutes(std::int64_t now) {
+    std::string problem;
+    // Found from the list's path anew each time, as the companion's mute finds it: a list whose
+    // link was pointed elsewhere is muted under its new canonical path.
+    m_mutes = MuteFile(m_stateDir, m_path).Read(problem);
+    if (problem != m_muteProblem) {
+        m_muteProblem = problem;
+        if (!problem.empty())
+            PrintEvent("mute: " + problem + "; only what could be read holds");
+    }
+    std::vector<std::string> lines = MuteLines(m_mutes, now);
+    if (lines == m_muteLines)
+        return;
+    for (const std::string& line : lines)
+        PrintEvent("muted: " + line);
+    if (lines.empty())
+        PrintEvent("muted: nothing any more");
+    m_muteLines = std::move(lines);
+}
+
+void CHeadlessMonitor::JudgeHolds() {
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    ReadMutes(now);
+    m_holds = JudgePass(*m_pList, m_passRecord, {m_uplinkAnswered, &m_mutes, now, &m_parentOf});
+    for (std::size_t row = 0; row < m_pList->GetCount(); ++row)
+        m_metrics.SetHolds(row, row < m_holds.mutedUntil.size() ? m_holds.mutedUntil[row] : 0,
+                           m_holds.reach.Unreachable(row));
+    if (m_uplink.empty())
+        return;
+    m_metrics.SetUplink(m_uplink, m_uplinkAnswered);
+    std::string unjudged = UnjudgedUplinkText(m_uplink, m_uplinkAnswered, m_uplinkFailure);
+    if (!unjudged.empty() && unjudged != m_unjudgedLine)
+        PrintEvent(unjudged);
+    m_unjudgedLine = std::move(unjudged);
 }
 
 void CHeadlessMonitor::Start() {
@@ -207,6 +267,7 @@ void CHeadlessMonitor::ReloadNow() {
     m_metrics.SetEntries(*m_pList);
     m_degraded.clear();
     PrintEvent("reloaded " + m_path + ": " + Describe(*m_pList));
+    ResolveParents();
 }
 
 CAlertDispatch::Settings CHeadlessMonitor::AlertSettings() const {
@@ -230,7 +291,16 @@ void CHeadlessMonitor::PassEnded(int result, std::function<void()> done) {
         done();
         ReloadWhenFree();
     };
-    switch (m_policy.PassEnded(m_passRecord.Results(*m_pList))) {
+    const bool wasCutOff = m_policy.IsCutOff();
+    const CAlertPolicy::Decision decision =
+        m_policy.PassEnded(m_passRecord.Results(*m_pList, &m_holds), m_holds.cutOff);
+    if (wasCutOff && !m_policy.IsCutOff())
+        PrintEvent(UplinkBackText(m_uplink));
+    switch (decision) {
+    case CAlertPolicy::Decision::cutOff:
+        PrintEvent(CutOffText(m_uplink, m_uplinkFailure));
+        finish();
+        return;
     case CAlertPolicy::Decision::alert:
         m_alerts->RaiseAlerts(std::move(finish));
         return;
@@ -242,12 +312,21 @@ void CHeadlessMonitor::PassEnded(int result, std::function<void()> done) {
         m_alerts->RaiseRecovery(std::move(finish));
         return;
     }
-    case CAlertPolicy::Decision::none:
-        if (result == 0)
+    case CAlertPolicy::Decision::none: {
+        bool held = false;           // a failure that a mute or a parent holds
+        bool failedOnItsOwn = false; // one that nothing holds
+        for (std::size_t row = 0; row < m_pList->GetCount(); ++row) {
+            if (m_passRecord.Failed(row))
+                (m_holds.Held(row) ? held : failedOnItsOwn) = true;
+        }
+        if (result == 0 && !m_holds.cutOff && held && !failedOnItsOwn)
+            PrintEvent("alerts: held by a mute");
+        else if (result == 0 && !m_holds.cutOff)
             PrintEvent("alerts: held back, failing for " + std::to_string(m_policy.OutagePasses()) +
                        (m_policy.OutagePasses() == 1 ? " pass" : " passes"));
         finish();
         return;
+    }
     }
 }
 
@@ -262,7 +341,10 @@ int CHeadlessMonitor::CheckConnections() {
     m_degraded.resize(m_pList->GetCount());
     CCheckRun run;
     m_passRecord.Start(m_pList->GetCount());
+    m_holds = {};
+    m_uplinkAnswered.reset();
     run.SetProbeSettings(m_probeSettings);
+    run.SetUplink(m_uplink);
     if (m_probeSettings.MeasuresLink())
         run.SetEndedFn([this](std::size_t row, const ProbeOutcome& outcome, std::int64_t) {
             m_metrics.ObserveAttempts(row, outcome);
@@ -299,8 +381,14 @@ int CHeadlessMonitor::CheckConnections() {
     }
     const int result = run.Finish();
     m_passRecord.Ended();
+    m_uplinkAnswered = run.UplinkAnswered();
+    m_uplinkFailure = run.UplinkFailure();
     if (m_bStopping)
         return result;
+    JudgeHolds();
+    std::size_t unreachable = 0;
+    for (std::size_t row = 0; row < m_pList->GetCount(); ++row)
+        unreachable += m_holds.reach.Unreachable(row) ? 1 : 0;
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     m_metrics.PassFinished(result == 0, seconds, std::time(nullptr));
@@ -310,6 +398,7 @@ int CHeadlessMonitor::CheckConnections() {
     PrintEvent("pass " + std::to_string(++m_nPass) + ": " +
                (result ? "all " + std::to_string(count) + " answered"
                        : std::to_string(failed) + " of " + std::to_string(count) + " did not answer") +
+               (unreachable ? ", " + std::to_string(unreachable) + " unreachable" : std::string()) +
                (degraded ? ", " + std::to_string(degraded) + " degraded" : std::string()) + " (" + duration + ")");
     if (!m_bIcmpNoticeGiven && IsIcmpPrivilegeMissing()) {
         m_bIcmpNoticeGiven = true; // once: it does not change while the process runs
@@ -325,9 +414,12 @@ void CHeadlessMonitor::ShowFailures(const std::string& text) {
     PrintEvent(text);
     std::size_t row = 0;
     m_pList->ForEach([&](const CItem& item) {
-        ++row;
-        if (item.m_bResult == 0)
-            PrintEvent("failed: row " + std::to_string(row) + ": " + item.m_strAddress + ":" + PortColumnText(item));
+        const std::size_t at = row++;
+        if (item.m_bResult != 0 || m_holds.Held(at))
+            return;
+        const std::int32_t behind = m_holds.reach.Behind(at);
+        PrintEvent("failed: row " + std::to_string(row) + ": " + item.m_strAddress + ":" + PortColumnText(item) +
+                   (behind ? ", " + BehindText(behind) : std::string()));
     });
     m_metrics.AlertRaised("popup", "ok");
 }
@@ -363,8 +455,8 @@ void CHeadlessMonitor::SendPagerAlert(CAlertDispatch::StepEnded ended) {
 }
 
 void CHeadlessMonitor::SendMailAlert(CAlertDispatch::StepEnded ended) {
-    SendMail([options = m_mailOptions](const CItemList& list,
-                                       std::stop_token stop) { return ::SendMailAlert(list, options, stop); },
+    SendMail([options = m_mailOptions, holds = m_holds](
+                 const CItemList& list, std::stop_token stop) { return ::SendMailAlert(list, options, stop, &holds); },
              std::move(ended));
 }
 

@@ -6,7 +6,10 @@
 #include "CScheduler.h"
 #include "CServiceNotifier.h"
 #include "CommandLauncher.h"
+#include "EntryParents.h"
 #include "MonitorMetrics.h"
+#include "MuteFile.h"
+#include "PassHolds.h"
 #include "PassRecord.h"
 #include "ProbeSettings.h"
 #include "SmtpOptions.h"
@@ -14,6 +17,7 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class QEventLoop;
@@ -48,6 +52,16 @@ public:
     // How each pass probes its entries, and what reads as degraded.
     void SetProbeSettings(const ProbeSettings& settings);
 
+    // What may hold alerts: an uplink echoed with every pass (none when empty), entries behind
+    // parents (resolved against the list now and at every reload), and the folder of the list's
+    // mute state (the user's when empty), read at the end of every pass.
+    struct HoldSettings {
+        std::string uplink;
+        EntryParents parents;
+        std::string stateDir;
+    };
+    void SetHoldSettings(HoldSettings settings);
+
     const MonitorMetrics& Metrics() const { return m_metrics; }
 
 private:
@@ -68,6 +82,12 @@ private:
     void SendMail(std::function<std::string(const CItemList&, std::stop_token)> send, CAlertDispatch::StepEnded ended);
     // A scheduled pass has ended: the policy decides whether it alerts, or ends an outage.
     void PassEnded(int result, std::function<void()> done);
+    // Parents against the list as it is now; an entry no longer in it releases its children.
+    void ResolveParents();
+    // What holds the alerts of the pass that has just ended, and the lines and metrics of it.
+    void JudgeHolds();
+    // Reads the mute state; a line when what it holds changes, or when it cannot be read.
+    void ReadMutes(std::int64_t now);
     CAlertDispatch::Settings AlertSettings() const;
 
     std::string m_path;
@@ -83,6 +103,17 @@ private:
     std::unique_ptr<CAlertDispatch> m_alerts;
     CAlertPolicy m_policy;
     PassRecord m_passRecord; // what the last pass probed, and when it ended
+    std::string m_uplink;
+    EntryParents m_parents;
+    std::vector<std::size_t> m_parentOf;  // per row, as m_parents resolves in the list now
+    std::string m_stateDir;               // of the mute state; empty: the default one
+    MuteState m_mutes;                    // as read at the end of the last pass
+    std::string m_muteProblem;            // told when it changes
+    std::vector<std::string> m_muteLines; // likewise
+    PassHolds m_holds;                    // of the last pass
+    std::optional<bool> m_uplinkAnswered; // in the last pass
+    ProbeFailure m_uplinkFailure = ProbeFailure::unknown;
+    std::string m_unjudgedLine; // said last of an uplink that cannot be judged
     std::unique_ptr<CScheduler> m_scheduler;
     // The pager or e-mail alert in flight; it reads m_pList, which no reload replaces meanwhile
     // (a reload waits for the alerts), and goes before it.

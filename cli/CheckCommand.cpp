@@ -4,6 +4,8 @@
 #include "CCheckRun.h"
 #include "CItemList.h"
 #include "CListFileLock.h"
+#include "EntryNames.h"
+#include "EntryParents.h"
 #include "IcmpProbe.h"
 #include "ProbeOptions.h"
 #include "ProbeResults.h"
@@ -155,7 +157,8 @@ std::string LinkJson(const CItem& item) {
     return out + ", \"degraded\": " + (item.m_bLastDegraded ? "true" : "false");
 }
 
-std::string RowJson(std::size_t row, const CItem& item, bool probed, bool measuresLink) {
+// behind: the parent an unreachable entry failed behind; empty for any other.
+std::string RowJson(std::size_t row, const CItem& item, bool probed, bool measuresLink, const std::string& behind) {
     std::string out = "    {\"row\": " + std::to_string(row + 1) + ", \"address\": " + JsonQuote(item.m_strAddress) +
                       ", \"kind\": \"" + (item.m_bConnect ? "tcp" : "icmp") +
                       "\", \"port\": " + std::to_string(item.m_nPort) + ", \"probed\": " + (probed ? "true" : "false");
@@ -165,8 +168,11 @@ std::string RowJson(std::size_t row, const CItem& item, bool probed, bool measur
         if (measuresLink)
             out += LinkJson(item);
         const std::string reason =
-            ProbeReasonText(item.m_bResult, item.m_nLastFailure, item.m_lastStats, item.m_bLastDegraded);
+            behind.empty() ? ProbeReasonText(item.m_bResult, item.m_nLastFailure, item.m_lastStats, item.m_bLastDegraded)
+                           : UnreachableText(behind);
         out += ", \"reason\": " + (reason.empty() ? std::string("null") : JsonQuote(reason));
+        if (!behind.empty())
+            out += ", \"behind\": " + JsonQuote(behind);
     }
     return out + "}";
 }
@@ -190,7 +196,16 @@ int SaveResults(const CItemList& probedList, const std::vector<bool>& probed, co
 
 } // namespace
 
-int RunCheck(const Args& args) {
+int RunCheck(const Args& givenArgs) {
+    Args args = givenArgs;
+    const std::optional<std::vector<std::string>> behindValues = TakeRepeated(args, "--behind");
+    EntryParents parents;
+    for (const std::string& value : behindValues.value_or(std::vector<std::string>{})) {
+        if (const auto why = parents.Add(value)) {
+            PrintError("--behind: " + *why);
+            return UsageError(kCheckSynopsis);
+        }
+    }
     bool json = false;
     bool save = false;
     Args rest = args;
@@ -200,13 +215,25 @@ int RunCheck(const Args& args) {
         return UsageError(kCheckSynopsis);
     }
     const std::optional<std::string> path = ListAndSwitches(rest, {{"--json", &json}, {"--save", &save}});
-    if (!path)
+    if (!path || !behindValues)
         return UsageError(kCheckSynopsis);
 
     int exitCode = kExitOk;
     const std::unique_ptr<CItemList> list = LoadListOrReport(*path, exitCode);
     if (!list)
         return exitCode;
+    std::vector<std::size_t> parentOf;
+    if (const auto why = parents.Resolve(*list, parentOf)) {
+        PrintError("--behind for " + *path + ": " + *why);
+        return kExitUsage;
+    }
+    // The parent of an unreachable entry fails in the same pass, wherever its row: with parents
+    // the rows wait for the end of the run.
+    Reachability reach;
+    bool rowsMayGo = parents.IsEmpty();
+    const auto unreachableBehind = [&](std::size_t row) {
+        return reach.Unreachable(row) ? entrynames::EntryName(list->GetAt(reach.downParent[row])) : std::string();
+    };
 
     if (!json && !list->IsEmpty())
         PrintOut("  " + Padded("Row", 6) + Padded("IP Address", 24) + Padded("Port", 7) + Padded("OK", 13) +
@@ -215,13 +242,17 @@ int RunCheck(const Args& args) {
     // Rows come in list order; the only gaps are probes still under way at an interruption.
     std::size_t nextRow = 0;
     const auto printUpTo = [&](std::size_t end) {
+        if (!rowsMayGo)
+            return;
         for (; nextRow < end; ++nextRow) {
             const CItem& item = list->GetAt(nextRow);
             if (!json)
                 PrintOut(!probed[nextRow] ? RowLine(nextRow, item, "not probed", {})
                          : item.m_bResult ? RowLine(nextRow, item, "Yes", AnswerText(item))
-                                          : RowLine(nextRow, item, "No",
-                                                    ProbeReasonText(0, item.m_nLastFailure, item.m_lastStats, false)));
+                         : reach.Unreachable(nextRow)
+                             ? RowLine(nextRow, item, "No", UnreachableText(unreachableBehind(nextRow)))
+                             : RowLine(nextRow, item, "No",
+                                       ProbeReasonText(0, item.m_nLastFailure, item.m_lastStats, false)));
         }
     };
     int result = -1;
@@ -249,13 +280,21 @@ int RunCheck(const Args& args) {
         return kExitFailed;
     }
 
+    if (!rowsMayGo) {
+        std::vector<bool> failed(probed.size());
+        for (std::size_t row = 0; row < probed.size(); ++row)
+            failed[row] = probed[row] && list->GetAt(row).m_bResult == 0;
+        reach = JudgeReachability(parentOf, failed);
+        rowsMayGo = true;
+    }
     printUpTo(probed.size());
     const bool allProbed = std::find(probed.begin(), probed.end(), false) == probed.end();
     if (json) {
         std::string out = "{\n  \"result\": " + std::to_string(result) +
                           ",\n  \"interrupted\": " + (interrupted ? "true" : "false") + ",\n  \"entries\": [";
         for (std::size_t row = 0; row < probed.size(); ++row)
-            out += (row ? ",\n" : "\n") + RowJson(row, list->GetAt(row), probed[row], settings.MeasuresLink());
+            out += (row ? ",\n" : "\n") +
+                   RowJson(row, list->GetAt(row), probed[row], settings.MeasuresLink(), unreachableBehind(row));
         out += probed.empty() ? "]\n}\n" : "\n  ]\n}\n";
         PrintOut(out);
     }

@@ -30,23 +30,54 @@ void PrintError(const std::string& text) {
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-std::optional<std::string> ListAndSwitches(const Args& args, std::initializer_list<Switch> switches) {
-    std::optional<std::string> path;
-    for (const std::string& arg : args) {
+std::optional<std::string> ListAndSwitches(const Args& args, std::initializer_list<Switch> switches,
+                                           const std::vector<ValueOption>& values) {
+    const auto arguments = ArgumentsAndSwitches(args, switches, values);
+    if (!arguments || arguments->size() != 1)
+        return std::nullopt;
+    return arguments->front();
+}
+
+std::optional<std::vector<std::string>> ArgumentsAndSwitches(const Args& args, std::initializer_list<Switch> switches,
+                                                             const std::vector<ValueOption>& values) {
+    std::vector<std::string> arguments;
+    for (auto at = args.begin(); at != args.end(); ++at) {
+        const std::string& arg = *at;
         if (arg.size() > 1 && arg.front() == '-') {
             // Switches are long options only: "--json", never "-json", "-j" nor "--json=x".
+            const auto valued = std::find_if(values.begin(), values.end(),
+                                             [&arg](const ValueOption& candidate) { return arg == candidate.name; });
+            if (valued != values.end()) {
+                if (*valued->value || ++at == args.end())
+                    return std::nullopt;
+                *valued->value = *at;
+                continue;
+            }
             const auto known = std::find_if(switches.begin(), switches.end(),
                                             [&arg](const Switch& candidate) { return arg == candidate.name; });
             if (known == switches.end())
                 return std::nullopt;
             *known->present = true;
-        } else if (path) {
-            return std::nullopt;
         } else {
-            path = arg;
+            arguments.push_back(arg);
         }
     }
-    return path;
+    return arguments;
+}
+
+std::optional<std::vector<std::string>> TakeRepeated(Args& args, const char* name) {
+    std::vector<std::string> values;
+    for (auto at = args.begin(); at != args.end();) {
+        if (*at != name) {
+            ++at;
+            continue;
+        }
+        if (at + 1 == args.end())
+            return std::nullopt;
+        values.push_back(*(at + 1));
+        at = args.erase(at, at + 2);
+    }
+    return values;
 }
 
 int UsageError(const char* synopsis) {

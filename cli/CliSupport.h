@@ -50,10 +50,26 @@ struct Switch {
     bool* present;
 };
 
-// Reads "LIST [SWITCH...]" in any order: sets each switch given and returns the one list path,
-// or nothing when a path is missing or repeated, or an unknown option is given. "-" alone is a
-// path, not an option; "--" is refused.
-std::optional<std::string> ListAndSwitches(const Args& args, std::initializer_list<Switch> switches);
+// A named option of a command that takes the next argument as its value ("--state-dir DIR").
+struct ValueOption {
+    const char* name;
+    std::optional<std::string>* value;
+};
+
+// Reads "LIST [SWITCH...] [OPTION VALUE...]" in any order: sets each switch and value given and
+// returns the one list path, or nothing when a path is missing or repeated, an unknown option
+// is given, or an option is repeated or lacks its value. "-" alone is a path, not an option;
+// "--" is refused.
+std::optional<std::string> ListAndSwitches(const Args& args, std::initializer_list<Switch> switches,
+                                           const std::vector<ValueOption>& values = {});
+
+// The same with any number of plain arguments, in their order; nothing on the same faults.
+std::optional<std::vector<std::string>> ArgumentsAndSwitches(const Args& args, std::initializer_list<Switch> switches,
+                                                             const std::vector<ValueOption>& values = {});
+
+// Takes every "NAME VALUE" pair out of args, for an option that may be given more than once; the
+// values in their order, or nothing when NAME is the last argument.
+std::optional<std::vector<std::string>> TakeRepeated(Args& args, const char* name);
 
 // Prints "pulsewick-cli: TEXT" on stderr.
 void PrintError(const std::string& text);

@@ -1,5 +1,7 @@
 #include "MetricsExposition.h"
 
+#include "MuteState.h"
+
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -60,6 +62,20 @@ void AppendRoundTrips(std::string& out, const Figures& figures, std::size_t row)
 
 bool MeasuresLink(const Figures& figures) {
     return figures.measuresLink;
+}
+
+const Figures::Hold* HoldOf(const Figures& figures, std::size_t row) {
+    return row < figures.holds.size() ? &figures.holds[row] : nullptr;
+}
+
+// Behind a parent: the parent's name as one more label.
+void AppendUnreachable(std::string& out, const Figures& figures, std::size_t row) {
+    const std::string& parent = (*figures.parents)[row];
+    if (parent.empty() || !figures.entries[row].probed)
+        return;
+    const Figures::Hold* hold = HoldOf(figures, row);
+    AppendSample(out, "pulsewick_probe_unreachable", (*figures.labels)[row], ",parent=\"" + parent + '"');
+    out += hold != nullptr && hold->unreachable ? "1\n" : "0\n";
 }
 
 // One metric family, in the order of the text. Its samples come from exactly one of the four.
@@ -128,6 +144,30 @@ const Family kFamilies[] = {
      .help = "Round trips of the entry's answered attempts.",
      .shown = MeasuresLink,
      .entryLines = AppendRoundTrips},
+    // Only what is set: no series without parents, mutes or an uplink.
+    {.name = "pulsewick_probe_unreachable",
+     .type = "gauge",
+     .help = "Whether the entry failed while its parent (label parent) failed too (1) or not (0).",
+     .shown = [](const Figures& f) { return f.parents != nullptr; },
+     .entryLines = AppendUnreachable},
+    {.name = "pulsewick_muted_until_timestamp_seconds",
+     .type = "gauge",
+     .help = "Until when a mute holds the entry's alerts, in seconds since the epoch (+Inf: until resumed).",
+     .shown = [](const Figures& f) { return f.mutedRows > 0; },
+     .entryValue = [](const Figures& f, std::size_t row) -> std::optional<std::string> {
+         const Figures::Hold* hold = HoldOf(f, row);
+         if (hold == nullptr || hold->mutedUntil == 0)
+             return std::nullopt;
+         return hold->mutedUntil == MuteState::kUntilResumed ? "+Inf" : std::to_string(hold->mutedUntil);
+     }},
+    {.name = "pulsewick_uplink_up",
+     .type = "gauge",
+     .help = "Whether the monitor's uplink answered its echo in the last pass (1) or not (0: cut off).",
+     .shown = [](const Figures& f) { return !f.uplink.empty() && f.uplinkAnswered.has_value(); },
+     .lines =
+         [](std::string& out, const Figures& f) {
+             out += "pulsewick_uplink_up{uplink=\"" + f.uplink + "\"} " + (*f.uplinkAnswered ? "1\n" : "0\n");
+         }},
     {.name = "pulsewick_last_pass_duration_seconds",
      .type = "gauge",
      .help = "How long the last finished pass took.",

@@ -4,6 +4,7 @@
 #include "CItemList.h"
 #include "CMetricsServer.h"
 #include "CSignalWatcher.h"
+#include "HostName.h"
 #include "ListenAddress.h"
 #include "MailOptions.h"
 #include "QtText.h"
@@ -54,14 +55,20 @@ int RunMonitor(const Args& argv) {
     const QCommandLineOption alertAfterOption(QStringLiteral("alert-after"), QString(), QStringLiteral("N"));
     const QCommandLineOption realertOption(QStringLiteral("realert-every"), QString(), QStringLiteral("K"));
     const QCommandLineOption recoveryOption(QStringLiteral("notify-recovery"));
-    parser.addOptions(
-        {metricsOption, metricsFileOption, webConfigOption, alertAfterOption, realertOption, recoveryOption});
+    const QCommandLineOption uplinkOption(QStringLiteral("uplink"), QString(), QStringLiteral("HOST"));
+    const QCommandLineOption behindOption(QStringLiteral("behind"), QString(), QStringLiteral("PARENT=CHILD"));
+    const QCommandLineOption stateDirOption(QStringLiteral("state-dir"), QString(), QStringLiteral("DIR"));
+    parser.addOptions({metricsOption, metricsFileOption, webConfigOption, alertAfterOption, realertOption,
+                       recoveryOption, uplinkOption, behindOption, stateDirOption});
     parser.addOptions(MailCommandLineOptions());
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     if (!parser.parse(QStringList{QStringLiteral("monitor")} + args) || parser.positionalArguments().size() != 1 ||
         parser.values(metricsOption).size() > 1 || parser.values(metricsFileOption).size() > 1 ||
         parser.values(webConfigOption).size() > 1 || parser.values(alertAfterOption).size() > 1 ||
-        parser.values(realertOption).size() > 1)
+        parser.values(realertOption).size() > 1 || parser.values(uplinkOption).size() > 1 ||
+        parser.values(stateDirOption).size() > 1 ||
+        (parser.isSet(uplinkOption) && parser.value(uplinkOption).isEmpty()) ||
+        (parser.isSet(stateDirOption) && parser.value(stateDirOption).isEmpty()))
         return UsageError(kMonitorSynopsis);
     const std::string path = ToBytes(parser.positionalArguments().front());
 
@@ -105,6 +112,20 @@ int RunMonitor(const Args& argv) {
         *target = *passes;
     }
 
+    CHeadlessMonitor::HoldSettings holds{
+        ToBytes(parser.value(uplinkOption)), {}, ToBytes(parser.value(stateDirOption))};
+    // An uplink that can never answer would hold every alert for ever.
+    if (const auto why = holds.uplink.empty() ? std::nullopt : WhyNotHostName(holds.uplink)) {
+        PrintError("--uplink: " + *why);
+        return UsageError(kMonitorSynopsis);
+    }
+    for (const QString& value : parser.values(behindOption)) {
+        if (const auto why = holds.parents.Add(ToBytes(value))) {
+            PrintError("--behind: " + *why);
+            return UsageError(kMonitorSynopsis);
+        }
+    }
+
     int exitCode = kExitOk;
     const std::optional<SmtpOptions> mailOptions = ReadMailOptions(parser, exitCode);
     if (!mailOptions)
@@ -112,6 +133,11 @@ int RunMonitor(const Args& argv) {
     std::unique_ptr<CItemList> list = LoadListOrReport(path, exitCode);
     if (!list)
         return exitCode;
+    std::vector<std::size_t> parentOf;
+    if (const auto why = holds.parents.Resolve(*list, parentOf)) {
+        PrintError("--behind for " + path + ": " + *why);
+        return kExitUsage;
+    }
 
     // A reader of standard error that went away (a log pipe), or a metrics client that hung up,
     // must not end the monitor: the write fails and monitoring goes on.
@@ -143,6 +169,7 @@ int RunMonitor(const Args& argv) {
     CHeadlessMonitor headless(path, std::move(list), metricsFile, policy);
     headless.SetMailOptions(*mailOptions);
     headless.SetProbeSettings(probeSettings);
+    headless.SetHoldSettings(std::move(holds));
     std::unique_ptr<CMetricsServer> server;
     if (serving) {
         server = std::make_unique<CMetricsServer>([&headless] { return headless.Metrics().Now(); },

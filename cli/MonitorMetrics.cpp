@@ -35,7 +35,7 @@ constexpr std::size_t kAlertNodeBytes = 128;
 
 std::size_t MonitorMetrics::Figures::Bytes() const {
     return sizeof(Figures) + entries.capacity() * sizeof(Entry) + links.capacity() * sizeof(Link) +
-           alerts.size() * kAlertNodeBytes;
+           holds.capacity() * sizeof(Hold) + alerts.size() * kAlertNodeBytes;
 }
 
 MonitorMetrics::MonitorMetrics() : m_figures(std::make_shared<Figures>()) {}
@@ -97,6 +97,10 @@ void MonitorMetrics::SetEntries(const CItemList& list) {
     figures.entries.shrink_to_fit();
     figures.links.clear();
     figures.links.shrink_to_fit();
+    figures.holds.clear();
+    figures.holds.shrink_to_fit();
+    figures.mutedRows = 0;
+    figures.parents.reset();
     figures.labels = std::move(labels);
 }
 
@@ -152,6 +156,38 @@ void MonitorMetrics::SetStartTime(std::time_t startedAt) {
 
 void MonitorMetrics::AlertRaised(const std::string& kind, const std::string& outcome) {
     ++Change().alerts[{kind, outcome}];
+}
+
+void MonitorMetrics::SetParent(std::size_t row, const std::string& parent) {
+    if (row >= m_figures->entries.size())
+        return;
+    Figures& figures = Change();
+    auto parents = figures.parents ? std::make_shared<std::vector<std::string>>(*figures.parents)
+                                   : std::make_shared<std::vector<std::string>>(figures.entries.size());
+    (*parents)[row] = EscapeLabelValue(parent);
+    figures.parents = std::move(parents);
+}
+
+void MonitorMetrics::SetHolds(std::size_t row, std::int64_t mutedUntil, bool unreachable) {
+    const Figures& now = *m_figures;
+    if (row >= now.entries.size())
+        return;
+    // A list that never holds anything keeps its snapshots as small as before.
+    if (now.holds.empty() && mutedUntil == 0 && !unreachable)
+        return;
+    if (row < now.holds.size() && now.holds[row].mutedUntil == mutedUntil && now.holds[row].unreachable == unreachable)
+        return;
+    Figures& figures = Change();
+    figures.holds.resize(figures.entries.size());
+    figures.mutedRows -= figures.holds[row].mutedUntil != 0 ? 1 : 0;
+    figures.mutedRows += mutedUntil != 0 ? 1 : 0;
+    figures.holds[row] = {mutedUntil, unreachable};
+}
+
+void MonitorMetrics::SetUplink(const std::string& host, std::optional<bool> answered) {
+    Figures& figures = Change();
+    figures.uplink = EscapeLabelValue(host);
+    figures.uplinkAnswered = answered;
 }
 
 std::string MonitorMetrics::Text() const {

@@ -69,6 +69,17 @@ public:
         double periodSeconds = 0;
         std::time_t startTime = 0;
         std::map<std::pair<std::string, std::string>, std::uint64_t> alerts; // (kind, outcome) -> count
+        // What held a row's alerts in the last pass: a mute until then (0: none), its parent down.
+        struct Hold {
+            std::int64_t mutedUntil = 0;
+            bool unreachable = false;
+        };
+        // Each row's parent, escaped (empty: behind none); null while no entry is behind one.
+        std::shared_ptr<const std::vector<std::string>> parents;
+        std::vector<Hold> holds; // by row; empty while nothing was ever held
+        std::size_t mutedRows = 0;
+        std::string uplink; // escaped; empty without one
+        std::optional<bool> uplinkAnswered;
         // The length of the text, once rendered; these figures never change while it is set.
         mutable std::optional<std::size_t> textSize;
 
@@ -94,6 +105,12 @@ public:
     void SetPeriodSeconds(double seconds);
     void SetStartTime(std::time_t startedAt);
     void AlertRaised(const std::string& kind, const std::string& outcome);
+    // The entry at row is declared behind parent (its name): its unreachable state is exposed.
+    void SetParent(std::size_t row, const std::string& parent);
+    // What held the row's alerts in the last pass: a mute until then (0: none), its parent down.
+    void SetHolds(std::size_t row, std::int64_t mutedUntil, bool unreachable);
+    // The uplink echoed with every pass, and whether it answered in the last one (none: not yet).
+    void SetUplink(const std::string& host, std::optional<bool> answered);
 
     // The figures as they are now, never to change.
     Snapshot Now() const { return m_figures; }

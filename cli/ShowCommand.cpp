@@ -1,10 +1,13 @@
 #include "Commands.h"
 #include "JsonOutput.h"
+#include "MuteOptions.h"
 #include "SettingKeys.h"
 
 #include "CItemList.h"
+#include "MuteFile.h"
 
 #include <algorithm>
+#include <ctime>
 
 namespace cli {
 
@@ -33,11 +36,39 @@ std::string ListToText(const CItemList& list) {
     });
     return out;
 }
+
+// The mutes that hold now, after the rest: lines, or a "muted" array in the JSON object (an entry
+// of null is the whole list, an until of null "until resumed"). Nothing when nothing is muted.
+void AddMutes(std::string& out, const MuteState& state, bool json) {
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    if (!json) {
+        for (const std::string& line : MuteLines(state, now))
+            out += "Muted: " + line + "\n";
+        return;
+    }
+    std::string items;
+    const auto add = [&](const std::string* entry, std::int64_t until) {
+        if (until <= now)
+            return;
+        items += items.empty() ? "\n" : ",\n";
+        items += "    {\"entry\": " + (entry ? JsonQuote(*entry) : std::string("null")) + ", \"until\": " +
+                 (until == MuteState::kUntilResumed ? std::string("null") : std::to_string(until)) + "}";
+    };
+    add(nullptr, state.listUntil);
+    for (const auto& [name, until] : state.entries)
+        add(&name, until);
+    if (items.empty())
+        return;
+    out.resize(out.size() - 3); // the object's closing "\n}\n"
+    out += ",\n  \"muted\": [" + items + "\n  ]\n}\n";
+}
 } // namespace
 
 int RunShow(const Args& args) {
     bool json = false;
-    const std::optional<std::string> path = ListAndSwitches(args, {{"--json", &json}});
+    std::optional<std::string> stateDir;
+    const std::optional<std::string> path =
+        ListAndSwitches(args, {{"--json", &json}}, {{kStateDirOption, &stateDir}});
     if (!path)
         return UsageError(kShowSynopsis);
 
@@ -45,7 +76,12 @@ int RunShow(const Args& args) {
     const std::unique_ptr<CItemList> list = LoadListOrReport(*path, exitCode);
     if (!list)
         return exitCode;
-    PrintOut(json ? ListToJson(*list) : ListToText(*list));
+    std::string out = json ? ListToJson(*list) : ListToText(*list);
+    std::string problem;
+    AddMutes(out, MuteFile(stateDir.value_or(std::string()), *path).Read(problem), json);
+    if (!problem.empty())
+        PrintError(problem + "; only what could be read is shown");
+    PrintOut(out);
     return kExitOk;
 }
 

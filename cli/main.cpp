@@ -9,7 +9,8 @@ namespace {
 
 // The commands whose run is null need the alerts program: main hands them over to it.
 const cli::Command kCommands[] = {
-    {"show", cli::kShowSynopsis, "Print the settings and the entries of a list file.", cli::RunShow},
+    {"show", cli::kShowSynopsis,
+     "Print the settings and the entries of a list file, and what of it is muted until when.", cli::RunShow},
     {"new", cli::kNewSynopsis, "Write a new list with the default settings (--force replaces a file).", cli::RunNew},
     {"add", cli::kAddSynopsis, "Append an entry to a list file.", cli::RunAdd},
     {"remove", cli::kRemoveSynopsis, "Remove the entry in row ROW (counting from 1).", cli::RunRemove},
@@ -22,8 +23,19 @@ const cli::Command kCommands[] = {
      "      one attempt does; its round trip is the median, shown with the loss (JSON: sent, received,\n"
      "      lossRatio, min/maxRoundTripMs, jitterMs, degraded). --degraded-loss PERCENT and --degraded-rtt MS\n"
      "      mark an entry that answered but lost more, or took longer (median), as degraded: not failed.\n"
-     "      --tcp-timeout SECONDS gives up a TCP connect then (\"no answer within N s\"; default: the kernel's).",
+     "      --tcp-timeout SECONDS gives up a TCP connect then (\"no answer within N s\"; default: the kernel's).\n"
+     "      --behind PARENT=CHILD,... declares entries behind another (its router): a child that fails while\n"
+     "      its parent fails too is \"unreachable: PARENT is down\" (JSON: behind). Entries are named as\n"
+     "      ADDRESS, ADDRESS:PORT or ADDRESS:ICMP.",
      cli::RunCheck},
+    {"mute", cli::kMuteSynopsis,
+     "Hold the alerts of the whole list, or of the entries named, for DURATION (90m, 2h, 1d, 1h30m; 1m\n"
+     "      to 365d); probes, logs and metrics go on. A running monitor or window of the list heeds it\n"
+     "      from its next pass. The state lives in $XDG_STATE_HOME/pulsewick, or in --state-dir DIR (a\n"
+     "      service's: /var/lib/pulsewick); an entry still failing when the mute ends alerts as usual.",
+     cli::RunMute},
+    {"unmute", cli::kUnmuteSynopsis, "End the mute of the whole list (and of its entries), or of the entries named.",
+     cli::RunUnmute},
     {"test-mail", cli::kTestMailSynopsis,
      "Send the alert e-mail for the list's current results now and print how the server took it.", nullptr},
     {"test-pager", cli::kTestPagerSynopsis, "Call the pager of a list through its modem now and show what happened.",
@@ -36,6 +48,10 @@ const cli::Command kCommands[] = {
      "      --realert-every K alerts again every K passes while it still fails (default 1; never: not again);\n"
      "      --notify-recovery tells the execute alert (PULSEWICK_EVENT=recovered) and the e-mail alert when\n"
      "      every entry alerted about answers again.\n"
+     "      --uplink HOST echoes HOST with every pass: a pass in which it does not answer is cut off (no\n"
+     "      entry alert, nothing counted; one line per spell). --behind as for check: an unreachable entry\n"
+     "      is not alerted on its own, and its parent's alert says how many are behind it. Mutes (see mute,\n"
+     "      in --state-dir DIR) are read at every pass.\n"
      "      The probe options are check's; degraded entries are counted in each pass's line, and told when\n"
      "      they become degraded and when they no longer are.\n"
      "      --metrics serves Prometheus metrics at http://HOST:PORT/metrics (HOST 127.0.0.1 and PORT 7979 when\n"
@@ -47,7 +63,9 @@ const cli::Command kCommands[] = {
      "      Metrics: pulsewick_probe_success and pulsewick_probe_round_trip_seconds per entry (labels row,\n"
      "      address, kind, port), pulsewick_last_pass_duration_seconds, pulsewick_last_pass_timestamp_seconds,\n"
      "      pulsewick_period_seconds, pulsewick_start_time_seconds, pulsewick_passes_total,\n"
-     "      pulsewick_failed_passes_total, pulsewick_alerts_total{kind,outcome}; with --echoes above 1 or a\n"
+     "      pulsewick_failed_passes_total, pulsewick_alerts_total{kind,outcome}; pulsewick_uplink_up with\n"
+     "      --uplink, pulsewick_probe_unreachable{...,parent} per entry behind a parent, and\n"
+     "      pulsewick_muted_until_timestamp_seconds per muted entry; with --echoes above 1 or a\n"
      "      degraded threshold also pulsewick_probe_attempts_total, pulsewick_probe_loss_ratio,\n"
      "      pulsewick_probe_jitter_seconds and the histogram pulsewick_probe_attempt_round_trip_seconds.\n"
      "      As a service: systemctl enable --now pulsewick-monitor@NAME monitors /etc/pulsewick/NAME.pwk.",

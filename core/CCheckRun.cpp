@@ -33,6 +33,7 @@ struct CheckRunShared {
     ProbeSettings settings;
     int logMode = 0;
     std::string logPath; // empty: no log
+    std::string uplink;  // probed beside the entries when set
     UniqueFd notify{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::atomic<bool> workerDone{false};
     std::atomic<std::size_t> finishedCount{0}; // probes ended, in any order
@@ -55,6 +56,8 @@ struct CheckRunShared {
     std::vector<std::pair<std::size_t, int>> pending;  // rows recorded, not yet delivered
     bool woken = false;                                // a wake-up waits for Deliver
     std::vector<LogLine> unlogged;                     // recorded, for the worker to log
+    std::optional<bool> uplinkAnswered;                // once the uplink's probe has ended
+    ProbeFailure uplinkFailure = ProbeFailure::unknown;
 
     // Records every row whose probe has ended and whose predecessors are all recorded, so the
     // entries, the log and the caller see results in list order. With `skipUnfinished` (after
@@ -154,11 +157,21 @@ void ProbeAndRecord(CheckRunShared& shared, const CItemList& list) {
         shared.outcomes.assign(entries.size(), std::nullopt);
         shared.endedAt.assign(entries.size(), 0);
     }
-    const auto onDone = [&shared](std::size_t row, const ProbeOutcome& outcome) {
+    // The uplink is one more echo of the pass, started first; it is no row of the list.
+    const std::size_t first = shared.uplink.empty() ? 0 : 1; // the index of row 0 in the pass
+    if (!shared.uplink.empty())
+        entries.insert(entries.begin(), {0, shared.uplink, 0});
+    const auto onDone = [&shared, first](std::size_t index, const ProbeOutcome& outcome) {
         {
             std::lock_guard<std::mutex> lock(shared.mutex);
             if (shared.abandoned)
                 return;
+            if (index < first) {
+                shared.uplinkAnswered = outcome.result != 0;
+                shared.uplinkFailure = outcome.result != 0 ? ProbeFailure::unknown : outcome.failure;
+                return;
+            }
+            const std::size_t row = index - first;
             shared.outcomes[row] = outcome;
             shared.endedAt[row] = static_cast<std::int64_t>(std::time(nullptr));
             shared.ended.push_back(row);
@@ -236,6 +249,9 @@ bool CCheckRun::Start(CItemList& list, StatusFn onStatus) {
     shared->settings = m_settings;
     shared->logMode = list.m_nLogMode;
     shared->logPath = list.m_strLogFile;
+    shared->uplink = m_uplink;
+    m_uplinkAnswered.reset();
+    m_uplinkFailure = ProbeFailure::unknown;
     g_bAllOk = 1;
     {
         std::lock_guard<std::mutex> lock(s_handOverMutex);
@@ -314,11 +330,22 @@ void CCheckRun::Cancel() {
     }
 }
 
+std::optional<bool> CCheckRun::UplinkAnswered() const {
+    if (m_uplinkFailure == ProbeFailure::noPermission || m_uplinkFailure == ProbeFailure::hostNotFound)
+        return std::nullopt;
+    return m_uplinkAnswered;
+}
+
 int CCheckRun::Finish() {
     if (!m_thread)
         return g_bAllOk;
     Cancel();
     Deliver();
+    {
+        std::lock_guard<std::mutex> lock(m_shared->mutex);
+        m_uplinkAnswered = m_shared->uplinkAnswered;
+        m_uplinkFailure = m_shared->uplinkFailure;
+    }
     m_thread.reset();
     m_shared.reset();
     m_onStatus = nullptr;

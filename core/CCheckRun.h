@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 
 class CItem;
@@ -52,6 +54,17 @@ public:
 
     // How the runs started from now on probe each entry, and what reads as degraded.
     void SetProbeSettings(const ProbeSettings& settings) { m_settings = settings; }
+
+    // For the runs started from now on: a host whose ICMP echo goes out beside the entries' probes,
+    // the monitor's own way to the network (its uplink); none when empty.
+    void SetUplink(std::string host) { m_uplink = std::move(host); }
+
+    // Whether the uplink answered in the last run that Finish ended; none when no uplink was set,
+    // its probe had not ended (a cancelled run), or its failure says nothing of the link: an echo
+    // this program may not send, a name that does not resolve. Only a silent uplink cuts a pass off.
+    std::optional<bool> UplinkAnswered() const;
+    // Why the uplink's probe of that run failed (unknown when it answered or did not end).
+    ProbeFailure UplinkFailure() const { return m_uplinkFailure; }
 
     // Progress reports for the runs started from now on; none by default.
     void SetProgressFn(ProgressFn onProgress) { m_onProgress = std::move(onProgress); }
@@ -102,5 +115,8 @@ private:
     std::size_t m_reportedProgress = 0;
     std::size_t m_maxInFlight;
     ProbeSettings m_settings;
+    std::string m_uplink;
+    std::optional<bool> m_uplinkAnswered;
+    ProbeFailure m_uplinkFailure = ProbeFailure::unknown;
     bool m_stopped = false;
 };

@@ -111,7 +111,7 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
         const bool recovered = m_alerts->CurrentEvent() == CAlertDispatch::Event::recovered;
         return alertenv::ForCommand(
             {recovered ? alertenv::kEventRecovered : alertenv::kEventFailed, m_strListPath, m_passRecord.EndedAt()},
-            *m_pList, commandLine);
+            *m_pList, commandLine, &m_holds);
     };
     alertHooks.notifyRecovery = [this] { NotifyRecovery(); };
     alertHooks.sendRecoveryMail = [this](CAlertDispatch::StepEnded ended) { SendRecoveryMail(std::move(ended)); };
@@ -140,6 +140,7 @@ CMainDlg::CMainDlg(Services services, std::string commandLineTail, QWidget* pare
     MarkSaved({});
     CreateStatusLine();
     CreateAlertPolicyButton();
+    CreatePauseButton();
     CreateProbeSettingsButton();
     // The buttons beside the list stay in view on a screen too small for the window.
     WindowGeometry::Pinned column{{}, Qt::RightEdge};
@@ -466,8 +467,8 @@ void CMainDlg::SendMailAlert(std::function<void(std::exception_ptr)> ended) {
     auto send = m_services.sendMail;
     StartMail(
         kMailAlertName,
-        [send = std::move(send)](const CItemList& list, std::stop_token stop) {
-            return send ? send(list, stop) : ::SendMailAlert(list, SmtpOptions{}, stop);
+        [send = std::move(send), holds = m_holds](const CItemList& list, std::stop_token stop) {
+            return send ? send(list, holds, stop) : ::SendMailAlert(list, SmtpOptions{}, stop, &holds);
         },
         std::move(ended));
 }

@@ -5,10 +5,13 @@
 #include "CDialog.h"
 #include "CommandLauncher.h"
 #include "EntryHistory.h"
+#include "EntryParents.h"
 #include "ICheckRunner.h"
 #include "IPeriodTimer.h"
 #include "ISoundPlayer.h"
 #include "ListFileStamp.h"
+#include "MuteState.h"
+#include "PassHolds.h"
 #include "PassRecord.h"
 #include "ProbeSettings.h"
 #include "UserPrompts.h"
@@ -31,6 +34,7 @@ class CScheduler;
 class CTrayIcon;
 class WindowGeometry;
 class QLabel;
+class QMenu;
 class QTreeWidget;
 
 // The main window: the connection list, every alert, schedule and log setting, the list
@@ -52,7 +56,8 @@ public:
         std::function<void(QWidget* owner)> showSplash;                  // the start-up picture
         // The e-mail dialogue for a private copy of the list; runs off the user-interface thread.
         // Returns how it ended: smtp::kOk, or why it failed.
-        std::function<std::string(const CItemList& list, std::stop_token stop)> sendMail;
+        // The entries the holds of the pass hold are left out.
+        std::function<std::string(const CItemList& list, const PassHolds& holds, std::stop_token stop)> sendMail;
         // The same for the notice that an outage is over, naming the entries that answer again.
         std::function<std::string(const CItemList& list, std::stop_token stop,
                                   const std::vector<std::string>& recovered)>
@@ -150,6 +155,13 @@ public:
     void ShowHistory();
     const EntryHistory& History() const { return m_history; }
 
+    // "Pause alerts": holds the alerts of the list for so many seconds (MuteState::kUntilResumed:
+    // until resumed), kept in the list's mute state, which the monitor and the companion share.
+    void PauseAlerts(std::int64_t seconds);
+    void ResumeAlerts();
+    // A menu of the pauses offered and "Resume alerts", for the tray and the window's button.
+    QMenu* CreatePauseMenu(QWidget* parent);
+
     // Where the manual is looked for: beside the executable, then in the documentation folder.
     static QString HelpFilePath();
 
@@ -201,6 +213,16 @@ private:
     // The probe settings (CMainDlgProbeSettings.cpp): their button, kept in the user's settings.
     void CreateProbeSettingsButton();
     void ScheduledPassEnded(std::function<void()> done);
+    // What holds the alerts after a run (CMainDlgHolds.cpp): the uplink's answer, the mute state
+    // read afresh, the parents against the list as it is now; the reasons of unreachable rows.
+    void JudgeHolds(std::optional<bool> uplinkAnswered);
+    void CreatePauseButton();
+    // The mute state of the list: its file's (none for a list never saved), or kept in memory.
+    void ReadMutes();
+    void ChangeMutes(const std::function<void(MuteState&)>& change);
+    // The list's file has become path: a pause of a list without a file goes into the new one.
+    void MutesFollowPath(const std::string& oldPath);
+    QString HoldsText() const; // the status line's part about the holds
     void NotifyRecovery();
     void SendRecoveryMail(std::function<void(std::exception_ptr)> ended);
     // An e-mail dialogue on a copy of the list beside the window; what (its name in the status
@@ -214,6 +236,8 @@ private:
     void SetTabOrder();
     QString PassText() const;
     QString FailedEntriesText() const;
+    // The reason cell of a row that failed behind a parent that failed too.
+    void ShowUnreachable(std::size_t row, const QString& reason);
     Services m_services;
     std::string m_commandLineTail;
     std::unique_ptr<CItemList> m_pList;
@@ -222,6 +246,12 @@ private:
     std::unique_ptr<CBackgroundTask> m_mailTask; // the e-mail dialogue in flight
     std::unique_ptr<CAlertDispatch> m_alerts;
     CAlertPolicy m_policy;         // from the user's settings file
+    std::string m_uplink;          // likewise, with the parents
+    EntryParents m_parents;
+    MuteState m_mutes;             // as last read from the list's mute state
+    QString m_muteProblem;         // a mute state that cannot be read, for the status line
+    QString m_parentsProblem;      // parents that do not fit the list, likewise
+    PassHolds m_holds;             // of the last run
     ProbeSettings m_probeSettings; // likewise
     std::unique_ptr<CScheduler> m_scheduler;
     int m_nEditorDepth = 0; // edit dialogs open on entries; a scheduled run waits for them

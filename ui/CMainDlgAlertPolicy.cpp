@@ -7,6 +7,8 @@
 #include "CBackgroundTask.h"
 #include "CDialogBuilder.h"
 #include "CItemList.h"
+#include "EntryParents.h"
+#include "HostName.h"
 #include "ListCopy.h"
 #include "LocalText.h"
 #include "ResourceIds.h"
@@ -26,10 +28,25 @@ constexpr int kPolicyButtonWidth = 87;
 constexpr int kPolicyButtonHeight = 14;
 constexpr const char* kRecoveredSummary = "Connections answer again";
 constexpr const char* kRecoveryMailName = "Recovery e-mail";
+constexpr const char* kCutOffSummary = "Cut off";
+
+// The parents of holds; the first declaration that cannot be read says why.
+std::optional<std::string> ReadParents(const CAlertPolicyDlg::Holds& holds, EntryParents& parents) {
+    parents = {};
+    for (const std::string& line : holds.behind) {
+        if (auto why = parents.Add(line))
+            return why;
+    }
+    return std::nullopt;
+}
 } // namespace
 
 void CMainDlg::CreateAlertPolicyButton() {
     m_policy.SetSettings(CAlertPolicyDlg::Load());
+    const CAlertPolicyDlg::Holds holds = CAlertPolicyDlg::LoadHolds();
+    m_uplink = holds.uplink;
+    if (const auto why = ReadParents(holds, m_parents)) // an edited settings file
+        m_parentsProblem = QStringLiteral("Entries behind a parent are not used: %1.").arg(ui::FromLocal(*why));
     auto* button = new QPushButton(QStringLiteral("Ale&rt policy..."), this);
     button->setObjectName(QStringLiteral("alertPolicy"));
     button->setAutoDefault(false); // Enter in a field stays with the window, as for the template's buttons
@@ -42,16 +59,39 @@ void CMainDlg::CreateAlertPolicyButton() {
     connect(button, &QPushButton::clicked, this, [this] {
         auto* dialog = new CAlertPolicyDlg(m_policy.GetSettings(), this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
+        // Names are checked against the list as it is when OK is pressed.
+        dialog->SetHolds(CAlertPolicyDlg::LoadHolds(), [this](const CAlertPolicyDlg::Holds& value) {
+            EntryParents parents;
+            std::vector<std::size_t> parentOf;
+            if (!value.uplink.empty()) {
+                if (auto why = WhyNotHostName(value.uplink))
+                    return why;
+            }
+            if (auto why = ReadParents(value, parents))
+                return why;
+            return parents.Resolve(*m_pList, parentOf);
+        });
         connect(dialog, &QDialog::accepted, this, [this, dialog] {
             m_policy.SetSettings(dialog->Value());
             CAlertPolicyDlg::Save(dialog->Value());
+            const CAlertPolicyDlg::Holds value = dialog->HoldsValue();
+            CAlertPolicyDlg::SaveHolds(value);
+            m_uplink = value.uplink;
+            ReadParents(value, m_parents);
+            m_parentsProblem.clear();
+            UpdateStatus();
         });
         dialog->open(); // not exec(): monitoring goes on while it is open
     });
 }
 
 void CMainDlg::ScheduledPassEnded(std::function<void()> done) {
-    switch (m_policy.PassEnded(m_passRecord.Results(*m_pList))) {
+    switch (m_policy.PassEnded(m_passRecord.Results(*m_pList, &m_holds), m_holds.cutOff)) {
+    case CAlertPolicy::Decision::cutOff:
+        // Once per spell; the status line says it for as long as it lasts.
+        ui::Prompts().Notify(QString::fromLatin1(kCutOffSummary), ui::FromLocal(CutOffText(m_uplink)));
+        done();
+        break;
     case CAlertPolicy::Decision::alert:
         RaiseAlerts(std::move(done));
         break;

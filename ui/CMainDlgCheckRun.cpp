@@ -15,10 +15,12 @@ int CMainDlg::CheckConnections() {
         return 1; // never two runs at once; the scheduler does not ask for one
     std::unique_ptr<ICheckRunner> runner = m_services.makeCheckRunner();
     runner->SetProbeSettings(m_probeSettings);
+    runner->SetUplink(m_uplink);
     runner->SetEndedFn([this](std::size_t row, const ProbeOutcome& outcome, std::int64_t endedAt) {
         ShowProbeEnded(row, outcome, endedAt);
     });
     int result = 1; // a run whose worker could not start probed nothing and found no failure
+    std::optional<bool> uplinkAnswered;
     {
         // However the run ends, a failure included (no memory for the progress window), the
         // window comes back enabled and the next run is free to start.
@@ -63,12 +65,14 @@ int CMainDlg::CheckConnections() {
             disabled.Enable();
             // Stops a worker that still runs (after a cancel) and hands over the rows it finished.
             result = runner->Finish();
+            uplinkAnswered = runner->UplinkAnswered();
             m_currentPass.cancelled = progress->m_bCancelled;
         } else {
             emit checkRunStarted();
         }
     }
     m_passRecord.Ended();
+    JudgeHolds(uplinkAnswered);
     OnPassEnded();
     emit checkRunFinished(result);
     return result;

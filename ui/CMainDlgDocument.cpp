@@ -54,7 +54,8 @@ QString CMainDlg::DocumentName() const {
 }
 
 void CMainDlg::MarkSaved(const std::string& path, const std::optional<ListFileStamp>& stamp) {
-    m_strListPath = path;
+    const std::string oldPath = std::exchange(m_strListPath, path);
+    MutesFollowPath(oldPath);
     m_savedStamp = stamp;
     m_pSavedContent = CopyList(*m_pList);
     UpdateStatus();

@@ -133,6 +133,14 @@ ui::FileDialogRequest ListFileRequest(ui::FileDialogRequest::Mode mode, const st
 
 } // namespace
 
+void CMainDlg::ShowUnreachable(std::size_t row, const QString& reason) {
+    if (QTreeWidgetItem* cells = ListView()->topLevelItem(static_cast<int>(row))) {
+        cells->setText(kReasonColumn, reason);
+        for (int column = 0; column < cells->columnCount(); ++column)
+            cells->setToolTip(column, reason);
+    }
+}
+
 void CMainDlg::RefreshList() {
     QTreeWidget* view = ListView();
     view->setUpdatesEnabled(false);

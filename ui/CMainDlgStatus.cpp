@@ -6,6 +6,7 @@
 #include "CItemList.h"
 #include "CScheduler.h"
 #include "CTrayIcon.h"
+#include "EntryParents.h"
 #include "LocalText.h"
 #include "ProbeFailure.h"
 
@@ -92,6 +93,8 @@ QString CMainDlg::StatusLineText() const {
     // An outage longer than one pass is counted (a single failure the last pass already says).
     if (const std::int32_t outage = m_policy.OutagePasses(); outage > 1 && IsRunning())
         state += QStringLiteral(" Failing for %1 passes in a row.").arg(outage);
+    if (const QString holds = HoldsText(); !holds.isEmpty())
+        state += QStringLiteral("  ") + holds;
     if (m_lastPass.when.isValid())
         state += QStringLiteral("  ") + PassText();
     return m_alertFailure.isEmpty() ? state : state + QStringLiteral("  ") + m_alertFailure;
@@ -106,9 +109,14 @@ void CMainDlg::AlertFailed(const char* what, const QString& why) {
 
 QString CMainDlg::FailedEntriesText() const {
     QStringList lines;
-    m_pList->ForEach([&lines](const CItem& entry) {
-        if (entry.m_bResult == 0)
-            lines << EntryText(entry);
+    std::size_t row = 0;
+    m_pList->ForEach([this, &lines, &row](const CItem& entry) {
+        const std::size_t at = row++;
+        if (entry.m_bResult != 0 || m_holds.Held(at))
+            return;
+        lines << EntryText(entry);
+        if (const std::int32_t behind = m_holds.reach.Behind(at))
+            lines.back() += QStringLiteral(", ") + QString::fromStdString(BehindText(behind));
     });
     return lines.join(QLatin1Char('\n'));
 }

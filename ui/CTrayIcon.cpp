@@ -46,6 +46,7 @@ CTrayIcon::CTrayIcon(CMainDlg& window)
         else
             window.StartMonitoring();
     });
+    m_menu->addMenu(window.CreatePauseMenu(m_menu));
     m_menu->addSeparator();
     m_minimise = m_menu->addAction(QStringLiteral("&Keep monitoring in the tray when closed"));
     m_minimise->setCheckable(true);

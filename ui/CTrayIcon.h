@@ -9,7 +9,7 @@ class QSystemTrayIcon;
 
 // The main window's icon in the desktop's system tray: its picture says not monitoring, all
 // answered or something failed; its tooltip gives the last pass; its menu offers Show, Ping Now,
-// Start or Stop, the "minimise to tray" choice and Quit.
+// Start or Stop, Pause alerts, the "minimise to tray" choice and Quit.
 class CTrayIcon final : public QObject {
     Q_OBJECT
 public:

@@ -10,6 +10,7 @@
 #include "CSoundEffectPlayer.h"
 #include "CSplashWindow.h"
 #include "CommandLauncher.h"
+#include "PassHolds.h"
 #include "SmtpAlert.h"
 #include "UserPrompts.h"
 
@@ -30,8 +31,8 @@ CMainDlg::Services DefaultMainDlgServices() {
     // The provider settings and the password, shared by the dialog and the alert.
     const auto account = std::make_shared<CMailAccount>();
     services.editMail = [account](CItemList& list, QWidget* owner) { CMailDlg(list, account.get(), owner).DoModal(); };
-    services.sendMail = [account](const CItemList& list, std::stop_token stop) {
-        return ::SendMailAlert(list, account->Options(), stop);
+    services.sendMail = [account](const CItemList& list, const PassHolds& holds, std::stop_token stop) {
+        return ::SendMailAlert(list, account->Options(), stop, &holds);
     };
     services.sendRecoveryMail = [account](const CItemList& list, std::stop_token stop,
                                           const std::vector<std::string>& recovered) {

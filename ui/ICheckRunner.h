@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 class CItem;
 class CItemList;
@@ -24,6 +26,10 @@ public:
     virtual void SetEndedFn(EndedFn onEnded) = 0;
     // For the next Start: how each entry is probed, and what reads as degraded.
     virtual void SetProbeSettings(const ProbeSettings&) {}
+    // For the next Start: a host echoed beside the entries (the uplink); none when empty.
+    virtual void SetUplink(std::string) {}
+    // After Finish: whether the uplink answered; none when unset or not probed to its end.
+    virtual std::optional<bool> UplinkAnswered() const { return std::nullopt; }
     // Starts the worker over the list; false when it could not start.
     virtual bool Start(CItemList& list, StatusFn onStatus) = 0;
     // Readable while rows or progress wait for Deliver() or once the worker has ended.

@@ -13,10 +13,12 @@ struct Case {
     const char* what;
     CAlertPolicy::Settings settings;
     // Entry names, then one string per pass with a state per entry: 'x' failed, '.' answered,
-    // '?' not probed in that pass (cancelled, not started, not reached), '_' not in the list.
+    // '?' not probed in that pass (cancelled, not started, not reached), '_' not in the list,
+    // 'm' failed and muted, 'u' failed behind a parent that failed too; a pass that starts with
+    // '!' was cut off (its uplink did not answer).
     std::vector<std::string> entries;
     std::vector<std::string> passes;
-    // One decision per pass: 'A' alert, 'R' recovered, '-' nothing.
+    // One decision per pass: 'A' alert, 'R' recovered, 'C' cut off, '-' nothing.
     std::string decisions;
     std::vector<std::string> recovered; // RecoveredEntries() at the end
     std::int32_t outagePasses;          // OutagePasses() at the end
@@ -28,6 +30,8 @@ char Letter(CAlertPolicy::Decision decision) {
         return 'A';
     case CAlertPolicy::Decision::recovered:
         return 'R';
+    case CAlertPolicy::Decision::cutOff:
+        return 'C';
     case CAlertPolicy::Decision::none:
         break;
     }
@@ -35,6 +39,31 @@ char Letter(CAlertPolicy::Decision decision) {
 }
 
 constexpr std::int32_t kNever = CAlertPolicy::kNever;
+
+void Check(const Case& c) {
+    SCOPED_TRACE(c.what);
+    CAlertPolicy policy(c.settings);
+    std::string decisions;
+    for (const std::string& given : c.passes) {
+        const bool cutOff = given.starts_with('!');
+        const std::string pass = cutOff ? given.substr(1) : given;
+        std::vector<CAlertPolicy::EntryResult> results;
+        for (std::size_t i = 0; i < c.entries.size(); ++i) {
+            using Outcome = CAlertPolicy::Outcome;
+            using Hold = CAlertPolicy::Hold;
+            if (pass[i] != '_')
+                results.push_back({c.entries[i],
+                                   pass[i] == '.'   ? Outcome::answered
+                                   : pass[i] == '?' ? Outcome::notProbed
+                                                    : Outcome::failed,
+                                   pass[i] == 'm' ? Hold::muted : pass[i] == 'u' ? Hold::unreachable : Hold::none});
+        }
+        decisions += Letter(policy.PassEnded(results, cutOff));
+    }
+    EXPECT_EQ(decisions, c.decisions);
+    EXPECT_EQ(policy.RecoveredEntries(), c.recovered);
+    EXPECT_EQ(policy.OutagePasses(), c.outagePasses);
+}
 
 } // namespace
 
@@ -97,23 +126,57 @@ TEST(CAlertPolicy, DecidesEachPassAsTheSettingsSay) {
          {},
          1},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        CAlertPolicy policy(c.settings);
-        std::string decisions;
-        for (const std::string& pass : c.passes) {
-            std::vector<CAlertPolicy::EntryResult> results;
-            for (std::size_t i = 0; i < c.entries.size(); ++i) {
-                using Outcome = CAlertPolicy::Outcome;
-                if (pass[i] != '_')
-                    results.push_back({c.entries[i], pass[i] == '.'   ? Outcome::answered
-                                                     : pass[i] == 'x' ? Outcome::failed
-                                                                      : Outcome::notProbed});
-            }
-            decisions += Letter(policy.PassEnded(results));
-        }
-        EXPECT_EQ(decisions, c.decisions);
-        EXPECT_EQ(policy.RecoveredEntries(), c.recovered);
-        EXPECT_EQ(policy.OutagePasses(), c.outagePasses);
-    }
+    for (const Case& c : cases)
+        Check(c);
+}
+
+// What holds alerts: the uplink, a mute, a parent that is down; and what happens once it no longer does.
+TEST(CAlertPolicy, HoldsAlertsAndAlertsByTheUsualRuleAfterwards) {
+    const std::vector<Case> cases = {
+        {"a pass cut off counts nothing and says so once per spell",
+         {2, 1, true},
+         {"a"},
+         {"x", "!x", "!x", "x", "!x", ".", "."},
+         "-C-ACR-",
+         {"a"},
+         0},
+        {"a muted list alerts nothing; once the mute ends it alerts at once, even without re-alerts",
+         {1, kNever, false},
+         {"a", "b"},
+         {"mm", "mm", "xx"},
+         "--A",
+         {},
+         3},
+        {"one muted entry is left out of the alert and of its recovery notice",
+         {1, kNever, true},
+         {"a", "b"},
+         {"mx", "m.", ".."},
+         "AR-",
+         {"b"},
+         0},
+        {"the mute ends while the entry still fails: alerted once it has failed long enough",
+         {2, kNever, true},
+         {"a"},
+         {"m", "m", "m", "x", "."},
+         "---AR",
+         {"a"},
+         0},
+        {"alerted before the mute: after it, only when the re-alert comes round",
+         {1, 3, false},
+         {"a"},
+         {"x", "m", "x", "x", "x"},
+         "A--A-",
+         {},
+         5},
+        {"a child behind a failed parent alerts with it, on its own once the parent answers",
+         {1, kNever, true},
+         {"router", "host"},
+         {"xu", "xu", ".x", ".."},
+         "A-AR",
+         {"router", "host"},
+         0},
+        {"a child behind an answering parent alerts as without parents", {1, 1, false}, {"router", "host"}, {".x"}, "A", {}, 1},
+    };
+    for (const Case& c : cases)
+        Check(c);
 }

@@ -363,3 +363,72 @@ TEST(CliStart, WithoutProcNoAlertsProgramOfTheCurrentDirectoryRuns) {
     EXPECT_NE(run.err.find("sound: failed, no sound module (this program cannot find its"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir.file("ran"))) << run.err;
 }
+
+// Mutes live in a state folder beside the list, never in it: what mute takes and refuses, what
+// show and unmute make of it, and parents that check refuses before it probes anything.
+TEST(CliMute, MuteUnmuteAndShowKeepTheStateOutsideTheList) {
+    TempDir dir;
+    const std::string list = dir.file("office.pwk").string();
+    const std::string state = dir.file("state").string();
+    std::filesystem::create_directory(state);
+    for (const std::vector<std::string>& edit : {std::vector<std::string>{"new", list},
+                                                 {"add", list, "icmp", "127.0.0.2"},
+                                                 {"add", list, "tcp", "127.0.0.2", "25"},
+                                                 {"add", list, "tcp", "127.0.0.3", "25"}})
+        ASSERT_EQ(Cli(dir, edit).status, 0);
+    const Bytes before = ReadFileBytes(list);
+
+    struct Case {
+        std::vector<std::string> args; // after "mute LIST"
+        int status;
+        std::string said; // in the output, or in the error when refused
+    };
+    const Case cases[] = {
+        {{"90m"}, 0, "office.pwk: alerts muted until "},
+        {{"1d12h", "127.0.0.2"}, 0, "127.0.0.2:ICMP: alerts muted until "},
+        {{"2h", "127.0.0.3:25"}, 0, "127.0.0.3:25: alerts muted until "},
+        {{"30s"}, 2, "not a DURATION: '30s'"},
+        {{"366d"}, 2, "not a DURATION: '366d'"},
+        {{"2h30"}, 2, "not a DURATION: '2h30'"},
+        {{"30m2h"}, 2, "not a DURATION: '30m2h'"},
+        {{"1h", "127.0.0.9"}, 2, "no entry '127.0.0.9' in "},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"mute", list, "--state-dir", state};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const CliRun run = Cli(dir, args);
+        EXPECT_EQ(run.status, c.status) << c.args[0] << ": " << run.err;
+        EXPECT_NE((c.status == 0 ? run.out : run.err).find(c.said), std::string::npos) << run.out << run.err;
+    }
+    EXPECT_EQ(ReadFileBytes(list), before) << "nothing of a mute goes into the list";
+
+    const CliRun shown = Cli(dir, {"show", list, "--json", "--state-dir", state});
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    for (const char* muted : {"{\"entry\": null, \"until\": ", "{\"entry\": \"127.0.0.2:ICMP\", \"until\": ",
+                              "{\"entry\": \"127.0.0.2:25\", \"until\": ", "{\"entry\": \"127.0.0.3:25\", \"until\": "})
+        EXPECT_NE(shown.out.find(muted), std::string::npos) << muted << shown.out;
+
+    const CliRun one = Cli(dir, {"unmute", list, "127.0.0.3:25", "--state-dir", state});
+    EXPECT_EQ(one.out, "127.0.0.3:25: alerts resume\n" + list + ": the whole list stays muted " +
+                           one.out.substr(one.out.find("until ")));
+    EXPECT_EQ(Cli(dir, {"unmute", list, "--state-dir", state}).status, 0);
+    EXPECT_TRUE(std::filesystem::is_empty(state)) << "nothing muted leaves no file";
+    EXPECT_EQ(Cli(dir, {"show", list, "--state-dir", state}).out.find("Muted"), std::string::npos);
+
+    const std::pair<std::vector<std::string>, std::string> parents[] = {
+        {{"127.0.0.2:25=127.0.0.3", "127.0.0.3=127.0.0.2:25"}, "a cycle: "},
+        {{"127.0.0.2=127.0.0.3"}, "'127.0.0.2' names 2 entries"},
+        {{"127.0.0.2:25=127.0.0.3", "127.0.0.2:ICMP=127.0.0.3"}, "127.0.0.3:25 is behind both "},
+        {{"127.0.0.2:25=nowhere"}, "no entry 'nowhere' in the list"},
+        {{"127.0.0.2:25"}, "not PARENT=CHILD[,CHILD...]"},
+    };
+    for (const auto& [declarations, said] : parents) {
+        std::vector<std::string> args{"check", list};
+        for (const std::string& declaration : declarations)
+            args.insert(args.end(), {"--behind", declaration});
+        const CliRun run = Cli(dir, args);
+        EXPECT_EQ(run.status, 2) << said;
+        EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "") << "refused before probing";
+    }
+}

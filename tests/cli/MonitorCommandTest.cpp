@@ -6,6 +6,8 @@
 #include "FakeModem.h"
 #include "ListFile.h"
 #include "LoopbackPorts.h"
+#include "RunProgram.h"
+#include "SilentHostNamespace.h"
 #include "SmtpSink.h"
 #include "TempDir.h"
 
@@ -20,6 +22,8 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -219,6 +223,141 @@ TEST_F(MonitorCommand, AlertsOncePerOutageAfterTwoPassesAndTellsWhenItIsOver) {
                           "\r\n"),
               std::string::npos)
         << notice;
+}
+
+// In a namespace of the test's own: the uplink is silent for two passes, then answers (its address
+// comes up on loopback); a mute given meanwhile holds the alerts until unmute.
+TEST_F(MonitorCommand, ACutOffPassAndAMuteHoldTheAlertsThatTheUplinkAndUnmuteRelease) {
+    testsupport::SilentHostNamespace ns(true);
+    if (!ns.IsAvailable())
+        GTEST_SKIP() << ns.Reason();
+    auto item = std::make_unique<CItem>();
+    item->m_strAddress = "127.0.0.1";
+    item->m_nPort = 9; // nobody listens in the namespace: refused at once
+    m_list.AddTail(std::move(item));
+    m_list.m_nPeriod = 1;
+    const auto events = m_dir.file("events");
+    m_list.m_strExecute = "echo $PULSEWICK_EVENT >> '" + events.string() + "'";
+    const std::string path = Save();
+    const std::string uplink = testsupport::SilentHostNamespace::kSilentAddress;
+    const std::string state = m_dir.file("state").string();
+    std::filesystem::create_directory(state);
+    const std::string metrics = m_dir.file("metrics").string();
+    const auto lines = [](const std::filesystem::path& file) {
+        std::ifstream in(file);
+        return static_cast<int>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
+    };
+    std::optional<MonitorProcess> monitor;
+    {
+        const testsupport::SilentHostNamespace::Inside inside(ns);
+        monitor.emplace(
+            m_dir.path(),
+            std::vector<std::string>{path, "--uplink", uplink, "--state-dir", state, "--metrics-file", metrics},
+            std::map<std::string, std::string>{{"PULSEWICK_MINUTE_MS", "300"}});
+    }
+    const std::string cutOff = "uplink " + uplink + " does not answer: this monitor is cut off; alerts held\n";
+    ASSERT_TRUE(monitor->WaitFor("pass 2: ", 60s)) << monitor->Err();
+    EXPECT_EQ(monitor->CountLines(cutOff.substr(0, cutOff.size() - 1)), 1) << monitor->Err();
+    EXPECT_NE(ReadText(metrics).find("pulsewick_uplink_up{uplink=\"" + uplink + "\"} 0\n"), std::string::npos);
+    EXPECT_EQ(lines(events), 0) << "no alert from a pass cut off";
+
+    ASSERT_EQ(testsupport::RunProgram({"/usr/sbin/ip", "-n", ns.Name(), "addr", "add", uplink + "/32", "dev", "lo"}),
+              0);
+    ASSERT_TRUE(monitor->WaitFor("uplink " + uplink + " answers again: alerts resume\n", 30s)) << monitor->Err();
+    ASSERT_TRUE(monitor->WaitFor("execute: started", 20s)) << monitor->Err();
+
+    const auto mute = testsupport::RunProgram(m_dir, {PULSEWICK_CLI, "mute", path, "1h", "--state-dir", state});
+    ASSERT_EQ(mute.status, 0) << mute.err;
+    EXPECT_NE(mute.out.find(path + ": alerts muted until "), std::string::npos) << mute.out;
+    ASSERT_TRUE(monitor->WaitFor("muted: the whole list until ", 20s)) << monitor->Err();
+    const std::size_t muted = monitor->Err().rfind("muted: the whole list");
+    ASSERT_TRUE(monitor->WaitFor("alerts: held by a mute\n", 20s, muted)) << monitor->Err();
+    const int alerted = lines(events); // an alert of a pass before the mute has written its line by now
+    ASSERT_TRUE(monitor->WaitFor("alerts: held by a mute\n", 20s, monitor->Err().find("held by a mute", muted) + 1));
+    EXPECT_EQ(lines(events), alerted) << "the mute holds every alert";
+    EXPECT_NE(ReadText(metrics).find("pulsewick_muted_until_timestamp_seconds{row=\"1\""), std::string::npos);
+
+    ASSERT_EQ(testsupport::RunProgram(m_dir, {PULSEWICK_CLI, "unmute", path, "--state-dir", state}).status, 0);
+    ASSERT_TRUE(monitor->WaitFor("muted: nothing any more\n", 20s, muted)) << monitor->Err();
+    EXPECT_TRUE(monitor->WaitFor("execute: started", 20s, monitor->Err().find("muted: nothing any more")))
+        << monitor->Err();
+    monitor->Signal(SIGTERM);
+    EXPECT_EQ(monitor->Wait(5s), 0);
+    EXPECT_EQ(monitor->CountLines(cutOff.substr(0, cutOff.size() - 1)), 1);
+}
+
+// What holds alerts is never turned against the monitor or its user: an uplink that can never
+// answer does not hold them for ever, a list whose link is pointed elsewhere is muted where mute
+// writes, and a link planted in the state folder is never written through.
+TEST_F(MonitorCommand, HoldsThatCannotBeTrustedNeitherHoldAlertsForEverNorWriteThroughLinks) {
+    testsupport::SilentHostNamespace ns(true);
+    if (!ns.IsAvailable())
+        GTEST_SKIP() << ns.Reason();
+    AddTcp(9); // nobody listens in the namespace: refused at once
+    m_list.m_nPeriod = 1;
+    const auto events = m_dir.file("events");
+    m_list.m_strExecute = "echo $PULSEWICK_EVENT >> '" + events.string() + "'";
+    const std::string first = Save();
+    m_path = m_dir.file("other.pwk").string();
+    const std::string second = Save();
+    const std::string link = m_dir.file("link.pwk").string();
+    const std::string state = m_dir.file("state").string();
+    std::filesystem::create_directory(state);
+    std::filesystem::create_symlink(first, link);
+    const auto mute = [&](const std::string& dir) {
+        return testsupport::RunProgram(m_dir, {PULSEWICK_CLI, "mute", link, "1h", "--state-dir", dir});
+    };
+    struct Case {
+        const char* what;
+        std::string uplink;
+        std::string line; // the monitor's
+    };
+    const Case cases[] = {
+        {"an uplink that names no host", "127.0.0.1:80", "--uplink: '127.0.0.1:80' is not a host name or address"},
+        {"an uplink whose name does not resolve", "uplink.invalid",
+         "uplink uplink.invalid cannot be judged (host name not found): alerts go on"},
+        {"a list whose link is pointed elsewhere", "", "alerts: held by a mute"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(events);
+        std::vector<std::string> args = {link, "--state-dir", state};
+        if (!c.uplink.empty())
+            args.insert(args.end(), {"--uplink", c.uplink});
+        std::optional<MonitorProcess> monitor;
+        {
+            const testsupport::SilentHostNamespace::Inside inside(ns);
+            monitor.emplace(m_dir.path(), args, std::map<std::string, std::string>{{"PULSEWICK_MINUTE_MS", "300"}});
+        }
+        if (c.uplink.empty()) {
+            ASSERT_TRUE(monitor->WaitFor("pass 1: ", 30s)) << monitor->Err();
+            std::filesystem::remove(link);
+            std::filesystem::create_symlink(second, link);
+            ASSERT_EQ(mute(state).status, 0);
+        }
+        EXPECT_TRUE(monitor->WaitFor(c.line, 30s)) << monitor->Err();
+        if (c.line.front() == '-') {
+            EXPECT_EQ(monitor->Wait(10s), 2);
+            continue;
+        }
+        if (!c.uplink.empty()) {
+            EXPECT_TRUE(monitor->WaitFor("execute: started", 30s)) << "alerts go on\n" << monitor->Err();
+        }
+        monitor->Signal(SIGTERM);
+        EXPECT_EQ(monitor->Wait(5s), 0);
+    }
+
+    // The state file's name, learnt elsewhere, planted as a link to a file of the user's.
+    const std::string elsewhere = m_dir.file("elsewhere").string();
+    std::filesystem::create_directory(elsewhere);
+    ASSERT_EQ(mute(elsewhere).status, 0);
+    const std::string name = std::filesystem::directory_iterator(elsewhere)->path().filename().string();
+    const auto precious = m_dir.file("precious");
+    std::ofstream(precious) << "precious\n";
+    std::filesystem::remove(std::filesystem::path(state) / name);
+    std::filesystem::create_symlink(precious, std::filesystem::path(state) / name);
+    EXPECT_NE(mute(state).status, 0);
+    EXPECT_EQ(ReadText(precious), "precious\n");
 }
 
 TEST_F(MonitorCommand, BadAlertPolicyOptionsAreUsageErrors) {

@@ -2,25 +2,32 @@
 """Several locations end to end, with the real engines and the shipped rules.
 
 Three `pulsewick-cli monitor` processes, each in a network namespace of its own (a location),
-probe one host by ICMP; two Prometheus servers (replicas) scrape all three and send to both
-Alertmanagers of a cluster, which send to one webhook receiver. The host is reachable from all
-locations, then from two, one and none, then from all again; last one monitor is killed. Each
-location has a link of its own to the host, cut by an unreachable route.
+probe one host by ICMP, and a second host behind it (--behind); two Prometheus servers (replicas)
+scrape all three and send to both Alertmanagers of a cluster, with the shipped inhibit rules, which
+send to one webhook receiver. The hosts are reachable from all locations, then from two, one and
+none, then from all again; then one location is cut off from its uplink (--uplink, its own
+gateway); last one monitor is killed. Each location has a link of its own to the hosts, cut by an
+unreachable route. The host behind never alerts on its own.
 
 Everything lives in namespaces of the test's own: the test re-runs itself in a new network
 namespace (with a user namespace of its own when not root), where the servers use loopback, and
 every namespace is held by a child that dies with the test, so nothing is left behind.
 """
+import json
 import os
 import subprocess
 import sys
 import time
+import urllib.parse
+import urllib.request
 
 import engines
 
 INSIDE = "PULSEWICK_SEVERAL_LOCATIONS_INSIDE"
 LOCATIONS = ("a", "b", "c")
 HOST = "10.28.0.1"  # the probed host, one address however it is reached
+BEHIND = "10.28.0.2"  # a host behind it
+HOSTS = "10.28.0.0/30"
 METRICS_PORT = 7979
 PROMETHEUS_PORTS = {"1": 9090, "2": 9091}
 ALERTMANAGER_PORTS = {"1": (9093, 9094), "2": (9193, 9194)}  # web, cluster
@@ -71,12 +78,20 @@ class Location:
         self.reach_host(True)
 
     def reach_host(self, reachable):
-        """Mends or cuts the link to the host; cut, an unreachable route fails every probe at once."""
-        route = [HOST + "/32", "via", self.gateway] if reachable else ["unreachable", HOST + "/32"]
+        """Mends or cuts the link to the hosts; cut, an unreachable route fails every probe at once."""
+        route = [HOSTS, "via", self.gateway] if reachable else ["unreachable", HOSTS]
         self.ns.ip("route", "replace", *route)
 
+    def reach_uplink(self, reachable):
+        """The gateway is the monitor's uplink: cut, the monitor is cut off (the hosts' route stays)."""
+        if reachable:
+            self.ns.ip("route", "del", "unreachable", self.gateway + "/32")
+        else:
+            self.ns.ip("route", "add", "unreachable", self.gateway + "/32")
+
     def start_monitor(self, processes, cli, listing):
-        processes.start("monitor-" + self.name, self.ns.prefix + [cli, "monitor", listing, "--metrics", self.metrics],
+        processes.start("monitor-" + self.name, self.ns.prefix + [
+            cli, "monitor", listing, "--metrics", self.metrics, "--uplink", self.gateway, "--behind", f"{HOST}={BEHIND}"],
                         env={"PULSEWICK_MINUTE_MS": "1000"})  # a pass every second
 
 
@@ -144,20 +159,22 @@ def start_engines(args, tmp, processes, webhook, locations, alertmanager_extra="
 
 
 def set_up(args, tmp, processes, alertmanager_extra=""):
-    """The host, three locations monitoring it, and the engines; returns (locations, Prometheus
+    """The hosts, three locations monitoring them, and the engines; returns (locations, Prometheus
     servers, webhook) once both servers see all three locations reach the host."""
     listing = os.path.join(tmp, "list.pwk")
-    for command in (["new", listing], ["add", listing, "icmp", HOST], ["set", listing, "period", "1"]):
+    for command in (["new", listing], ["add", listing, "icmp", HOST], ["add", listing, "icmp", BEHIND],
+                    ["set", listing, "period", "1"]):
         subprocess.run([args.cli] + command, check=True, capture_output=True)
     hub = Namespace()
     host = Namespace(processes, "ns-host")
-    host.ip("addr", "add", HOST + "/32", "dev", "lo")
+    for address in (HOST, BEHIND):
+        host.ip("addr", "add", address + "/32", "dev", "lo")
     locations = [Location(processes, hub, host, number, name) for number, name in enumerate(LOCATIONS, 1)]
     for location in locations:
         location.start_monitor(processes, args.cli, listing)
     webhook = engines.Webhook()
     prometheus = start_engines(args, tmp, processes, webhook, locations, alertmanager_extra)
-    seen_by_all(prometheus, "count(pulsewick_probe_success == 1)", 3, "three locations reaching the host")
+    seen_by_all(prometheus, "count(pulsewick_probe_success == 1)", 6, "three locations reaching the hosts")
     return locations, prometheus, webhook
 
 
@@ -189,12 +206,23 @@ def notified_once(webhook, status, labels, what):
     count = len(webhook.instances(status, labels))
     if count != 1:
         with webhook.lock:
-            sent = [(n["externalURL"], n["status"], [(a["labels"]["alertname"], a["startsAt"], a["endsAt"])
+            sent = [(n["externalURL"], n["status"], [(a["labels"]["alertname"], a["labels"].get("address"),
+                                                      a["labels"].get("location"), a["startsAt"], a["endsAt"])
                                                      for a in n["alerts"]]) for n in webhook.notifications]
         raise AssertionError(f"{count} alerts notified for the {what}; all of them: {sent}")
     if "replica" in alert["labels"]:
         raise AssertionError(f"the {what} keeps the replica label: {alert['labels']}")
     return alert
+
+
+def suppressed(alertmanager_port, labels, what):
+    """Waits until the Alertmanager holds an alert with these labels, inhibited."""
+    query = urllib.parse.urlencode({"filter": [f'{name}="{value}"' for name, value in labels.items()]}, doseq=True)
+
+    def held():
+        with urllib.request.urlopen(f"http://127.0.0.1:{alertmanager_port}/api/v2/alerts?{query}", timeout=10) as reply:
+            return any(alert["status"]["inhibitedBy"] for alert in json.load(reply))
+    engines.wait_until(held, what)
 
 
 def run(args, tmp, processes):
@@ -203,39 +231,63 @@ def run(args, tmp, processes):
     def step(what):  # the phases with their times, for a run that is slow or fails
         print(f"{time.monotonic() - started:5.1f} s: {what}", flush=True)
 
-    locations, prometheus, webhook = set_up(args, tmp, processes)
+    with open(os.path.join(os.path.dirname(args.rules), "pulsewick-inhibit-rules.yml"), encoding="utf-8") as f:
+        locations, prometheus, webhook = set_up(args, tmp, processes, f.read())
     entry = {"alertname": "PulsewickEntryDown", "address": HOST, "kind": "icmp"}
+    behind = {"alertname": "PulsewickEntryDown", "address": BEHIND}
+    down = f'pulsewick:entry_down_locations:count{{address="{HOST}"}}'
+    alertmanager = ALERTMANAGER_PORTS["1"][0]
     step("all locations reach the host")
 
     locations[0].reach_host(False)
-    since = seen_by_all(prometheus, "pulsewick:entry_down_locations:count", 1, "host down from one location")
+    since = seen_by_all(prometheus, down, 1, "host down from one location")
     stays_quiet(prometheus, webhook, "PulsewickEntryDown", since, "host down from one location alone alerted")
     step("host down from one location: no alert")
 
     locations[1].reach_host(False)
     webhook.wait_for("firing", entry, "alert once two locations see the host down")
     locations[2].reach_host(False)
-    seen_by_all(prometheus, "pulsewick:entry_down_locations:count", 3, "host down from every location")
+    seen_by_all(prometheus, down, 3, "host down from every location")
     notified_once(webhook, "firing", entry, "alert for the host")
-    step("host down from two locations, then all: one alert")
+    suppressed(alertmanager, behind, "the host behind held by its unreachable alert")
+    step("host down from two locations, then all: one alert, the host behind held")
 
     for location in locations:
         location.reach_host(True)
     notified_once(webhook, "resolved", entry, "resolved notice for the host")
     step("host back: one resolved notice")
 
+    # A location cut off from its uplink: the monitor says so once; then what it sees of the hosts
+    # counts for nothing, so the host down from b as well alerts nowhere, and the monitor's own
+    # entry alerts are held.
+    uplink = {"alertname": "PulsewickUplinkDown", "location": "a"}
+    locations[0].reach_uplink(False)
+    notified_once(webhook, "firing", uplink, "uplink-down alert")
+    locations[0].reach_host(False)
+    locations[1].reach_host(False)
+    since = seen_by_all(prometheus, f'pulsewick_probe_unreachable{{location="a"}}', 1, "the host behind unreachable")
+    suppressed(alertmanager, {"alertname": "PulsewickEntryUnreachable", "location": "a"},
+               "the cut-off monitor's own entry alert held")
+    stays_quiet(prometheus, webhook, "PulsewickEntryDown", since, "a cut-off location counted")
+    locations[0].reach_uplink(True)
+    for location in locations[:2]:
+        location.reach_host(True)
+    seen_by_all(prometheus, f"sum({down}) or vector(0)", 0, "host back everywhere")
+    step("location a cut off: one uplink alert, no host alert")
+
     # A monitor killed while one location sees the host down: the monitor is down, not the host.
     locations[0].reach_host(False)
     processes.kill("monitor-c")
-    since = max(seen_by_all(prometheus, "pulsewick:entry_down_locations:count", 1, "host down from a"),
+    since = max(seen_by_all(prometheus, down, 1, "host down from a"),
                 seen_by_all(prometheus, 'up{location="c"}', 0, "monitor c down"))
     notified_once(webhook, "firing", {"alertname": "PulsewickMonitorDown", "location": "c"}, "monitor-down alert")
     stays_quiet(prometheus, webhook, "PulsewickEntryDown", since, "a dead monitor raised a host alert")
     step("monitor killed: one monitor-down alert, no host alert")
 
-    others = webhook.alert_names() - {"PulsewickWatchdog", "PulsewickEntryDown", "PulsewickMonitorDown"}
-    if len(webhook.instances("firing", entry)) != 1 or others:
-        raise AssertionError(f"the host alerted again, or other alerts came: {others}")
+    others = webhook.alert_names() - {"PulsewickWatchdog", "PulsewickEntryDown", "PulsewickMonitorDown",
+                                      "PulsewickUplinkDown", "PulsewickEntryUnreachable"}
+    if len(webhook.instances("firing", entry)) != 1 or webhook.instances("firing", behind) or others:
+        raise AssertionError(f"the host alerted again, the host behind alerted, or other alerts came: {others}")
     webhook.shutdown()
 
 

@@ -2,9 +2,11 @@
 // pop-up's detail, the keyboard, the e-mail alert beside the window, and the tray icon.
 #include "MainDlgHarness.h"
 
+#include "CAlertPolicyDlg.h"
 #include "CItemList.h"
 #include "CTrayIcon.h"
 #include "ListFile.h"
+#include "MuteFile.h"
 #include "ResourceIds.h"
 #include "TempDir.h"
 
@@ -14,6 +16,8 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -313,4 +317,72 @@ TEST_F(TellsTest, TheTrayShowsTheStateAndItsMenuWorksTheWindow) {
     tray->QuitAction()->trigger();
     EXPECT_FALSE(h.dlg().isVisible());
     CMainDlg::SetMinimiseToTray(false);
+}
+
+// What holds the alerts, through the window: a silent uplink (one notification for the spell, no
+// pop-up), a parent whose alert names the entry behind it, "Pause alerts" until resumed, and a
+// mute that another program writes into the list's state, heeded at the next pass.
+TEST_F(TellsTest, TheUplinkAParentAndAPauseHoldTheAlertsAndTheWindowSaysSo) {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(dir.path().string()));
+    qputenv("XDG_STATE_HOME", QByteArray::fromStdString(dir.file("state").string()));
+    CAlertPolicyDlg::SaveHolds({"gateway.invalid", {"alpha.invalid:80=beta.invalid"}});
+    CItemList list;
+    list.AddTail(Entry("alpha.invalid", 1, 80));
+    list.AddTail(Entry("beta.invalid", 0, 80));
+    list.m_bPopup = 1;
+    list.m_strExecute = "report";
+    const std::string path = dir.file("office.pwk").string();
+    ASSERT_TRUE(SaveListFile(list, path).Succeeded());
+    h.Open(path);
+    h.Click(IDC_START);
+    const auto pass = [&](std::optional<bool> uplink) {
+        h.runs.uplinkAnswers = uplink;
+        h.runs.outcomes = {0, 0};
+        ASSERT_TRUE(h.timer->Fire());
+    };
+
+    pass(false);
+    pass(false);
+    EXPECT_TRUE(h.prompts.messages.empty());
+    ASSERT_EQ(h.prompts.notifications.size(), 1u);
+    EXPECT_EQ(h.prompts.notifications[0][0], "Cut off");
+    EXPECT_EQ(h.prompts.notifications[0][1],
+              "uplink gateway.invalid does not answer: this monitor is cut off; alerts held");
+    EXPECT_TRUE(Status().contains("Uplink gateway.invalid does not answer: this monitor is cut off; alerts held."));
+
+    pass(true);
+    ASSERT_EQ(h.prompts.messages.size(), 1u);
+    EXPECT_TRUE(h.prompts.messages[0].detailText.startsWith("alpha.invalid:80: ")) << h.prompts.messages[0].detailText.toStdString();
+    EXPECT_TRUE(h.prompts.messages[0].detailText.endsWith(", and 1 entry behind it"));
+    EXPECT_EQ(h.dlg().ListView()->topLevelItem(1)->text(6), "unreachable: alpha.invalid:80 is down");
+    const std::vector<std::string>& environment = h.ExecuteEnvironment();
+    EXPECT_NE(std::find(environment.begin(), environment.end(), "PULSEWICK_FAILED_COUNT=1"), environment.end());
+    EXPECT_NE(std::find(environment.begin(), environment.end(), "PULSEWICK_BEHIND=alpha.invalid\t80\t1\n"),
+              environment.end());
+    EXPECT_FALSE(Status().contains("Uplink"));
+
+    QMenu* pauses = h.dlg().findChild<QPushButton*>("pauseAlerts")->menu();
+    const auto choose = [&](const QString& text) {
+        emit pauses->aboutToShow();
+        for (QAction* action : pauses->actions())
+            if (action->text() == text)
+                action->trigger();
+    };
+    choose("Until resumed");
+    EXPECT_TRUE(Status().contains("Alerts paused until resumed.")) << Status().toStdString();
+    pass(true);
+    EXPECT_EQ(h.prompts.messages.size(), 1u);
+    std::string problem;
+    EXPECT_EQ(MuteFile({}, path).Read(problem).listUntil, MuteState::kUntilResumed) << "kept for the monitor too";
+    choose("Resume alerts");
+    pass(true);
+    EXPECT_EQ(h.prompts.messages.size(), 2u);
+
+    ASSERT_EQ(MuteFile({}, path).Change([](MuteState& state) { state.entries["alpha.invalid:80"] = 4102444800; }, problem),
+              "");
+    pass(true);
+    EXPECT_EQ(h.prompts.messages.size(), 2u) << "the muted parent, and the entry behind it, alert nothing";
+    EXPECT_TRUE(Status().contains("Alerts of 1 entry paused.")) << Status().toStdString();
+    h.Click(IDC_STOP);
+    qunsetenv("XDG_STATE_HOME");
 }

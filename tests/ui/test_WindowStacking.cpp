@@ -222,19 +222,22 @@ bool StartWindowManager(QProcess& openbox) {
     QElapsedTimer clock;
     clock.start();
     constexpr int kWaitMs = 6 * kStartMs;
+    QByteArray answer;
     for (int starts = 0; clock.elapsed() < kWaitMs;) {
         if (openbox.state() == QProcess::NotRunning) {
             if (starts++ == 3)
-                return false;
+                break;
             openbox.start(QStringLiteral("openbox"), {"--sm-disable"});
         }
         QProcess xprop;
         xprop.start(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"});
         xprop.waitForFinished(kStartMs);
-        if (xprop.readAllStandardOutput().contains("window id"))
+        answer = xprop.readAllStandardOutput() + xprop.readAllStandardError();
+        if (answer.contains("window id"))
             return true;
         QThread::msleep(50);
     }
+    std::printf("on %s, xprop said: %s\n", qgetenv("DISPLAY").constData(), answer.trimmed().constData());
     return false;
 }
 

@@ -50,7 +50,9 @@ CMainDlg& MainDlgHarness::Create(const std::string& commandLineTail) {
     services.showAbout = [this](QWidget*) { calls.push_back("about"); };
     services.showSplash = showSplash ? showSplash : [this](QWidget*) { calls.push_back("splash"); };
     if (sendMail) // else the real dialogue
-        services.sendMail = [send = sendMail](const CItemList& list, std::stop_token) { return send(list); };
+        services.sendMail = [send = sendMail](const CItemList& list, const PassHolds&, std::stop_token) {
+            return send(list);
+        };
     if (sendRecoveryMail)
         services.sendRecoveryMail = [send = sendRecoveryMail](const CItemList&, std::stop_token,
                                                               const std::vector<std::string>& recovered) {

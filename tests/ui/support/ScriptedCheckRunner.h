@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 // Check runs played from a script on the test's own event loop: row i finishes stepMs after
@@ -25,6 +27,7 @@ struct ScriptedRuns {
     std::vector<std::size_t> endFirst;
     std::int64_t endedAt = 0;
     bool failToStart = false;
+    std::optional<bool> uplinkAnswers; // what an uplink's echo gets, when the window sets one
     std::function<void()> onStarted; // runs right after a run has started
 
     int started = 0;
@@ -40,6 +43,10 @@ public:
     ~ScriptedCheckRunner() override;
 
     void SetEndedFn(EndedFn onEnded) override { m_onEnded = std::move(onEnded); }
+    void SetUplink(std::string host) override { m_uplink = std::move(host); }
+    std::optional<bool> UplinkAnswered() const override {
+        return m_uplink.empty() ? std::nullopt : m_script.uplinkAnswers;
+    }
     bool Start(CItemList& list, StatusFn onStatus) override;
     int NotifyFd() const override { return m_fd; }
     bool Deliver() override;
@@ -54,6 +61,7 @@ private:
     void Signal();
 
     ScriptedRuns& m_script;
+    std::string m_uplink;
     CItemList* m_list = nullptr;
     StatusFn m_onStatus;
     EndedFn m_onEnded;
